@@ -1,0 +1,25 @@
+// Clock facet: local time, tick count, file-time conversion and the regional date and time texts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/types.h"
+
+namespace platform {
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+
+    virtual SystemTime GetLocalTime() = 0;
+    virtual std::uint64_t GetTickCount64() = 0;
+    // FileTimeToLocalFileTime then FileTimeToSystemTime.
+    virtual bool FileTimeToLocalSystemTime(std::uint64_t fileTime, SystemTime* local) = 0;
+    // GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE) and GetTimeFormatA(LOCALE_USER_DEFAULT, 0):
+    // the short date and the long time under the user's regional settings.
+    virtual bool GetShortDateText(const SystemTime& time, std::string* text) = 0;
+    virtual bool GetLongTimeText(const SystemTime& time, std::string* text) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,240 @@
+#include "platform/emulated/emulated_files.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "platform/emulated/text_codec.h"
+
+namespace platform::emulated {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsReadOnly(const fs::path& path) {
+    std::error_code error;
+    const auto perms = fs::status(path, error).permissions();
+    return !error && (perms & fs::perms::owner_write) == fs::perms::none;
+}
+
+// The error Windows gives for a missing file: "path not found" when its folder is missing too.
+DWORD MissingError(const fs::path& path) {
+    std::error_code error;
+    return fs::is_directory(path.parent_path(), error) ? kErrorFileNotFound : kErrorPathNotFound;
+}
+
+bool WildcardMatch(const std::string& pattern, const std::string& name) {
+    const std::string p = UpperAscii(pattern);
+    const std::string n = UpperAscii(name);
+    std::size_t pi = 0, ni = 0, star = std::string::npos, mark = 0;
+    while (ni < n.size()) {
+        if (pi < p.size() && (p[pi] == '?' || p[pi] == n[ni])) {
+            ++pi;
+            ++ni;
+        } else if (pi < p.size() && p[pi] == '*') {
+            star = pi++;
+            mark = ni;
+        } else if (star != std::string::npos) {
+            pi = star + 1;
+            ni = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == '*') ++pi;
+    return pi == p.size();
+}
+
+FindData Describe(const fs::path& path, const std::string& name) {
+    FindData data;
+    data.fileName = name;
+    std::error_code error;
+    const bool directory = fs::is_directory(path, error);
+    data.attributes = directory ? kFileAttributeDirectory : kFileAttributeArchive;
+    if (IsReadOnly(path)) data.attributes |= kFileAttributeReadonly;
+    if (!directory) data.size = fs::file_size(path, error);
+    data.lastWriteTime = ToFileTime(fs::last_write_time(path, error));
+    return data;
+}
+
+}  // namespace
+
+std::uint64_t ToFileTime(fs::file_time_type time) {
+    using namespace std::chrono;
+    const auto system = file_clock::to_sys(time);
+    const auto since1970 = duration_cast<nanoseconds>(system.time_since_epoch()).count() / 100;
+    constexpr std::int64_t k1601To1970 = 116444736000000000LL;
+    return static_cast<std::uint64_t>(since1970 + k1601To1970);
+}
+
+bool EmulatedFiles::Fail(DWORD error) {
+    machine_.lastError = error;
+    return false;
+}
+
+DWORD EmulatedFiles::GetFileAttributesA(const char* path) {
+    const fs::path host = machine_.HostPath(path);
+    std::error_code error;
+    if (!fs::exists(host, error)) {
+        machine_.lastError = MissingError(host);
+        return kInvalidFileAttributes;
+    }
+    return Describe(host, host.filename().string()).attributes;
+}
+
+bool EmulatedFiles::SetFileAttributesA(const char* path, DWORD attributes) {
+    const fs::path host = machine_.HostPath(path);
+    std::error_code error;
+    if (!fs::exists(host, error)) return Fail(MissingError(host));
+    const auto option = (attributes & kFileAttributeReadonly) ? fs::perm_options::remove
+                                                              : fs::perm_options::add;
+    fs::permissions(host, fs::perms::owner_write, option, error);
+    return error ? Fail(kErrorAccessDenied) : true;
+}
+
+bool EmulatedFiles::GetFileSizeEx(const char* path, std::uint64_t* size) {
+    const fs::path host = machine_.HostPath(path);
+    std::error_code error;
+    if (!fs::exists(host, error)) return Fail(MissingError(host));
+    if (fs::is_directory(host, error)) return Fail(kErrorAccessDenied);
+    const auto bytes = fs::file_size(host, error);
+    if (error) return Fail(kErrorAccessDenied);
+    if (size) *size = bytes;
+    return true;
+}
+
+bool EmulatedFiles::DeleteFileA(const char* path) {
+    const fs::path host = machine_.HostPath(path);
+    std::error_code error;
+    if (!fs::exists(host, error)) return Fail(MissingError(host));
+    if (fs::is_directory(host, error) || IsReadOnly(host)) return Fail(kErrorAccessDenied);
+    fs::remove(host, error);
+    return error ? Fail(kErrorAccessDenied) : true;
+}
+
+bool EmulatedFiles::CreateDirectoryA(const char* path) {
+    const fs::path host = machine_.HostPath(path);
+    std::error_code error;
+    if (fs::exists(host, error)) return Fail(kErrorAlreadyExists);
+    if (!fs::is_directory(host.parent_path(), error)) return Fail(kErrorPathNotFound);
+    fs::create_directory(host, error);
+    return error ? Fail(kErrorAccessDenied) : true;
+}
+
+bool EmulatedFiles::RemoveDirectoryA(const char* path) {
+    const fs::path host = machine_.HostPath(path);
+    std::error_code error;
+    if (!fs::exists(host, error)) return Fail(MissingError(host));
+    if (!fs::is_directory(host, error)) return Fail(267 /*ERROR_DIRECTORY*/);
+    if (!fs::is_empty(host, error)) return Fail(kErrorDirNotEmpty);
+    fs::remove(host, error);
+    return error ? Fail(kErrorAccessDenied) : true;
+}
+
+bool EmulatedFiles::MakeSureDirectoryPathExists(const char* path) {
+    std::string text = path ? path : "";
+    const auto last = text.find_last_of("\\/");
+    if (last == std::string::npos) return true;
+    const fs::path host = machine_.HostPath(text.substr(0, last + 1));
+    std::error_code error;
+    if (fs::is_directory(host, error)) return true;
+    fs::create_directories(host, error);
+    return error ? Fail(kErrorPathNotFound) : true;
+}
+
+bool EmulatedFiles::CopyFileA(const char* source, const char* destination, bool failIfExists) {
+    const fs::path from = machine_.HostPath(source);
+    const fs::path to = machine_.HostPath(destination);
+    std::error_code error;
+    if (!fs::exists(from, error)) return Fail(MissingError(from));
+    if (fs::is_directory(from, error)) return Fail(kErrorAccessDenied);
+    if (!fs::is_directory(to.parent_path(), error)) return Fail(kErrorPathNotFound);
+    if (fs::exists(to, error)) {
+        if (failIfExists) return Fail(kErrorFileExists);
+        // Windows opens the source before it replaces the target, so a copy onto itself is
+        // refused as a sharing violation.
+        if (fs::equivalent(from, to, error)) return Fail(kErrorSharingViolation);
+        if (fs::is_directory(to, error) || IsReadOnly(to)) return Fail(kErrorAccessDenied);
+    }
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
+    if (error) return Fail(kErrorAccessDenied);
+    // CopyFile keeps the source's last-write time and attributes.
+    fs::last_write_time(to, fs::last_write_time(from, error), error);
+    fs::permissions(to, fs::status(from, error).permissions(), error);
+    return true;
+}
+
+bool EmulatedFiles::MoveFileA(const char* source, const char* destination) {
+    const fs::path from = machine_.HostPath(source);
+    const fs::path to = machine_.HostPath(destination);
+    std::error_code error;
+    if (!fs::exists(from, error)) return Fail(MissingError(from));
+    if (fs::exists(to, error)) return Fail(kErrorAlreadyExists);
+    if (!fs::is_directory(to.parent_path(), error)) return Fail(kErrorPathNotFound);
+    fs::rename(from, to, error);
+    return error ? Fail(kErrorAccessDenied) : true;
+}
+
+bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found) {
+    std::string text = pattern ? pattern : "";
+    const auto last = text.find_last_of("\\/");
+    const std::string folderPart = last == std::string::npos ? "" : text.substr(0, last + 1);
+    const std::string namePart = last == std::string::npos ? text : text.substr(last + 1);
+    const fs::path folder = machine_.HostPath(folderPart.empty() ? "C:\\" : folderPart);
+    std::vector<FindData> result;
+    std::error_code error;
+    if (namePart.empty() || !fs::is_directory(folder, error)) {
+        if (found) found->clear();
+        return Fail(namePart.empty() ? kErrorFileNotFound : kErrorPathNotFound);
+    }
+    const bool isRoot = folder == machine_.HostPath(folderPart.substr(0, 2) + "\\");
+    if (!isRoot) {
+        for (const char* dots : {".", ".."}) {
+            if (WildcardMatch(namePart, dots)) result.push_back(Describe(folder, dots));
+        }
+    }
+    std::vector<FindData> entries;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (WildcardMatch(namePart, name)) entries.push_back(Describe(entry.path(), name));
+    }
+    // NTFS lists a folder in the order of its upper-cased names.
+    std::stable_sort(entries.begin(), entries.end(), [](const FindData& a, const FindData& b) {
+        return UpperAscii(a.fileName) < UpperAscii(b.fileName);
+    });
+    result.insert(result.end(), entries.begin(), entries.end());
+    if (found) *found = result;
+    if (result.empty()) return Fail(kErrorFileNotFound);
+    return true;
+}
+
+bool EmulatedFiles::AppendToFile(const char* path, const std::string& bytes) {
+    const fs::path host = machine_.HostPath(path);
+    std::error_code error;
+    if (!fs::is_directory(host.parent_path(), error)) return Fail(kErrorPathNotFound);
+    if (fs::is_directory(host, error) || (fs::exists(host, error) && IsReadOnly(host))) {
+        return Fail(kErrorAccessDenied);
+    }
+    std::ofstream out(host, std::ios::binary | std::ios::app);
+    if (!out) return Fail(kErrorAccessDenied);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    return out ? true : Fail(39 /*ERROR_HANDLE_DISK_FULL*/);
+}
+
+bool EmulatedFiles::ReadWholeFile(const char* path, std::string* bytes) {
+    const fs::path host = machine_.HostPath(path);
+    std::error_code error;
+    if (!fs::exists(host, error)) return Fail(MissingError(host));
+    if (fs::is_directory(host, error)) return Fail(kErrorAccessDenied);
+    std::ifstream in(host, std::ios::binary);
+    if (!in) return Fail(kErrorAccessDenied);
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (bytes) *bytes = content.str();
+    return true;
+}
+
+}  // namespace platform::emulated

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/emulated/machine.h"
+#include "platform/files.h"
+
+namespace platform::emulated {
+
+// Files on the machine's drives. The read-only attribute is the owner's write permission; the
+// checks are made here rather than left to the host, since the host may run as root.
+class EmulatedFiles final : public Files {
+public:
+    explicit EmulatedFiles(Machine& machine) : machine_(machine) {}
+
+    DWORD GetFileAttributesA(const char* path) override;
+    bool SetFileAttributesA(const char* path, DWORD attributes) override;
+    bool GetFileSizeEx(const char* path, std::uint64_t* size) override;
+    bool DeleteFileA(const char* path) override;
+    bool CreateDirectoryA(const char* path) override;
+    bool RemoveDirectoryA(const char* path) override;
+    bool MakeSureDirectoryPathExists(const char* path) override;
+    bool CopyFileA(const char* source, const char* destination, bool failIfExists) override;
+    bool MoveFileA(const char* source, const char* destination) override;
+    bool FindFiles(const char* pattern, std::vector<FindData>* found) override;
+    bool AppendToFile(const char* path, const std::string& bytes) override;
+    bool ReadWholeFile(const char* path, std::string* bytes) override;
+
+private:
+    bool Fail(DWORD error);
+
+    Machine& machine_;
+};
+
+// FILETIME of a host file time.
+std::uint64_t ToFileTime(std::filesystem::file_time_type time);
+
+}  // namespace platform::emulated

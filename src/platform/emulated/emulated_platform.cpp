@@ -1,0 +1,323 @@
+#include "platform/emulated/emulated_platform.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+
+#include "platform/emulated/emulated_files.h"
+#include "platform/emulated/emulated_registry.h"
+#include "platform/emulated/machine.h"
+#include "platform/emulated/text_codec.h"
+#include "version.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#else
+#include <sys/file.h>
+#include <time.h>
+#include <unistd.h>
+#endif
+
+namespace platform::emulated {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+SystemTime FromTm(const std::tm& tm, int milliseconds) {
+    SystemTime time;
+    time.year = tm.tm_year + 1900;
+    time.month = tm.tm_mon + 1;
+    time.dayOfWeek = tm.tm_wday;
+    time.day = tm.tm_mday;
+    time.hour = tm.tm_hour;
+    time.minute = tm.tm_min;
+    time.second = tm.tm_sec;
+    time.milliseconds = milliseconds;
+    return time;
+}
+
+bool LocalTm(std::time_t seconds, std::tm* tm) {
+#ifdef _WIN32
+    return localtime_s(tm, &seconds) == 0;
+#else
+    return localtime_r(&seconds, tm) != nullptr;
+#endif
+}
+
+// "2021-03-04 17:06:07" as a SYSTEMTIME, or nothing.
+std::optional<SystemTime> ParseClockFact(const std::string& text) {
+    SystemTime time;
+    char extra = 0;
+    if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d%c", &time.year, &time.month, &time.day,
+                    &time.hour, &time.minute, &time.second, &extra) != 6) {
+        return std::nullopt;
+    }
+    std::tm tm{};
+    tm.tm_year = time.year - 1900;
+    tm.tm_mon = time.month - 1;
+    tm.tm_mday = time.day;
+    tm.tm_hour = 12;
+    std::mktime(&tm);
+    time.dayOfWeek = tm.tm_wday;
+    return time;
+}
+
+class EmulatedProcesses final : public Processes {
+public:
+    EmulatedProcesses(Machine& machine, std::string exeName)
+        : machine_(machine), exeName_(std::move(exeName)) {}
+    bool SnapshotProcesses(std::vector<ProcessEntry>* entries) override {
+        if (!entries) return true;
+        entries->clear();
+        entries->push_back({0, "[System Process]"});
+        for (const auto& [pid, name] : machine_.facts().Section("Processes")) {
+            entries->push_back({static_cast<DWORD>(std::strtoul(pid.c_str(), nullptr, 10)), name});
+        }
+        // The running program is always in the list, as on Windows.
+        entries->push_back({OwnProcessId(), exeName_ + ".exe"});
+        return true;
+    }
+    void ExitProcess(unsigned exitCode) override { std::exit(static_cast<int>(exitCode)); }
+
+private:
+    static DWORD OwnProcessId() {
+#ifdef _WIN32
+        return 4242;
+#else
+        return static_cast<DWORD>(::getpid());
+#endif
+    }
+    Machine& machine_;
+    std::string exeName_;
+};
+
+class EmulatedClock final : public Clock {
+public:
+    explicit EmulatedClock(Machine& machine) : machine_(machine) {
+        if (auto now = machine.facts().Get("Clock", "Now")) pinned_ = ParseClockFact(*now);
+    }
+    SystemTime GetLocalTime() override {
+        if (pinned_) return *pinned_;
+        const auto now = std::chrono::system_clock::now();
+        const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      now.time_since_epoch()).count() % 1000;
+        std::tm tm{};
+        LocalTm(std::chrono::system_clock::to_time_t(now), &tm);
+        return FromTm(tm, static_cast<int>(milliseconds));
+    }
+    std::uint64_t GetTickCount64() override {
+        if (auto fact = machine_.facts().Get("System", "TickCount64"); fact && !fact->empty()) {
+            return std::strtoull(fact->c_str(), nullptr, 10);
+        }
+#ifdef _WIN32
+        return static_cast<std::uint64_t>(std::clock());
+#else
+        timespec boot{};
+        clock_gettime(CLOCK_BOOTTIME, &boot);
+        return static_cast<std::uint64_t>(boot.tv_sec) * 1000 +
+               static_cast<std::uint64_t>(boot.tv_nsec / 1000000);
+#endif
+    }
+    bool FileTimeToLocalSystemTime(std::uint64_t fileTime, SystemTime* local) override {
+        constexpr std::uint64_t k1601To1970 = 116444736000000000ULL;
+        if (fileTime < k1601To1970 || !local) {
+            machine_.lastError = kErrorInvalidParameter;
+            return false;
+        }
+        const auto seconds = static_cast<std::time_t>((fileTime - k1601To1970) / 10000000ULL);
+        std::tm tm{};
+        if (!LocalTm(seconds, &tm)) {
+            machine_.lastError = kErrorInvalidParameter;
+            return false;
+        }
+        *local = FromTm(tm, static_cast<int>((fileTime / 10000) % 1000));
+        return true;
+    }
+    // United States settings: short date M/d/yyyy, long time h:mm:ss tt.
+    bool GetShortDateText(const SystemTime& time, std::string* text) override {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%d/%d/%d", time.month, time.day, time.year);
+        *text = buffer;
+        return true;
+    }
+    bool GetLongTimeText(const SystemTime& time, std::string* text) override {
+        const int hour12 = time.hour % 12 == 0 ? 12 : time.hour % 12;
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%d:%02d:%02d %s", hour12, time.minute, time.second,
+                      time.hour < 12 ? "AM" : "PM");
+        *text = buffer;
+        return true;
+    }
+
+private:
+    Machine& machine_;
+    std::optional<SystemTime> pinned_;
+};
+
+class EmulatedEnvironment final : public Environment {
+public:
+    explicit EmulatedEnvironment(Machine& machine) : machine_(machine) {}
+    // The machine's [Environment] first; a variable it does not name comes from the real host.
+    bool GetEnvironmentVariableA(const char* name, std::string* value) override {
+        if (auto fact = machine_.facts().Get("Environment", name)) {
+            *value = *fact;
+            return true;
+        }
+        if (const char* host = std::getenv(name)) {
+            *value = host;
+            return true;
+        }
+        machine_.lastError = 203;  // ERROR_ENVVAR_NOT_FOUND
+        return false;
+    }
+
+private:
+    Machine& machine_;
+};
+
+class EmulatedSelf final : public Self {
+public:
+    EmulatedSelf(Machine& machine, std::string argumentText, std::string exeName)
+        : machine_(machine), argumentText_(std::move(argumentText)), exeName_(std::move(exeName)) {}
+    ~EmulatedSelf() override {
+        if (lockFd_ >= 0) {
+#ifdef _WIN32
+            _close(lockFd_);
+#else
+            ::close(lockFd_);
+#endif
+        }
+    }
+    std::string ExeName() override { return exeName_; }
+    ProgramVersion Version() override { return {RS_VERSION_MAJOR, RS_VERSION_MINOR, RS_VERSION_PATCH}; }
+    std::string ArgumentText() override { return argumentText_; }
+    // An exclusive lock on <machine>/instance.lock, held until the process ends.
+    bool PreviousInstanceRunning() override {
+        if (answer_) return *answer_;
+        const std::string path = (machine_.folder() / "instance.lock").string();
+#ifdef _WIN32
+        if (_sopen_s(&lockFd_, path.c_str(), _O_CREAT | _O_RDWR, _SH_DENYRW, _S_IREAD | _S_IWRITE) != 0) {
+            lockFd_ = -1;
+            answer_ = errno == EACCES;
+        } else {
+            answer_ = false;
+        }
+#else
+        lockFd_ = ::open(path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+        if (lockFd_ < 0) {
+            answer_ = false;  // an unusable lock cannot tell of another instance
+        } else if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+            answer_ = true;
+        } else {
+            answer_ = false;
+        }
+#endif
+        return *answer_;
+    }
+
+private:
+    Machine& machine_;
+    std::string argumentText_;
+    std::string exeName_;
+    int lockFd_ = -1;
+    std::optional<bool> answer_;
+};
+
+struct MessageText {
+    DWORD id;
+    const char* text;
+};
+
+// The English system texts of the errors the emulated host reports.
+constexpr MessageText kMessages[] = {
+    {0, "The operation completed successfully."},
+    {1, "Incorrect function."},
+    {2, "The system cannot find the file specified."},
+    {3, "The system cannot find the path specified."},
+    {5, "Access is denied."},
+    {6, "The handle is invalid."},
+    {8, "Not enough memory resources are available to process this command."},
+    {32, "The process cannot access the file because it is being used by another process."},
+    {39, "The disk is full."},
+    {80, "The file exists."},
+    {87, "The parameter is incorrect."},
+    {145, "The directory is not empty."},
+    {183, "Cannot create a file when that file already exists."},
+    {203, "The system could not find the environment option that was entered."},
+    {234, "More data is available."},
+    {259, "No more data is available."},
+    {267, "The directory name is invalid."},
+    {1314, "A required privilege is not held by the client."},
+};
+
+class EmulatedSystem final : public System {
+public:
+    explicit EmulatedSystem(Machine& machine) : machine_(machine) {}
+    DWORD GetLastError() override { return machine_.lastError; }
+    void SetLastError(DWORD error) override { machine_.lastError = error; }
+    DWORD FormatMessageA(DWORD messageId, char* buffer, DWORD size) override {
+        for (const MessageText& message : kMessages) {
+            if (message.id != messageId) continue;
+            const std::string text = std::string(message.text) + "\r\n";
+            if (!buffer || text.size() + 1 > size) {
+                machine_.lastError = 122;  // ERROR_INSUFFICIENT_BUFFER
+                return 0;
+            }
+            std::memcpy(buffer, text.c_str(), text.size() + 1);
+            return static_cast<DWORD>(text.size());
+        }
+        machine_.lastError = 317;  // ERROR_MR_MID_NOT_FOUND
+        return 0;
+    }
+
+private:
+    Machine& machine_;
+};
+
+class EmulatedPlatform final : public Platform {
+public:
+    EmulatedPlatform(const fs::path& folder, const std::string& argumentText,
+                     const std::string& exeName)
+        : machine_(folder),
+          registry_(machine_),
+          files_(machine_),
+          processes_(machine_, exeName),
+          clock_(machine_),
+          environment_(machine_),
+          self_(machine_, argumentText, exeName),
+          system_(machine_) {}
+
+    Registry& registry() override { return registry_; }
+    Files& files() override { return files_; }
+    Processes& processes() override { return processes_; }
+    Clock& clock() override { return clock_; }
+    Environment& environment() override { return environment_; }
+    Self& self() override { return self_; }
+    System& system() override { return system_; }
+
+private:
+    Machine machine_;
+    EmulatedRegistry registry_;
+    EmulatedFiles files_;
+    EmulatedProcesses processes_;
+    EmulatedClock clock_;
+    EmulatedEnvironment environment_;
+    EmulatedSelf self_;
+    EmulatedSystem system_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> MakeEmulatedPlatform(const fs::path& machineFolder,
+                                               const std::string& argumentText,
+                                               const std::string& exeName) {
+    return std::make_unique<EmulatedPlatform>(machineFolder, argumentText, exeName);
+}
+
+}  // namespace platform::emulated

@@ -1,0 +1,139 @@
+#include "platform/emulated/emulated_registry.h"
+
+#include <cstring>
+#include <vector>
+
+#include "platform/emulated/text_codec.h"
+
+namespace platform::emulated {
+
+namespace {
+
+std::vector<std::string> Split(const std::string& path) {
+    std::vector<std::string> parts;
+    std::string current;
+    for (char c : path) {
+        if (c == '\\') {
+            if (!current.empty()) parts.push_back(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) parts.push_back(current);
+    return parts;
+}
+
+std::string Join(const std::vector<std::string>& parts) {
+    std::string path;
+    for (const std::string& part : parts) path += (path.empty() ? "" : "\\") + part;
+    return path;
+}
+
+// The 32-bit view of HKLM\SOFTWARE is HKLM\SOFTWARE\WOW6432Node, as on 64-bit Windows.
+std::string ToView32(const std::string& path) {
+    auto parts = Split(path);
+    if (!parts.empty() && EqualsNoCase(parts[0], "SOFTWARE") &&
+        (parts.size() < 2 || !EqualsNoCase(parts[1], "WOW6432Node"))) {
+        parts.insert(parts.begin() + 1, "WOW6432Node");
+    }
+    return Join(parts);
+}
+
+constexpr DWORD kWriteAccess = kKeySetValue | 0x0004 /*CREATE_SUB_KEY*/ | 0x00010000 /*DELETE*/ |
+                               0x00040000 /*WRITE_DAC*/ | 0x00080000 /*WRITE_OWNER*/;
+
+}  // namespace
+
+const EmulatedRegistry::OpenKey* EmulatedRegistry::Lookup(HKEY key) const {
+    static const OpenKey kRoot{"", kKeyAllAccess};
+    if (key == kHkeyLocalMachine) return &kRoot;
+    const auto found = open_.find(key);
+    return found == open_.end() ? nullptr : &found->second;
+}
+
+LONG EmulatedRegistry::Open(HKEY root, const char* subKey, DWORD access, bool view32,
+                            HKEY* result) {
+    if (!result) return kErrorInvalidParameter;
+    *result = 0;
+    const OpenKey* parent = Lookup(root);
+    if (!parent) return kErrorInvalidHandle;
+    std::string path = Join(Split(parent->path + "\\" + (subKey ? subKey : "")));
+    if (root == kHkeyLocalMachine && view32) path = ToView32(path);
+    if (!machine_.hive().Find(path)) return kErrorFileNotFound;
+    // Keys listed under [RegistryReadOnly] refuse an open that asks for any write access, as a
+    // key whose permissions grant SYSTEM read access only.
+    if (access & kWriteAccess) {
+        for (const auto& [name, value] : machine_.facts().Section("RegistryReadOnly")) {
+            (void)value;
+            if (EqualsNoCase(Join(Split(name)), path)) return kErrorAccessDenied;
+        }
+    }
+    const HKEY handle = next_;
+    next_ += 4;
+    open_[handle] = OpenKey{path, access};
+    *result = handle;
+    return kErrorSuccess;
+}
+
+LONG EmulatedRegistry::RegOpenKeyA(HKEY root, const char* subKey, HKEY* result) {
+    return Open(root, subKey, kKeyAllAccess, machine_.wow64(), result);
+}
+
+LONG EmulatedRegistry::RegOpenKeyExA(HKEY root, const char* subKey, DWORD /*options*/,
+                                     DWORD access, HKEY* result) {
+    bool view32 = machine_.wow64();
+    if (access & kKeyWow64_64Key) view32 = false;
+    if (access & kKeyWow64_32Key) view32 = true;
+    return Open(root, subKey, access & ~(kKeyWow64_64Key | kKeyWow64_32Key), view32, result);
+}
+
+LONG EmulatedRegistry::RegQueryValueExA(HKEY key, const char* valueName, DWORD* type, BYTE* data,
+                                        DWORD* dataSize) {
+    const OpenKey* open = Lookup(key);
+    if (!open) return kErrorInvalidHandle;
+    if (data && !dataSize) return kErrorInvalidParameter;
+    RegKey* regKey = machine_.hive().Find(open->path);
+    if (!regKey) return kErrorFileNotFound;  // deleted since it was opened
+    RegValue* value = regKey->FindValue(valueName ? valueName : "");
+    if (!value) return kErrorFileNotFound;
+    if (type) *type = value->type;
+    const auto size = static_cast<DWORD>(value->data.size());
+    if (!data) {
+        if (dataSize) *dataSize = size;
+        return kErrorSuccess;
+    }
+    if (*dataSize < size) {
+        *dataSize = size;
+        return kErrorMoreData;
+    }
+    std::memcpy(data, value->data.data(), size);
+    *dataSize = size;
+    return kErrorSuccess;
+}
+
+LONG EmulatedRegistry::RegSetValueExA(HKEY key, const char* valueName, DWORD type,
+                                      const BYTE* data, DWORD dataSize) {
+    const OpenKey* open = Lookup(key);
+    if (!open) return kErrorInvalidHandle;
+    if (!(open->access & kKeySetValue)) return kErrorAccessDenied;
+    if (!data && dataSize) return 998;  // ERROR_NOACCESS
+    RegKey* regKey = machine_.hive().Find(open->path);
+    if (!regKey) return kErrorFileNotFound;
+    RegValue stored{valueName ? valueName : "", type,
+                    std::string(reinterpret_cast<const char*>(data), dataSize)};
+    if (RegValue* existing = regKey->FindValue(stored.name)) {
+        existing->type = stored.type;
+        existing->data = std::move(stored.data);
+    } else {
+        regKey->values.push_back(std::move(stored));
+    }
+    return machine_.SaveHive() ? kErrorSuccess : kErrorAccessDenied;
+}
+
+LONG EmulatedRegistry::RegCloseKey(HKEY key) {
+    if (key == kHkeyLocalMachine) return kErrorSuccess;
+    return open_.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+}  // namespace platform::emulated

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "platform/emulated/machine.h"
+#include "platform/registry.h"
+
+namespace platform::emulated {
+
+class EmulatedRegistry final : public Registry {
+public:
+    explicit EmulatedRegistry(Machine& machine) : machine_(machine) {}
+
+    LONG RegOpenKeyA(HKEY root, const char* subKey, HKEY* result) override;
+    LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWORD access,
+                       HKEY* result) override;
+    LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* type, BYTE* data,
+                          DWORD* dataSize) override;
+    LONG RegSetValueExA(HKEY key, const char* valueName, DWORD type, const BYTE* data,
+                        DWORD dataSize) override;
+    LONG RegCloseKey(HKEY key) override;
+
+private:
+    struct OpenKey {
+        std::string path;  // below HKEY_LOCAL_MACHINE, as the view resolved it
+        DWORD access = 0;
+    };
+    LONG Open(HKEY root, const char* subKey, DWORD access, bool view32, HKEY* result);
+    const OpenKey* Lookup(HKEY key) const;
+
+    Machine& machine_;
+    std::map<HKEY, OpenKey> open_;
+    HKEY next_ = 0x1000;
+};
+
+}  // namespace platform::emulated

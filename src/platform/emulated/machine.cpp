@@ -1,0 +1,169 @@
+#include "platform/emulated/machine.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/emulated/text_codec.h"
+
+namespace platform::emulated {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Trim(const std::string& text) {
+    const auto begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos) return {};
+    const auto end = text.find_last_not_of(" \t\r\n");
+    return text.substr(begin, end - begin + 1);
+}
+
+std::optional<std::string> ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+}  // namespace
+
+MachineFacts MachineFacts::Parse(const std::string& text) {
+    MachineFacts facts;
+    std::istringstream in(text);
+    std::string line;
+    std::string section;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        line = Trim(line);
+        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+        if (line[0] == '[') {
+            if (line.back() != ']') {
+                throw MachineError("machine.ini line " + std::to_string(number) +
+                                   ": section line without closing ']'");
+            }
+            section = Trim(line.substr(1, line.size() - 2));
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (equals == std::string::npos || section.empty()) {
+            throw MachineError("machine.ini line " + std::to_string(number) +
+                               ": expected name=value inside a [section]");
+        }
+        facts.entries_.push_back({section, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))});
+    }
+    return facts;
+}
+
+std::optional<std::string> MachineFacts::Get(const std::string& section,
+                                             const std::string& name) const {
+    for (const Entry& entry : entries_) {
+        if (EqualsNoCase(entry.section, section) && EqualsNoCase(entry.name, name)) {
+            return entry.value;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::pair<std::string, std::string>> MachineFacts::Section(
+    const std::string& section) const {
+    std::vector<std::pair<std::string, std::string>> result;
+    for (const Entry& entry : entries_) {
+        if (EqualsNoCase(entry.section, section)) result.emplace_back(entry.name, entry.value);
+    }
+    return result;
+}
+
+Machine::Machine(fs::path folder) : folder_(std::move(folder)) {
+    std::error_code error;
+    if (!fs::is_directory(folder_, error)) {
+        throw MachineError("machine folder '" + folder_.string() + "' is not a folder");
+    }
+    if (auto text = ReadFile(folder_ / "machine.ini")) facts_ = MachineFacts::Parse(*text);
+    const fs::path regFile = folder_ / "registry" / "HKLM.reg";
+    if (auto text = ReadFile(regFile)) {
+        try {
+            hive_ = RegHive::Parse(*text);
+        } catch (const RegFormatError& e) {
+            throw MachineError(regFile.string() + ": " + e.what());
+        }
+    }
+    wow64_ = facts_.Get("System", "Wow64").value_or("0") == "1";
+}
+
+fs::path Machine::HostPath(const std::string& windowsPath) const {
+    std::string path = windowsPath;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    char drive = 'c';
+    std::size_t start = 0;
+    if (path.size() >= 2 && path[1] == ':' &&
+        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
+        drive = static_cast<char>(path[0] | 0x20);
+        start = 2;
+    } else if (path.rfind("\\\\", 0) == 0) {
+        // A network path \\server\share\... lies below <machine>/network.
+        start = 2;
+        drive = 0;
+    }
+    std::vector<std::string> parts;
+    std::string current;
+    for (std::size_t i = start; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '\\') {
+            if (current == "..") {
+                if (!parts.empty()) parts.pop_back();
+            } else if (!current.empty() && current != ".") {
+                parts.push_back(current);
+            }
+            current.clear();
+        } else {
+            current += path[i];
+        }
+    }
+    fs::path host = drive ? folder_ / "drives" / std::string(1, drive) : folder_ / "network";
+    bool exists = true;
+    for (const std::string& part : parts) {
+        std::string name = part;
+        std::error_code error;
+        if (exists && fs::is_directory(host, error)) {
+            if (!fs::exists(host / part, error)) {
+                for (const auto& entry : fs::directory_iterator(host, error)) {
+                    const std::string candidate = entry.path().filename().string();
+                    if (EqualsNoCase(candidate, part)) {
+                        name = candidate;
+                        break;
+                    }
+                }
+            }
+        } else {
+            exists = false;
+        }
+        host /= name;
+    }
+    return host;
+}
+
+bool Machine::SaveHive() {
+    const fs::path regFile = folder_ / "registry" / "HKLM.reg";
+    std::error_code error;
+    fs::create_directories(regFile.parent_path(), error);
+    const fs::path temporary = regFile.string() + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out << hive_.Serialize();
+        out.flush();
+        if (!out) return false;
+    }
+    fs::rename(temporary, regFile, error);
+    return !error;
+}
+
+void Machine::Journal(const std::string& line) {
+    std::ofstream out(folder_ / "journal.log", std::ios::binary | std::ios::app);
+    out << line << '\n';
+}
+
+}  // namespace platform::emulated

@@ -1,0 +1,43 @@
+// Fault injection: a decorator over every facet that makes the N-th platform call of a run fail
+// the way the real call fails (its result code, or false / an empty answer with the last error
+// set), so that each trap of the program can be driven without touching Windows. It also records
+// the name of every call, which the fault sweeps use to know what a normal run does.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+struct FaultPlan {
+    long failAt = 0;  // 1-based number of the call to fail; 0 fails nothing
+    DWORD code = kErrorAccessDenied;
+    long calls = 0;
+    std::vector<std::string> trace;  // every call made, in order
+
+    // Counts the call and tells whether it is the one to fail.
+    bool ShouldFail(const char* operation);
+};
+
+class FaultInjectingPlatform final : public Platform {
+public:
+    FaultInjectingPlatform(Platform& inner, FaultPlan& plan);
+    ~FaultInjectingPlatform() override;
+
+    Registry& registry() override;
+    Files& files() override;
+    Processes& processes() override;
+    Clock& clock() override;
+    Environment& environment() override;
+    Self& self() override;
+    System& system() override;
+
+private:
+    struct Facets;
+    std::unique_ptr<Facets> facets_;
+};
+
+}  // namespace platform

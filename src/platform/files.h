@@ -1,0 +1,46 @@
+// Files facet: the ANSI file and folder functions that the program's file-system operations
+// are built on. Every bool result is a Win32 BOOL: on false the failure is in GetLastError.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace platform {
+
+// One entry of a FindFirstFileA / FindNextFileA walk.
+struct FindData {
+    std::string fileName;          // name without folder
+    DWORD attributes = 0;
+    std::uint64_t size = 0;
+    std::uint64_t lastWriteTime = 0;  // FILETIME: 100 ns ticks since 1601-01-01 UTC
+};
+
+class Files {
+public:
+    virtual ~Files() = default;
+
+    virtual DWORD GetFileAttributesA(const char* path) = 0;
+    virtual bool SetFileAttributesA(const char* path, DWORD attributes) = 0;
+    // CreateFileA for reading, then GetFileSizeEx.
+    virtual bool GetFileSizeEx(const char* path, std::uint64_t* size) = 0;
+    virtual bool DeleteFileA(const char* path) = 0;
+    virtual bool CreateDirectoryA(const char* path) = 0;
+    virtual bool RemoveDirectoryA(const char* path) = 0;
+    // MakeSureDirectoryPathExists (image-help library): every folder of the path up to its
+    // last "\" is created; the part after the last "\" is taken as a file name.
+    virtual bool MakeSureDirectoryPathExists(const char* path) = 0;
+    virtual bool CopyFileA(const char* source, const char* destination, bool failIfExists) = 0;
+    virtual bool MoveFileA(const char* source, const char* destination) = 0;
+    // FindFirstFileA, FindNextFileA until ERROR_NO_MORE_FILES, FindClose. The pattern is a path
+    // whose last part may hold * and ?. False with ERROR_FILE_NOT_FOUND when nothing matches.
+    virtual bool FindFiles(const char* pattern, std::vector<FindData>* found) = 0;
+    // CreateFileA (OPEN_ALWAYS, append, sharing read and write), WriteFile, CloseHandle.
+    virtual bool AppendToFile(const char* path, const std::string& bytes) = 0;
+    // CreateFileA (OPEN_EXISTING), ReadFile of the whole content, CloseHandle.
+    virtual bool ReadWholeFile(const char* path, std::string* bytes) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,28 @@
+// The bundle of facets through which the program reaches Windows. main builds one: the real
+// Win32 implementation on Windows, the emulated host over a machine folder elsewhere.
+#pragma once
+
+#include "platform/clock.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/self.h"
+#include "platform/system.h"
+
+namespace platform {
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    virtual Registry& registry() = 0;
+    virtual Files& files() = 0;
+    virtual Processes& processes() = 0;
+    virtual Clock& clock() = 0;
+    virtual Environment& environment() = 0;
+    virtual Self& self() = 0;
+    virtual System& system() = 0;
+};
+
+}  // namespace platform

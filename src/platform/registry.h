@@ -1,0 +1,27 @@
+// Registry facet: the ANSI registry functions as the program calls them.
+// Results are Win32 codes (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA, ...).
+#pragma once
+
+#include "platform/types.h"
+
+namespace platform {
+
+class Registry {
+public:
+    virtual ~Registry() = default;
+
+    // RegOpenKeyA: the legacy open, no access mask and no view flag (the view native to the program).
+    virtual LONG RegOpenKeyA(HKEY root, const char* subKey, HKEY* result) = 0;
+    // RegOpenKeyExA with an access mask that may carry KEY_WOW64_64KEY or KEY_WOW64_32KEY.
+    virtual LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWORD access,
+                               HKEY* result) = 0;
+    // RegQueryValueExA: a null data pointer asks for type and size only; a buffer that is too
+    // small gives ERROR_MORE_DATA with the needed size. valueName null or "" is the default value.
+    virtual LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* type, BYTE* data,
+                                  DWORD* dataSize) = 0;
+    virtual LONG RegSetValueExA(HKEY key, const char* valueName, DWORD type, const BYTE* data,
+                                DWORD dataSize) = 0;
+    virtual LONG RegCloseKey(HKEY key) = 0;
+};
+
+}  // namespace platform

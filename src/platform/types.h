@@ -1,0 +1,76 @@
+// Plain Win32 data types and constants shared by every facet of the platform layer.
+// They keep Windows' own names and values so that the code above the seam reads like the
+// system calls it makes, without including any Windows header.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using BYTE = std::uint8_t;
+using HKEY = std::uintptr_t;  // 0 is "no key"; predefined roots carry their Windows values
+
+inline constexpr HKEY kHkeyLocalMachine = 0x80000002u;
+
+// Registry value types.
+inline constexpr DWORD kRegNone = 0;
+inline constexpr DWORD kRegSz = 1;
+inline constexpr DWORD kRegExpandSz = 2;
+inline constexpr DWORD kRegBinary = 3;
+inline constexpr DWORD kRegDword = 4;
+inline constexpr DWORD kRegMultiSz = 7;
+inline constexpr DWORD kRegQword = 11;
+
+// Registry access masks.
+inline constexpr DWORD kKeyQueryValue = 0x0001;
+inline constexpr DWORD kKeySetValue = 0x0002;
+inline constexpr DWORD kKeyRead = 0x20019;
+inline constexpr DWORD kKeyAllAccess = 0xF003F;
+inline constexpr DWORD kKeyWow64_64Key = 0x0100;
+inline constexpr DWORD kKeyWow64_32Key = 0x0200;
+
+// System error codes (winerror.h).
+inline constexpr LONG kErrorSuccess = 0;
+inline constexpr LONG kErrorInvalidFunction = 1;
+inline constexpr LONG kErrorFileNotFound = 2;
+inline constexpr LONG kErrorPathNotFound = 3;
+inline constexpr LONG kErrorAccessDenied = 5;
+inline constexpr LONG kErrorInvalidHandle = 6;
+inline constexpr LONG kErrorNotEnoughMemory = 8;
+inline constexpr LONG kErrorSharingViolation = 32;
+inline constexpr LONG kErrorFileExists = 80;
+inline constexpr LONG kErrorInvalidParameter = 87;
+inline constexpr LONG kErrorAlreadyExists = 183;
+inline constexpr LONG kErrorMoreData = 234;
+inline constexpr LONG kErrorNoMoreItems = 259;
+inline constexpr LONG kErrorDirNotEmpty = 145;
+inline constexpr LONG kErrorBadPathname = 161;
+inline constexpr LONG kErrorNoMoreFiles = 18;
+inline constexpr LONG kErrorCallNotImplemented = 120;
+inline constexpr LONG kErrorBadFormat = 11;
+
+// File attributes.
+inline constexpr DWORD kInvalidFileAttributes = 0xFFFFFFFFu;
+inline constexpr DWORD kFileAttributeReadonly = 0x01;
+inline constexpr DWORD kFileAttributeHidden = 0x02;
+inline constexpr DWORD kFileAttributeSystem = 0x04;
+inline constexpr DWORD kFileAttributeDirectory = 0x10;
+inline constexpr DWORD kFileAttributeArchive = 0x20;
+inline constexpr DWORD kFileAttributeNormal = 0x80;
+
+// Calendar date and time as SYSTEMTIME holds it (local or UTC, as the call says).
+struct SystemTime {
+    int year = 1601;
+    int month = 1;
+    int dayOfWeek = 0;
+    int day = 1;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int milliseconds = 0;
+    friend bool operator==(const SystemTime&, const SystemTime&) = default;
+};
+
+}  // namespace platform

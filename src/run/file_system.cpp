@@ -1,0 +1,126 @@
+#include "run/file_system.h"
+
+#include "common/failure.h"
+
+namespace run {
+
+using common::Raise;
+
+namespace {
+
+std::string WithoutTrailingSlash(std::string path) {
+    while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    return path;
+}
+
+}  // namespace
+
+// The runtime's failure for a system error left by a file call on path.
+void FileSystem::RaiseFor(const std::string& path) {
+    (void)path;
+    switch (platform_.system().GetLastError()) {
+        case platform::kErrorFileNotFound: Raise(common::kFileNotFound);
+        case platform::kErrorPathNotFound: Raise(common::kPathNotFound);
+        case platform::kErrorFileExists:
+        case platform::kErrorAlreadyExists: Raise(common::kFileAlreadyExists);
+        default: Raise(common::kPermissionDenied);
+    }
+}
+
+bool FileSystem::FolderExists(const std::string& path) {
+    const auto attributes = platform_.files().GetFileAttributesA(WithoutTrailingSlash(path).c_str());
+    return attributes != platform::kInvalidFileAttributes &&
+           (attributes & platform::kFileAttributeDirectory) != 0;
+}
+
+bool FileSystem::FileExists(const std::string& path) {
+    const auto attributes = platform_.files().GetFileAttributesA(path.c_str());
+    return attributes != platform::kInvalidFileAttributes &&
+           (attributes & platform::kFileAttributeDirectory) == 0;
+}
+
+std::uint64_t FileSystem::GetFileSize(const std::string& path) {
+    if (!FileExists(path)) Raise(common::kFileNotFound);
+    std::uint64_t size = 0;
+    if (!platform_.files().GetFileSizeEx(path.c_str(), &size)) RaiseFor(path);
+    return size;
+}
+
+void FileSystem::DeleteFile(const std::string& path, bool force) {
+    const auto attributes = platform_.files().GetFileAttributesA(path.c_str());
+    if (attributes == platform::kInvalidFileAttributes ||
+        (attributes & platform::kFileAttributeDirectory)) {
+        Raise(common::kFileNotFound);
+    }
+    if (force && (attributes & platform::kFileAttributeReadonly)) {
+        platform_.files().SetFileAttributesA(path.c_str(), platform::kFileAttributeNormal);
+    }
+    if (!platform_.files().DeleteFileA(path.c_str())) Raise(common::kPermissionDenied);
+}
+
+std::vector<FolderFile> FileSystem::GetFolderFiles(const std::string& folder) {
+    if (!FolderExists(folder)) Raise(common::kPathNotFound);
+    std::string pattern = folder;
+    if (pattern.empty() || (pattern.back() != '\\' && pattern.back() != '/')) pattern += '\\';
+    pattern += '*';
+    std::vector<platform::FindData> found;
+    if (!platform_.files().FindFiles(pattern.c_str(), &found)) {
+        if (platform_.system().GetLastError() == platform::kErrorFileNotFound) return {};
+        RaiseFor(folder);
+    }
+    std::vector<FolderFile> files;
+    for (const auto& entry : found) {
+        if (entry.attributes & platform::kFileAttributeDirectory) continue;
+        FolderFile file{entry.fileName, {}};
+        if (!platform_.clock().FileTimeToLocalSystemTime(entry.lastWriteTime, &file.dateLastModified)) {
+            Raise(common::kInvalidCall);
+        }
+        files.push_back(std::move(file));
+    }
+    return files;
+}
+
+void FileSystem::CopyFile(const std::string& source, const std::string& destination,
+                          bool overwrite) {
+    if (!FileExists(source)) Raise(common::kFileNotFound);
+    if (!platform_.files().CopyFileA(source.c_str(), destination.c_str(), !overwrite)) {
+        RaiseFor(destination);
+    }
+}
+
+void FileSystem::MoveFile(const std::string& source, const std::string& destination) {
+    const auto attributes = platform_.files().GetFileAttributesA(source.c_str());
+    if (attributes == platform::kInvalidFileAttributes) Raise(common::kFileNotFound);
+    if (platform_.files().GetFileAttributesA(destination.c_str()) != platform::kInvalidFileAttributes) {
+        Raise(common::kFileAlreadyExists);
+    }
+    if (!platform_.files().MoveFileA(source.c_str(), destination.c_str())) RaiseFor(destination);
+}
+
+void FileSystem::DeleteFolder(const std::string& path, bool force) {
+    (void)force;  // callers pass false: a read-only folder is refused
+    const std::string folder = WithoutTrailingSlash(path);
+    if (!FolderExists(folder)) Raise(common::kPathNotFound);
+    if (!platform_.files().RemoveDirectoryA(folder.c_str())) Raise(common::kPermissionDenied);
+}
+
+std::string FileSystem::GetDriveName(const std::string& path) {
+    if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
+    if (path.rfind("\\\\", 0) == 0) {
+        const auto server = path.find('\\', 2);
+        if (server == std::string::npos) return {};
+        const auto share = path.find('\\', server + 1);
+        return share == std::string::npos ? path : path.substr(0, share);
+    }
+    return {};
+}
+
+std::string FileSystem::ReadAllText(const std::string& path) {
+    if (!FileExists(path)) Raise(common::kFileNotFound);
+    std::string content;
+    if (!platform_.files().ReadWholeFile(path.c_str(), &content)) RaiseFor(path);
+    if (content.empty()) Raise(common::kInputPastEnd);
+    return content;
+}
+
+}  // namespace run

@@ -1,0 +1,42 @@
+// The file-system object shared by the whole run: the folder and file operations the procedures
+// use, each raising a common::Failure (53, 58, 62, 70, 76) when it cannot do what it is asked.
+// The two existence tests never fail.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/platform.h"
+
+namespace run {
+
+struct FolderFile {
+    std::string name;                         // without folder
+    platform::SystemTime dateLastModified;    // local time
+};
+
+class FileSystem {
+public:
+    explicit FileSystem(platform::Platform& platform) : platform_(platform) {}
+
+    bool FolderExists(const std::string& path);
+    bool FileExists(const std::string& path);
+    std::uint64_t GetFileSize(const std::string& path);
+    void DeleteFile(const std::string& path, bool force);
+    // Every file of the folder (no folders), in the platform's listing order.
+    std::vector<FolderFile> GetFolderFiles(const std::string& folder);
+    void CopyFile(const std::string& source, const std::string& destination, bool overwrite);
+    void MoveFile(const std::string& source, const std::string& destination);
+    void DeleteFolder(const std::string& path, bool force);
+    static std::string GetDriveName(const std::string& path);
+    // The whole content of a text file; an empty file cannot be read (input past end of file).
+    std::string ReadAllText(const std::string& path);
+
+private:
+    [[noreturn]] void RaiseFor(const std::string& path);
+
+    platform::Platform& platform_;
+};
+
+}  // namespace run

@@ -1,0 +1,56 @@
+#include "run/main_flow.h"
+
+#include "common/text.h"
+#include "log/activity_log.h"
+#include "run/end_of_run.h"
+#include "run/guard.h"
+
+namespace run {
+
+using activity_log::WriteLogLine;
+
+namespace {
+
+constexpr const char* kAcceptedWords = "RBT,RBTASSESS";
+
+void Info(RunContext& ctx, const std::string& message) {
+    WriteLogLine(ctx, "modMain", "Main", "INFO", message);
+}
+
+}  // namespace
+
+std::string CleanCommandArg(const std::string& argumentText) {
+    return common::Trim(common::RemoveAll(argumentText, '"'));
+}
+
+bool IsAcceptedArgument(const std::string& commandArg) {
+    return common::Contains(kAcceptedWords, common::Upper(common::Trim(commandArg)));
+}
+
+void Main(RunContext& ctx) {
+    auto& platform = ctx.platform;
+    if (platform.self().PreviousInstanceRunning()) EndProcess(RunEnd::PreviousInstance);
+
+    activity_log::InitLogFile(ctx);
+    if (AlreadyRunning(ctx)) EndProcess(RunEnd::AnotherCopyRunning);
+
+    ctx.commandArg = CleanCommandArg(platform.self().ArgumentText());
+    if (!IsAcceptedArgument(ctx.commandArg)) {
+        Info(ctx, "Invalid Parameter");
+        CloseAll(ctx);
+    }
+
+    Info(ctx, "*****************************************");
+    Info(ctx, activity_log::VersionText(platform));
+    Info(ctx, "START");
+
+    const std::string mode = common::Upper(ctx.commandArg);
+    if (mode == "RBT") {
+        CloseAll(ctx);
+    } else if (mode == "RBTASSESS") {
+        CloseAll(ctx);
+    }
+    CloseAll(ctx);
+}
+
+}  // namespace run

@@ -1,0 +1,74 @@
+// The values of one run, filled at start-up and read by every module. Field names are the
+// program's own; all are empty (or 0, or false) when a run starts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+#include "run/file_system.h"
+
+namespace run {
+
+struct RunContext {
+    explicit RunContext(platform::Platform& p) : platform(p), fileSystem(p) {}
+
+    platform::Platform& platform;
+    FileSystem fileSystem;
+
+    // Entry and activity log.
+    std::string commandArg;
+    std::string logFilePath;
+
+    // Start-up configuration.
+    std::string agentKey;
+    std::string installPath;
+    std::string regId;
+    std::string siteId;
+    std::string memberId;
+    std::string agentType;
+    std::string schPatchIniPath;
+    std::string win10OptIn;
+    std::string wpConfigPath;
+    std::string wpConfigXml;
+    std::string dataFolder;
+    std::string osProductName;
+    std::string runStartTime;
+    bool regValueChanged = false;
+
+    // Prompt result files and the reboot state record (INI texts).
+    std::string latestPromptFile;
+    std::string rebootIniPath;
+    std::string pendingWpm;
+    std::string wpmRbtRequiredOn;
+    std::string pendingWtpm;
+    std::string wtpmRbtRequiredOn;
+    std::string patchAssessRbt;
+    std::string postponeAttempt;
+    std::string pendingFlag;
+    double postponeDateTime = 0;
+
+    // System up-time.
+    std::int32_t upTimeSeconds = 0;
+
+    // Windows 10 records.
+    std::string errorLogJson;
+    std::string auditJson;
+    std::string auditPostBody;
+
+    // Web configuration and web posts.
+    std::string webPostPrimaryURL;
+    std::string webPostSecondaryURL;
+    std::string webPostEncryptFlag;
+    std::string webPostPage;
+    std::string webPostTagName;
+    std::string postPrimaryURL;
+    std::string postSecondaryURL;
+    std::string postReturnValue;
+    std::string postDetail1;
+    std::string postDetail2;
+    std::string postDetail3;
+    std::string postXmlBody;
+};
+
+}  // namespace run
