@@ -64,6 +64,34 @@ private:
     Injector& in_;
 };
 
+class FaultyProfile final : public Profile {
+public:
+    FaultyProfile(Profile& inner, Injector& injector) : inner_(inner), in_(injector) {}
+    // A failed read leaves the default in the buffer, as the real call does for a file it
+    // cannot open.
+    DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                   char* buffer, DWORD size, const char* fileName) override {
+        if (in_.Fail("Profile.GetPrivateProfileStringA")) {
+            if (!buffer || size == 0) return 0;
+            std::string fallback = defaultValue ? defaultValue : "";
+            if (fallback.size() >= size) fallback.resize(size - 1);
+            fallback.copy(buffer, fallback.size());
+            buffer[fallback.size()] = '\0';
+            return static_cast<DWORD>(fallback.size());
+        }
+        return inner_.GetPrivateProfileStringA(section, key, defaultValue, buffer, size, fileName);
+    }
+    bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                                    const char* fileName) override {
+        return !in_.Fail("Profile.WritePrivateProfileStringA") &&
+               inner_.WritePrivateProfileStringA(section, key, value, fileName);
+    }
+
+private:
+    Profile& inner_;
+    Injector& in_;
+};
+
 class FaultyFiles final : public Files {
 public:
     FaultyFiles(Files& inner, Injector& injector) : inner_(inner), in_(injector) {}
@@ -221,6 +249,7 @@ struct FaultInjectingPlatform::Facets {
     Facets(Platform& inner, FaultPlan& plan)
         : injector{plan, inner.system()},
           registry(inner.registry(), injector),
+          profile(inner.profile(), injector),
           files(inner.files(), injector),
           processes(inner.processes(), injector),
           clock(inner.clock(), injector),
@@ -229,6 +258,7 @@ struct FaultInjectingPlatform::Facets {
           system(inner.system(), injector) {}
     Injector injector;
     FaultyRegistry registry;
+    FaultyProfile profile;
     FaultyFiles files;
     FaultyProcesses processes;
     FaultyClock clock;
@@ -242,6 +272,7 @@ FaultInjectingPlatform::FaultInjectingPlatform(Platform& inner, FaultPlan& plan)
 FaultInjectingPlatform::~FaultInjectingPlatform() = default;
 
 Registry& FaultInjectingPlatform::registry() { return facets_->registry; }
+Profile& FaultInjectingPlatform::profile() { return facets_->profile; }
 Files& FaultInjectingPlatform::files() { return facets_->files; }
 Processes& FaultInjectingPlatform::processes() { return facets_->processes; }
 Clock& FaultInjectingPlatform::clock() { return facets_->clock; }

@@ -28,6 +28,7 @@ public:
     ~FaultInjectingPlatform() override;
 
     Registry& registry() override;
+    Profile& profile() override;
     Files& files() override;
     Processes& processes() override;
     Clock& clock() override;

@@ -6,6 +6,7 @@
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/self.h"
 #include "platform/system.h"
@@ -17,6 +18,7 @@ public:
     virtual ~Platform() = default;
 
     virtual Registry& registry() = 0;
+    virtual Profile& profile() = 0;
     virtual Files& files() = 0;
     virtual Processes& processes() = 0;
     virtual Clock& clock() = 0;

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 
 #include "platform/emulated/emulated_files.h"
+#include "platform/emulated/emulated_profile.h"
 #include "platform/emulated/emulated_registry.h"
 #include "platform/emulated/machine.h"
 #include "platform/emulated/text_codec.h"
@@ -286,6 +287,7 @@ public:
                      const std::string& exeName)
         : machine_(folder),
           registry_(machine_),
+          profile_(machine_),
           files_(machine_),
           processes_(machine_, exeName),
           clock_(machine_),
@@ -294,6 +296,7 @@ public:
           system_(machine_) {}
 
     Registry& registry() override { return registry_; }
+    Profile& profile() override { return profile_; }
     Files& files() override { return files_; }
     Processes& processes() override { return processes_; }
     Clock& clock() override { return clock_; }
@@ -304,6 +307,7 @@ public:
 private:
     Machine machine_;
     EmulatedRegistry registry_;
+    EmulatedProfile profile_;
     EmulatedFiles files_;
     EmulatedProcesses processes_;
     EmulatedClock clock_;
