@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "run/main_flow.h"
+#include "run_support.h"
+
+namespace {
+
+using testing_support::AgentRegistry;
+using testing_support::RunProgram;
+using testing_support::TempMachine;
+
+struct WordCase {
+    const char* argumentText;
+    bool accepted;
+};
+
+class CommandWords : public ::testing::TestWithParam<WordCase> {};
+
+TEST_P(CommandWords, AcceptedWhenPartOfTheList) {
+    const auto arg = run::CleanCommandArg(GetParam().argumentText);
+    EXPECT_EQ(run::IsAcceptedArgument(arg), GetParam().accepted) << GetParam().argumentText;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CommandWords,
+                         ::testing::Values(WordCase{"", true}, WordCase{"RBT", true},
+                                           WordCase{"rbt", true}, WordCase{"\"RBT\"", true},
+                                           WordCase{"  \" rbtassess \"  ", true},
+                                           WordCase{"RBT,RBTASSESS", true}, WordCase{"ASSESS", true},
+                                           WordCase{"T,R", true}, WordCase{",", true},
+                                           WordCase{"RBTX", false}, WordCase{"REBOOT", false},
+                                           WordCase{"RBT RBTASSESS", false}));
+
+TEST(MainFlow, QuotesAreRemovedAndSpacesTrimmed) {
+    EXPECT_EQ(run::CleanCommandArg("  \"rbtassess\"  "), "rbtassess");
+    EXPECT_EQ(run::CleanCommandArg("\"R\"B\"T\""), "RBT");
+}
+
+const std::vector<std::string> kHeader = {
+    "#Software: VORN.AgentMonitoring.RebootScheduler", "#Version: 1.0.0", "#Date:",
+    "#Fields: dtime\tform\tmodule\ttype\tval1\tval2\tval3"};
+
+std::string MainLine(const std::string& message) {
+    return "modMain\tMain\tINFO\t" + message + "\t\t\t";
+}
+
+TEST(MainFlow, InvalidWordWritesOnlyInvalidParameterAndEnd) {
+    TempMachine machine;
+    machine.Registry(AgentRegistry());
+    machine.File("C:\\Agent\\keep.txt", "");
+    const auto result = RunProgram(machine, "RBTX");
+    auto expected = kHeader;
+    expected.push_back(MainLine("Invalid Parameter"));
+    expected.push_back("ModComman\tCloseAll\tINFO\tEND\t\t\t");
+    EXPECT_EQ(result.log, expected);
+    EXPECT_EQ(result.exitCode, 0);
+}
+
+TEST(MainFlow, UnregisteredAgentEndsSilently) {
+    TempMachine machine;
+    machine.Registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\VERUZE]\r\n\"InstallationPath\"=\"C:\\\\Agent\"\r\n");
+    machine.File("C:\\Agent\\keep.txt", "");
+    const auto result = RunProgram(machine, "");
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_FALSE(machine.Exists("C:\\Agent\\BaseComponents"));
+}
+
+TEST(MainFlow, SecondCopyStopsAfterTheGuardLines) {
+    TempMachine machine;
+    machine.Registry(AgentRegistry());
+    machine.File("C:\\Agent\\keep.txt", "");
+    machine.Facts("[Processes]\n77=RebootScheduler.exe\n");
+    const auto result = RunProgram(machine, "RBT");
+    auto expected = kHeader;
+    for (const char* line : {"*************************", "Previous Instance Running",
+                             "*************************"}) {
+        expected.push_back(std::string("ModComman\tAlreadyRunning\tINFO\t") + line + "\t\t\t");
+    }
+    EXPECT_EQ(result.log, expected);
+    EXPECT_EQ(result.exitCode, 3);
+}
+
+TEST(MainFlow, LoggedValuesKeepEveryRecordOnOneLine) {
+    TempMachine machine;
+    machine.Registry(AgentRegistry());
+    machine.File("C:\\Agent\\keep.txt", "");
+    const auto result = RunProgram(machine, "bad\tword\r\nhere");
+    ASSERT_FALSE(result.log.empty());
+    for (const auto& line : result.log) {
+        if (line[0] == '#') continue;
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 6) << line;
+    }
+}
+
+// Every platform call of a run without argument is made to fail in turn, with two different
+// codes: each run must still end through one of the five ends, never by a failure escaping.
+TEST(MainFlow, EveryFailingCallOfARunWithoutArgumentEndsCleanly) {
+    TempMachine machine;
+    machine.Registry(AgentRegistry());
+    machine.File("C:\\Agent\\keep.txt", "");
+    platform::FaultPlan survey;
+    const auto normal = RunProgram(machine, "", &survey);
+    ASSERT_EQ(normal.exitCode, 0);
+    ASSERT_GT(survey.calls, 10);
+    for (const platform::DWORD code : {platform::kErrorAccessDenied, platform::kErrorFileNotFound}) {
+        for (long call = 1; call <= survey.calls; ++call) {
+            platform::FaultPlan plan;
+            plan.failAt = call;
+            plan.code = code;
+            const auto result = RunProgram(machine, "", &plan);
+            EXPECT_FALSE(result.crashed) << "call " << call << " " << survey.trace[call - 1] << ": "
+                                         << result.crash;
+            EXPECT_GE(result.exitCode, 0) << "call " << call;
+            EXPECT_LE(result.exitCode, 4) << "call " << call << " " << survey.trace[call - 1];
+        }
+    }
+}
+
+}  // namespace

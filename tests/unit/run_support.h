@@ -1,0 +1,52 @@
+// Whole runs of the program in-process on a temporary machine folder.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/fault_injection.h"
+
+namespace testing_support {
+
+// A machine folder in a fresh temporary directory, removed with the object.
+class TempMachine {
+public:
+    TempMachine();
+    ~TempMachine();
+    TempMachine(const TempMachine&) = delete;
+    TempMachine& operator=(const TempMachine&) = delete;
+
+    const std::filesystem::path& folder() const { return folder_; }
+    // registry/HKLM.reg from the lines after the header.
+    void Registry(const std::string& body);
+    void Facts(const std::string& machineIni);
+    // A file at a Windows path on drive C (C:\A\b.txt).
+    void File(const std::string& windowsPath, const std::string& content);
+    std::filesystem::path HostPath(const std::string& windowsPath) const;
+    std::string Read(const std::string& windowsPath) const;
+    bool Exists(const std::string& windowsPath) const;
+
+private:
+    std::filesystem::path folder_;
+};
+
+// The registry body of an ordinary registered agent installed in C:\Agent.
+std::string AgentRegistry(const std::string& extraValues = {});
+inline constexpr const char* kAgentLog =
+    "C:\\Agent\\BaseComponents\\PatchManagement\\ApplicationLog\\wppatchSch_1001_patchlog.log";
+
+struct RunResult {
+    int exitCode = -1;
+    bool crashed = false;          // a failure escaped every trap
+    std::string crash;
+    std::vector<std::string> log;  // the log's lines without their date-time column
+};
+
+RunResult RunProgram(const TempMachine& machine, const std::string& argumentText,
+                     platform::FaultPlan* plan = nullptr);
+
+// The activity log of the machine as lines, the first column dropped from every record.
+std::vector<std::string> LogLines(const TempMachine& machine, const std::string& windowsPath);
+
+}  // namespace testing_support
