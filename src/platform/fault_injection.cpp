@@ -228,6 +228,18 @@ private:
     Injector& in_;
 };
 
+class FaultySession final : public Session {
+public:
+    FaultySession(Session& inner, Injector& injector) : inner_(inner), in_(injector) {}
+    bool GetUserNameA(char* buffer, DWORD* size) override {
+        return !in_.Fail("Session.GetUserNameA") && inner_.GetUserNameA(buffer, size);
+    }
+
+private:
+    Session& inner_;
+    Injector& in_;
+};
+
 class FaultySystem final : public System {
 public:
     FaultySystem(System& inner, Injector& injector) : inner_(inner), in_(injector) {}
@@ -243,6 +255,20 @@ private:
     Injector& in_;
 };
 
+class FaultyComponents final : public Components {
+public:
+    FaultyComponents(Components& inner, Injector& injector) : inner_(inner), in_(injector) {}
+    bool CallCipher(const char* libraryPath, const char* exportName, char* buffer,
+                    std::int32_t length) override {
+        return !in_.Fail("Components.CallCipher") &&
+               inner_.CallCipher(libraryPath, exportName, buffer, length);
+    }
+
+private:
+    Components& inner_;
+    Injector& in_;
+};
+
 }  // namespace
 
 struct FaultInjectingPlatform::Facets {
@@ -255,7 +281,9 @@ struct FaultInjectingPlatform::Facets {
           clock(inner.clock(), injector),
           environment(inner.environment(), injector),
           self(inner.self(), injector),
-          system(inner.system(), injector) {}
+          session(inner.session(), injector),
+          system(inner.system(), injector),
+          components(inner.components(), injector) {}
     Injector injector;
     FaultyRegistry registry;
     FaultyProfile profile;
@@ -264,7 +292,9 @@ struct FaultInjectingPlatform::Facets {
     FaultyClock clock;
     FaultyEnvironment environment;
     FaultySelf self;
+    FaultySession session;
     FaultySystem system;
+    FaultyComponents components;
 };
 
 FaultInjectingPlatform::FaultInjectingPlatform(Platform& inner, FaultPlan& plan)
@@ -278,6 +308,8 @@ Processes& FaultInjectingPlatform::processes() { return facets_->processes; }
 Clock& FaultInjectingPlatform::clock() { return facets_->clock; }
 Environment& FaultInjectingPlatform::environment() { return facets_->environment; }
 Self& FaultInjectingPlatform::self() { return facets_->self; }
+Session& FaultInjectingPlatform::session() { return facets_->session; }
 System& FaultInjectingPlatform::system() { return facets_->system; }
+Components& FaultInjectingPlatform::components() { return facets_->components; }
 
 }  // namespace platform

@@ -34,7 +34,9 @@ public:
     Clock& clock() override;
     Environment& environment() override;
     Self& self() override;
+    Session& session() override;
     System& system() override;
+    Components& components() override;
 
 private:
     struct Facets;

@@ -3,12 +3,14 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/components.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/self.h"
+#include "platform/session.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -24,7 +26,9 @@ public:
     virtual Clock& clock() = 0;
     virtual Environment& environment() = 0;
     virtual Self& self() = 0;
+    virtual Session& session() = 0;
     virtual System& system() = 0;
+    virtual Components& components() = 0;
 };
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include "log/activity_log.h"
 #include "run/end_of_run.h"
 #include "run/guard.h"
+#include "run/startup.h"
 
 namespace run {
 
@@ -43,6 +44,7 @@ void Main(RunContext& ctx) {
     Info(ctx, "*****************************************");
     Info(ctx, activity_log::VersionText(platform));
     Info(ctx, "START");
+    InitializeEXE(ctx);
 
     const std::string mode = common::Upper(ctx.commandArg);
     if (mode == "RBT") {

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <fcntl.h>
 
+#include "platform/emulated/emulated_components.h"
 #include "platform/emulated/emulated_files.h"
 #include "platform/emulated/emulated_profile.h"
 #include "platform/emulated/emulated_registry.h"
@@ -230,6 +231,27 @@ private:
     std::optional<bool> answer_;
 };
 
+// The account comes from the machine's [Account] UserName (SYSTEM when the fact is absent).
+class EmulatedSession final : public Session {
+public:
+    explicit EmulatedSession(Machine& machine) : machine_(machine) {}
+    bool GetUserNameA(char* buffer, DWORD* size) override {
+        const std::string name = machine_.facts().Get("Account", "UserName").value_or("SYSTEM");
+        const auto needed = static_cast<DWORD>(name.size() + 1);
+        if (!size || !buffer || *size < needed) {
+            if (size) *size = needed;
+            machine_.lastError = 122;  // ERROR_INSUFFICIENT_BUFFER
+            return false;
+        }
+        std::memcpy(buffer, name.c_str(), needed);
+        *size = needed;
+        return true;
+    }
+
+private:
+    Machine& machine_;
+};
+
 struct MessageText {
     DWORD id;
     const char* text;
@@ -293,7 +315,9 @@ public:
           clock_(machine_),
           environment_(machine_),
           self_(machine_, argumentText, exeName),
-          system_(machine_) {}
+          session_(machine_),
+          system_(machine_),
+          components_(machine_) {}
 
     Registry& registry() override { return registry_; }
     Profile& profile() override { return profile_; }
@@ -302,7 +326,9 @@ public:
     Clock& clock() override { return clock_; }
     Environment& environment() override { return environment_; }
     Self& self() override { return self_; }
+    Session& session() override { return session_; }
     System& system() override { return system_; }
+    Components& components() override { return components_; }
 
 private:
     Machine machine_;
@@ -313,7 +339,9 @@ private:
     EmulatedClock clock_;
     EmulatedEnvironment environment_;
     EmulatedSelf self_;
+    EmulatedSession session_;
     EmulatedSystem system_;
+    EmulatedComponents components_;
 };
 
 }  // namespace

@@ -1,0 +1,106 @@
+#include "reboot/reboot_state.h"
+
+#include <vector>
+
+#include "common/text.h"
+#include "log/activity_log.h"
+
+namespace reboot {
+
+using activity_log::WriteLogLine;
+
+namespace {
+
+constexpr platform::DWORD kValueBufferSize = 5000;
+constexpr const char* kStatus = "RebootStatus";
+
+// Clears or writes the keys of the reboot state file one after another; a failing write is
+// passed over and the next one made.
+void WriteEach(run::RunContext& ctx,
+               std::initializer_list<std::pair<const char*, const char*>> entries) {
+    for (const auto& [key, value] : entries) {
+        try {
+            IniSetValue(ctx, kStatus, key, value, ctx.rebootIniPath);
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+std::string ReadOrEmpty(run::RunContext& ctx, const std::string& section, const char* key) {
+    try {
+        return IniGetValueEx(ctx, section, key, ctx.latestPromptFile);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+}  // namespace
+
+std::string IniGetValue(run::RunContext& ctx, const std::string& section, const std::string& key,
+                        const std::string& file) {
+    std::string result;
+    try {
+        std::vector<char> buffer(kValueBufferSize, '\0');
+        const platform::DWORD count = ctx.platform.profile().GetPrivateProfileStringA(
+            section.c_str(), key.c_str(), "", buffer.data(), kValueBufferSize, file.c_str());
+        const std::string whole(buffer.begin(), buffer.end());
+        if (common::Trim(common::RemoveAll(whole, '\0')).empty()) return {};
+        result = common::Trim(whole.substr(0, std::min<std::size_t>(count, whole.size())));
+    } catch (const std::exception&) {
+        // Passed over: the result stays as far as it was formed.
+    }
+    return result;
+}
+
+std::string IniGetValueEx(run::RunContext& ctx, const std::string& section,
+                          const std::string& key, const std::string& file) {
+    return IniGetValue(ctx, section, key, file);
+}
+
+void IniSetValue(run::RunContext& ctx, const std::string& section, const std::string& key,
+                 const std::string& value, const std::string& file) {
+    ctx.platform.profile().WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
+                                                      file.c_str());
+}
+
+void FlushRBTINI(run::RunContext& ctx) {
+    WriteLogLine(ctx, "ModComman", "FlushRBTINI", "INFO", "Clear Rbtini entries....");
+    WriteEach(ctx, {{"PendingWPM", ""},
+                    {"WPMRbtRequiredON", ""},
+                    {"PendingWTPM", ""},
+                    {"WTPMRbtRequiredON", ""},
+                    {"POstponeDateTIme", ""},
+                    {"PostponeAttempt", ""}});
+}
+
+void FlushWRBTINI(run::RunContext& ctx) {
+    WriteLogLine(ctx, "ModComman", "FlushWRBTINI", "INFO", "Clean the reboot entries....");
+    WriteEach(ctx, {{"PendingWPM", ""}, {"WPMRbtRequiredON", ""}, {"Pending", "0"}});
+    if (!common::ReadsAsNumberOne(ctx.pendingWtpm)) {
+        WriteEach(ctx, {{"POstponeDateTIme", "0"}, {"PostponeAttempt", ""}});
+    }
+}
+
+void FlushWTPMRBTINI(run::RunContext& ctx) {
+    WriteLogLine(ctx, "ModComman", "FlushWTPMRBTINI", "INFO", "Clean the reboot entries....");
+    WriteEach(ctx, {{"PendingWTPM", ""}, {"WTPMRbtRequiredON", ""}, {"Pending", "0"}});
+}
+
+void ReadRbtINI(run::RunContext& ctx) {
+    ctx.pendingWpm = ReadOrEmpty(ctx, kStatus, "PendingWPM");
+    if (ctx.pendingWpm != "1") ctx.latestPromptFile = ctx.rebootIniPath;
+    WriteLogLine(ctx, "ModComman", "ReadRbtINI", "INFO", "Reading INI for reboot Information.");
+    ctx.pendingWpm = ReadOrEmpty(ctx, kStatus, "PendingWPM");
+    ctx.wpmRbtRequiredOn = ReadOrEmpty(ctx, kStatus, "WPMRbtRequiredON");
+    ctx.pendingWtpm = ReadOrEmpty(ctx, kStatus, "PendingWTPM");
+    ctx.wtpmRbtRequiredOn = ReadOrEmpty(ctx, kStatus, "WTPMRbtRequiredON");
+    // A value that is not a number leaves the postponement as it was.
+    if (const auto number = common::ToNumber(ReadOrEmpty(ctx, kStatus, "POstponeDateTIme"))) {
+        ctx.postponeDateTime = *number;
+    }
+    ctx.pendingFlag = ReadOrEmpty(ctx, kStatus, "Pending");
+    ctx.postponeAttempt = ReadOrEmpty(ctx, kStatus, "PostponeAttempt");
+    ctx.patchAssessRbt = ReadOrEmpty(ctx, "PatchAssess", "RBT");
+}
+
+}  // namespace reboot

@@ -1,0 +1,24 @@
+// The INI operations and the reboot state file shared with the prompt program.
+#pragma once
+
+#include <string>
+
+#include "run/run_context.h"
+
+namespace reboot {
+
+// The key's value, trimmed; empty when the key, section or file is missing. Never fails.
+std::string IniGetValue(run::RunContext& ctx, const std::string& section, const std::string& key,
+                        const std::string& file);
+std::string IniGetValueEx(run::RunContext& ctx, const std::string& section,
+                          const std::string& key, const std::string& file);
+// Writes the key; an empty value clears it without deleting it. Reports nothing.
+void IniSetValue(run::RunContext& ctx, const std::string& section, const std::string& key,
+                 const std::string& value, const std::string& file);
+
+void FlushRBTINI(run::RunContext& ctx);
+void FlushWRBTINI(run::RunContext& ctx);
+void FlushWTPMRBTINI(run::RunContext& ctx);
+void ReadRbtINI(run::RunContext& ctx);
+
+}  // namespace reboot

@@ -1,0 +1,71 @@
+#include "registry/os_facts.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "common/failure.h"
+#include "log/activity_log.h"
+
+namespace registry {
+
+using activity_log::WriteLogLine;
+
+namespace {
+
+constexpr const char* kRebootRequiredKey =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\RebootRequired";
+constexpr const char* kWindowsVersionKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+constexpr platform::DWORD kFullAccess64 = 0xF013F;  // KEY_ALL_ACCESS | KEY_WOW64_64KEY
+constexpr platform::DWORD kReadOsAccess = 0x13F;    // KEY_WOW64_64KEY | 0x3F
+constexpr platform::DWORD kTextBufferSize = 255;
+
+}  // namespace
+
+bool fncRebootPending(run::RunContext& ctx) {
+    auto& reg = ctx.platform.registry();
+    platform::HKEY key = 0;
+    bool result = false;
+    try {
+        const platform::LONG code =
+            reg.RegOpenKeyExA(platform::kHkeyLocalMachine, kRebootRequiredKey, 0, kFullAccess64, &key);
+        WriteLogLine(ctx, "ModRegistry", "fncRebootPending", "INFO",
+                     "Reboot registry return status - " + std::to_string(code));
+        result = code == platform::kErrorSuccess;
+    } catch (const std::exception& e) {
+        WriteLogLine(ctx, "ModRegistry", "fncRebootPending", "ERROR",
+                     "Error finding Registry for Reboot Pending",
+                     std::to_string(common::FailureNumber(e)) + ":" + common::FailureDescription(e),
+                     std::to_string(ctx.platform.system().GetLastError()));
+        result = false;
+    }
+    reg.RegCloseKey(key);
+    return result;
+}
+
+std::string ReadOSInfo(run::RunContext& ctx, const std::string& valueName) {
+    auto& reg = ctx.platform.registry();
+    platform::HKEY key = 0;
+    std::string result;
+    try {
+        if (reg.RegOpenKeyExA(platform::kHkeyLocalMachine, kWindowsVersionKey, 0, kReadOsAccess,
+                              &key) == platform::kErrorSuccess) {
+            std::vector<platform::BYTE> buffer(kTextBufferSize, 0);
+            platform::DWORD size = kTextBufferSize;
+            platform::DWORD type = 0;
+            if (reg.RegQueryValueExA(key, valueName.c_str(), &type, buffer.data(), &size) ==
+                platform::kErrorSuccess) {
+                const auto nul = std::find(buffer.begin(), buffer.end(), 0);
+                if (nul == buffer.end()) common::Raise(common::kInvalidCall);
+                result.assign(buffer.begin(), nul);
+            }
+        }
+    } catch (const std::exception& e) {
+        WriteLogLine(ctx, "ModRegistry", "ReadOSInfo", "ERROR", "Fail to retrive OS Info.",
+                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e));
+        result.clear();
+    }
+    reg.RegCloseKey(key);
+    return result;
+}
+
+}  // namespace registry

@@ -1,0 +1,39 @@
+/* Stand-in for the agent's cipher library. The real library is the agent's own; this one only
+ * offers the same two exports with the same calling form, so that the program's binding and its
+ * handling of the results can be exercised. Its cipher is a keyed byte transform with no security
+ * value at all. Each function transforms the buffer in place, length bytes; each undoes the
+ * other. */
+#include <stdint.h>
+
+#ifdef _WIN32
+#define CIPHER_EXPORT __declspec(dllexport)
+#define CIPHER_CALL __stdcall
+#else
+#define CIPHER_EXPORT __attribute__((visibility("default")))
+#define CIPHER_CALL
+#endif
+
+static unsigned char KeyByte(uint32_t* state) {
+    *state = *state * 1103515245u + 12345u;
+    return (unsigned char)(*state >> 16);
+}
+
+CIPHER_EXPORT int CIPHER_CALL EncryptData(char* buffer, int32_t length) {
+    uint32_t state = 0x5EEDu;
+    if (!buffer || length < 0) return 0;
+    for (int32_t i = 0; i < length; ++i) {
+        const unsigned char b = (unsigned char)buffer[i];
+        buffer[i] = (char)(unsigned char)((b ^ KeyByte(&state)) + (unsigned char)(i * 13));
+    }
+    return 1;
+}
+
+CIPHER_EXPORT int CIPHER_CALL DecryptData(char* buffer, int32_t length) {
+    uint32_t state = 0x5EEDu;
+    if (!buffer || length < 0) return 0;
+    for (int32_t i = 0; i < length; ++i) {
+        const unsigned char b = (unsigned char)((unsigned char)buffer[i] - (unsigned char)(i * 13));
+        buffer[i] = (char)(b ^ KeyByte(&state));
+    }
+    return 1;
+}
