@@ -81,6 +81,16 @@ std::vector<std::string> LogLines(const TempMachine& machine, const std::string&
     return lines;
 }
 
+ContextOn::ContextOn(const TempMachine& machine) : machine_(machine) {
+    platform_ = platform::emulated::MakeEmulatedPlatform(machine.folder(), "");
+    ctx_ = std::make_unique<run::RunContext>(*platform_);
+    std::filesystem::create_directories(machine.HostPath(kAgentLog).parent_path());
+    ctx_->logFilePath = kAgentLog;
+    ctx_->installPath = "C:\\Agent\\";
+}
+
+ContextOn::~ContextOn() = default;
+
 RunResult RunProgram(const TempMachine& machine, const std::string& argumentText,
                      platform::FaultPlan* plan) {
     RunResult result;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/fault_injection.h"
+#include "run/run_context.h"
 
 namespace testing_support {
 
@@ -43,10 +44,25 @@ struct RunResult {
     std::vector<std::string> log;  // the log's lines without their date-time column
 };
 
+// The activity log of the machine as lines, the first column dropped from every record.
+std::vector<std::string> LogLines(const TempMachine& machine, const std::string& windowsPath);
+
+// A run context on an emulated machine for calling single procedures; its log goes to kAgentLog.
+class ContextOn {
+public:
+    explicit ContextOn(const TempMachine& machine);
+    ~ContextOn();
+    run::RunContext& ctx() { return *ctx_; }
+    std::vector<std::string> Log() const { return LogLines(machine_, kAgentLog); }
+
+private:
+    const TempMachine& machine_;
+    std::unique_ptr<platform::Platform> platform_;
+    std::unique_ptr<run::RunContext> ctx_;
+};
+
 RunResult RunProgram(const TempMachine& machine, const std::string& argumentText,
                      platform::FaultPlan* plan = nullptr);
 
-// The activity log of the machine as lines, the first column dropped from every record.
-std::vector<std::string> LogLines(const TempMachine& machine, const std::string& windowsPath);
 
 }  // namespace testing_support
