@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: native unit, contract and scenario tests, the
+# sanitizer build, both MinGW builds, and the Windows program and contract tests under Wine.
+set -u
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+"$top/scripts/install-deps.sh" all || { echo "could not install the build dependencies"; exit 1; }
+
+passed=0
+failed=0
+failures=()
+stage() {
+    local name=$1
+    shift
+    echo
+    echo "=== $name ==="
+    local start=$SECONDS
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "--- $name: ok ($((SECONDS - start)) s)"
+    else
+        failed=$((failed + 1))
+        failures+=("$name")
+        echo "--- $name: FAILED ($((SECONDS - start)) s)"
+    fi
+}
+
+native() {
+    cmake --preset debug >/dev/null && cmake --build --preset debug &&
+        ctest --preset debug -j2
+}
+sanitized() {
+    cmake --preset asan >/dev/null && cmake --build --preset asan &&
+        ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan -j2
+}
+windows32() {
+    cmake --preset mingw-i686 >/dev/null && cmake --build --preset mingw-i686 || return 1
+    local kind
+    kind=$(file -b build/mingw-i686/RebootScheduler.exe)
+    echo "RebootScheduler.exe: $kind"
+    case "$kind" in
+        "PE32 executable (GUI) Intel 80386"*) return 0 ;;
+        *) echo "expected a PE32 GUI executable for Intel 80386"; return 1 ;;
+    esac
+}
+windows64() {
+    cmake --preset mingw-x86_64 >/dev/null &&
+        cmake --build --preset mingw-x86_64 --target RebootScheduler rs_contract_tests cryptel
+}
+wine_prefix="${TMPDIR:-/tmp}/rebootscheduler-wine-$$"
+wine_contract() {
+    # shellcheck source=../tools/wine/prefix.sh
+    "$top/tools/wine/prefix.sh" "$wine_prefix" >/dev/null &&
+        WINEPREFIX="$wine_prefix" WINEDEBUG=-all /usr/lib/wine/wine64 \
+            build/mingw-x86_64/tests/rs_contract_tests.exe --gtest_brief=1
+}
+wine_scenarios() {
+    "$top/tests/scenarios/run.sh" --host wine --exe build/mingw-x86_64/RebootScheduler.exe \
+        --prefix "$wine_prefix"
+}
+
+stage "native build and tests" native
+stage "sanitizer build and tests" sanitized
+stage "MinGW i686 shipping build" windows32
+stage "MinGW x86_64 build" windows64
+stage "contract tests under Wine" wine_contract
+stage "scenarios under Wine" wine_scenarios
+WINEPREFIX="$wine_prefix" /usr/lib/wine/wineserver -k 2>/dev/null
+rm -rf "$wine_prefix"
+
+echo
+[ $failed -gt 0 ] && echo "failed stages: ${failures[*]}"
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]

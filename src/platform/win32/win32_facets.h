@@ -1,0 +1,21 @@
+// The Win32 facets, one per source file, assembled by MakeWin32Platform.
+#pragma once
+
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace platform::win32 {
+
+std::unique_ptr<Registry> MakeWin32Registry();
+std::unique_ptr<Profile> MakeWin32Profile();
+std::unique_ptr<Files> MakeWin32Files();
+std::unique_ptr<Processes> MakeWin32Processes();
+std::unique_ptr<Clock> MakeWin32Clock();
+std::unique_ptr<Environment> MakeWin32Environment();
+std::unique_ptr<Self> MakeWin32Self();
+std::unique_ptr<Session> MakeWin32Session();
+std::unique_ptr<System> MakeWin32System();
+std::unique_ptr<Components> MakeWin32Components();
+
+}  // namespace platform::win32

@@ -1,0 +1,40 @@
+// The Win32 platform: every facet's real implementation, owned together for the run.
+#include "platform/win32/win32_platform.h"
+
+#include "platform/win32/win32_facets.h"
+
+namespace platform::win32 {
+namespace {
+
+class Win32Platform final : public Platform {
+public:
+    Registry& registry() override { return *registry_; }
+    Profile& profile() override { return *profile_; }
+    Files& files() override { return *files_; }
+    Processes& processes() override { return *processes_; }
+    Clock& clock() override { return *clock_; }
+    Environment& environment() override { return *environment_; }
+    Self& self() override { return *self_; }
+    Session& session() override { return *session_; }
+    System& system() override { return *system_; }
+    Components& components() override { return *components_; }
+
+private:
+    std::unique_ptr<Registry> registry_ = MakeWin32Registry();
+    std::unique_ptr<Profile> profile_ = MakeWin32Profile();
+    std::unique_ptr<Files> files_ = MakeWin32Files();
+    std::unique_ptr<Processes> processes_ = MakeWin32Processes();
+    std::unique_ptr<Clock> clock_ = MakeWin32Clock();
+    std::unique_ptr<Environment> environment_ = MakeWin32Environment();
+    // Holds the instance mutex, once taken, until the platform is destroyed at the end of main.
+    std::unique_ptr<Self> self_ = MakeWin32Self();
+    std::unique_ptr<Session> session_ = MakeWin32Session();
+    std::unique_ptr<System> system_ = MakeWin32System();
+    std::unique_ptr<Components> components_ = MakeWin32Components();
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> MakeWin32Platform() { return std::make_unique<Win32Platform>(); }
+
+}  // namespace platform::win32

@@ -1,0 +1,38 @@
+// Processes facet: the toolhelp process list and the end of the process.
+#include <string>
+#include <vector>
+
+#include "platform/win32/unique_handle.h"
+#include "platform/win32/win32_facets.h"
+#include "platform/win32/windows_include.h"
+
+namespace platform::win32 {
+namespace {
+
+class Win32Processes final : public Processes {
+public:
+    bool SnapshotProcesses(std::vector<ProcessEntry>* entries) override {
+        entries->clear();
+        // A failed snapshot is INVALID_HANDLE_VALUE, which the owner treats as empty.
+        UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!snapshot) return false;
+        // The ANSI entry: szExeFile in the active code page, as the program's other texts.
+        PROCESSENTRY32 entry{};
+        static_assert(sizeof(entry.szExeFile[0]) == 1, "ANSI PROCESSENTRY32 expected");
+        entry.dwSize = sizeof(entry);
+        if (!::Process32First(snapshot.get(), &entry)) return false;
+        do {
+            entries->push_back({entry.th32ProcessID, std::string(entry.szExeFile)});
+        } while (::Process32Next(snapshot.get(), &entry));
+        // The walk ends with ERROR_NO_MORE_FILES; anything else broke it off.
+        return ::GetLastError() == ERROR_NO_MORE_FILES;
+    }
+
+    [[noreturn]] void ExitProcess(unsigned exitCode) override { ::ExitProcess(exitCode); }
+};
+
+}  // namespace
+
+std::unique_ptr<Processes> MakeWin32Processes() { return std::make_unique<Win32Processes>(); }
+
+}  // namespace platform::win32

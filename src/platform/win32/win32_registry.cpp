@@ -1,0 +1,57 @@
+// Registry facet: the ANSI registry functions, called as they are.
+#include "platform/win32/win32_facets.h"
+#include "platform/win32/windows_include.h"
+
+namespace platform::win32 {
+namespace {
+
+// platform::HKEY carries the key's handle value unchanged, predefined roots included.
+::HKEY ToWin(HKEY key) { return reinterpret_cast<::HKEY>(key); }
+HKEY FromWin(::HKEY key) { return reinterpret_cast<HKEY>(key); }
+
+// The out-parameters go through Windows' own types (DWORD is unsigned long there). Only the data
+// size is read on the way in; a key or type that Windows does not write comes back as 0 (the
+// callers' variables need not be initialised; on failure Windows itself clears the key).
+class Win32Registry final : public Registry {
+public:
+    LONG RegOpenKeyA(HKEY root, const char* subKey, HKEY* result) override {
+        ::HKEY opened = nullptr;
+        const LONG status = ::RegOpenKeyA(ToWin(root), subKey, result ? &opened : nullptr);
+        if (result) *result = FromWin(opened);
+        return status;
+    }
+
+    LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWORD access,
+                       HKEY* result) override {
+        ::HKEY opened = nullptr;
+        const LONG status =
+            ::RegOpenKeyExA(ToWin(root), subKey, options, access, result ? &opened : nullptr);
+        if (result) *result = FromWin(opened);
+        return status;
+    }
+
+    LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* type, BYTE* data,
+                          DWORD* dataSize) override {
+        ::DWORD winType = 0;
+        ::DWORD winSize = dataSize ? *dataSize : 0;
+        const LONG status =
+            ::RegQueryValueExA(ToWin(key), valueName, nullptr, type ? &winType : nullptr, data,
+                               dataSize ? &winSize : nullptr);
+        if (type) *type = winType;
+        if (dataSize) *dataSize = winSize;
+        return status;
+    }
+
+    LONG RegSetValueExA(HKEY key, const char* valueName, DWORD type, const BYTE* data,
+                        DWORD dataSize) override {
+        return ::RegSetValueExA(ToWin(key), valueName, 0, type, data, dataSize);
+    }
+
+    LONG RegCloseKey(HKEY key) override { return ::RegCloseKey(ToWin(key)); }
+};
+
+}  // namespace
+
+std::unique_ptr<Registry> MakeWin32Registry() { return std::make_unique<Win32Registry>(); }
+
+}  // namespace platform::win32
