@@ -153,6 +153,26 @@ public:
         }
         return inner_.SnapshotProcesses(entries);
     }
+    HANDLE OpenProcess(DWORD access, bool inheritHandle, DWORD processId) override {
+        if (in_.Fail("Processes.OpenProcess")) return 0;
+        return inner_.OpenProcess(access, inheritHandle, processId);
+    }
+    bool EnumProcessModules(HANDLE process, DWORD* bytesNeeded) override {
+        return !in_.Fail("Processes.EnumProcessModules") &&
+               inner_.EnumProcessModules(process, bytesNeeded);
+    }
+    DWORD GetModuleFileNameExA(HANDLE process, char* buffer, DWORD size) override {
+        if (in_.Fail("Processes.GetModuleFileNameExA")) return 0;
+        return inner_.GetModuleFileNameExA(process, buffer, size);
+    }
+    bool TerminateProcess(HANDLE process, unsigned exitCode) override {
+        return !in_.Fail("Processes.TerminateProcess") && inner_.TerminateProcess(process, exitCode);
+    }
+    // The handle is closed either way, so that an injected failure leaks nothing.
+    bool CloseHandle(HANDLE handle) override {
+        const bool closed = inner_.CloseHandle(handle);
+        return !in_.Fail("Processes.CloseHandle") && closed;
+    }
     void ExitProcess(unsigned exitCode) override { inner_.ExitProcess(exitCode); }
 
 private:

@@ -8,6 +8,13 @@
 
 namespace session {
 
+// The process id of the interactive shell (EXPLORER.EXE, the last one listed), 0 when none runs.
+platform::DWORD GetCurrentUserToken(run::RunContext& ctx);
+
+// Ends every process whose executable file name equals name (without regard to case); returns
+// the main-module path of the last one ended, or the empty text.
+std::string fncTerminateProcessByName(run::RunContext& ctx, const std::string& name);
+
 // The name of the account the program runs under, or the empty text.
 std::string fncGetLoggedOnUserName(run::RunContext& ctx);
 

@@ -57,6 +57,19 @@ bool TempMachine::Exists(const std::string& windowsPath) const {
     return fs::exists(HostPath(windowsPath));
 }
 
+extern "C" int EncryptData(char* buffer, std::int32_t length);
+
+void InstallCipher(TempMachine& machine, const char* clearXml) {
+    const fs::path library = machine.HostPath("C:\\Agent\\Cryptel.dll");
+    fs::create_directories(library.parent_path());
+    fs::copy_file(RS_CIPHER_LIBRARY, library, fs::copy_options::overwrite_existing);
+    if (clearXml) {
+        std::string content = clearXml;
+        EncryptData(content.data(), static_cast<std::int32_t>(content.size()));
+        machine.File("C:\\Agent\\Configuration\\wpConfig.xml", content);
+    }
+}
+
 std::string AgentRegistry(const std::string& extraValues) {
     return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VERUZE]\r\n"
            "\"InstallationPath\"=\"C:\\\\Agent\"\r\n"

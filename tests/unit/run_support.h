@@ -32,6 +32,10 @@ private:
     std::filesystem::path folder_;
 };
 
+// Puts the stand-in cipher library into C:\Agent and, unless clearXml is null, the agent's
+// configuration enciphered with it.
+void InstallCipher(TempMachine& machine, const char* clearXml = "<configuration/>");
+
 // The registry body of an ordinary registered agent installed in C:\Agent.
 std::string AgentRegistry(const std::string& extraValues = {});
 inline constexpr const char* kAgentLog =

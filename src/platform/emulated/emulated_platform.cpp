@@ -1,6 +1,8 @@
 #include "platform/emulated/emulated_platform.h"
 
+#include <algorithm>
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,22 +74,85 @@ std::optional<SystemTime> ParseClockFact(const std::string& text) {
 
 class EmulatedProcesses final : public Processes {
 public:
-    EmulatedProcesses(Machine& machine, std::string exeName)
-        : machine_(machine), exeName_(std::move(exeName)) {}
+    EmulatedProcesses(Machine& machine, const std::string& exeName) : machine_(machine) {
+        // The running program is always in the list, as on Windows.
+        machine_.processes.push_back({OwnProcessId(), exeName + ".exe",
+                                      "C:\\Program Files\\VERUZE\\" + exeName + ".exe"});
+    }
     bool SnapshotProcesses(std::vector<ProcessEntry>* entries) override {
         if (!entries) return true;
         entries->clear();
         entries->push_back({0, "[System Process]"});
-        for (const auto& [pid, name] : machine_.facts().Section("Processes")) {
-            entries->push_back({static_cast<DWORD>(std::strtoul(pid.c_str(), nullptr, 10)), name});
-        }
-        // The running program is always in the list, as on Windows.
-        entries->push_back({OwnProcessId(), exeName_ + ".exe"});
+        for (const auto& process : machine_.processes) entries->push_back({process.id, process.exeFile});
         return true;
+    }
+    // Process ids listed under [ProtectedProcesses] refuse to be opened, as services of another
+    // account would.
+    HANDLE OpenProcess(DWORD /*access*/, bool /*inheritHandle*/, DWORD processId) override {
+        if (!Find(processId)) {
+            machine_.lastError = kErrorInvalidParameter;
+            return 0;
+        }
+        if (processId == 4 || machine_.facts().Get("ProtectedProcesses", std::to_string(processId))) {
+            machine_.lastError = kErrorAccessDenied;
+            return 0;
+        }
+        const HANDLE handle = nextHandle_;
+        nextHandle_ += 4;
+        open_[handle] = processId;
+        return handle;
+    }
+    bool EnumProcessModules(HANDLE process, DWORD* bytesNeeded) override {
+        if (!Opened(process)) return false;
+        if (bytesNeeded) *bytesNeeded = sizeof(void*);
+        return true;
+    }
+    DWORD GetModuleFileNameExA(HANDLE process, char* buffer, DWORD size) override {
+        const Machine::Process* found = Opened(process);
+        if (!found || !buffer || size == 0) {
+            if (found) machine_.lastError = kErrorInvalidParameter;
+            return 0;
+        }
+        const auto count = static_cast<DWORD>(std::min<std::size_t>(found->modulePath.size(), size - 1));
+        std::memcpy(buffer, found->modulePath.data(), count);
+        buffer[count] = '\0';
+        return count;
+    }
+    bool TerminateProcess(HANDLE process, unsigned exitCode) override {
+        const Machine::Process* found = Opened(process);
+        if (!found) return false;
+        machine_.Journal("TerminateProcess pid=" + std::to_string(found->id) + " name=" +
+                         found->exeFile + " exitcode=" + std::to_string(exitCode));
+        const DWORD id = found->id;
+        std::erase_if(machine_.processes, [id](const Machine::Process& p) { return p.id == id; });
+        return true;
+    }
+    bool CloseHandle(HANDLE handle) override {
+        if (open_.erase(handle)) return true;
+        machine_.lastError = kErrorInvalidHandle;
+        return false;
     }
     void ExitProcess(unsigned exitCode) override { std::exit(static_cast<int>(exitCode)); }
 
 private:
+    Machine::Process* Find(DWORD processId) {
+        for (auto& process : machine_.processes) {
+            if (process.id == processId) return &process;
+        }
+        return nullptr;
+    }
+    // The process behind an open handle; a handle whose process has ended opens nothing.
+    const Machine::Process* Opened(HANDLE handle) {
+        const auto found = open_.find(handle);
+        if (found == open_.end()) {
+            machine_.lastError = kErrorInvalidHandle;
+            return nullptr;
+        }
+        const Machine::Process* process = Find(found->second);
+        if (!process) machine_.lastError = kErrorAccessDenied;
+        return process;
+    }
+
     static DWORD OwnProcessId() {
 #ifdef _WIN32
         return 4242;
@@ -96,7 +161,8 @@ private:
 #endif
     }
     Machine& machine_;
-    std::string exeName_;
+    std::map<HANDLE, DWORD> open_;
+    HANDLE nextHandle_ = 0x2000;
 };
 
 class EmulatedClock final : public Clock {

@@ -1,5 +1,6 @@
 #include "platform/emulated/machine.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -90,6 +91,14 @@ Machine::Machine(fs::path folder) : folder_(std::move(folder)) {
         }
     }
     wow64_ = facts_.Get("System", "Wow64").value_or("0") == "1";
+    for (const auto& [pid, value] : facts_.Section("Processes")) {
+        Process process;
+        process.id = static_cast<DWORD>(std::strtoul(pid.c_str(), nullptr, 10));
+        const auto slash = value.find_last_of('\\');
+        process.exeFile = slash == std::string::npos ? value : value.substr(slash + 1);
+        process.modulePath = slash == std::string::npos ? "C:\\Windows\\" + value : value;
+        processes.push_back(process);
+    }
 }
 
 fs::path Machine::HostPath(const std::string& windowsPath) const {

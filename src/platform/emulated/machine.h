@@ -58,6 +58,15 @@ public:
 
     void Journal(const std::string& line);
 
+    // The running processes: [Processes] of machine.ini (pid=NAME.EXE, or pid=C:\path\NAME.EXE
+    // to give the main module's path), then the running program itself.
+    struct Process {
+        DWORD id = 0;
+        std::string exeFile;
+        std::string modulePath;
+    };
+    std::vector<Process> processes;
+
     DWORD lastError = 0;
 
 private:

@@ -28,6 +28,26 @@ public:
         return ::GetLastError() == ERROR_NO_MORE_FILES;
     }
 
+    HANDLE OpenProcess(DWORD access, bool inheritHandle, DWORD processId) override {
+        return reinterpret_cast<HANDLE>(::OpenProcess(access, inheritHandle ? TRUE : FALSE, processId));
+    }
+    bool EnumProcessModules(HANDLE process, DWORD* bytesNeeded) override {
+        HMODULE module = nullptr;
+        ::DWORD needed = 0;
+        const BOOL ok = ::K32EnumProcessModules(reinterpret_cast<::HANDLE>(process), &module, 0, &needed);
+        if (bytesNeeded) *bytesNeeded = needed;
+        return ok != FALSE;
+    }
+    DWORD GetModuleFileNameExA(HANDLE process, char* buffer, DWORD size) override {
+        return ::K32GetModuleFileNameExA(reinterpret_cast<::HANDLE>(process), nullptr, buffer, size);
+    }
+    bool TerminateProcess(HANDLE process, unsigned exitCode) override {
+        return ::TerminateProcess(reinterpret_cast<::HANDLE>(process), exitCode) != FALSE;
+    }
+    bool CloseHandle(HANDLE handle) override {
+        return ::CloseHandle(reinterpret_cast<::HANDLE>(handle)) != FALSE;
+    }
+
     [[noreturn]] void ExitProcess(unsigned exitCode) override { ::ExitProcess(exitCode); }
 };
 

@@ -35,6 +35,7 @@
 
 // The further system headers need <windows.h> first, so they are kept here with it.
 #include <tlhelp32.h>
+#include <psapi.h>
 #include <winver.h>
 
 // The image-help library's MakeSureDirectoryPathExists (dbghelp.dll, also exported by
