@@ -108,6 +108,10 @@ LONG EmulatedRegistry::RegQueryValueExA(HKEY key, const char* valueName, DWORD* 
         return kErrorMoreData;
     }
     std::memcpy(data, value->data.data(), size);
+    // Text stored without its NUL gets one when the buffer has room for it; the size handed
+    // back stays the data's own.
+    const bool text = value->type == kRegSz || value->type == kRegExpandSz || value->type == kRegMultiSz;
+    if (text && *dataSize > size && (size == 0 || value->data.back() != '\0')) data[size] = 0;
     *dataSize = size;
     return kErrorSuccess;
 }

@@ -1,0 +1,176 @@
+// The files facet as the program calls it, pinned against the emulation and (in the Windows test
+// binary) the real file functions, in a scratch folder of each world.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "contract_fixture.h"
+
+namespace {
+
+using platform::DWORD;
+
+template <class World>
+class FilesContract : public ::testing::Test {
+protected:
+    void SetUp() override {
+        world.MakeFolder(world.WindowsPath("dir"));
+        world.MakeFolder(world.WindowsPath("full"));
+        world.WriteRaw(world.WindowsPath("full\\inside.txt"), "x");
+        world.WriteRaw(world.WindowsPath("a.txt"), "hello");
+        world.WriteRaw(world.WindowsPath("B.ini"), "[s]\r\n");
+    }
+    std::string P(const std::string& relative) { return world.WindowsPath(relative); }
+    platform::Files& files() { return world.files(); }
+    // Result of a BOOL call and the last error when it failed.
+    std::pair<bool, DWORD> Call(bool ok) { return {ok, ok ? 0 : world.LastError()}; }
+
+    World world;
+};
+
+TYPED_TEST_SUITE(FilesContract, contract::ContractWorlds, contract::WorldNames);
+
+TYPED_TEST(FilesContract, AttributesTellFilesFromFolders) {
+    EXPECT_EQ(this->files().GetFileAttributesA(this->P("a.txt").c_str()) &
+                  platform::kFileAttributeDirectory,
+              0u);
+    EXPECT_NE(this->files().GetFileAttributesA(this->P("dir").c_str()) &
+                  platform::kFileAttributeDirectory,
+              0u);
+    EXPECT_NE(this->files().GetFileAttributesA(this->P("A.TXT").c_str()), platform::kInvalidFileAttributes)
+        << "names match without regard to case";
+    struct Missing {
+        const char* relative;
+        DWORD error;
+    };
+    for (const Missing& m : {Missing{"nope.txt", 2}, Missing{"nodir\\nope.txt", 3}}) {
+        EXPECT_EQ(this->files().GetFileAttributesA(this->P(m.relative).c_str()),
+                  platform::kInvalidFileAttributes);
+        EXPECT_EQ(this->world.LastError(), m.error) << m.relative;
+    }
+}
+
+TYPED_TEST(FilesContract, SizesAndWholeReads) {
+    std::uint64_t size = 0;
+    EXPECT_TRUE(this->files().GetFileSizeEx(this->P("a.txt").c_str(), &size));
+    EXPECT_EQ(size, 5u);
+    EXPECT_EQ(this->Call(this->files().GetFileSizeEx(this->P("nope").c_str(), &size)),
+              std::make_pair(false, DWORD{2}));
+    std::string content;
+    EXPECT_TRUE(this->files().ReadWholeFile(this->P("a.txt").c_str(), &content));
+    EXPECT_EQ(content, "hello");
+    EXPECT_EQ(this->Call(this->files().ReadWholeFile(this->P("nope").c_str(), &content)),
+              std::make_pair(false, DWORD{2}));
+}
+
+TYPED_TEST(FilesContract, FolderCalls) {
+    struct Case {
+        const char* name;
+        bool (platform::Files::*call)(const char*);
+        const char* relative;
+        bool ok;
+        DWORD error;
+    };
+    const Case cases[] = {
+        {"create new", &platform::Files::CreateDirectoryA, "new", true, 0},
+        {"create existing", &platform::Files::CreateDirectoryA, "dir", false, 183},
+        {"create without parent", &platform::Files::CreateDirectoryA, "no\\new", false, 3},
+        {"remove empty", &platform::Files::RemoveDirectoryA, "dir", true, 0},
+        {"remove full", &platform::Files::RemoveDirectoryA, "full", false, 145},
+        {"remove missing", &platform::Files::RemoveDirectoryA, "gone", false, 2},
+        {"delete file", &platform::Files::DeleteFileA, "a.txt", true, 0},
+        {"delete missing", &platform::Files::DeleteFileA, "gone.txt", false, 2},
+        {"delete in missing folder", &platform::Files::DeleteFileA, "gone\\x.txt", false, 3},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(this->Call((this->files().*c.call)(this->P(c.relative).c_str())),
+                  std::make_pair(c.ok, c.error))
+            << c.name;
+    }
+}
+
+TYPED_TEST(FilesContract, MakeSureDirectoryPathExistsStopsAtTheLastBackslash) {
+    EXPECT_TRUE(this->files().MakeSureDirectoryPathExists(this->P("m1\\m2\\file.txt").c_str()));
+    EXPECT_NE(this->files().GetFileAttributesA(this->P("m1\\m2").c_str()), platform::kInvalidFileAttributes);
+    EXPECT_EQ(this->files().GetFileAttributesA(this->P("m1\\m2\\file.txt").c_str()),
+              platform::kInvalidFileAttributes);
+    EXPECT_TRUE(this->files().MakeSureDirectoryPathExists(this->P("m1\\m2\\").c_str())) << "exists already";
+    EXPECT_FALSE(this->files().MakeSureDirectoryPathExists(this->P("a.txt\\sub\\").c_str()))
+        << "a file in the way";
+}
+
+TYPED_TEST(FilesContract, CopyAndMove) {
+    auto& f = this->files();
+    EXPECT_EQ(this->Call(f.CopyFileA(this->P("a.txt").c_str(), this->P("c.txt").c_str(), true)),
+              std::make_pair(true, DWORD{0}));
+    EXPECT_EQ(this->world.ReadRaw(this->P("c.txt")), "hello");
+    EXPECT_EQ(this->Call(f.CopyFileA(this->P("B.ini").c_str(), this->P("c.txt").c_str(), true)),
+              std::make_pair(false, DWORD{80}));
+    EXPECT_TRUE(f.CopyFileA(this->P("B.ini").c_str(), this->P("c.txt").c_str(), false));
+    EXPECT_EQ(this->world.ReadRaw(this->P("c.txt")), "[s]\r\n");
+    EXPECT_EQ(this->Call(f.CopyFileA(this->P("nope").c_str(), this->P("d.txt").c_str(), false)),
+              std::make_pair(false, DWORD{2}));
+    EXPECT_FALSE(f.CopyFileA(this->P("a.txt").c_str(), this->P("nodir\\d.txt").c_str(), false));
+
+    EXPECT_EQ(this->Call(f.MoveFileA(this->P("c.txt").c_str(), this->P("a.txt").c_str())),
+              std::make_pair(false, DWORD{183}));
+    EXPECT_TRUE(f.MoveFileA(this->P("c.txt").c_str(), this->P("dir\\moved.txt").c_str()));
+    EXPECT_TRUE(f.MoveFileA(this->P("dir").c_str(), this->P("dir2").c_str())) << "folders move too";
+    EXPECT_EQ(this->world.ReadRaw(this->P("dir2\\moved.txt")), "[s]\r\n");
+    EXPECT_EQ(this->Call(f.MoveFileA(this->P("nope").c_str(), this->P("x").c_str())),
+              std::make_pair(false, DWORD{2}));
+}
+
+TYPED_TEST(FilesContract, CopyKeepsTheLastWriteTime) {
+    std::vector<platform::FindData> before, after;
+    ASSERT_TRUE(this->files().FindFiles(this->P("a.txt").c_str(), &before));
+    ASSERT_TRUE(this->files().CopyFileA(this->P("a.txt").c_str(), this->P("copy.txt").c_str(), false));
+    ASSERT_TRUE(this->files().FindFiles(this->P("copy.txt").c_str(), &after));
+    EXPECT_EQ(before.at(0).lastWriteTime / 10000000, after.at(0).lastWriteTime / 10000000);
+}
+
+TYPED_TEST(FilesContract, FindFiles) {
+    std::vector<platform::FindData> found;
+    ASSERT_TRUE(this->files().FindFiles(this->P("*").c_str(), &found));
+    std::vector<std::string> names;
+    for (const auto& f : found) names.push_back(f.fileName);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "B.ini", "a.txt", "dir", "full"}));
+    ASSERT_TRUE(this->files().FindFiles(this->P("a.txt").c_str(), &found));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].size, 5u);
+    ASSERT_TRUE(this->files().FindFiles(this->P("*.INI").c_str(), &found));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].fileName, "B.ini") << "names come back as stored";
+    EXPECT_EQ(this->Call(this->files().FindFiles(this->P("none*").c_str(), &found)),
+              std::make_pair(false, DWORD{2}));
+    EXPECT_EQ(this->Call(this->files().FindFiles(this->P("nodir\\*").c_str(), &found)),
+              std::make_pair(false, DWORD{3}));
+}
+
+TYPED_TEST(FilesContract, AppendCreatesThenAppends) {
+    EXPECT_TRUE(this->files().AppendToFile(this->P("log.txt").c_str(), "one\r\n"));
+    EXPECT_TRUE(this->files().AppendToFile(this->P("log.txt").c_str(), "two\r\n"));
+    EXPECT_EQ(this->world.ReadRaw(this->P("log.txt")), "one\r\ntwo\r\n");
+    EXPECT_EQ(this->Call(this->files().AppendToFile(this->P("nodir\\log.txt").c_str(), "x")),
+              std::make_pair(false, DWORD{3}));
+    EXPECT_EQ(this->Call(this->files().AppendToFile(this->P("dir").c_str(), "x")),
+              std::make_pair(false, DWORD{5}));
+}
+
+TYPED_TEST(FilesContract, ReadOnlyFiles) {
+    if (!this->world.MakeReadOnly(this->P("a.txt"))) {
+        GTEST_SKIP() << "this host ignores the read-only attribute for writing (Wine as root)";
+    }
+    EXPECT_NE(this->files().GetFileAttributesA(this->P("a.txt").c_str()) &
+                  platform::kFileAttributeReadonly,
+              0u);
+    EXPECT_EQ(this->Call(this->files().AppendToFile(this->P("a.txt").c_str(), "x")),
+              std::make_pair(false, DWORD{5}));
+    EXPECT_EQ(this->Call(this->files().DeleteFileA(this->P("a.txt").c_str())),
+              std::make_pair(false, DWORD{5}));
+    EXPECT_TRUE(this->files().SetFileAttributesA(this->P("a.txt").c_str(), platform::kFileAttributeNormal));
+    EXPECT_TRUE(this->files().DeleteFileA(this->P("a.txt").c_str()));
+}
+
+}  // namespace
