@@ -158,7 +158,9 @@ bool EmulatedFiles::CopyFileA(const char* source, const char* destination, bool 
         if (fs::equivalent(from, to, error)) return Fail(kErrorSharingViolation);
         if (fs::is_directory(to, error) || IsReadOnly(to)) return Fail(kErrorAccessDenied);
     }
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
+    // Replace by removing first: some standard libraries refuse to overwrite in copy_file.
+    fs::remove(to, error);
+    fs::copy_file(from, to, error);
     if (error) return Fail(kErrorAccessDenied);
     // CopyFile keeps the source's last-write time and attributes.
     fs::last_write_time(to, fs::last_write_time(from, error), error);

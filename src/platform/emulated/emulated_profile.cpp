@@ -1,43 +1,180 @@
-// First cut: plain sections and keys. To be replaced by the faithful reader and writer.
 #include "platform/emulated/emulated_profile.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <string>
+#include <string_view>
 
-#include "platform/emulated/text_codec.h"
+#include "platform/emulated/ini_text.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace platform::emulated {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool IsReadOnly(const fs::path& path) {
+    std::error_code error;
+    const auto perms = fs::status(path, error).permissions();
+    return !error && (perms & fs::perms::owner_write) == fs::perms::none;
+}
+
+// How the profile file of a call turned out: read (bytes), missing (its folder exists), or not
+// to be opened at all (error).
+struct Opened {
+    fs::path host;
+    bool exists = false;
+    DWORD error = 0;
+    std::string bytes;
+};
+
+Opened Open(const Machine& machine, const char* fileName, bool forWriting) {
+    Opened opened;
+    const std::string name = fileName ? fileName : "win.ini";
+    if (name.empty()) {
+        // The name resolves to the Windows folder itself.
+        opened.error = kErrorAccessDenied;
+        return opened;
+    }
+    // A bare file name is looked for in the Windows folder.
+    opened.host = machine.HostPath(
+        name.find_first_of("\\/:") == std::string::npos ? "C:\\Windows\\" + name : name);
+    std::error_code error;
+    const auto status = fs::status(opened.host, error);
+    if (fs::is_directory(status)) {
+        opened.error = kErrorAccessDenied;
+    } else if (!fs::exists(status)) {
+        if (!fs::is_directory(opened.host.parent_path(), error)) opened.error = kErrorPathNotFound;
+    } else if (forWriting && IsReadOnly(opened.host)) {
+        opened.error = kErrorAccessDenied;
+    } else {
+        std::ifstream in(opened.host, std::ios::binary);
+        std::ostringstream content;
+        content << in.rdbuf();
+        if (!in) {
+            opened.error = kErrorAccessDenied;
+        } else {
+            opened.exists = true;
+            opened.bytes = content.str();
+        }
+    }
+    return opened;
+}
+
+DWORD CopyOut(std::string_view text, char* buffer, DWORD size) {
+    const std::size_t count = std::min<std::size_t>(text.size(), size - 1);
+    std::memcpy(buffer, text.data(), count);
+    buffer[count] = '\0';
+    return static_cast<DWORD>(count);
+}
+
+std::string TemporaryName(const fs::path& target) {
+    std::random_device random;
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%08x%08x.tmp", random(), random());
+    return target.filename().string() + suffix;
+}
+
+// Writes bytes to a new file beside target and renames it over target, keeping target's
+// permissions.
+bool ReplaceFile(const fs::path& target, const std::string& bytes) {
+    const fs::path temporary = target.parent_path() / TemporaryName(target);
+    std::error_code error;
+#ifdef _WIN32
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            fs::remove(temporary, error);
+            return false;
+        }
+    }
+#else
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n <= 0) break;
+        written += static_cast<std::size_t>(n);
+    }
+    const bool complete = written == bytes.size() && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!complete) {
+        fs::remove(temporary, error);
+        return false;
+    }
+#endif
+    const auto status = fs::status(target, error);
+    if (fs::exists(status)) fs::permissions(temporary, status.permissions(), error);
+    fs::rename(temporary, target, error);
+    if (error) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 DWORD EmulatedProfile::GetPrivateProfileStringA(const char* section, const char* key,
                                                 const char* defaultValue, char* buffer, DWORD size,
                                                 const char* fileName) {
-    std::string result = defaultValue ? defaultValue : "";
-    std::ifstream in(machine_.HostPath(fileName), std::ios::binary);
-    std::string line, current;
-    while (in && std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line[0] == '[') {
-            current = line.substr(1, line.find(']') - 1);
-            continue;
-        }
-        const auto eq = line.find('=');
-        if (eq != std::string::npos && EqualsNoCase(current, section) &&
-            EqualsNoCase(line.substr(0, eq), key)) {
-            result = line.substr(eq + 1);
-            break;
-        }
+    if (!buffer || size == 0) return 0;
+    if (!section || !key) {
+        buffer[0] = '\0';
+        machine_.lastError = kErrorInvalidParameter;
+        return 0;
     }
-    if (size == 0) return 0;
-    if (result.size() >= size) result.resize(size - 1);
-    std::memcpy(buffer, result.c_str(), result.size() + 1);
-    return static_cast<DWORD>(result.size());
+    // Trailing spaces (spaces only) leave the default; of a default made of spaces one stays.
+    std::string_view fallback = defaultValue ? defaultValue : "";
+    while (fallback.size() > 1 && fallback.back() == ' ') fallback.remove_suffix(1);
+
+    const Opened opened = Open(machine_, fileName, false);
+    if (opened.error) {
+        // A file that cannot be opened gives the default as it is, quotes and all.
+        machine_.lastError = opened.error;
+        return CopyOut(fallback, buffer, size);
+    }
+    std::optional<std::string> value;
+    if (opened.exists) value = ini::Lookup(ini::Decode(opened.bytes).body, section, key);
+    return CopyOut(ini::Unquote(value ? std::string_view(*value) : fallback), buffer, size);
 }
 
-bool EmulatedProfile::WritePrivateProfileStringA(const char*, const char*, const char*,
-                                                 const char*) {
-    machine_.lastError = kErrorCallNotImplemented;
-    return false;
+bool EmulatedProfile::WritePrivateProfileStringA(const char* section, const char* key,
+                                                 const char* value, const char* fileName) {
+    if (!section || !key || !value) {
+        machine_.lastError = kErrorInvalidParameter;
+        return false;
+    }
+    const Opened opened = Open(machine_, fileName, true);
+    if (opened.error) {
+        machine_.lastError = opened.error;
+        return false;
+    }
+    ini::Text text = opened.exists ? ini::Decode(opened.bytes) : ini::Text{};
+    auto edited = ini::Assign(text.body, section, key, value);
+    if (!edited) return true;  // the file already says so and is left alone
+    text.body = std::move(*edited);
+    if (!ReplaceFile(opened.host, ini::Encode(text))) {
+        machine_.lastError = kErrorAccessDenied;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace platform::emulated

@@ -6,7 +6,11 @@
 namespace platform::emulated {
 
 // The private-profile functions over files on the machine's drives, with the rules of the
-// Windows implementation (see the profile contract suite).
+// Windows implementation (ini_text.h; pinned by the profile contract suite). A file is read
+// whole on every call; a write replaces it through a temporary file in the same folder, so that
+// an interrupted write leaves the old file or the new one, never a part of either. The
+// read-only attribute (the owner's write permission) is checked here, since the host may run
+// as root.
 class EmulatedProfile final : public Profile {
 public:
     explicit EmulatedProfile(Machine& machine) : machine_(machine) {}

@@ -1,6 +1,7 @@
 #include "platform/emulated/ini_text.h"
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "platform/emulated/text_codec.h"
@@ -21,7 +22,9 @@ std::string SwapPairs(std::string_view bytes) {
     return out;
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -50,8 +53,8 @@ struct Entry {
 };
 
 struct Section {
-    std::string_view name;          // trimmed and cut at a NUL; "" for the lines before any header
-    std::size_t lastLine = kNone;   // the header or the section's last non-blank line
+    std::string_view name;         // trimmed and cut at a NUL; "" for the lines before any header
+    std::size_t lastLine = kNone;  // the header or the section's last non-blank line
     std::vector<Entry> entries;
 };
 
@@ -72,7 +75,8 @@ Layout Parse(std::string_view body) {
         if (end == std::string_view::npos) end = body.size();
         std::size_t next = end;
         if (next < body.size()) {
-            next += (body[next] == '\r' && next + 1 < body.size() && body[next + 1] == '\n') ? 2 : 1;
+            next +=
+                (body[next] == '\r' && next + 1 < body.size() && body[next + 1] == '\n') ? 2 : 1;
         }
         layout.lines.push_back({pos, end, next});
         const std::size_t index = layout.lines.size() - 1;
@@ -128,16 +132,22 @@ const Entry* FindEntry(const Section& section, std::string_view key) {
 
 }  // namespace
 
-bool IsBlank(char c) { return (c >= '\t' && c <= '\r') || c == '\x1A' || c == ' '; }
+bool IsBlank(char c) {
+    return (c >= '\t' && c <= '\r') || c == '\x1A' || c == ' ';
+}
 
 std::string_view TrimLeft(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
     return text;
 }
 
-std::string_view Trim(std::string_view text) { return TrimRight(TrimLeft(text)); }
+std::string_view Trim(std::string_view text) {
+    return TrimRight(TrimLeft(text));
+}
 
-std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
+std::string_view UpToNul(std::string_view text) {
+    return text.substr(0, text.find('\0'));
+}
 
 Text Decode(std::string_view fileBytes) {
     Text text;

@@ -1,0 +1,148 @@
+// Worlds for the contract suites: each one is a Windows to call through the platform facets, with
+// a scratch folder whose files the suites set up and inspect byte for byte behind the facets'
+// backs. Natively there is one world, the emulated machine; the Windows test binary
+// (RS_CONTRACT_WIN32) holds the real Win32 implementation next to it, so that the same cases
+// pin both.
+//
+// A suite is a typed test over ContractWorlds:
+//
+//     template <class World> class FilesContract : public ::testing::Test { protected: World world;
+//     }; TYPED_TEST_SUITE(FilesContract, contract::ContractWorlds, contract::WorldNames);
+//     TYPED_TEST(FilesContract, DeleteFile) { for (const auto& c : kCases) { ... } }
+//
+// Cases where Wine is known to answer otherwise than Windows carry a note and are left out with
+// SkipOnWine (they still run against the emulation, and against Windows itself).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+#include "platform/types.h"
+
+namespace contract {
+
+class ContractWorld {
+public:
+    ContractWorld() = default;
+    ContractWorld(const ContractWorld&) = delete;
+    ContractWorld& operator=(const ContractWorld&) = delete;
+    virtual ~ContractWorld() = default;
+
+    virtual platform::Profile& profile() = 0;
+    virtual platform::Registry& registry() = 0;
+    virtual platform::Files& files() = 0;
+
+    // The thread's last-error value as the world's facets leave it.
+    virtual platform::DWORD LastError() = 0;
+    virtual void SetLastError(platform::DWORD error) = 0;
+
+    // True for the real Win32 implementation when the Windows below it is Wine.
+    virtual bool OnWine() const { return false; }
+
+    // Replaces HKEY_LOCAL_MACHINE content with the keys of a regedit export text.
+    // False when the world cannot do it (yet).
+    virtual bool SeedRegistry(const std::string& regExportText) = 0;
+
+    // The Windows path of a file or folder in the scratch folder ("C:\...\relative"); relative
+    // uses '\'. The scratch folder exists and is empty when the world is made.
+    std::string WindowsPath(const std::string& relative) const;
+
+    // Raw access to the scratch files, past the facets.
+    void WriteRaw(const std::string& windowsPath, const std::string& bytes);
+    std::optional<std::string> ReadRaw(const std::string& windowsPath) const;
+    void MakeFolder(const std::string& windowsPath);
+    // Names in a folder, sorted.
+    std::vector<std::string> ListRaw(const std::string& windowsPath) const;
+    // Gives the file the read-only attribute. False when this world's host ignores it for
+    // writing (Wine running as root): cases that need it are then left out.
+    bool MakeReadOnly(const std::string& windowsPath);
+
+protected:
+    // Where a Windows path of the world lies on the machine running the test.
+    virtual std::filesystem::path HostPath(const std::string& windowsPath) const = 0;
+    // Whether writes to a file without the owner's write permission fail in this world.
+    virtual bool EnforcesReadOnly(const std::filesystem::path& hostFile) const;
+
+    // Set by the concrete world: the scratch folder as Windows names it (ends with '\').
+    std::string scratch_;
+    // Removed (with everything in it) when the world goes.
+    std::filesystem::path cleanup_;
+
+    void RemoveCleanupFolder();
+};
+
+// A machine folder in the host's temporary folder, with the emulated facets over it.
+class EmulatedWorld final : public ContractWorld {
+public:
+    static constexpr const char* kName = "Emulated";
+    EmulatedWorld();
+    ~EmulatedWorld() override;
+
+    platform::Profile& profile() override;
+    platform::Registry& registry() override;
+    platform::Files& files() override;
+    platform::DWORD LastError() override;
+    void SetLastError(platform::DWORD error) override;
+    bool SeedRegistry(const std::string& regExportText) override;
+
+protected:
+    std::filesystem::path HostPath(const std::string& windowsPath) const override;
+    bool EnforcesReadOnly(const std::filesystem::path& hostFile) const override;
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
+};
+
+#ifdef RS_CONTRACT_WIN32
+// The real Win32 facets over a folder in the user's temporary folder.
+class Win32World final : public ContractWorld {
+public:
+    static constexpr const char* kName = "Win32";
+    Win32World();
+    ~Win32World() override;
+
+    platform::Profile& profile() override;
+    platform::Registry& registry() override;
+    platform::Files& files() override;
+    platform::DWORD LastError() override;
+    void SetLastError(platform::DWORD error) override;
+    bool OnWine() const override;
+    bool SeedRegistry(const std::string& regExportText) override;
+
+protected:
+    std::filesystem::path HostPath(const std::string& windowsPath) const override;
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
+};
+
+using ContractWorlds = ::testing::Types<EmulatedWorld, Win32World>;
+#else
+using ContractWorlds = ::testing::Types<EmulatedWorld>;
+#endif
+
+struct WorldNames {
+    template <class World>
+    static std::string GetName(int) {
+        return World::kName;
+    }
+};
+
+// Whether a case noted as answered otherwise by Wine is left out in this world; says so in the
+// test's output when it is.
+bool SkipOnWine(const ContractWorld& world, const char* caseName, const char* wineNote);
+
+// Bytes as C-style escapes (the first few hundred), for readable failure messages.
+std::string Escaped(const std::string& bytes);
+
+}  // namespace contract

@@ -1,0 +1,442 @@
+// GetPrivateProfileStringA and WritePrivateProfileStringA: each case is the bytes of a file, one
+// call, and what the call must answer and leave in the file. The same table runs against every
+// world of contract_fixture.h.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "contract_fixture.h"
+
+namespace {
+
+using namespace std::string_literals;
+using contract::Escaped;
+using platform::DWORD;
+
+// Where the case's file is.
+enum class Place {
+    kFile,          // a file holding the case's bytes
+    kNoFile,        // nothing, in an existing folder
+    kNoFolder,      // nothing, in a folder that does not exist
+    kFolder,        // a folder by the file's name
+    kReadOnlyFile,  // the case's bytes, with the read-only attribute
+};
+
+// The text as a UTF-16 file with its byte-order mark (ASCII texts only).
+std::string Utf16Le(const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (const char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+std::string Utf16Be(const std::string& ascii) {
+    std::string out = "\xFE\xFF";
+    for (const char c : ascii) {
+        out += '\0';
+        out += c;
+    }
+    return out;
+}
+
+struct ReadCase {
+    const char* name;
+    Place place;
+    std::string file;
+    const char* section;
+    const char* key;
+    const char* defaultValue;
+    DWORD size;
+    DWORD count;                 // the return value
+    std::string text;            // the buffer up to its NUL
+    const char* wine = nullptr;  // how Wine answers otherwise, when it does
+};
+
+std::vector<ReadCase> ReadCases() {
+    const std::string plain = "[s]\r\nk=v\r\n";
+    const std::string huge(3 * 1024 * 1024, 'x');
+    const std::string quoted = "[s]\r\nk=\"quoted\"\r\n";
+    return {
+        // Finding the key.
+        {"plain", Place::kFile, plain, "s", "k", "d", 100, 1, "v"},
+        {"names ignore case", Place::kFile, "[Sec]\r\nKey=v\r\n", "sEC", "kEY", "d", 100, 1, "v"},
+        {"requested names are trimmed", Place::kFile, plain, " s\t", "\tk ", "d", 100, 1, "v"},
+        {"blanks around names and value", Place::kFile, "  [ s ]  \r\n  k  =  v  \r\n", "s", "k",
+         "d", 100, 1, "v"},
+        {"tabs around '='", Place::kFile, "[s]\r\nk\t=\tv\t\r\n", "s", "k", "d", 100, 1, "v"},
+        {"inner blanks stay", Place::kFile, "[s]\r\nk=a  b\r\n", "s", "k", "d", 100, 4, "a  b"},
+        {"value split at the first '='", Place::kFile, "[s]\r\nk=a=b\r\n", "s", "k", "d", 100, 3,
+         "a=b"},
+        {"key with inner blank", Place::kFile, "[s]\r\nmy key=v\r\n", "s", "my key", "d", 100, 1,
+         "v"},
+        {"empty value", Place::kFile, "[s]\r\nk=\r\n", "s", "k", "d", 100, 0, ""},
+        {"SUB counts as blank", Place::kFile, "[s]\r\nk=v\x1A\r\n", "s", "k", "d", 100, 1, "v"},
+        {"bytes above 0x7F pass through", Place::kFile, "[s]\r\nk=\xE9t\xE9\r\n", "s", "k", "d",
+         100, 3, "\xE9t\xE9"},
+
+        // Quotes.
+        {"double quotes stripped", Place::kFile, quoted, "s", "k", "d", 100, 6, "quoted"},
+        {"single quotes stripped", Place::kFile, "[s]\r\nk='q'\r\n", "s", "k", "d", 100, 1, "q"},
+        {"blanks inside quotes kept", Place::kFile, "[s]\r\nk= \" a \" \r\n", "s", "k", "d", 100, 3,
+         " a "},
+        {"unmatched quotes kept", Place::kFile, "[s]\r\nk=\"q'\r\n", "s", "k", "d", 100, 3, "\"q'"},
+        {"opening quote only kept", Place::kFile, "[s]\r\nk=\"abc\r\n", "s", "k", "d", 100, 4,
+         "\"abc"},
+        {"lone quote kept", Place::kFile, "[s]\r\nk=\"\r\n", "s", "k", "d", 100, 1, "\""},
+        {"empty quotes give empty", Place::kFile, "[s]\r\nk=\"\"\r\n", "s", "k", "d", 100, 0, ""},
+        {"inner quotes kept", Place::kFile, "[s]\r\nk=a\"b\"c\r\n", "s", "k", "d", 100, 5,
+         "a\"b\"c"},
+
+        // Comments, odd lines, duplicates.
+        {"comment line skipped", Place::kFile, "[s]\r\n;k=c\r\nk=v\r\n", "s", "k", "d", 100, 1,
+         "v"},
+        {"commented key is missing", Place::kFile, "[s]\r\n; k=c\r\n", "s", "k", "d", 100, 1, "d"},
+        {"'#' starts no comment", Place::kFile, "[s]\r\n#k=v\r\n", "s", "#k", "d", 100, 1, "v"},
+        {"line without '='", Place::kFile, "[s]\r\nvalue1\r\n", "s", "k", "d", 100, 1, "d"},
+        {"key without '=' reads as missing", Place::kFile, "[s]\r\nk\r\nk=2\r\n", "s", "k", "d",
+         100, 1, "d"},
+        {"first of duplicate keys wins", Place::kFile, "[s]\r\nk=1\r\nK=2\r\n", "s", "k", "d", 100,
+         1, "1"},
+        {"first of duplicate sections wins", Place::kFile, "[s]\r\nk=1\r\n[S]\r\nk=2\r\n", "s", "k",
+         "d", 100, 1, "1"},
+        {"later duplicate section not searched", Place::kFile, "[s]\r\nk=1\r\n[S]\r\nj=3\r\n", "s",
+         "j", "d", 100, 1, "d"},
+        {"key of another section", Place::kFile, "[t]\r\nk=1\r\n[s]\r\nj=2\r\n", "s", "k", "d", 100,
+         1, "d"},
+        {"keys before any section", Place::kFile, "k=top\r\n[s]\r\nj=1\r\n", "s", "k", "d", 100, 1,
+         "d"},
+        {"header without ']' is no header", Place::kFile, "[s\r\nk=v\r\n", "s", "k", "d", 100, 1,
+         "d"},
+        {"text after ']' ignored", Place::kFile, "[s] ; note\r\nk=v\r\n", "s", "k", "d", 100, 1,
+         "v"},
+        {"name runs to the last ']'", Place::kFile, "[s]]\r\nk=v\r\n", "s]", "k", "d", 100, 1, "v"},
+
+        // Line ends.
+        {"no final line break", Place::kFile, "[s]\r\nk=last", "s", "k", "d", 100, 4, "last"},
+        {"LF line ends", Place::kFile, "[s]\nk=lf\n", "s", "k", "d", 100, 2, "lf"},
+        {"CR line ends", Place::kFile, "[s]\rk=cr\r", "s", "k", "d", 100, 2, "cr"},
+        {"blank lines", Place::kFile, "\r\n\r\n[s]\r\n\r\n\r\nk=v\r\n\r\n", "s", "k", "d", 100, 1,
+         "v"},
+
+        // Encodings.
+        {"UTF-8 byte-order mark", Place::kFile, "\xEF\xBB\xBF[s]\r\nk=bom8\r\n", "s", "k", "d", 100,
+         4, "bom8"},
+        {"UTF-16LE", Place::kFile, Utf16Le("[s]\r\nk=u16\r\n"), "s", "k", "d", 100, 3, "u16"},
+        {"UTF-16LE without final line break", Place::kFile, Utf16Le("[s]\r\nk=u16"), "s", "k", "d",
+         100, 3, "u16"},
+        {"UTF-16BE", Place::kFile, Utf16Be("[s]\r\nk=be\r\n"), "s", "k", "d", 100, 2, "be"},
+
+        // NULs and garbage.
+        {"NUL ends a value", Place::kFile, "[s]\r\nk=a\0b\r\n"s, "s", "k", "d", 100, 1, "a"},
+        {"NUL ends a key", Place::kFile, "[s]\r\nk\0x=ab\r\n"s, "s", "k", "d", 100, 2, "ab"},
+        {"NUL ends a section name", Place::kFile, "[s\0x]\r\nk=ab\r\n"s, "s", "k", "d", 100, 2,
+         "ab"},
+        {"NUL after a blank in a section name", Place::kFile, "[s \0x]\r\nk=v\r\n"s, "s", "k", "d",
+         100, 1, "d"},
+        {"garbage before the first section", Place::kFile,
+         "\0\0\x01\xFF\xFE=\0[\r\n\x7F]]\0\r\n[s]\r\nk=v\r\n"s, "s", "k", "d", 100, 1, "v"},
+        {"garbage inside a value", Place::kFile, "[s]\r\nk=\x01\x02\0zz\r\n"s, "s", "k", "d", 100,
+         2, "\x01\x02"},
+
+        // Long lines.
+        {"megabytes before the key", Place::kFile, "[s]\r\nk=" + huge + "\r\nj=1\r\n", "s", "j",
+         "d", 100, 1, "1"},
+        {"megabyte value cut", Place::kFile, "[s]\r\nk=" + huge + "\r\n", "s", "k", "d", 10, 9,
+         "xxxxxxxxx"},
+        {"long value whole", Place::kFile, "[s]\r\nk=" + huge.substr(0, 100000) + "\r\n", "s", "k",
+         "d", 100001, 100000, huge.substr(0, 100000)},
+        {"megabyte line without line break", Place::kFile, "[s]\r\nk=v\r\n" + huge, "s", "k", "d",
+         100, 1, "v"},
+
+        // The buffer.
+        {"value cut to the buffer", Place::kFile, "[s]\r\nk=value\r\n", "s", "k", "d", 3, 2, "va"},
+        {"value exactly fits", Place::kFile, "[s]\r\nk=value\r\n", "s", "k", "d", 6, 5, "value"},
+        {"buffer of one", Place::kFile, plain, "s", "k", "d", 1, 0, ""},
+        {"buffer of two", Place::kFile, plain, "s", "k", "d", 2, 1, "v"},
+        {"buffer of zero untouched", Place::kFile, plain, "s", "k", "d", 0, 0, ""},
+        {"quoted value cut", Place::kFile, quoted, "s", "k", "d", 5, 4, "quot"},
+        {"quoted value one short", Place::kFile, quoted, "s", "k", "d", 6, 5, "quote"},
+        {"unquoted value exactly fits", Place::kFile, quoted, "s", "k", "d", 7, 6, "quoted",
+         "when the value without its quotes exactly fills the buffer, Wine drops its last "
+         "character too (returns 5, \"quote\"); Windows documents that only a buffer too small "
+         "for the string cuts it"},
+
+        // The default.
+        {"missing key gives default", Place::kFile, plain, "s", "x", "dflt", 100, 4, "dflt"},
+        {"missing section gives default", Place::kFile, plain, "t", "k", "dflt", 100, 4, "dflt"},
+        {"empty file gives default", Place::kFile, "", "s", "k", "dflt", 100, 4, "dflt"},
+        {"trailing spaces leave the default", Place::kFile, plain, "s", "x", "dflt  ", 100, 4,
+         "dflt"},
+        {"only spaces are trimmed from the default", Place::kFile, plain, "s", "x", "  d\t ", 100,
+         4, "  d\t"},
+        {"default of spaces keeps one", Place::kFile, plain, "s", "x", "   ", 100, 1, " "},
+        {"empty default", Place::kFile, plain, "s", "x", "", 100, 0, ""},
+        {"null default", Place::kFile, plain, "s", "x", nullptr, 100, 0, ""},
+        {"quoted default unquoted", Place::kFile, plain, "s", "x", "\"qd\"", 100, 2, "qd"},
+        {"default cut to the buffer", Place::kFile, plain, "s", "x", "dflt", 3, 2, "df"},
+        {"missing file gives default", Place::kNoFile, "", "s", "k", "\"dflt\"", 100, 4, "dflt"},
+        {"missing folder gives default as is", Place::kNoFolder, "", "s", "k", "\"dflt\"  ", 100, 6,
+         "\"dflt\""},
+        {"folder gives default as is", Place::kFolder, "", "s", "k", "\"dflt\"", 100, 6,
+         "\"dflt\""},
+        {"read-only file is read", Place::kReadOnlyFile, plain, "s", "k", "d", 100, 1, "v"},
+    };
+}
+
+struct WriteCase {
+    const char* name;
+    Place place;
+    std::string file;
+    const char* section;
+    const char* key;
+    const char* value;
+    bool ok;
+    DWORD error;                       // the last error when the call fails
+    std::optional<std::string> after;  // the file afterwards; none: no file there
+    const char* wine = nullptr;        // how Wine answers otherwise, when it does
+};
+
+// Wine rebuilds the whole file from what it parsed (blank lines dropped, blanks around names and
+// values removed, every line ending in CR LF); Windows edits the file where the key is.
+constexpr const char* kWineRewrites =
+    "Wine writes the whole file anew from what it parsed; Windows keeps the other lines as they "
+    "were";
+
+std::vector<WriteCase> WriteCases() {
+    const std::string plain = "[s]\r\nk=v\r\n";
+    const std::string untidy =
+        "; head\r\n\r\n[ s ]\r\n  K  =  old  \r\n\r\nj=1\r\n\r\n[t]\r\nx=1\r\n\r\n";
+    return {
+        // New files.
+        {"creates the file", Place::kNoFile, "", "s", "k", "v", true, 0, "[s]\r\nk=v\r\n"},
+        {"empty value", Place::kNoFile, "", "s", "k", "", true, 0, "[s]\r\nk=\r\n"},
+        {"leading blanks of the value dropped", Place::kNoFile, "", "s", "k", " \t lead trail  ",
+         true, 0, "[s]\r\nk=lead trail  \r\n"},
+        {"leading blanks of new names dropped", Place::kNoFile, "", " u ", " n ", "v", true, 0,
+         "[u ]\r\nn =v\r\n"},
+        {"line breaks in the value written as they are", Place::kNoFile, "", "U", "N", "v\r\nx=y",
+         true, 0, "[U]\r\nN=v\r\nx=y\r\n"},
+        {"empty file", Place::kFile, "", "s", "k", "v", true, 0, "[s]\r\nk=v\r\n"},
+
+        // Existing keys.
+        {"replaces the value", Place::kFile, plain, "s", "k", "new", true, 0, "[s]\r\nk=new\r\n"},
+        {"keeps the file's spelling of names", Place::kFile, "[Sec]\r\nKey=v\r\n", "SEC", "KEY",
+         "new", true, 0, "[Sec]\r\nKey=new\r\n"},
+        {"empty value replaces", Place::kFile, plain, "s", "k", "", true, 0, "[s]\r\nk=\r\n"},
+        {"same value leaves the file alone", Place::kFile, untidy, "s", "k", "old", true, 0,
+         untidy},
+        {"same value with quotes leaves the file alone", Place::kFile, "[s]\r\nk=\"1\"\r\n", "s",
+         "k", "\"1\"", true, 0, "[s]\r\nk=\"1\"\r\n"},
+        {"value without the file's quotes replaces", Place::kFile, "[s]\r\nk=\"1\"\r\n", "s", "k",
+         "1", true, 0, "[s]\r\nk=1\r\n"},
+        {"key without '=' gets its value", Place::kFile, "[s]\r\nk\r\n", "s", "k", "2", true, 0,
+         "[s]\r\nk=2\r\n"},
+        {"first of duplicate keys replaced", Place::kFile, "[s]\r\nk=1\r\nK=2\r\n", "s", "k", "3",
+         true, 0, "[s]\r\nk=3\r\nK=2\r\n"},
+        {"first of duplicate sections used", Place::kFile, "[s]\r\nk=1\r\n[t]\r\n[S]\r\nk=2\r\n",
+         "s", "k", "3", true, 0, "[s]\r\nk=3\r\n[t]\r\n[S]\r\nk=2\r\n"},
+        {"other lines kept byte for byte", Place::kFile, untidy, "s", "k", "v", true, 0,
+         "; head\r\n\r\n[ s ]\r\nK=v\r\n\r\nj=1\r\n\r\n[t]\r\nx=1\r\n\r\n", kWineRewrites},
+
+        // New keys in existing sections.
+        {"key appended to its section", Place::kFile, "[s]\r\nk=1\r\n[t]\r\nx=1\r\n", "s", "j", "2",
+         true, 0, "[s]\r\nk=1\r\nj=2\r\n[t]\r\nx=1\r\n"},
+        {"key appended after a comment", Place::kFile, "[s]\r\nk=1\r\n;c\r\n[t]\r\n", "s", "j", "2",
+         true, 0, "[s]\r\nk=1\r\n;c\r\nj=2\r\n[t]\r\n"},
+        {"key appended to the last section", Place::kFile, "[s]\r\nk=1\r\n", "s", "j", "2", true, 0,
+         "[s]\r\nk=1\r\nj=2\r\n"},
+        {"key appended without final line break", Place::kFile, "[s]\r\nk=1", "s", "j", "2", true,
+         0, "[s]\r\nk=1\r\nj=2\r\n"},
+        {"key in an empty last section", Place::kFile, "[s]", "s", "k", "v", true, 0,
+         "[s]\r\nk=v\r\n"},
+        {"key goes to the first of duplicate sections", Place::kFile,
+         "[s]\r\nk=1\r\n[S]\r\nj=2\r\n", "s", "j", "3", true, 0,
+         "[s]\r\nk=1\r\nj=3\r\n[S]\r\nj=2\r\n"},
+        {"key appended before the blank line", Place::kFile, "[a]\r\nx=1\r\n\r\n[s]\r\nk=1\r\n",
+         "a", "y", "2", true, 0, "[a]\r\nx=1\r\ny=2\r\n\r\n[s]\r\nk=1\r\n", kWineRewrites},
+        {"LF lines kept", Place::kFile, "[s]\nk=1\n", "s", "j", "2", true, 0, "[s]\nk=1\nj=2\r\n",
+         kWineRewrites},
+
+        // New sections.
+        {"section appended without blank line", Place::kFile, "[s]\r\nk=1\r\n", "t", "j", "2", true,
+         0, "[s]\r\nk=1\r\n[t]\r\nj=2\r\n"},
+        {"section appended without final line break", Place::kFile, "[s]\r\nk=1", "t", "j", "2",
+         true, 0, "[s]\r\nk=1\r\n[t]\r\nj=2\r\n"},
+        {"section appended after trailing blank lines", Place::kFile, "[s]\r\nk=1\r\n\r\n", "t",
+         "j", "2", true, 0, "[s]\r\nk=1\r\n\r\n[t]\r\nj=2\r\n", kWineRewrites},
+        {"bytes before the first section kept", Place::kFile, "Data \0 before \0 first \0 section"s,
+         "section1", "key1", "string1", true, 0,
+         "Data \0 before \0 first \0 section\r\n[section1]\r\nkey1=string1\r\n"s,
+         "Wine drops what follows a NUL in a line; Windows keeps the bytes (Wine's own test "
+         "marks this todo)"},
+
+        // Encodings are kept.
+        {"UTF-8 byte-order mark kept", Place::kFile, "\xEF\xBB\xBF[s]\r\nk=1\r\n", "s", "k", "2",
+         true, 0, "\xEF\xBB\xBF[s]\r\nk=2\r\n"},
+        {"UTF-16LE kept", Place::kFile, Utf16Le("[s]\r\nk=1\r\n"), "s", "k", "2", true, 0,
+         Utf16Le("[s]\r\nk=2\r\n")},
+        {"UTF-16LE section appended", Place::kFile, Utf16Le("[s]\r\nk=1\r\n"), "t", "k", "2", true,
+         0, Utf16Le("[s]\r\nk=1\r\n[t]\r\nk=2\r\n")},
+
+        // Failures.
+        {"missing folder", Place::kNoFolder, "", "s", "k", "v", false, platform::kErrorPathNotFound,
+         std::nullopt},
+        {"folder by the file's name", Place::kFolder, "", "s", "k", "v", false,
+         platform::kErrorAccessDenied, std::nullopt},
+        {"read-only file", Place::kReadOnlyFile, plain, "s", "k", "w", false,
+         platform::kErrorAccessDenied, plain},
+        {"read-only file, same value", Place::kReadOnlyFile, plain, "s", "k", "v", false,
+         platform::kErrorAccessDenied, plain},
+    };
+}
+
+template <class World>
+class ProfileContract : public ::testing::Test {
+protected:
+    World world;
+
+    // Puts the case's file in place; false when this world cannot set the case up.
+    bool Prepare(const char* caseName, Place place, const std::string& bytes,
+                 const std::string& name, std::string* path) {
+        *path = world.WindowsPath(name);
+        switch (place) {
+            case Place::kFile:
+                world.WriteRaw(*path, bytes);
+                return true;
+            case Place::kNoFile:
+                return true;
+            case Place::kNoFolder:
+                *path = world.WindowsPath("absent\\" + name);
+                return true;
+            case Place::kFolder:
+                world.MakeFolder(*path);
+                return true;
+            case Place::kReadOnlyFile:
+                world.WriteRaw(*path, bytes);
+                if (world.MakeReadOnly(*path)) return true;
+                std::printf("[  SKIP    ] %s: this host writes read-only files anyway\n", caseName);
+                return false;
+        }
+        return false;
+    }
+};
+
+TYPED_TEST_SUITE(ProfileContract, contract::ContractWorlds, contract::WorldNames);
+
+TYPED_TEST(ProfileContract, GetPrivateProfileString) {
+    constexpr DWORD kGuard = 16;
+    int index = 0;
+    for (const ReadCase& c : ReadCases()) {
+        SCOPED_TRACE(c.name);
+        const std::string fileName = "read" + std::to_string(index++) + ".ini";
+        if (contract::SkipOnWine(this->world, c.name, c.wine)) continue;
+        std::string path;
+        if (!this->Prepare(c.name, c.place, c.file, fileName, &path)) continue;
+
+        std::vector<char> buffer(c.size + kGuard, '#');
+        const DWORD count = this->world.profile().GetPrivateProfileStringA(
+            c.section, c.key, c.defaultValue, buffer.data(), c.size, path.c_str());
+
+        EXPECT_EQ(count, c.count);
+        if (c.size == 0) {
+            EXPECT_EQ(buffer[0], '#') << "a buffer of size 0 must stay untouched";
+        } else if (count < c.size) {
+            EXPECT_EQ(Escaped(std::string(buffer.data(), count)), Escaped(c.text));
+            EXPECT_EQ(buffer[count], '\0');
+        }
+        EXPECT_EQ(std::string(buffer.data() + c.size, kGuard), std::string(kGuard, '#'))
+            << "written past the buffer";
+    }
+}
+
+TYPED_TEST(ProfileContract, WritePrivateProfileString) {
+    int index = 0;
+    for (const WriteCase& c : WriteCases()) {
+        SCOPED_TRACE(c.name);
+        const std::string fileName = "write" + std::to_string(index++) + ".ini";
+        if (contract::SkipOnWine(this->world, c.name, c.wine)) continue;
+        std::string path;
+        if (!this->Prepare(c.name, c.place, c.file, fileName, &path)) continue;
+
+        this->world.SetLastError(0xDEAD);
+        const bool ok = this->world.profile().WritePrivateProfileStringA(c.section, c.key, c.value,
+                                                                         path.c_str());
+        const DWORD error = this->world.LastError();
+
+        EXPECT_EQ(ok, c.ok);
+        if (!c.ok) {
+            EXPECT_EQ(error, c.error);
+        }
+        const auto after = this->world.ReadRaw(path);
+        EXPECT_EQ(after.has_value(), c.after.has_value());
+        if (after && c.after) {
+            EXPECT_EQ(Escaped(*after), Escaped(*c.after));
+        }
+    }
+}
+
+// Written values read back; the writes leave nothing else in the folder.
+TYPED_TEST(ProfileContract, WriteThenRead) {
+    auto& profile = this->world.profile();
+    const std::string path = this->world.WindowsPath("roundtrip.ini");
+    // Wine passes texts of the A functions through counted UTF-16 strings, which hold 32767
+    // characters at most: a longer value comes out as nothing or garbage there.
+    const std::string big(32000, 'b');
+    ASSERT_TRUE(profile.WritePrivateProfileStringA("Main", "Big", big.c_str(), path.c_str()));
+    ASSERT_TRUE(profile.WritePrivateProfileStringA("Main", "Small", "1", path.c_str()));
+    ASSERT_TRUE(profile.WritePrivateProfileStringA("Other", "Small", "2", path.c_str()));
+    ASSERT_TRUE(profile.WritePrivateProfileStringA("main", "small", "3", path.c_str()));
+
+    std::vector<char> buffer(big.size() + 1);
+    EXPECT_EQ(profile.GetPrivateProfileStringA("Main", "Big", "", buffer.data(),
+                                               static_cast<DWORD>(buffer.size()), path.c_str()),
+              big.size());
+    EXPECT_EQ(Escaped(buffer.data()), Escaped(big));
+    EXPECT_EQ(Escaped(*this->world.ReadRaw(path)),
+              Escaped("[Main]\r\nBig=" + big + "\r\nSmall=3\r\n[Other]\r\nSmall=2\r\n"));
+    EXPECT_EQ(this->world.ListRaw(this->world.WindowsPath("")),
+              std::vector<std::string>{"roundtrip.ini"});
+}
+
+// Whatever the bytes, the calls answer within the buffer, and a value written reads back.
+TYPED_TEST(ProfileContract, GarbageNeverBreaksTheCalls) {
+    auto& profile = this->world.profile();
+    std::mt19937 random(20240229);
+    const std::string alphabet = "[]=;\"' \t\r\n\0\x1A\xFF\xFE\xEF\x80sSkKvx0"s;
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const std::size_t length = round == 0 ? 2 * 1024 * 1024 : random() % 4096;
+        std::string bytes(length, '\0');
+        for (char& c : bytes) c = alphabet[random() % alphabet.size()];
+        // A byte-order mark would make the rest UTF-16 or UTF-8, which is another matter.
+        if (!bytes.empty() && (bytes[0] == '\xFF' || bytes[0] == '\xFE' || bytes[0] == '\xEF')) {
+            bytes[0] = 'x';
+        }
+        const std::string path =
+            this->world.WindowsPath("garbage" + std::to_string(round) + ".ini");
+        this->world.WriteRaw(path, bytes);
+
+        for (const DWORD size : {1u, 5u, 64u}) {
+            std::vector<char> buffer(size + 8, '#');
+            const DWORD count = profile.GetPrivateProfileStringA("s", "k", "default", buffer.data(),
+                                                                 size, path.c_str());
+            ASSERT_LT(count, size);
+            EXPECT_EQ(buffer[count], '\0');
+            EXPECT_EQ(std::string(buffer.data() + size, 8), std::string(8, '#'));
+        }
+        ASSERT_TRUE(profile.WritePrivateProfileStringA("s", "k", "written", path.c_str()));
+        char buffer[16];
+        EXPECT_EQ(profile.GetPrivateProfileStringA("s", "k", "default", buffer, sizeof buffer,
+                                                   path.c_str()),
+                  7u);
+        EXPECT_STREQ(buffer, "written");
+    }
+}
+
+}  // namespace
