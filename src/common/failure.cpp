@@ -5,6 +5,10 @@ namespace common {
 std::string RuntimeErrorText(long number) {
     switch (number) {
         case kInvalidCall: return "Invalid procedure call or argument";
+        case kOverflow: return "Overflow";
+        case kTypeMismatch: return "Type mismatch";
+        case kBadFileName: return "Bad file name or number";
+        case kInvalidUseOfNull: return "Invalid use of Null";
         case kFileNotFound: return "File not found";
         case kFileAlreadyExists: return "File already exists";
         case kInputPastEnd: return "Input past end of file";
@@ -14,7 +18,9 @@ std::string RuntimeErrorText(long number) {
     }
 }
 
-void Raise(long number) { throw Failure(number, RuntimeErrorText(number)); }
+void Raise(long number, unsigned long systemError) {
+    throw Failure(number, RuntimeErrorText(number), {}, systemError);
+}
 
 }  // namespace common
 

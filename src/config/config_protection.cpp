@@ -40,7 +40,7 @@ std::string EncDecXML(run::RunContext& ctx, bool encipher, const std::string& pa
     } catch (const std::exception& e) {
         WriteLogLine(ctx, "ModComman", "EncDecXML", "ERROR", std::to_string(common::FailureNumber(e)),
                      common::FailureDescription(e),
-                     std::to_string(ctx.platform.system().GetLastError()));
+                     run::TrapLastError(ctx, e));
         run::CloseAll(ctx);
     }
 }

@@ -4,6 +4,7 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "run/guard.h"
 #include "reboot/reboot_state.h"
 #include "session/accounts.h"
 
@@ -47,7 +48,7 @@ std::string ReadLatestBellhopFile(run::RunContext& ctx, const std::string& folde
     } catch (const std::exception& e) {
         WriteLogLine(ctx, "ModComman", "ReadLatestBellhopFile", "ERROR",
                      std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     std::to_string(ctx.platform.system().GetLastError()));
+                     run::TrapLastError(ctx, e));
     }
     return result;
 }

@@ -5,6 +5,7 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
+#include "run/guard.h"
 
 namespace registry {
 
@@ -35,7 +36,7 @@ bool fncRebootPending(run::RunContext& ctx) {
         WriteLogLine(ctx, "ModRegistry", "fncRebootPending", "ERROR",
                      "Error finding Registry for Reboot Pending",
                      std::to_string(common::FailureNumber(e)) + ":" + common::FailureDescription(e),
-                     std::to_string(ctx.platform.system().GetLastError()));
+                     run::TrapLastError(ctx, e));
         result = false;
     }
     reg.RegCloseKey(key);

@@ -6,6 +6,7 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
+#include "run/guard.h"
 
 namespace registry {
 
@@ -43,7 +44,7 @@ std::string GetString(run::RunContext& ctx, platform::HKEY hive, const std::stri
     } catch (const std::exception& e) {
         WriteLogLine(ctx, "ModRegistry", "GetString", "ERROR", keyPath + "-" + valueName,
                      std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     LastErrorText(ctx));
+                     run::TrapLastError(ctx, e));
         result.clear();
     }
     reg.RegCloseKey(key);
@@ -102,7 +103,7 @@ std::string RegQueryStringValue(run::RunContext& ctx, platform::HKEY key,
     } catch (const std::exception& e) {
         WriteLogLine(ctx, "ModRegistry", "RegQueryStringValue", "ERROR", valueName,
                      std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     LastErrorText(ctx));
+                     run::TrapLastError(ctx, e));
         return {};
     }
 }
@@ -158,7 +159,7 @@ void SetRegDwordValue64(run::RunContext& ctx, const std::string& valueName, std:
     } catch (const std::exception& e) {
         WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "ERROR",
                      "Modifying Registry - " + valueName, common::FailureSource(e),
-                     common::FailureDescription(e), LastErrorText(ctx));
+                     common::FailureDescription(e), run::TrapLastError(ctx, e));
     }
     if (key) reg.RegCloseKey(key);
 }

@@ -18,13 +18,18 @@ std::string WithoutTrailingSlash(std::string path) {
 // The runtime's failure for a system error left by a file call on path.
 void FileSystem::RaiseFor(const std::string& path) {
     (void)path;
-    switch (platform_.system().GetLastError()) {
-        case platform::kErrorFileNotFound: Raise(common::kFileNotFound);
-        case platform::kErrorPathNotFound: Raise(common::kPathNotFound);
+    const platform::DWORD error = platform_.system().GetLastError();
+    switch (error) {
+        case platform::kErrorFileNotFound: Raise(common::kFileNotFound, error);
+        case platform::kErrorPathNotFound: Raise(common::kPathNotFound, error);
         case platform::kErrorFileExists:
-        case platform::kErrorAlreadyExists: Raise(common::kFileAlreadyExists);
-        default: Raise(common::kPermissionDenied);
+        case platform::kErrorAlreadyExists: Raise(common::kFileAlreadyExists, error);
+        default: Raise(common::kPermissionDenied, error);
     }
+}
+
+void FileSystem::RaiseWithLastError(long number) {
+    Raise(number, platform_.system().GetLastError());
 }
 
 bool FileSystem::FolderExists(const std::string& path) {
@@ -40,7 +45,7 @@ bool FileSystem::FileExists(const std::string& path) {
 }
 
 std::uint64_t FileSystem::GetFileSize(const std::string& path) {
-    if (!FileExists(path)) Raise(common::kFileNotFound);
+    if (!FileExists(path)) RaiseWithLastError(common::kFileNotFound);
     std::uint64_t size = 0;
     if (!platform_.files().GetFileSizeEx(path.c_str(), &size)) RaiseFor(path);
     return size;
@@ -50,16 +55,16 @@ void FileSystem::DeleteFile(const std::string& path, bool force) {
     const auto attributes = platform_.files().GetFileAttributesA(path.c_str());
     if (attributes == platform::kInvalidFileAttributes ||
         (attributes & platform::kFileAttributeDirectory)) {
-        Raise(common::kFileNotFound);
+        RaiseWithLastError(common::kFileNotFound);
     }
     if (force && (attributes & platform::kFileAttributeReadonly)) {
         platform_.files().SetFileAttributesA(path.c_str(), platform::kFileAttributeNormal);
     }
-    if (!platform_.files().DeleteFileA(path.c_str())) Raise(common::kPermissionDenied);
+    if (!platform_.files().DeleteFileA(path.c_str())) RaiseWithLastError(common::kPermissionDenied);
 }
 
 std::vector<FolderFile> FileSystem::GetFolderFiles(const std::string& folder) {
-    if (!FolderExists(folder)) Raise(common::kPathNotFound);
+    if (!FolderExists(folder)) RaiseWithLastError(common::kPathNotFound);
     std::string pattern = folder;
     if (pattern.empty() || (pattern.back() != '\\' && pattern.back() != '/')) pattern += '\\';
     pattern += '*';
@@ -73,7 +78,7 @@ std::vector<FolderFile> FileSystem::GetFolderFiles(const std::string& folder) {
         if (entry.attributes & platform::kFileAttributeDirectory) continue;
         FolderFile file{entry.fileName, {}};
         if (!platform_.clock().FileTimeToLocalSystemTime(entry.lastWriteTime, &file.dateLastModified)) {
-            Raise(common::kInvalidCall);
+            RaiseWithLastError(common::kInvalidCall);
         }
         files.push_back(std::move(file));
     }
@@ -82,7 +87,7 @@ std::vector<FolderFile> FileSystem::GetFolderFiles(const std::string& folder) {
 
 void FileSystem::CopyFile(const std::string& source, const std::string& destination,
                           bool overwrite) {
-    if (!FileExists(source)) Raise(common::kFileNotFound);
+    if (!FileExists(source)) RaiseWithLastError(common::kFileNotFound);
     if (!platform_.files().CopyFileA(source.c_str(), destination.c_str(), !overwrite)) {
         RaiseFor(destination);
     }
@@ -90,9 +95,9 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
 
 void FileSystem::MoveFile(const std::string& source, const std::string& destination) {
     const auto attributes = platform_.files().GetFileAttributesA(source.c_str());
-    if (attributes == platform::kInvalidFileAttributes) Raise(common::kFileNotFound);
+    if (attributes == platform::kInvalidFileAttributes) RaiseWithLastError(common::kFileNotFound);
     if (platform_.files().GetFileAttributesA(destination.c_str()) != platform::kInvalidFileAttributes) {
-        Raise(common::kFileAlreadyExists);
+        RaiseWithLastError(common::kFileAlreadyExists);
     }
     if (!platform_.files().MoveFileA(source.c_str(), destination.c_str())) RaiseFor(destination);
 }
@@ -100,8 +105,8 @@ void FileSystem::MoveFile(const std::string& source, const std::string& destinat
 void FileSystem::DeleteFolder(const std::string& path, bool force) {
     (void)force;  // callers pass false: a read-only folder is refused
     const std::string folder = WithoutTrailingSlash(path);
-    if (!FolderExists(folder)) Raise(common::kPathNotFound);
-    if (!platform_.files().RemoveDirectoryA(folder.c_str())) Raise(common::kPermissionDenied);
+    if (!FolderExists(folder)) RaiseWithLastError(common::kPathNotFound);
+    if (!platform_.files().RemoveDirectoryA(folder.c_str())) RaiseWithLastError(common::kPermissionDenied);
 }
 
 std::string FileSystem::GetDriveName(const std::string& path) {
@@ -116,10 +121,10 @@ std::string FileSystem::GetDriveName(const std::string& path) {
 }
 
 std::string FileSystem::ReadAllText(const std::string& path) {
-    if (!FileExists(path)) Raise(common::kFileNotFound);
+    if (!FileExists(path)) RaiseWithLastError(common::kFileNotFound);
     std::string content;
     if (!platform_.files().ReadWholeFile(path.c_str(), &content)) RaiseFor(path);
-    if (content.empty()) Raise(common::kInputPastEnd);
+    if (content.empty()) RaiseWithLastError(common::kInputPastEnd);
     return content;
 }
 

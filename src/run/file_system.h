@@ -35,6 +35,8 @@ public:
 
 private:
     [[noreturn]] void RaiseFor(const std::string& path);
+    // The failure, with the last-error value the failed call left.
+    [[noreturn]] void RaiseWithLastError(long number);
 
     platform::Platform& platform_;
 };

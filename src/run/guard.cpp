@@ -17,7 +17,14 @@ common::Failure SystemFailure(RunContext& ctx) {
     const platform::DWORD count = system.FormatMessageA(code, buffer, sizeof buffer);
     std::string text(buffer, count);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return common::Failure(static_cast<long>(code), text);
+    return common::Failure(static_cast<long>(code), text, {}, code);
+}
+
+std::string TrapLastError(RunContext& ctx, const std::exception& e) {
+    if (const auto* failure = dynamic_cast<const common::Failure*>(&e); failure && failure->systemError()) {
+        return std::to_string(failure->systemError());
+    }
+    return std::to_string(ctx.platform.system().GetLastError());
 }
 
 bool AlreadyRunning(RunContext& ctx) {

@@ -6,6 +6,7 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "run/guard.h"
 
 namespace session {
 
@@ -75,7 +76,7 @@ std::string fncGetLoggedOnUserName(run::RunContext& ctx) {
     } catch (const std::exception& e) {
         WriteLogLine(ctx, "ModComman", "fncGetLoggedOnUserName", "ERROR",
                      std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     std::to_string(ctx.platform.system().GetLastError()));
+                     run::TrapLastError(ctx, e));
         return {};
     }
 }

@@ -1,0 +1,294 @@
+#!/usr/bin/env bash
+# Runs every scenario of tests/scenarios/cases on one host and compares what the program did.
+#
+#   run.sh --host native|wine --exe PATH [--prefix DIR] [--only NAME]... [--update] [--timing]
+#
+# A scenario is a folder cases/<name>/ with
+#   machine/         the machine folder the run starts from (copied afresh for every run)
+#   args             optional: one line, the argument words (none when the file is missing)
+#   prepare          optional: bash script run with the copied machine folder as $1 before the
+#                    run (for content too large to keep as plain files)
+#   expected.log     the activity log expected: each record without its first (date-time) field,
+#                    the "#Date: ..." header line as "#Date:"; or
+#   expected.nolog   no activity log may exist
+#   expected.exit    the exit code
+#   expected.output  optional: what the program prints; without it, it must print nothing
+#   expected.files   optional: lines "PATH" (must exist), "!PATH" (must not exist) or
+#                    "PATH<TAB>TEXT" (must contain TEXT), PATH relative to the machine folder
+#   check            optional: bash script run with the machine folder after the run as $1 and the
+#                    normalised log as $2 (absent when there is no log); its status decides
+# The activity log is the one file drives/c/**/wppatchSch_*_patchlog.log of the machine folder.
+#
+# --host native runs EXE with REBOOTSCHEDULER_MACHINE set to the copy; --host wine runs the Windows
+# program through tools/wine/run-machine.sh in one Wine prefix made for the whole run (--prefix
+# keeps it in DIR and reuses it from an earlier run). --update (native only) rewrites
+# expected.log / expected.nolog and expected.exit from what the program did.
+# Prints "ok NAME" or "FAILED NAME" with the differences, then "N passed, M failed".
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+cases=$here/cases
+
+usage() {
+    echo "usage: run.sh --host native|wine --exe PATH [--prefix DIR] [--only NAME]... [--update] [--timing]" >&2
+    exit 2
+}
+
+host='' exe='' prefix='' update=0 timing=0
+only=()
+while (($#)); do
+    case $1 in
+    --host) host=${2:-}; shift 2 || usage ;;
+    --exe) exe=${2:-}; shift 2 || usage ;;
+    --prefix) prefix=${2:-}; shift 2 || usage ;;
+    --only) only+=("${2:-}"); shift 2 || usage ;;
+    --update) update=1; shift ;;
+    --timing) timing=1; shift ;;
+    *) usage ;;
+    esac
+done
+[[ $host == native || $host == wine ]] || usage
+[[ -n $exe ]] || usage
+exe_arg=$exe
+exe=$(realpath -e -- "$exe" 2>/dev/null) || { echo "run.sh: no program at $exe_arg" >&2; exit 2; }
+if ((update)) && [[ $host != native ]]; then
+    echo "run.sh: --update takes the native host's results only" >&2
+    exit 2
+fi
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/rs-scenarios.XXXXXX") || exit 2
+own_prefix=0
+cleanup() {
+    if [[ $host == wine && -n $prefix ]]; then
+        "$repo/tools/wine/prefix.sh" stop "$prefix" >/dev/null 2>&1
+        ((own_prefix)) && rm -rf -- "$prefix"
+    fi
+    rm -rf -- "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+if [[ $host == wine ]]; then
+    if [[ -z $prefix ]]; then
+        prefix=$tmp/prefix
+        own_prefix=1
+    fi
+    prefix=$(realpath -m -- "$prefix")
+    "$repo/tools/wine/prefix.sh" create "$prefix" >/dev/null || {
+        echo "run.sh: cannot make the Wine prefix $prefix" >&2
+        exit 2
+    }
+    "$repo/tools/wine/prefix.sh" hold "$prefix"
+    export RSW_SERVER_HELD=1
+fi
+
+shopt -s nullglob globstar nocaseglob
+
+# The activity log as scenarios state it: no CR, no date-time field, no header date.
+normalise_log() {
+    local line
+    while IFS= read -r line || [[ -n $line ]]; do
+        line=${line%$'\r'}
+        if [[ $line == '#Date: '* || $line == '#Date:' ]]; then
+            line='#Date:'
+        elif [[ $line != '#'* && $line == *$'\t'* ]]; then
+            line=${line#*$'\t'}
+        fi
+        printf '%s\n' "$line"
+    done <"$1"
+}
+
+# Large logs go through coreutils rather than a line-by-line loop: header lines are only ever at
+# the start of a log that a run began, so they are taken apart from the records.
+normalise_large_log() {
+    local size
+    size=$(stat -c %s -- "$1") || return 1
+    if ((size < 200000)); then
+        normalise_log "$1"
+        return
+    fi
+    tr -d '\r' <"$1" | {
+        local line
+        while IFS= read -r line; do
+            if [[ $line == '#'* ]]; then
+                [[ $line == '#Date: '* ]] && line='#Date:'
+                printf '%s\n' "$line"
+            else
+                printf '%s\n' "${line#*$'\t'}"
+                break
+            fi
+        done
+        cut -f2-
+    }
+}
+
+# At most 60 lines of file $1, so that a broken run cannot bury the report.
+excerpt() {
+    local total
+    total=$(wc -l <"$1")
+    head -n 60 -- "$1"
+    ((total > 60)) && echo "    ... ($((total - 60)) more lines)"
+    return 0
+}
+
+check_files() {
+    local list=$1 machine=$2 line path text status=0
+    while IFS= read -r line || [[ -n $line ]]; do
+        line=${line%$'\r'}
+        [[ -z $line || $line == '#'* ]] && continue
+        if [[ $line == '!'* ]]; then
+            path=${line#!}
+            [[ ! -e $machine/$path ]] || { echo "    $path exists"; status=1; }
+            continue
+        fi
+        path=${line%%$'\t'*}
+        if [[ ! -f $machine/$path ]]; then
+            echo "    no file $path"
+            status=1
+        elif [[ $line == *$'\t'* ]]; then
+            text=${line#*$'\t'}
+            local content
+            content=$(tr -d '\0' <"$machine/$path")
+            [[ $content == *"$text"* ]] || { echo "    $path does not contain: $text"; status=1; }
+        fi
+    done <"$list"
+    return "$status"
+}
+
+passed=0 failed=0 matched=0
+for case_dir in "$cases"/*/; do
+    case_dir=${case_dir%/}
+    name=${case_dir##*/}
+    [[ -d $case_dir/machine ]] || continue
+    if ((${#only[@]})); then
+        selected=0
+        for wanted in "${only[@]}"; do [[ $name == "$wanted" ]] && selected=1; done
+        ((selected)) || continue
+    fi
+    matched=$((matched + 1))
+    started=${EPOCHREALTIME/[.,]/}
+
+    run_dir=$tmp/$name
+    machine=$run_dir/machine
+    mkdir -p -- "$run_dir"
+    problems=()
+    details=$run_dir/details
+    : >"$details"
+
+    words=()
+    if [[ -f $case_dir/args ]]; then
+        read -r -a words <"$case_dir/args"
+        words=("${words[@]%$'\r'}")
+    fi
+
+    exit_code=
+    if ! cp -a -- "$case_dir/machine" "$machine"; then
+        problems+=("cannot copy the machine folder")
+    elif [[ -f $case_dir/prepare ]] && ! bash "$case_dir/prepare" "$machine" >"$run_dir/prepare.out" 2>&1; then
+        problems+=("prepare failed:")
+        excerpt "$run_dir/prepare.out" >>"$details"
+    elif [[ $host == native ]]; then
+        (cd "$run_dir" && REBOOTSCHEDULER_MACHINE=$machine exec timeout 300 "$exe" "${words[@]}") \
+            </dev/null >"$run_dir/output" 2>&1
+        exit_code=$?
+    else
+        "$repo/tools/wine/run-machine.sh" "$prefix" "$exe" "$machine" "${words[@]}" \
+            </dev/null >"$run_dir/output" 2>&1
+        status=$?
+        if [[ -f $machine/exit-code ]]; then
+            exit_code=$(<"$machine/exit-code")
+        else
+            problems+=("run-machine.sh failed ($status):")
+            excerpt "$run_dir/output" >>"$details"
+        fi
+    fi
+
+    if [[ -n $exit_code ]]; then
+        logs=("$machine"/drives/c/**/wppatchSch_*_patchlog.log)
+        log=
+        normalised=$run_dir/log.normalised
+        if ((${#logs[@]} > 1)); then
+            problems+=("more than one activity log: ${logs[*]#"$machine/"}")
+        elif ((${#logs[@]} == 1)); then
+            log=${logs[0]}
+            normalise_large_log "$log" >"$normalised"
+        fi
+
+        if ((update)); then
+            if [[ -f $case_dir/expected.log || -f $case_dir/expected.nolog ]]; then
+                if [[ -n $log ]]; then
+                    cp -- "$normalised" "$case_dir/expected.log"
+                    rm -f -- "$case_dir/expected.nolog"
+                else
+                    : >"$case_dir/expected.nolog"
+                    rm -f -- "$case_dir/expected.log"
+                fi
+            fi
+            printf '%s\n' "$exit_code" >"$case_dir/expected.exit"
+        fi
+
+        if [[ -f $case_dir/expected.nolog && -n $log ]]; then
+            problems+=("an activity log exists: ${log#"$machine/"}")
+            excerpt "$normalised" >>"$details"
+        fi
+        if [[ -f $case_dir/expected.log ]]; then
+            if [[ -z $log ]]; then
+                problems+=("no activity log")
+            elif ! diff -u --label expected.log --label actual "$case_dir/expected.log" "$normalised" \
+                >"$run_dir/log.diff"; then
+                problems+=("activity log differs:")
+                excerpt "$run_dir/log.diff" >>"$details"
+            fi
+        fi
+        if [[ -f $case_dir/expected.exit ]]; then
+            expected_exit=$(tr -d ' \r\n' <"$case_dir/expected.exit")
+            [[ $exit_code == "$expected_exit" ]] ||
+                problems+=("exit code $exit_code, expected $expected_exit")
+        fi
+        if [[ -f $case_dir/expected.output ]]; then
+            if ! diff -u --label expected.output --label actual "$case_dir/expected.output" \
+                "$run_dir/output" >"$run_dir/output.diff"; then
+                problems+=("output differs:")
+                excerpt "$run_dir/output.diff" >>"$details"
+            fi
+        elif [[ -s $run_dir/output ]]; then
+            problems+=("printed:")
+            excerpt "$run_dir/output" >>"$details"
+        fi
+        if [[ -f $case_dir/expected.files ]]; then
+            if ! check_files "$case_dir/expected.files" "$machine" >"$run_dir/files.out"; then
+                problems+=("files:")
+                excerpt "$run_dir/files.out" >>"$details"
+            fi
+        fi
+        if [[ -f $case_dir/check ]]; then
+            if ! bash "$case_dir/check" "$machine" "$normalised" >"$run_dir/check.out" 2>&1; then
+                problems+=("check failed:")
+                excerpt "$run_dir/check.out" >>"$details"
+            fi
+        fi
+    fi
+
+    took=
+    if ((timing)); then
+        elapsed=$((${EPOCHREALTIME/[.,]/} - started))
+        took=$(printf ' %d.%02ds' $((elapsed / 1000000)) $((elapsed % 1000000 / 10000)))
+    fi
+    if ((${#problems[@]} == 0)); then
+        passed=$((passed + 1))
+        echo "ok $name$took"
+    else
+        failed=$((failed + 1))
+        echo "FAILED $name$took"
+        for problem in "${problems[@]}"; do echo "  $problem"; done
+        [[ -s $details ]] && cat -- "$details"
+    fi
+    rm -rf -- "$run_dir"
+done
+
+if ((${#only[@]} && matched == 0)); then
+    echo "run.sh: no scenario named ${only[*]}" >&2
+    exit 2
+fi
+echo "$passed passed, $failed failed"
+((failed == 0))
