@@ -50,7 +50,7 @@ windows64() {
 wine_prefix="${TMPDIR:-/tmp}/rebootscheduler-wine-$$"
 wine_contract() {
     # shellcheck source=../tools/wine/prefix.sh
-    "$top/tools/wine/prefix.sh" "$wine_prefix" >/dev/null &&
+    "$top/tools/wine/prefix.sh" create "$wine_prefix" >/dev/null &&
         WINEPREFIX="$wine_prefix" WINEDEBUG=-all /usr/lib/wine/wine64 \
             build/mingw-x86_64/tests/rs_contract_tests.exe --gtest_brief=1
 }
@@ -65,7 +65,7 @@ stage "MinGW i686 shipping build" windows32
 stage "MinGW x86_64 build" windows64
 stage "contract tests under Wine" wine_contract
 stage "scenarios under Wine" wine_scenarios
-WINEPREFIX="$wine_prefix" /usr/lib/wine/wineserver -k 2>/dev/null
+"$top/tools/wine/prefix.sh" stop "$wine_prefix" >/dev/null 2>&1
 rm -rf "$wine_prefix"
 
 echo

@@ -82,6 +82,18 @@ if [[ $host == wine ]]; then
     export RSW_SERVER_HELD=1
 fi
 
+# What prepare scripts may copy into a machine: RS_STANDINS, the built stand-ins of the agent's
+# components for the host that runs (the Windows DLLs and programs under Wine), and RS_TOOLS, the
+# native tools (encipher). Both may be given in the environment; by default they are taken from
+# the build folders beside the program and the native debug build.
+exe_dir=$(dirname -- "$exe")
+export RS_STANDINS=${RS_STANDINS:-$exe_dir/tools/standins}
+if [[ -z ${RS_TOOLS:-} ]]; then
+    if [[ $host == native ]]; then RS_TOOLS=$exe_dir/tools/standins; else RS_TOOLS=$repo/build/debug/tools/standins; fi
+fi
+export RS_TOOLS
+export RS_REPO=$repo
+
 shopt -s nullglob globstar nocaseglob
 
 # The activity log as scenarios state it: no CR, no date-time field, no header date.

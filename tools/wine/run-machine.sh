@@ -343,9 +343,14 @@ while IFS=$'\t' read -r name value; do
     environment_lines+="$name=$value"$'\n'
 done < <(ini_section Environment)
 
+# [Account] UserName: Wine names the account after the Unix user of the process.
+account=$(ini_section Account | awk -F'\t' 'tolower($1) == "username" { print $2; exit }')
+account_environment=()
+[[ -n $account ]] && account_environment=("USER=$account" "LOGNAME=$account")
+
 start_sleepers || fail "cannot start the processes of [Processes]"
 
-(cd "$drive_c" && exec timeout -k 10 "${RSW_RUN_SECONDS:-600}" env "${environment[@]}" \
+(cd "$drive_c" && exec timeout -k 10 "${RSW_RUN_SECONDS:-600}" env "${account_environment[@]}" "${environment[@]}" \
     RSW_ENVIRONMENT="$environment_lines" "$RSW_WINE" "$launcher" "$(rsw_windows_path "$exe")" "$@") 9>&-
 exit_code=$?
 
