@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, when any is missing.
 # usage: install-deps.sh [native|all]   (native: what the demo needs; all: also MinGW and Wine)
 set -u
-want=(cmake ninja-build g++ make file diffutils libgtest-dev googletest)
+want=(cmake ninja-build g++ make file diffutils libgtest-dev googletest libcurl4-openssl-dev python3
+      libpugixml-dev)
 if [ "${1:-all}" = all ]; then
     want+=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
            gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64)

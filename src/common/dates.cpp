@@ -1,5 +1,6 @@
 #include "common/dates.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace common {
@@ -40,6 +41,82 @@ std::string PaddedDateText(const platform::SystemTime& time) {
     std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d %02d:%02d:%02d", time.month, time.day,
                   time.year, time.hour, time.minute, time.second);
     return buffer;
+}
+
+namespace {
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+}  // namespace
+
+std::int64_t DaysFromCivil(int year, int month, int day) {
+    // Days since 1 March of year 0, shifted to 30 December 1899.
+    const std::int64_t y = static_cast<std::int64_t>(year) - (month <= 2 ? 1 : 0);
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yearOfEra = y - era * 400;
+    const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    constexpr std::int64_t kDayZero = 693899;  // 30 December 1899 counted the same way
+    return era * 146097 + dayOfEra - kDayZero;
+}
+
+bool IsValidDate(int year, int month, int day) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1) return false;
+    const int last = month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+    return day <= last;
+}
+
+std::int64_t SecondsOf(const platform::SystemTime& time) {
+    return DaysFromCivil(time.year, time.month, time.day) * 86400 + time.hour * 3600 +
+           time.minute * 60 + time.second;
+}
+
+std::int64_t SecondsOfOleDate(double date) {
+    const double days = std::trunc(date);
+    const double fraction = std::fabs(date - days);
+    return static_cast<std::int64_t>(days) * 86400 +
+           static_cast<std::int64_t>(std::llround(fraction * 86400.0));
+}
+
+double OleDateOf(int year, int month, int day, int hour, int minute, int second) {
+    const double days = static_cast<double>(DaysFromCivil(year, month, day));
+    const double fraction = (hour * 3600 + minute * 60 + second) / 86400.0;
+    // Before day zero the fraction still counts forward from midnight: -1.25 is 29 December
+    // 1899 at 06:00.
+    return days >= 0 ? days + fraction : days - fraction;
+}
+
+std::optional<platform::SystemTime> ReadMdyHmsText(const std::string& text) {
+    // Six runs of digits separated by exactly "/", "/", " ", ":", ":".
+    static constexpr char kSeparators[] = {'/', '/', ' ', ':', ':'};
+    int fields[6] = {};
+    std::size_t at = 0;
+    for (int field = 0; field < 6; ++field) {
+        const std::size_t start = at;
+        while (at < text.size() && at - start < 4 && text[at] >= '0' && text[at] <= '9') {
+            fields[field] = fields[field] * 10 + (text[at] - '0');
+            ++at;
+        }
+        if (at == start) return std::nullopt;
+        if (field < 5) {
+            if (at >= text.size() || text[at] != kSeparators[field]) return std::nullopt;
+            ++at;
+        }
+    }
+    if (at != text.size()) return std::nullopt;
+    platform::SystemTime time;
+    time.month = fields[0];
+    time.day = fields[1];
+    time.year = fields[2];
+    time.hour = fields[3];
+    time.minute = fields[4];
+    time.second = fields[5];
+    if (!IsValidDate(time.year, time.month, time.day) || time.year < 100 || time.hour > 23 ||
+        time.minute > 59 || time.second > 59) {
+        return std::nullopt;
+    }
+    return time;
 }
 
 }  // namespace common

@@ -1,6 +1,8 @@
 // The date-time texts of the program.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/clock.h"
@@ -18,5 +20,21 @@ std::string MdyHmsText(const platform::SystemTime& time);
 std::string StampText(const platform::SystemTime& time);
 // MM/DD/YYYY HH:NN:SS with two-digit fields and a four-digit year.
 std::string PaddedDateText(const platform::SystemTime& time);
+
+// Calendar arithmetic on the proleptic Gregorian calendar, counted from the OLE date's day zero,
+// 30 December 1899.
+std::int64_t DaysFromCivil(int year, int month, int day);
+bool IsValidDate(int year, int month, int day);
+// Whole seconds of a date and time since that day zero (milliseconds dropped).
+std::int64_t SecondsOf(const platform::SystemTime& time);
+// The same for an OLE date (whole days, the time of day as the fraction, its sign ignored as
+// OLE dates before day zero have it), rounded to the nearest second.
+std::int64_t SecondsOfOleDate(double date);
+// An OLE date of a calendar date and time.
+double OleDateOf(int year, int month, int day, int hour, int minute, int second);
+// A text of six numbers in the order month/day/year hour:minute:second (single spaces and the
+// separators as shown, fields with or without leading zeros), read in that order whatever the
+// regional settings; nothing when a field is missing or the date or time does not exist.
+std::optional<platform::SystemTime> ReadMdyHmsText(const std::string& text);
 
 }  // namespace common

@@ -8,6 +8,8 @@
 
 namespace platform {
 
+inline constexpr LONG kDispTypeMismatch = static_cast<LONG>(0x80020005u);  // DISP_E_TYPEMISMATCH
+
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -20,6 +22,10 @@ public:
     // the short date and the long time under the user's regional settings.
     virtual bool GetShortDateText(const SystemTime& time, std::string* text) = 0;
     virtual bool GetLongTimeText(const SystemTime& time, std::string* text) = 0;
+    // VarDateFromStr(LOCALE_USER_DEFAULT, no flags): a date text under the user's regional
+    // settings as an OLE date (days since 30 December 1899, the time as the fraction). An HRESULT:
+    // DISP_E_TYPEMISMATCH when the text is no date.
+    virtual LONG VarDateFromStr(const std::string& text, double* date) = 0;
 };
 
 }  // namespace platform

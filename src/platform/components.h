@@ -3,10 +3,37 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "platform/com_types.h"
 #include "platform/types.h"
 
 namespace platform {
+
+// A COM object of the agent, reached through its IDispatch; 0 is "no object".
+using ComObject = std::uintptr_t;
+
+// The agent's text encryptor: a COM class whose default interface's first method takes one text
+// and returns its encrypted form.
+inline constexpr const char* kXmlEncryptorProgId = "VERUZE.XmlEncryptor";
+inline constexpr const char* kXmlEncryptorMethod = "Encrypt";
+// The agent's web-post object and its method.
+inline constexpr const char* kWebPostProgId = "Postbird.webpost";
+inline constexpr const char* kWebPostMethod = "PostXMLString";
+
+// The nine arguments of PostXMLString, in their order. The by-reference ones (body and the last
+// four) come back as the component left them.
+struct PostXmlStringCall {
+    std::string body;         // 1, by reference
+    bool flag = false;        // 2
+    std::string url;          // 3
+    std::string text4;        // 4
+    std::string text5;        // 5
+    std::string returnValue;  // 6, by reference: the service's answer
+    std::string detail1;      // 7, by reference: why a post failed
+    std::string detail2;      // 8, by reference
+    std::string detail3;      // 9, by reference
+};
 
 class Components {
 public:
@@ -18,6 +45,24 @@ public:
     // when the library or the export cannot be bound.
     virtual bool CallCipher(const char* libraryPath, const char* exportName, char* buffer,
                             std::int32_t length) = 0;
+
+    // CLSIDFromProgID and CoCreateInstance of the class registered under progId, asking for
+    // IDispatch. S_OK and *object, or the failing HRESULT (CO_E_CLASSSTRING for an unknown ProgID,
+    // REGDB_E_CLASSNOTREG, ...). The object is released with ReleaseObject.
+    virtual LONG CreateObject(const char* progId, ComObject* object) = 0;
+    virtual void ReleaseObject(ComObject object) = 0;
+
+    // The text encryptor's method (kXmlEncryptorMethod) through IDispatch::GetIDsOfNames and
+    // Invoke, with the text by value; its result as text. On failure the HRESULT
+    // (DISP_E_UNKNOWNNAME when the object has no such method; for an exception raised by the
+    // object, its code) and *errorText, the object's description or the system's text.
+    virtual LONG EncryptText(ComObject encryptor, const std::string& text, std::string* encrypted,
+                             std::string* errorText) = 0;
+
+    // The web-post object's PostXMLString with the call's nine arguments. Failures as for
+    // EncryptText.
+    virtual LONG PostXMLString(ComObject webPost, PostXmlStringCall* call,
+                               std::string* errorText) = 0;
 };
 
 }  // namespace platform

@@ -37,6 +37,11 @@ public:
     Session& session() override;
     System& system() override;
     Components& components() override;
+    Wmi& wmi() override;
+    Power& power() override;
+    Tasks& tasks() override;
+    Http& http() override;
+    Xml& xml() override;
 
 private:
     struct Facets;

@@ -41,6 +41,17 @@ public:
     virtual bool AppendToFile(const char* path, const std::string& bytes) = 0;
     // CreateFileA (OPEN_EXISTING), ReadFile of the whole content, CloseHandle.
     virtual bool ReadWholeFile(const char* path, std::string* bytes) = 0;
+
+    // GetSystemDirectoryA: the number of characters stored (without the NUL), the size needed
+    // (with the NUL) when the buffer is too small, 0 on failure.
+    virtual DWORD GetSystemDirectoryA(char* buffer, DWORD size) = 0;
+    // IsWow64Process(GetCurrentProcess(), &flag): *wow64 is true for a 32-bit process on 64-bit
+    // Windows. False when the call failed (*wow64 is then left as it was).
+    virtual bool IsWow64Process(bool* wow64) = 0;
+    // The WOW64 file-system redirection of the calling thread: switched off, with the state to
+    // hand back kept in *oldValue, and restored from it. Both fail on 32-bit Windows.
+    virtual bool Wow64DisableWow64FsRedirection(void** oldValue) = 0;
+    virtual bool Wow64RevertWow64FsRedirection(void* oldValue) = 0;
 };
 
 }  // namespace platform

@@ -6,12 +6,17 @@
 #include "platform/components.h"
 #include "platform/environment.h"
 #include "platform/files.h"
+#include "platform/http.h"
+#include "platform/power.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/self.h"
 #include "platform/session.h"
 #include "platform/system.h"
+#include "platform/tasks.h"
+#include "platform/wmi.h"
+#include "platform/xml.h"
 
 namespace platform {
 
@@ -29,6 +34,11 @@ public:
     virtual Session& session() = 0;
     virtual System& system() = 0;
     virtual Components& components() = 0;
+    virtual Wmi& wmi() = 0;
+    virtual Power& power() = 0;
+    virtual Tasks& tasks() = 0;
+    virtual Http& http() = 0;
+    virtual Xml& xml() = 0;
 };
 
 }  // namespace platform

@@ -1,6 +1,8 @@
-// Processes facet: the process list (toolhelp snapshot) and the end of the process.
+// Processes facet: the process list (toolhelp snapshot), starting a program through the shell,
+// waiting for a process and the end of the process.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,27 @@ struct ProcessEntry {
     DWORD processId = 0;
     std::string exeFile;  // szExeFile: the executable file name, such as EXPLORER.EXE
 };
+
+// SHELLEXECUTEINFOA as the program fills it; the fields it leaves zero are not carried.
+struct ShellExecuteInfo {
+    DWORD cbSize = 0;             // 60: the size of the 32-bit record
+    DWORD fMask = 0;
+    std::uintptr_t hwnd = 0;
+    std::string lpVerb;
+    std::string lpFile;
+    std::string lpParameters;
+    std::string lpDirectory;      // empty: none
+    int nShow = 0;
+    HANDLE hProcess = 0;          // out: with SEE_MASK_NOCLOSEPROCESS, the started process
+};
+
+inline constexpr DWORD kSeeMaskNoCloseProcess = 0x40;
+inline constexpr int kSwShowNormal = 1;
+inline constexpr DWORD kInfinite = 0xFFFFFFFFu;
+inline constexpr DWORD kWaitObject0 = 0;
+inline constexpr DWORD kWaitTimeout = 258;
+inline constexpr DWORD kWaitFailed = 0xFFFFFFFFu;
+inline constexpr DWORD kStillActive = 259;
 
 class Processes {
 public:
@@ -28,6 +51,12 @@ public:
     virtual DWORD GetModuleFileNameExA(HANDLE process, char* buffer, DWORD size) = 0;
     virtual bool TerminateProcess(HANDLE process, unsigned exitCode) = 0;
     virtual bool CloseHandle(HANDLE handle) = 0;
+    // ShellExecuteExA: false with the last error when nothing was started (info->hProcess 0).
+    virtual bool ShellExecuteExA(ShellExecuteInfo* info) = 0;
+    // WaitForSingleObject: WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED with the last error.
+    virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) = 0;
+    // GetExitCodeProcess: STILL_ACTIVE (259) while the process runs.
+    virtual bool GetExitCodeProcess(HANDLE process, DWORD* exitCode) = 0;
     // ExitProcess: called once, by main, after the run has ended.
     virtual void ExitProcess(unsigned exitCode) = 0;
 };

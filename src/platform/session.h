@@ -1,9 +1,33 @@
-// Session facet: the account the program runs under (and, later, the console user's session).
+// Session facet: the account the program runs under, and starting a program in the console
+// user's session with that user's token.
 #pragma once
+
+#include <cstdint>
+#include <string>
 
 #include "platform/types.h"
 
 namespace platform {
+
+using EnvironmentBlock = std::uintptr_t;  // 0 is "no block"
+
+// STARTUPINFOA as the program fills it: its size and the desktop; every other field zero.
+struct StartupInfo {
+    DWORD cb = 0;
+    std::string lpDesktop;
+};
+
+struct ProcessInformation {
+    HANDLE hProcess = 0;
+    HANDLE hThread = 0;
+    DWORD dwProcessId = 0;
+    DWORD dwThreadId = 0;
+};
+
+inline constexpr DWORD kCreateNoWindow = 0x08000000;
+inline constexpr DWORD kCreateUnicodeEnvironment = 0x00000400;
+inline constexpr int kSecurityImpersonation = 2;
+inline constexpr int kTokenPrimary = 1;
 
 class Session {
 public:
@@ -13,6 +37,28 @@ public:
     // count with the NUL out. FALSE (ERROR_INSUFFICIENT_BUFFER, *size the size needed) when it
     // does not fit.
     virtual bool GetUserNameA(char* buffer, DWORD* size) = 0;
+
+    // 0xFFFFFFFF when no session is attached to the console.
+    virtual DWORD WTSGetActiveConsoleSessionId() = 0;
+    // FALSE (ERROR_NO_TOKEN 1008 when nobody is logged on in the session; ERROR_PRIVILEGE_NOT_HELD
+    // 1314 for a caller other than the system account) with *token left alone.
+    virtual bool WTSQueryUserToken(DWORD sessionId, HANDLE* token) = 0;
+    // DuplicateTokenEx with no security descriptor; inheritHandle as the attributes say.
+    virtual bool DuplicateTokenEx(HANDLE token, DWORD desiredAccess, bool inheritHandle,
+                                  int impersonationLevel, int tokenType, HANDLE* newToken) = 0;
+    virtual bool CreateEnvironmentBlock(EnvironmentBlock* environment, HANDLE token,
+                                        bool inherit) = 0;
+    virtual bool DestroyEnvironmentBlock(EnvironmentBlock environment) = 0;
+    // CreateProcessAsUserA with no process or thread attributes. The process and thread handles
+    // of *information belong to the caller.
+    virtual bool CreateProcessAsUserA(HANDLE token, const char* applicationName,
+                                      const char* commandLine, bool inheritHandles,
+                                      DWORD creationFlags, EnvironmentBlock environment,
+                                      const char* currentDirectory, const StartupInfo& startup,
+                                      ProcessInformation* information) = 0;
+    virtual bool OpenProcessToken(HANDLE process, DWORD desiredAccess, HANDLE* token) = 0;
+    virtual bool ImpersonateLoggedOnUser(HANDLE token) = 0;
+    virtual bool RevertToSelf() = 0;
 };
 
 }  // namespace platform

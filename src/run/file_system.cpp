@@ -102,10 +102,28 @@ void FileSystem::MoveFile(const std::string& source, const std::string& destinat
     if (!platform_.files().MoveFileA(source.c_str(), destination.c_str())) RaiseFor(destination);
 }
 
+// The folder goes with everything in it; without force a read-only file inside is refused
+// (and what was deleted before it stays deleted, as with the scripting object).
 void FileSystem::DeleteFolder(const std::string& path, bool force) {
-    (void)force;  // callers pass false: a read-only folder is refused
     const std::string folder = WithoutTrailingSlash(path);
     if (!FolderExists(folder)) RaiseWithLastError(common::kPathNotFound);
+    std::vector<platform::FindData> entries;
+    if (!platform_.files().FindFiles((folder + "\\*").c_str(), &entries) &&
+        platform_.system().GetLastError() != platform::kErrorFileNotFound) {
+        RaiseFor(folder);
+    }
+    for (const auto& entry : entries) {
+        if (entry.fileName == "." || entry.fileName == "..") continue;
+        const std::string inner = folder + "\\" + entry.fileName;
+        if (entry.attributes & platform::kFileAttributeDirectory) {
+            DeleteFolder(inner, force);
+        } else {
+            if ((entry.attributes & platform::kFileAttributeReadonly) && !force) {
+                RaiseWithLastError(common::kPermissionDenied);
+            }
+            DeleteFile(inner, force);
+        }
+    }
     if (!platform_.files().RemoveDirectoryA(folder.c_str())) RaiseWithLastError(common::kPermissionDenied);
 }
 

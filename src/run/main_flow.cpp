@@ -2,9 +2,12 @@
 
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "reboot/assessment.h"
+#include "reboot/prompt_flow.h"
 #include "run/end_of_run.h"
 #include "run/guard.h"
 #include "run/startup.h"
+#include "win10/suppression.h"
 
 namespace run {
 
@@ -48,8 +51,11 @@ void Main(RunContext& ctx) {
 
     const std::string mode = common::Upper(ctx.commandArg);
     if (mode == "RBT") {
+        win10::Windows10Step(ctx);
+        reboot::CallRebootUI(ctx);
         CloseAll(ctx);
     } else if (mode == "RBTASSESS") {
+        reboot::CallRBTAssess(ctx);
         CloseAll(ctx);
     }
     CloseAll(ctx);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "run/run_context.h"
 
@@ -10,5 +11,10 @@ namespace web {
 // Asks the agent's web service "wpacpmsusddappextended" to suspend device and service alerts;
 // true when an attempt was answered with "1" or "0".
 bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option);
+
+// A value as the text of an element: "&", "<" and ">" as entity references.
+std::string XmlEscaped(std::string_view text);
+// A value of the query: every byte but letters, digits and "-._~" as %XX.
+std::string PercentEncoded(std::string_view text);
 
 }  // namespace web

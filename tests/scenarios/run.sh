@@ -6,6 +6,12 @@
 # A scenario is a folder cases/<name>/ with
 #   machine/         the machine folder the run starts from (copied afresh for every run)
 #   args             optional: one line, the argument words (none when the file is missing)
+#   hosts            optional: the hosts the case runs on, words "native" and "wine" (both when
+#                    the file is missing), for cases that rest on facts only the emulated host
+#                    takes from machine.ini (a pinned clock, an up-time)
+#   winedebug        optional: WINEDEBUG for the Wine run, one line (Wine's trace channels, such
+#                    as fixme+advapi); its output is then the trace, which need not be empty and
+#                    which the check script finds at $RS_OUTPUT
 #   prepare          optional: bash script run with the copied machine folder as $1 before the
 #                    run (for content too large to keep as plain files)
 #   expected.log     the activity log expected: each record without its first (date-time) field,
@@ -85,7 +91,8 @@ fi
 # What prepare scripts may copy into a machine: RS_STANDINS, the built stand-ins of the agent's
 # components for the host that runs (the Windows DLLs and programs under Wine), and RS_TOOLS, the
 # native tools (encipher). Both may be given in the environment; by default they are taken from
-# the build folders beside the program and the native debug build.
+# the build folders beside the program and the native debug build. RS_HOST tells prepare and
+# check scripts which host runs (native or wine).
 exe_dir=$(dirname -- "$exe")
 export RS_STANDINS=${RS_STANDINS:-$exe_dir/tools/standins}
 if [[ -z ${RS_TOOLS:-} ]]; then
@@ -93,6 +100,7 @@ if [[ -z ${RS_TOOLS:-} ]]; then
 fi
 export RS_TOOLS
 export RS_REPO=$repo
+export RS_HOST=$host
 
 shopt -s nullglob globstar nocaseglob
 
@@ -172,6 +180,7 @@ for case_dir in "$cases"/*/; do
     case_dir=${case_dir%/}
     name=${case_dir##*/}
     [[ -d $case_dir/machine ]] || continue
+    if [[ -f $case_dir/hosts ]] && ! grep -qw -- "$host" "$case_dir/hosts"; then continue; fi
     if ((${#only[@]})); then
         selected=0
         for wanted in "${only[@]}"; do [[ $name == "$wanted" ]] && selected=1; done
@@ -204,7 +213,9 @@ for case_dir in "$cases"/*/; do
             </dev/null >"$run_dir/output" 2>&1
         exit_code=$?
     else
-        "$repo/tools/wine/run-machine.sh" "$prefix" "$exe" "$machine" "${words[@]}" \
+        tracing=()
+        [[ -f $case_dir/winedebug ]] && tracing=("WINEDEBUG=$(tr -d '\r\n' <"$case_dir/winedebug")")
+        env "${tracing[@]}" "$repo/tools/wine/run-machine.sh" "$prefix" "$exe" "$machine" "${words[@]}" \
             </dev/null >"$run_dir/output" 2>&1
         status=$?
         if [[ -f $machine/exit-code ]]; then
@@ -263,7 +274,7 @@ for case_dir in "$cases"/*/; do
                 problems+=("output differs:")
                 excerpt "$run_dir/output.diff" >>"$details"
             fi
-        elif [[ -s $run_dir/output ]]; then
+        elif [[ -s $run_dir/output && ! ($host == wine && -f $case_dir/winedebug) ]]; then
             problems+=("printed:")
             excerpt "$run_dir/output" >>"$details"
         fi
@@ -274,7 +285,8 @@ for case_dir in "$cases"/*/; do
             fi
         fi
         if [[ -f $case_dir/check ]]; then
-            if ! bash "$case_dir/check" "$machine" "$normalised" >"$run_dir/check.out" 2>&1; then
+            if ! RS_OUTPUT=$run_dir/output bash "$case_dir/check" "$machine" "$normalised" \
+                >"$run_dir/check.out" 2>&1; then
                 problems+=("check failed:")
                 excerpt "$run_dir/check.out" >>"$details"
             fi

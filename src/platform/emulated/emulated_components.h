@@ -1,22 +1,48 @@
 #pragma once
 
+#include <map>
+
 #include "platform/components.h"
 #include "platform/emulated/machine.h"
+#include "platform/http.h"
 
 namespace platform::emulated {
 
 // The agent's components as the emulated host binds them: the cipher library is a shared object
 // kept at the library's Windows path on the machine's drive (a file named Cryptel.dll that holds
 // a host library), loaded and called like the real one.
+//
+// The COM classes are stand-ins built into the host: "VERUZE.XmlEncryptor" encrypts with the same
+// transform as the Windows stand-in (StandInEncrypt), and "Postbird.webpost" really posts the
+// body over the host's HTTP facet and journals each post. A class listed in the machine's
+// [MissingComponents] (<ProgID>=1) is not registered: creating it fails with CO_E_CLASSSTRING.
 class EmulatedComponents final : public Components {
 public:
-    explicit EmulatedComponents(Machine& machine) : machine_(machine) {}
+    EmulatedComponents(Machine& machine, Http& http) : machine_(machine), http_(http) {}
 
     bool CallCipher(const char* libraryPath, const char* exportName, char* buffer,
                     std::int32_t length) override;
+    LONG CreateObject(const char* progId, ComObject* object) override;
+    void ReleaseObject(ComObject object) override;
+    LONG EncryptText(ComObject encryptor, const std::string& text, std::string* encrypted,
+                     std::string* errorText) override;
+    LONG PostXMLString(ComObject webPost, PostXmlStringCall* call, std::string* errorText) override;
 
 private:
+    enum class Kind { kEncryptor, kWebPost };
+    // The object behind a handle when it is of the kind wanted; false with *hr otherwise.
+    bool Find(ComObject object, Kind kind, LONG* hr, std::string* errorText) const;
+
     Machine& machine_;
+    Http& http_;
+    std::map<ComObject, Kind> objects_;
+    ComObject nextObject_ = 0x100;
 };
+
+// The stand-in encryptor's transform: the text's bytes XORed with a fixed key, in base64, so that
+// the result can sit inside a CDATA section. The Windows stand-in does the same with the
+// text's UTF-8 bytes.
+std::string StandInEncrypt(const std::string& text);
+std::string StandInDecrypt(const std::string& encrypted);
 
 }  // namespace platform::emulated

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -74,8 +76,45 @@ bool EmulatedFiles::Fail(DWORD error) {
     return false;
 }
 
+std::string EmulatedFiles::SystemDirectory() const {
+    return machine_.facts().Get("System", "SystemDirectory").value_or("C:\\Windows\\system32");
+}
+
+// A 32-bit program on 64-bit Windows sees the system folder's 32-bit twin, SysWOW64, unless it
+// has switched the redirection off. The few folders Windows leaves alone stay where they are.
+fs::path EmulatedFiles::Host(const std::string& path) const {
+    if (!machine_.wow64() || machine_.fsRedirectionDisabled) return machine_.HostPath(path);
+    std::string system = SystemDirectory();
+    std::string text = path;
+    for (char& c : text) {
+        if (c == '/') c = '\\';
+    }
+    // A path without a drive is on drive C, as the machine's paths are.
+    if (text.size() < 2 || text[1] != ':') text = "C:" + text;
+    if (system.size() < 2 || system[1] != ':') system = "C:" + system;
+    while (!system.empty() && system.back() == '\\') system.pop_back();
+    const std::string upper = UpperAscii(text);
+    const std::string upperSystem = UpperAscii(system);
+    if (upper.compare(0, upperSystem.size(), upperSystem) != 0 ||
+        (upper.size() > upperSystem.size() && upper[upperSystem.size()] != '\\')) {
+        return machine_.HostPath(path);
+    }
+    const std::string rest = upper.substr(upperSystem.size());
+    for (const char* exempt : {"\\CATROOT", "\\CATROOT2", "\\DRIVERSTORE", "\\DRIVERS\\ETC",
+                               "\\LOGFILES", "\\SPOOL"}) {
+        const std::string name = exempt;
+        if (rest.compare(0, name.size(), name) == 0 &&
+            (rest.size() == name.size() || rest[name.size()] == '\\')) {
+            return machine_.HostPath(path);
+        }
+    }
+    const auto folder = system.find_last_of('\\');
+    return machine_.HostPath(system.substr(0, folder + 1) + "SysWOW64" +
+                             text.substr(upperSystem.size()));
+}
+
 DWORD EmulatedFiles::GetFileAttributesA(const char* path) {
-    const fs::path host = machine_.HostPath(path);
+    const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) {
         machine_.lastError = MissingError(host);
@@ -85,7 +124,7 @@ DWORD EmulatedFiles::GetFileAttributesA(const char* path) {
 }
 
 bool EmulatedFiles::SetFileAttributesA(const char* path, DWORD attributes) {
-    const fs::path host = machine_.HostPath(path);
+    const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
     const auto option = (attributes & kFileAttributeReadonly) ? fs::perm_options::remove
@@ -95,7 +134,7 @@ bool EmulatedFiles::SetFileAttributesA(const char* path, DWORD attributes) {
 }
 
 bool EmulatedFiles::GetFileSizeEx(const char* path, std::uint64_t* size) {
-    const fs::path host = machine_.HostPath(path);
+    const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
     if (fs::is_directory(host, error)) return Fail(kErrorAccessDenied);
@@ -106,7 +145,7 @@ bool EmulatedFiles::GetFileSizeEx(const char* path, std::uint64_t* size) {
 }
 
 bool EmulatedFiles::DeleteFileA(const char* path) {
-    const fs::path host = machine_.HostPath(path);
+    const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
     if (fs::is_directory(host, error) || IsReadOnly(host)) return Fail(kErrorAccessDenied);
@@ -115,7 +154,7 @@ bool EmulatedFiles::DeleteFileA(const char* path) {
 }
 
 bool EmulatedFiles::CreateDirectoryA(const char* path) {
-    const fs::path host = machine_.HostPath(path);
+    const fs::path host = Host(path);
     std::error_code error;
     if (fs::exists(host, error)) return Fail(kErrorAlreadyExists);
     if (!fs::is_directory(host.parent_path(), error)) return Fail(kErrorPathNotFound);
@@ -124,7 +163,7 @@ bool EmulatedFiles::CreateDirectoryA(const char* path) {
 }
 
 bool EmulatedFiles::RemoveDirectoryA(const char* path) {
-    const fs::path host = machine_.HostPath(path);
+    const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
     if (!fs::is_directory(host, error)) return Fail(267 /*ERROR_DIRECTORY*/);
@@ -137,7 +176,7 @@ bool EmulatedFiles::MakeSureDirectoryPathExists(const char* path) {
     std::string text = path ? path : "";
     const auto last = text.find_last_of("\\/");
     if (last == std::string::npos) return true;
-    const fs::path host = machine_.HostPath(text.substr(0, last + 1));
+    const fs::path host = Host(text.substr(0, last + 1));
     std::error_code error;
     if (fs::is_directory(host, error)) return true;
     fs::create_directories(host, error);
@@ -145,8 +184,8 @@ bool EmulatedFiles::MakeSureDirectoryPathExists(const char* path) {
 }
 
 bool EmulatedFiles::CopyFileA(const char* source, const char* destination, bool failIfExists) {
-    const fs::path from = machine_.HostPath(source);
-    const fs::path to = machine_.HostPath(destination);
+    const fs::path from = Host(source);
+    const fs::path to = Host(destination);
     std::error_code error;
     if (!fs::exists(from, error)) return Fail(MissingError(from));
     if (fs::is_directory(from, error)) return Fail(kErrorAccessDenied);
@@ -169,8 +208,8 @@ bool EmulatedFiles::CopyFileA(const char* source, const char* destination, bool 
 }
 
 bool EmulatedFiles::MoveFileA(const char* source, const char* destination) {
-    const fs::path from = machine_.HostPath(source);
-    const fs::path to = machine_.HostPath(destination);
+    const fs::path from = Host(source);
+    const fs::path to = Host(destination);
     std::error_code error;
     if (!fs::exists(from, error)) return Fail(MissingError(from));
     if (fs::exists(to, error)) return Fail(kErrorAlreadyExists);
@@ -184,14 +223,14 @@ bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found)
     const auto last = text.find_last_of("\\/");
     const std::string folderPart = last == std::string::npos ? "" : text.substr(0, last + 1);
     const std::string namePart = last == std::string::npos ? text : text.substr(last + 1);
-    const fs::path folder = machine_.HostPath(folderPart.empty() ? "C:\\" : folderPart);
+    const fs::path folder = Host(folderPart.empty() ? "C:\\" : folderPart);
     std::vector<FindData> result;
     std::error_code error;
     if (namePart.empty() || !fs::is_directory(folder, error)) {
         if (found) found->clear();
         return Fail(namePart.empty() ? kErrorFileNotFound : kErrorPathNotFound);
     }
-    const bool isRoot = folder == machine_.HostPath(folderPart.substr(0, 2) + "\\");
+    const bool isRoot = folder == Host(folderPart.substr(0, 2) + "\\");
     if (!isRoot) {
         for (const char* dots : {".", ".."}) {
             if (WildcardMatch(namePart, dots)) result.push_back(Describe(folder, dots));
@@ -213,7 +252,7 @@ bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found)
 }
 
 bool EmulatedFiles::AppendToFile(const char* path, const std::string& bytes) {
-    const fs::path host = machine_.HostPath(path);
+    const fs::path host = Host(path);
     std::error_code error;
     if (!fs::is_directory(host.parent_path(), error)) return Fail(kErrorPathNotFound);
     if (fs::is_directory(host, error) || (fs::exists(host, error) && IsReadOnly(host))) {
@@ -227,7 +266,7 @@ bool EmulatedFiles::AppendToFile(const char* path, const std::string& bytes) {
 }
 
 bool EmulatedFiles::ReadWholeFile(const char* path, std::string* bytes) {
-    const fs::path host = machine_.HostPath(path);
+    const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
     if (fs::is_directory(host, error)) return Fail(kErrorAccessDenied);
@@ -236,6 +275,45 @@ bool EmulatedFiles::ReadWholeFile(const char* path, std::string* bytes) {
     std::ostringstream content;
     content << in.rdbuf();
     if (bytes) *bytes = content.str();
+    return true;
+}
+
+// [System] SystemDirectory (C:\\Windows\\system32 when absent); an empty value makes the call
+// fail, as nothing on a working Windows does.
+DWORD EmulatedFiles::GetSystemDirectoryA(char* buffer, DWORD size) {
+    const std::string folder = SystemDirectory();
+    if (folder.empty()) {
+        machine_.lastError = kErrorInvalidFunction;
+        return 0;
+    }
+    const auto length = static_cast<DWORD>(folder.size());
+    if (!buffer || size <= length) return length + 1;
+    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+    return length;
+}
+
+bool EmulatedFiles::IsWow64Process(bool* wow64) {
+    if (!wow64) return Fail(kErrorInvalidParameter);
+    *wow64 = machine_.wow64();
+    return true;
+}
+
+// The state handed out: 1 when redirection was on before the call, 2 when it was off already.
+bool EmulatedFiles::Wow64DisableWow64FsRedirection(void** oldValue) {
+    if (!machine_.wow64()) return Fail(kErrorInvalidFunction);
+    if (!oldValue) return Fail(kErrorInvalidParameter);
+    *oldValue = reinterpret_cast<void*>(static_cast<std::uintptr_t>(machine_.fsRedirectionDisabled ? 2 : 1));
+    machine_.fsRedirectionDisabled = true;
+    machine_.Journal("Wow64DisableWow64FsRedirection");
+    return true;
+}
+
+bool EmulatedFiles::Wow64RevertWow64FsRedirection(void* oldValue) {
+    if (!machine_.wow64()) return Fail(kErrorInvalidFunction);
+    const auto state = reinterpret_cast<std::uintptr_t>(oldValue);
+    if (state != 1 && state != 2) return Fail(kErrorInvalidParameter);
+    machine_.fsRedirectionDisabled = state == 2;
+    machine_.Journal("Wow64RevertWow64FsRedirection");
     return true;
 }
 

@@ -23,9 +23,16 @@ public:
     bool FindFiles(const char* pattern, std::vector<FindData>* found) override;
     bool AppendToFile(const char* path, const std::string& bytes) override;
     bool ReadWholeFile(const char* path, std::string* bytes) override;
+    DWORD GetSystemDirectoryA(char* buffer, DWORD size) override;
+    bool IsWow64Process(bool* wow64) override;
+    bool Wow64DisableWow64FsRedirection(void** oldValue) override;
+    bool Wow64RevertWow64FsRedirection(void* oldValue) override;
 
 private:
     bool Fail(DWORD error);
+    std::string SystemDirectory() const;
+    // The host path of a path the program names, after the WOW64 redirection of system folders.
+    std::filesystem::path Host(const std::string& path) const;
 
     Machine& machine_;
 };

@@ -11,10 +11,18 @@
 
 #include "platform/emulated/emulated_components.h"
 #include "platform/emulated/emulated_files.h"
+#include "platform/emulated/emulated_power.h"
+#include "platform/emulated/emulated_programs.h"
+#include "platform/emulated/emulated_http.h"
+#include "platform/emulated/emulated_xml.h"
 #include "platform/emulated/emulated_profile.h"
 #include "platform/emulated/emulated_registry.h"
+#include "platform/emulated/emulated_session.h"
+#include "platform/emulated/emulated_wmi.h"
+#include "platform/emulated/emulated_tasks.h"
 #include "platform/emulated/machine.h"
 #include "platform/emulated/text_codec.h"
+#include "platform/emulated/us_date_text.h"
 #include "version.h"
 
 #ifdef _WIN32
@@ -77,13 +85,15 @@ public:
     EmulatedProcesses(Machine& machine, const std::string& exeName) : machine_(machine) {
         // The running program is always in the list, as on Windows.
         machine_.processes.push_back({OwnProcessId(), exeName + ".exe",
-                                      "C:\\Program Files\\VERUZE\\" + exeName + ".exe"});
+                                      "C:\\Program Files\\VERUZE\\" + exeName + ".exe", nullptr});
     }
     bool SnapshotProcesses(std::vector<ProcessEntry>* entries) override {
         if (!entries) return true;
         entries->clear();
         entries->push_back({0, "[System Process]"});
-        for (const auto& process : machine_.processes) entries->push_back({process.id, process.exeFile});
+        for (auto& process : machine_.processes) {
+            if (StillRunning(process)) entries->push_back({process.id, process.exeFile});
+        }
         return true;
     }
     // Process ids listed under [ProtectedProcesses] refuse to be opened, as services of another
@@ -97,10 +107,10 @@ public:
             machine_.lastError = kErrorAccessDenied;
             return 0;
         }
-        const HANDLE handle = nextHandle_;
-        nextHandle_ += 4;
-        open_[handle] = processId;
-        return handle;
+        Machine::Object object;
+        object.kind = Machine::Object::Kind::Process;
+        object.processId = processId;
+        return machine_.NewHandle(object);
     }
     bool EnumProcessModules(HANDLE process, DWORD* bytesNeeded) override {
         if (!Opened(process)) return false;
@@ -124,15 +134,28 @@ public:
         machine_.Journal("TerminateProcess pid=" + std::to_string(found->id) + " name=" +
                          found->exeFile + " exitcode=" + std::to_string(exitCode));
         const DWORD id = found->id;
+        if (found->program) found->program->Terminate(exitCode);
         std::erase_if(machine_.processes, [id](const Machine::Process& p) { return p.id == id; });
         return true;
     }
     bool CloseHandle(HANDLE handle) override {
-        if (open_.erase(handle)) return true;
-        machine_.lastError = kErrorInvalidHandle;
-        return false;
+        using Kind = Machine::Object::Kind;
+        return machine_.Close(handle, {Kind::Process, Kind::Thread, Kind::Token});
     }
-    void ExitProcess(unsigned exitCode) override { std::exit(static_cast<int>(exitCode)); }
+    bool ShellExecuteExA(ShellExecuteInfo* info) override {
+        return EmulatedShellExecuteEx(
+            machine_, machine_.facts().Get("Account", "UserName").value_or("SYSTEM"), info);
+    }
+    DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
+        return EmulatedWaitForSingleObject(machine_, handle, milliseconds);
+    }
+    bool GetExitCodeProcess(HANDLE process, DWORD* exitCode) override {
+        return EmulatedGetExitCodeProcess(machine_, process, exitCode);
+    }
+    void ExitProcess(unsigned exitCode) override {
+        machine_.JournalOpenHandles();
+        std::exit(static_cast<int>(exitCode));
+    }
 
 private:
     Machine::Process* Find(DWORD processId) {
@@ -143,12 +166,9 @@ private:
     }
     // The process behind an open handle; a handle whose process has ended opens nothing.
     const Machine::Process* Opened(HANDLE handle) {
-        const auto found = open_.find(handle);
-        if (found == open_.end()) {
-            machine_.lastError = kErrorInvalidHandle;
-            return nullptr;
-        }
-        const Machine::Process* process = Find(found->second);
+        const Machine::Object* object = machine_.Find(handle, Machine::Object::Kind::Process);
+        if (!object) return nullptr;
+        const Machine::Process* process = Find(object->processId);
         if (!process) machine_.lastError = kErrorAccessDenied;
         return process;
     }
@@ -161,8 +181,6 @@ private:
 #endif
     }
     Machine& machine_;
-    std::map<HANDLE, DWORD> open_;
-    HANDLE nextHandle_ = 0x2000;
 };
 
 class EmulatedClock final : public Clock {
@@ -221,6 +239,12 @@ public:
                       time.hour < 12 ? "AM" : "PM");
         *text = buffer;
         return true;
+    }
+    LONG VarDateFromStr(const std::string& text, double* date) override {
+        const auto parsed = ParseUsDateText(text, GetLocalTime().year);
+        if (!parsed) return kDispTypeMismatch;
+        if (date) *date = *parsed;
+        return 0;
     }
 
 private:
@@ -297,27 +321,6 @@ private:
     std::optional<bool> answer_;
 };
 
-// The account comes from the machine's [Account] UserName (SYSTEM when the fact is absent).
-class EmulatedSession final : public Session {
-public:
-    explicit EmulatedSession(Machine& machine) : machine_(machine) {}
-    bool GetUserNameA(char* buffer, DWORD* size) override {
-        const std::string name = machine_.facts().Get("Account", "UserName").value_or("SYSTEM");
-        const auto needed = static_cast<DWORD>(name.size() + 1);
-        if (!size || !buffer || *size < needed) {
-            if (size) *size = needed;
-            machine_.lastError = 122;  // ERROR_INSUFFICIENT_BUFFER
-            return false;
-        }
-        std::memcpy(buffer, name.c_str(), needed);
-        *size = needed;
-        return true;
-    }
-
-private:
-    Machine& machine_;
-};
-
 struct MessageText {
     DWORD id;
     const char* text;
@@ -336,13 +339,18 @@ constexpr MessageText kMessages[] = {
     {39, "The disk is full."},
     {80, "The file exists."},
     {87, "The parameter is incorrect."},
+    {120, "This function is not supported on this system."},
     {145, "The directory is not empty."},
     {183, "Cannot create a file when that file already exists."},
     {203, "The system could not find the environment option that was entered."},
     {234, "More data is available."},
     {259, "No more data is available."},
     {267, "The directory name is invalid."},
+    {1058, "The service cannot be started, either because it is disabled or because it has no enabled devices associated with it."},
+    {1008, "An attempt was made to reference a token that does not exist."},
+    {1300, "Not all privileges or groups referenced are assigned to the caller."},
     {1314, "A required privilege is not held by the client."},
+    {1502, "The event log file is full."},
 };
 
 class EmulatedSystem final : public System {
@@ -351,6 +359,8 @@ public:
     DWORD GetLastError() override { return machine_.lastError; }
     void SetLastError(DWORD error) override { machine_.lastError = error; }
     DWORD FormatMessageA(DWORD messageId, char* buffer, DWORD size) override {
+        // An HRESULT made from a system error (HRESULT_FROM_WIN32) has that error's text.
+        if ((messageId & 0xFFFF0000u) == 0x80070000u) messageId &= 0xFFFFu;
         for (const MessageText& message : kMessages) {
             if (message.id != messageId) continue;
             const std::string text = std::string(message.text) + "\r\n";
@@ -383,7 +393,12 @@ public:
           self_(machine_, argumentText, exeName),
           session_(machine_),
           system_(machine_),
-          components_(machine_) {}
+          // The web-post stand-in posts through the host's HTTP facet (bound here, made below).
+          components_(machine_, http_),
+          tasks_(machine_),
+          http_(machine_),
+          wmi_(machine_, clock_),
+          power_(machine_) {}
 
     Registry& registry() override { return registry_; }
     Profile& profile() override { return profile_; }
@@ -395,6 +410,11 @@ public:
     Session& session() override { return session_; }
     System& system() override { return system_; }
     Components& components() override { return components_; }
+    Tasks& tasks() override { return tasks_; }
+    Http& http() override { return http_; }
+    Xml& xml() override { return xml_; }
+    Wmi& wmi() override { return wmi_; }
+    Power& power() override { return power_; }
 
 private:
     Machine machine_;
@@ -408,6 +428,11 @@ private:
     EmulatedSession session_;
     EmulatedSystem system_;
     EmulatedComponents components_;
+    EmulatedTasks tasks_;
+    EmulatedHttp http_;
+    EmulatedXml xml_;
+    EmulatedWmi wmi_;
+    EmulatedPower power_;
 };
 
 }  // namespace

@@ -170,6 +170,74 @@ bool Machine::SaveHive() {
     return !error;
 }
 
+HANDLE Machine::NewHandle(const Object& object) {
+    const HANDLE handle = nextHandle_;
+    nextHandle_ += 4;
+    objects_[handle] = object;
+    return handle;
+}
+
+Machine::Object* Machine::Find(HANDLE handle, Object::Kind kind) {
+    const auto found = objects_.find(handle);
+    if (found == objects_.end() || found->second.kind != kind) {
+        lastError = 6;  // ERROR_INVALID_HANDLE
+        return nullptr;
+    }
+    return &found->second;
+}
+
+bool Machine::Close(HANDLE handle, std::initializer_list<Object::Kind> kinds) {
+    const auto found = objects_.find(handle);
+    if (found != objects_.end()) {
+        for (const Object::Kind kind : kinds) {
+            if (found->second.kind != kind) continue;
+            objects_.erase(found);
+            return true;
+        }
+    }
+    lastError = 6;  // ERROR_INVALID_HANDLE
+    return false;
+}
+
+std::size_t Machine::OpenProcessHandles() const {
+    std::size_t count = 0;
+    for (const auto& [handle, object] : objects_) {
+        if (object.kind == Object::Kind::Process || object.kind == Object::Kind::Thread) ++count;
+    }
+    return count;
+}
+
+void Machine::JournalOpenHandles() {
+    if (handlesJournaled_) return;
+    handlesJournaled_ = true;
+    std::size_t processes = 0;
+    std::size_t threads = 0;
+    for (const auto& [handle, object] : objects_) {
+        if (object.kind == Object::Kind::Process) ++processes;
+        if (object.kind == Object::Kind::Thread) ++threads;
+    }
+    if (processes + threads == 0) return;
+    Journal("Handles open at exit: process=" + std::to_string(processes) +
+            " thread=" + std::to_string(threads));
+}
+
+Machine::~Machine() { JournalOpenHandles(); }
+
+Machine::Process* Machine::FindProcess(DWORD id) {
+    for (auto& process : processes) {
+        if (process.id == id) return &process;
+    }
+    return nullptr;
+}
+
+DWORD Machine::CutWait(DWORD milliseconds) const {
+    if (milliseconds == 0xFFFFFFFFu) return milliseconds;
+    const auto fact = facts_.Get("Clock", "MaxWaitMs");
+    if (!fact || fact->empty()) return milliseconds;
+    const auto limit = static_cast<DWORD>(std::strtoul(fact->c_str(), nullptr, 10));
+    return milliseconds < limit ? milliseconds : limit;
+}
+
 void Machine::Journal(const std::string& line) {
     std::ofstream out(folder_ / "journal.log", std::ios::binary | std::ios::app);
     out << line << '\n';

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
+#include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "platform/emulated/reg_file.h"
+#include "platform/emulated/spawn.h"
 #include "platform/types.h"
 
 namespace platform::emulated {
@@ -64,12 +68,48 @@ public:
         DWORD id = 0;
         std::string exeFile;
         std::string modulePath;
+        std::shared_ptr<StartedProgram> program;  // set for a program the host really started
     };
     std::vector<Process> processes;
 
+    // The kernel objects behind the handles the host gives out. CloseHandle closes processes,
+    // threads and tokens; an event log is closed by CloseEventLog.
+    struct Object {
+        enum class Kind { Process, Thread, Token, EventLog, Environment };
+        Kind kind = Kind::Process;
+        DWORD processId = 0;     // Process, Thread
+        std::string account;     // Token, Environment: the account it stands for
+        DWORD sessionId = 0;     // Token
+        bool shutdownPrivilegeEnabled = false;  // Token
+    };
+    HANDLE NewHandle(const Object& object);
+    // The object behind an open handle of that kind, or null (the last error then
+    // ERROR_INVALID_HANDLE).
+    Object* Find(HANDLE handle, Object::Kind kind);
+    bool Close(HANDLE handle, std::initializer_list<Object::Kind> kinds);
+    // Process and thread handles still open.
+    std::size_t OpenProcessHandles() const;
+    // At the end of the program: a journal line counting the process and thread handles it left
+    // open, when there are any. Once only; the destructor calls it too.
+    void JournalOpenHandles();
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+    // The process with this id, started or listed; null when there is none.
+    Process* FindProcess(DWORD id);
+
+    // The longest a finite wait lasts on this machine: [Clock] MaxWaitMs, which lets tests stand
+    // in for long waits; no limit when absent.
+    DWORD CutWait(DWORD milliseconds) const;
+
     DWORD lastError = 0;
+    // Wow64DisableWow64FsRedirection is in force (a 32-bit program on 64-bit Windows only).
+    bool fsRedirectionDisabled = false;
 
 private:
+    std::map<HANDLE, Object> objects_;
+    HANDLE nextHandle_ = 0x2000;
+    bool handlesJournaled_ = false;
     std::filesystem::path folder_;
     MachineFacts facts_;
     RegHive hive_;

@@ -89,6 +89,18 @@ public:
             },
             text);
     }
+
+    LONG VarDateFromStr(const std::string& text, double* date) override {
+        // The ANSI text in the active code page, as the program's other texts, made wide for OLE.
+        const int length = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+        if (length <= 0) return static_cast<LONG>(E_INVALIDARG);
+        std::wstring wide(static_cast<std::size_t>(length), L'\0');
+        ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
+        DATE value = 0;
+        const HRESULT result = ::VarDateFromStr(wide.data(), LOCALE_USER_DEFAULT, 0, &value);
+        if (SUCCEEDED(result) && date) *date = value;
+        return static_cast<LONG>(result);
+    }
 };
 
 }  // namespace

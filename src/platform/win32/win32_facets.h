@@ -17,5 +17,10 @@ std::unique_ptr<Self> MakeWin32Self();
 std::unique_ptr<Session> MakeWin32Session();
 std::unique_ptr<System> MakeWin32System();
 std::unique_ptr<Components> MakeWin32Components();
+std::unique_ptr<Tasks> MakeWin32Tasks();
+std::unique_ptr<Http> MakeWin32Http();
+std::unique_ptr<Xml> MakeWin32Xml();
+std::unique_ptr<Wmi> MakeWin32Wmi();
+std::unique_ptr<Power> MakeWin32Power();
 
 }  // namespace platform::win32

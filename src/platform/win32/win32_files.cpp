@@ -129,6 +129,25 @@ public:
         *bytes = std::move(content);
         return true;
     }
+
+    DWORD GetSystemDirectoryA(char* buffer, DWORD size) override {
+        return ::GetSystemDirectoryA(buffer, size);
+    }
+
+    bool IsWow64Process(bool* wow64) override {
+        BOOL flag = FALSE;
+        if (!::IsWow64Process(::GetCurrentProcess(), &flag)) return false;
+        *wow64 = flag != FALSE;
+        return true;
+    }
+
+    bool Wow64DisableWow64FsRedirection(void** oldValue) override {
+        return ::Wow64DisableWow64FsRedirection(oldValue) != FALSE;
+    }
+
+    bool Wow64RevertWow64FsRedirection(void* oldValue) override {
+        return ::Wow64RevertWow64FsRedirection(oldValue) != FALSE;
+    }
 };
 
 }  // namespace

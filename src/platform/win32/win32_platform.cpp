@@ -18,6 +18,11 @@ public:
     Session& session() override { return *session_; }
     System& system() override { return *system_; }
     Components& components() override { return *components_; }
+    Tasks& tasks() override { return *tasks_; }
+    Http& http() override { return *http_; }
+    Xml& xml() override { return *xml_; }
+    Wmi& wmi() override { return *wmi_; }
+    Power& power() override { return *power_; }
 
 private:
     std::unique_ptr<Registry> registry_ = MakeWin32Registry();
@@ -31,6 +36,11 @@ private:
     std::unique_ptr<Session> session_ = MakeWin32Session();
     std::unique_ptr<System> system_ = MakeWin32System();
     std::unique_ptr<Components> components_ = MakeWin32Components();
+    std::unique_ptr<Tasks> tasks_ = MakeWin32Tasks();
+    std::unique_ptr<Http> http_ = MakeWin32Http();
+    std::unique_ptr<Xml> xml_ = MakeWin32Xml();
+    std::unique_ptr<Wmi> wmi_ = MakeWin32Wmi();
+    std::unique_ptr<Power> power_ = MakeWin32Power();
 };
 
 }  // namespace

@@ -48,6 +48,34 @@ public:
         return ::CloseHandle(reinterpret_cast<::HANDLE>(handle)) != FALSE;
     }
 
+    bool ShellExecuteExA(ShellExecuteInfo* info) override {
+        SHELLEXECUTEINFOA record{};
+#if defined(__i386__)
+        static_assert(sizeof(record) == 60, "the 32-bit record is 60 bytes");
+#endif
+        // The program fills the 32-bit record; a 64-bit build passes its own record's size.
+        record.cbSize = info->cbSize == 60 ? sizeof(record) : info->cbSize;
+        record.fMask = info->fMask;
+        record.hwnd = reinterpret_cast<HWND>(info->hwnd);
+        record.lpVerb = info->lpVerb.empty() ? nullptr : info->lpVerb.c_str();
+        record.lpFile = info->lpFile.c_str();
+        record.lpParameters = info->lpParameters.c_str();
+        record.lpDirectory = info->lpDirectory.empty() ? nullptr : info->lpDirectory.c_str();
+        record.nShow = info->nShow;
+        const BOOL ok = ::ShellExecuteExA(&record);
+        info->hProcess = reinterpret_cast<HANDLE>(record.hProcess);
+        return ok != FALSE;
+    }
+    DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
+        return ::WaitForSingleObject(reinterpret_cast<::HANDLE>(handle), milliseconds);
+    }
+    bool GetExitCodeProcess(HANDLE process, DWORD* exitCode) override {
+        ::DWORD code = 0;
+        const BOOL ok = ::GetExitCodeProcess(reinterpret_cast<::HANDLE>(process), &code);
+        if (ok && exitCode) *exitCode = code;
+        return ok != FALSE;
+    }
+
     [[noreturn]] void ExitProcess(unsigned exitCode) override { ::ExitProcess(exitCode); }
 };
 

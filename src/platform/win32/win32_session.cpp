@@ -1,10 +1,15 @@
 // The account and session functions, called as they are.
+#include <string>
+#include <vector>
+
 #include "platform/session.h"
 #include "platform/win32/win32_facets.h"
 #include "platform/win32/windows_include.h"
 
 namespace platform::win32 {
 namespace {
+
+::HANDLE Native(HANDLE handle) { return reinterpret_cast<::HANDLE>(handle); }
 
 class Win32Session final : public Session {
 public:
@@ -14,6 +19,88 @@ public:
         if (size) *size = count;
         return ok != FALSE;
     }
+
+    DWORD WTSGetActiveConsoleSessionId() override { return ::WTSGetActiveConsoleSessionId(); }
+
+    bool WTSQueryUserToken(DWORD sessionId, HANDLE* token) override {
+        ::HANDLE user = nullptr;
+        const BOOL ok = ::WTSQueryUserToken(sessionId, &user);
+        if (ok && token) *token = reinterpret_cast<HANDLE>(user);
+        return ok != FALSE;
+    }
+
+    bool DuplicateTokenEx(HANDLE token, DWORD desiredAccess, bool inheritHandle,
+                          int impersonationLevel, int tokenType, HANDLE* newToken) override {
+        SECURITY_ATTRIBUTES attributes{};
+        attributes.nLength = sizeof attributes;
+        attributes.lpSecurityDescriptor = nullptr;
+        attributes.bInheritHandle = inheritHandle ? TRUE : FALSE;
+        ::HANDLE duplicate = nullptr;
+        const BOOL ok = ::DuplicateTokenEx(
+            Native(token), desiredAccess, &attributes,
+            static_cast<SECURITY_IMPERSONATION_LEVEL>(impersonationLevel),
+            static_cast<TOKEN_TYPE>(tokenType), &duplicate);
+        if (newToken) *newToken = reinterpret_cast<HANDLE>(duplicate);
+        return ok != FALSE;
+    }
+
+    bool CreateEnvironmentBlock(EnvironmentBlock* environment, HANDLE token, bool inherit) override {
+        void* block = nullptr;
+        const BOOL ok = ::CreateEnvironmentBlock(&block, Native(token), inherit ? TRUE : FALSE);
+        if (environment) *environment = ok ? reinterpret_cast<EnvironmentBlock>(block) : 0;
+        return ok != FALSE;
+    }
+
+    bool DestroyEnvironmentBlock(EnvironmentBlock environment) override {
+        return ::DestroyEnvironmentBlock(reinterpret_cast<void*>(environment)) != FALSE;
+    }
+
+    bool CreateProcessAsUserA(HANDLE token, const char* applicationName, const char* commandLine,
+                              bool inheritHandles, DWORD creationFlags,
+                              EnvironmentBlock environment, const char* currentDirectory,
+                              const StartupInfo& startup,
+                              ProcessInformation* information) override {
+        STARTUPINFOA record{};
+#if defined(__i386__)
+        static_assert(sizeof(record) == 68, "the 32-bit record is 68 bytes");
+#endif
+        // The program fills the 32-bit record; a 64-bit build passes its own record's size.
+        record.cb = startup.cb == 68 ? sizeof(record) : startup.cb;
+        // The creation may write into the command line and the desktop name: hand it copies.
+        std::vector<char> desktop(startup.lpDesktop.begin(), startup.lpDesktop.end());
+        desktop.push_back('\0');
+        record.lpDesktop = startup.lpDesktop.empty() ? nullptr : desktop.data();
+        std::vector<char> line;
+        if (commandLine) {
+            line.assign(commandLine, commandLine + std::char_traits<char>::length(commandLine));
+            line.push_back('\0');
+        }
+        PROCESS_INFORMATION created{};
+        const BOOL ok = ::CreateProcessAsUserA(
+            Native(token), applicationName, commandLine ? line.data() : nullptr, nullptr, nullptr,
+            inheritHandles ? TRUE : FALSE, creationFlags, reinterpret_cast<void*>(environment),
+            currentDirectory, &record, &created);
+        if (information) {
+            information->hProcess = reinterpret_cast<HANDLE>(created.hProcess);
+            information->hThread = reinterpret_cast<HANDLE>(created.hThread);
+            information->dwProcessId = created.dwProcessId;
+            information->dwThreadId = created.dwThreadId;
+        }
+        return ok != FALSE;
+    }
+
+    bool OpenProcessToken(HANDLE process, DWORD desiredAccess, HANDLE* token) override {
+        ::HANDLE opened = nullptr;
+        const BOOL ok = ::OpenProcessToken(Native(process), desiredAccess, &opened);
+        if (token) *token = ok ? reinterpret_cast<HANDLE>(opened) : 0;
+        return ok != FALSE;
+    }
+
+    bool ImpersonateLoggedOnUser(HANDLE token) override {
+        return ::ImpersonateLoggedOnUser(Native(token)) != FALSE;
+    }
+
+    bool RevertToSelf() override { return ::RevertToSelf() != FALSE; }
 };
 
 }  // namespace

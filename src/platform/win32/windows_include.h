@@ -37,6 +37,10 @@
 #include <tlhelp32.h>
 #include <psapi.h>
 #include <winver.h>
+#include <shellapi.h>
+#include <wtsapi32.h>
+#include <userenv.h>
+#include <oleauto.h>
 
 // The image-help library's MakeSureDirectoryPathExists (dbghelp.dll, also exported by
 // imagehlp.dll). MinGW-w64 ships the import library but declares it in no header.

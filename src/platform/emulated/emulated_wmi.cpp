@@ -1,0 +1,164 @@
+#include "platform/emulated/emulated_wmi.h"
+
+#include <cstdio>
+#include <ctime>
+#include <regex>
+
+#include "common/dates.h"
+#include "platform/emulated/text_codec.h"
+
+
+namespace platform::emulated {
+
+namespace {
+
+constexpr LONG kServerUnavailable = static_cast<LONG>(0x800706BAu);  // RPC_S_SERVER_UNAVAILABLE
+constexpr LONG kInvalidClass = static_cast<LONG>(0x80041010u);       // WBEM_E_INVALID_CLASS
+constexpr LONG kInvalidParameter = static_cast<LONG>(0x80041008u);   // WBEM_E_INVALID_PARAMETER
+
+bool IsThisComputer(const std::string& server) {
+    return server.empty() || server == "." || EqualsNoCase(server, "localhost");
+}
+
+// What a fact makes of one property: a value, a null, no object, or a failed query.
+struct Answer {
+    enum class Kind { Value, Null, NoObject, Failed } kind = Kind::Value;
+    std::string value;
+};
+
+std::optional<Answer> FromFact(const Machine& machine, const char* name) {
+    const auto fact = machine.facts().Get("System", name);
+    if (!fact) return std::nullopt;
+    if (fact->empty()) return Answer{Answer::Kind::Failed, {}};
+    if (*fact == "(null)") return Answer{Answer::Kind::Null, {}};
+    if (*fact == "(none)") return Answer{Answer::Kind::NoObject, {}};
+    return Answer{Answer::Kind::Value, *fact};
+}
+
+// The local offset from UTC in minutes, as the host's time zone has it now.
+long LocalOffsetMinutes() {
+#ifdef _WIN32
+    return 0;
+#else
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local.tm_gmtoff / 60;
+#endif
+}
+
+// The CIM DATETIME text of the local time upTimeSeconds before now.
+std::string BootTimeText(Clock& clock, std::uint64_t upTimeSeconds) {
+    const SystemTime now = clock.GetLocalTime();
+    std::int64_t seconds = common::SecondsOf(now) - static_cast<std::int64_t>(upTimeSeconds);
+    std::int64_t days = seconds / 86400;
+    std::int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    // Back from days since 30 December 1899 to a calendar date.
+    int year = 1899 + static_cast<int>(days / 366);
+    while (common::DaysFromCivil(year + 1, 1, 1) <= days) ++year;
+    while (common::DaysFromCivil(year, 1, 1) > days) --year;
+    int month = 1;
+    while (month < 12 && common::DaysFromCivil(year, month + 1, 1) <= days) ++month;
+    const int day = static_cast<int>(days - common::DaysFromCivil(year, month, 1)) + 1;
+    const long offset = LocalOffsetMinutes();
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d.000000%c%03ld", year, month, day,
+                  static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                  static_cast<int>(rest % 60), offset < 0 ? '-' : '+', offset < 0 ? -offset : offset);
+    return text;
+}
+
+}  // namespace
+
+LONG EmulatedWmi::Connect(const std::string& server, const std::string& nameSpace,
+                          WmiService* service) {
+    if (!service) return kInvalidParameter;
+    *service = 0;
+    if (!IsThisComputer(server)) return kServerUnavailable;
+    std::string name = nameSpace;
+    for (char& c : name) {
+        if (c == '/') c = '\\';
+    }
+    if (!EqualsNoCase(name, "root\\cimv2")) return kWbemInvalidNamespace;
+    *service = next_;
+    next_ += 4;
+    services_[*service] = true;
+    return 0;
+}
+
+LONG EmulatedWmi::BindMoniker(const std::string& moniker, WmiService* service) {
+    // winmgmts:[{security settings}[!]][\\server\]namespace
+    static const std::regex kForm(R"(^winmgmts:(\{[^}]*\}!?)?(\\\\([^\\]*)\\)?(.*)$)",
+                                  std::regex::icase);
+    std::smatch match;
+    if (!std::regex_match(moniker, match, kForm)) {
+        if (service) *service = 0;
+        return static_cast<LONG>(0x800401E4u);  // MK_E_SYNTAX
+    }
+    const std::string nameSpace = match[4].str().empty() ? "root\\cimv2" : match[4].str();
+    return Connect(match[3].str(), nameSpace, service);
+}
+
+LONG EmulatedWmi::ConnectServer(const std::string& server, const std::string& nameSpace,
+                                const std::string& /*user*/, const std::string& /*password*/,
+                                int /*impersonationLevel*/, WmiService* service) {
+    return Connect(server, nameSpace, service);
+}
+
+LONG EmulatedWmi::ExecQuery(WmiService service, const std::string& query,
+                            const std::vector<std::string>& properties,
+                            std::vector<WmiObject>* objects) {
+    if (!objects || !services_.count(service)) return kInvalidParameter;
+    objects->clear();
+    static const std::regex kSelect(R"(^\s*select\s+\*\s+from\s+(\w+)\s*$)", std::regex::icase);
+    std::smatch match;
+    if (!std::regex_match(query, match, kSelect)) return kWbemInvalidQuery;
+    const std::string className = match[1].str();
+
+    // Each object offers the properties of its class; those asked for are copied.
+    auto add = [&](const std::map<std::string, std::optional<std::string>>& offered) {
+        WmiObject object;
+        for (const auto& wanted : properties) {
+            for (const auto& [name, value] : offered) {
+                if (EqualsNoCase(name, wanted)) object.properties[wanted] = value;
+            }
+        }
+        objects->push_back(std::move(object));
+    };
+    auto answer = [&](const char* property, const char* factName,
+                      const std::string& computed) -> LONG {
+        const Answer given = FromFact(machine_, factName).value_or(Answer{Answer::Kind::Value, computed});
+        switch (given.kind) {
+            case Answer::Kind::Failed: return kWbemFailed;
+            case Answer::Kind::NoObject: return 0;
+            case Answer::Kind::Null: add({{property, std::nullopt}}); return 0;
+            case Answer::Kind::Value: add({{property, given.value}}); return 0;
+        }
+        return 0;
+    };
+
+    // The clock's tick count: [System] TickCount64, else the real host's up-time.
+    const std::uint64_t upTime = clock_.GetTickCount64() / 1000;
+    if (EqualsNoCase(className, "Win32_OperatingSystem")) {
+        return answer("LastBootUpTime", "LastBootUpTime", BootTimeText(clock_, upTime));
+    }
+    if (EqualsNoCase(className, "Win32_PerfFormattedData_PerfOS_System")) {
+        return answer("SystemUpTime", "SystemUpTime", std::to_string(upTime));
+    }
+    if (EqualsNoCase(className, "Win32_Process")) {
+        for (auto& process : machine_.processes) {
+            if (process.program && process.program->Ended()) continue;
+            add({{"Name", process.exeFile}, {"ProcessId", std::to_string(process.id)}});
+        }
+        return 0;
+    }
+    return kInvalidClass;
+}
+
+void EmulatedWmi::ReleaseService(WmiService service) { services_.erase(service); }
+
+}  // namespace platform::emulated

@@ -1,0 +1,247 @@
+#include "platform/emulated/spawn.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#ifdef _WIN32
+#include "platform/win32/windows_include.h"
+#else
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+namespace platform::emulated {
+
+std::vector<std::string> SplitCommandLine(const std::string& text) {
+    std::vector<std::string> arguments;
+    std::size_t i = 0;
+    while (true) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        if (i >= text.size()) break;
+        std::string argument;
+        bool quoted = false;
+        while (i < text.size() && (quoted || (text[i] != ' ' && text[i] != '\t'))) {
+            if (text[i] == '\\') {
+                std::size_t slashes = 0;
+                while (i < text.size() && text[i] == '\\') {
+                    ++slashes;
+                    ++i;
+                }
+                if (i < text.size() && text[i] == '"') {
+                    argument.append(slashes / 2, '\\');
+                    if (slashes % 2 == 1) {
+                        argument += '"';
+                        ++i;
+                    }
+                } else {
+                    argument.append(slashes, '\\');
+                }
+                continue;
+            }
+            if (text[i] == '"') {
+                // Inside quotes, a doubled quote stands for one quote.
+                if (quoted && i + 1 < text.size() && text[i + 1] == '"') {
+                    argument += '"';
+                    i += 2;
+                    continue;
+                }
+                quoted = !quoted;
+                ++i;
+                continue;
+            }
+            argument += text[i++];
+        }
+        arguments.push_back(std::move(argument));
+    }
+    return arguments;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+std::string Quote(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
+    std::string quoted = "\"";
+    std::size_t slashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++slashes;
+            continue;
+        }
+        quoted.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
+        slashes = 0;
+        quoted += c;
+    }
+    quoted.append(slashes * 2, '\\');
+    quoted.push_back('"');
+    return quoted;
+}
+
+}  // namespace
+
+std::unique_ptr<StartedProgram> StartedProgram::Start(const SpawnRequest& request, DWORD* error) {
+    std::string commandLine = Quote(request.program.string());
+    for (const auto& argument : request.arguments) {
+        commandLine.push_back(' ');
+        commandLine.append(Quote(argument));
+    }
+    ::SetEnvironmentVariableA("REBOOTSCHEDULER_MACHINE", request.machineFolder.string().c_str());
+    for (const auto& [name, value] : request.environment) {
+        ::SetEnvironmentVariableA(name.c_str(), value.c_str());
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION information{};
+    const std::string folder = request.workingFolder.string();
+    const BOOL ok = ::CreateProcessA(request.program.string().c_str(), commandLine.data(), nullptr,
+                                     nullptr, FALSE, 0, nullptr,
+                                     folder.empty() ? nullptr : folder.c_str(), &startup,
+                                     &information);
+    ::SetEnvironmentVariableA("REBOOTSCHEDULER_MACHINE", nullptr);
+    for (const auto& entry : request.environment) ::SetEnvironmentVariableA(entry.first.c_str(), nullptr);
+    if (!ok) {
+        if (error) *error = ::GetLastError();
+        return nullptr;
+    }
+    ::CloseHandle(information.hThread);
+    std::unique_ptr<StartedProgram> program(new StartedProgram);
+    program->id_ = information.dwProcessId;
+    program->process_ = information.hProcess;
+    return program;
+}
+
+StartedProgram::~StartedProgram() {
+    if (process_) ::CloseHandle(static_cast<::HANDLE>(process_));
+}
+
+void StartedProgram::Terminate(unsigned exitCode) {
+    if (ended_) return;
+    ::TerminateProcess(static_cast<::HANDLE>(process_), exitCode);
+    Wait(0xFFFFFFFFu);
+}
+
+bool StartedProgram::Wait(DWORD milliseconds) {
+    if (ended_) return true;
+    if (::WaitForSingleObject(static_cast<::HANDLE>(process_), milliseconds) != WAIT_OBJECT_0) {
+        return false;
+    }
+    ::DWORD code = 0;
+    ::GetExitCodeProcess(static_cast<::HANDLE>(process_), &code);
+    exitCode_ = code;
+    ended_ = true;
+    return true;
+}
+
+#else
+
+namespace {
+
+DWORD ErrorFromErrno(int number) {
+    switch (number) {
+        case ENOENT: return 2;      // ERROR_FILE_NOT_FOUND
+        case ENOTDIR: return 3;     // ERROR_PATH_NOT_FOUND
+        case EACCES:
+        case EPERM: return 5;       // ERROR_ACCESS_DENIED
+        case ENOMEM: return 8;      // ERROR_NOT_ENOUGH_MEMORY
+        case ENOEXEC: return 193;   // ERROR_BAD_EXE_FORMAT
+        default: return 31;         // ERROR_GEN_FAILURE
+    }
+}
+
+// The host environment with REBOOTSCHEDULER_MACHINE and the request's values set.
+std::vector<std::string> EnvironmentFor(const SpawnRequest& request) {
+    std::vector<std::pair<std::string, std::string>> overrides = request.environment;
+    overrides.emplace_back("REBOOTSCHEDULER_MACHINE", request.machineFolder.string());
+    std::vector<std::string> result;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('='));
+        bool replaced = false;
+        for (const auto& item : overrides) replaced = replaced || item.first == name;
+        if (!replaced) result.push_back(text);
+    }
+    for (const auto& [name, value] : overrides) result.push_back(name + "=" + value);
+    return result;
+}
+
+}  // namespace
+
+std::unique_ptr<StartedProgram> StartedProgram::Start(const SpawnRequest& request, DWORD* error) {
+    const std::string program = request.program.string();
+    std::vector<std::string> argumentTexts;
+    argumentTexts.push_back(program);
+    for (const auto& argument : request.arguments) argumentTexts.push_back(argument);
+    std::vector<char*> argv;
+    for (auto& text : argumentTexts) argv.push_back(text.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environmentTexts = EnvironmentFor(request);
+    std::vector<char*> envp;
+    for (auto& text : environmentTexts) envp.push_back(text.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // A started program reads nothing from the scheduler's input.
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (!request.workingFolder.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, request.workingFolder.c_str());
+    }
+    pid_t pid = 0;
+    const int result = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (result != 0) {
+        if (error) *error = ErrorFromErrno(result);
+        return nullptr;
+    }
+    std::unique_ptr<StartedProgram> started(new StartedProgram);
+    started->id_ = static_cast<DWORD>(pid);
+    return started;
+}
+
+// A program still running when its owner goes keeps running, as on Windows; its exit is then
+// collected by whoever inherits it.
+StartedProgram::~StartedProgram() = default;
+
+void StartedProgram::Terminate(unsigned exitCode) {
+    if (ended_) return;
+    ::kill(static_cast<pid_t>(id_), SIGKILL);
+    Wait(0xFFFFFFFFu);
+    exitCode_ = exitCode;
+}
+
+bool StartedProgram::Wait(DWORD milliseconds) {
+    if (ended_) return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    auto pause = std::chrono::milliseconds(1);
+    while (true) {
+        int status = 0;
+        const pid_t done = ::waitpid(static_cast<pid_t>(id_), &status, WNOHANG);
+        if (done == static_cast<pid_t>(id_)) {
+            exitCode_ = WIFEXITED(status) ? static_cast<DWORD>(WEXITSTATUS(status))
+                                          : 128u + static_cast<DWORD>(WTERMSIG(status));
+            ended_ = true;
+            return true;
+        }
+        if (done < 0 && errno != EINTR) {
+            // Collected elsewhere: it has ended, with an exit code nobody can tell.
+            exitCode_ = 0;
+            ended_ = true;
+            return true;
+        }
+        if (milliseconds != 0xFFFFFFFFu && std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(pause);
+        if (pause < std::chrono::milliseconds(50)) pause *= 2;
+    }
+}
+
+#endif
+
+}  // namespace platform::emulated

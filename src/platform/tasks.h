@@ -1,0 +1,49 @@
+// Tasks facet: the Task Scheduler 2.0 service objects as the program uses them. Results are
+// HRESULTs (S_OK, or the failing call's code such as HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/types.h"
+
+namespace platform {
+
+// HRESULT_FROM_WIN32: a system error code as the HRESULT a COM call reports for it.
+constexpr LONG HresultFromWin32(LONG error) {
+    return error <= 0
+               ? error
+               : static_cast<LONG>((static_cast<std::uint32_t>(error) & 0xFFFFu) | 0x80070000u);
+}
+
+// Task states as IRegisteredTask::get_State reports them (TASK_STATE).
+inline constexpr LONG kTaskStateUnknown = 0;
+inline constexpr LONG kTaskStateDisabled = 1;
+inline constexpr LONG kTaskStateQueued = 2;
+inline constexpr LONG kTaskStateReady = 3;
+inline constexpr LONG kTaskStateRunning = 4;
+
+// IRegisteredTask: one registered task, released with the object.
+class RegisteredTask {
+public:
+    virtual ~RegisteredTask() = default;
+
+    virtual LONG get_State(LONG* state) = 0;
+    // The task's own name, in the program's code page.
+    virtual LONG get_Name(std::string* name) = 0;
+    virtual LONG put_Enabled(bool enabled) = 0;
+};
+
+class Tasks {
+public:
+    virtual ~Tasks() = default;
+
+    // A new service object (CLSID_TaskScheduler, ITaskService), Connect with all four arguments
+    // empty (the local machine, the program's own identity), GetFolder(folderPath), then
+    // ITaskFolder::GetTask(taskName). The service and folder objects are released before the
+    // call returns. On failure *task stays empty and the failing step's HRESULT comes back.
+    virtual LONG GetTask(const std::string& folderPath, const std::string& taskName,
+                         std::unique_ptr<RegisteredTask>* task) = 0;
+};
+
+}  // namespace platform

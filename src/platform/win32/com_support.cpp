@@ -1,0 +1,27 @@
+#include "platform/win32/com_support.h"
+
+#include <cwchar>
+
+namespace platform::win32 {
+
+std::wstring ToWide(const std::string& text, UINT codePage) {
+    if (text.empty()) return {};
+    const int length =
+        ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                          length);
+    return wide;
+}
+
+std::string FromWide(const wchar_t* text, int length, UINT codePage) {
+    if (!text) return {};
+    if (length < 0) length = static_cast<int>(std::wcslen(text));
+    if (length == 0) return {};
+    const int size = ::WideCharToMultiByte(codePage, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(codePage, 0, text, length, result.data(), size, nullptr, nullptr);
+    return result;
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,55 @@
+// COM helpers of the Win32 platform layer: the apartment a COM call needs, owners for interface
+// pointers and BSTRs, and the text conversions at the wide-string boundary.
+#pragma once
+
+#include <string>
+
+#include "platform/win32/unique_handle.h"
+#include "platform/win32/windows_include.h"
+
+// The Windows headers come after windows_include.h, which they need first.
+// clang-format off
+#include <objbase.h>
+#include <oleauto.h>
+// clang-format on
+
+namespace platform::win32 {
+
+// Joins the calling thread to a single-threaded apartment for the object's lifetime, as the
+// runtime of a scripting host does before its first CreateObject. A thread already in another
+// apartment stays in it and the calls still work.
+class ComApartment {
+public:
+    ComApartment() : result_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComApartment() {
+        if (SUCCEEDED(result_)) ::CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    HRESULT result_;
+};
+
+template <typename Interface>
+struct ComPointerTraits {
+    using Handle = Interface*;
+    static void Close(Handle pointer) noexcept { pointer->Release(); }
+    static bool IsValid(Handle pointer) noexcept { return pointer != nullptr; }
+};
+template <typename Interface>
+using UniqueCom = UniqueHandle<ComPointerTraits<Interface>>;
+
+struct BstrTraits {
+    using Handle = BSTR;
+    static void Close(Handle text) noexcept { ::SysFreeString(text); }
+    static bool IsValid(Handle text) noexcept { return text != nullptr; }
+};
+using UniqueBstr = UniqueHandle<BstrTraits>;
+
+// Text in code page `codePage` to UTF-16 and back. Characters the target cannot hold become
+// the code page's default character.
+std::wstring ToWide(const std::string& text, UINT codePage = CP_ACP);
+std::string FromWide(const wchar_t* text, int length = -1, UINT codePage = CP_ACP);
+
+}  // namespace platform::win32

@@ -1,0 +1,119 @@
+// Power facet: the shutdown privilege, the restart request and the event log, called as they are.
+#include <string>
+#include <vector>
+
+#include "platform/power.h"
+#include "platform/win32/win32_facets.h"
+#include "platform/win32/windows_include.h"
+
+namespace platform::win32 {
+namespace {
+
+// TOKEN_PRIVILEGES with room for two entries, as the program passes it.
+struct NativePrivileges2 {
+    ::DWORD PrivilegeCount;
+    LUID_AND_ATTRIBUTES Privileges[2];
+};
+static_assert(sizeof(NativePrivileges2) == kTokenPrivileges2Size, "28 bytes, as passed");
+
+NativePrivileges2 ToNative(const TokenPrivileges2& record) {
+    NativePrivileges2 native{};
+    native.PrivilegeCount = record.privilegeCount;
+    for (int i = 0; i < 2; ++i) {
+        native.Privileges[i].Luid.LowPart = record.privileges[i].luid.lowPart;
+        native.Privileges[i].Luid.HighPart = record.privileges[i].luid.highPart;
+        native.Privileges[i].Attributes = record.privileges[i].attributes;
+    }
+    return native;
+}
+
+TokenPrivileges2 FromNative(const NativePrivileges2& native) {
+    TokenPrivileges2 record;
+    record.privilegeCount = native.PrivilegeCount;
+    for (int i = 0; i < 2; ++i) {
+        record.privileges[i].luid = {native.Privileges[i].Luid.LowPart,
+                                     native.Privileges[i].Luid.HighPart};
+        record.privileges[i].attributes = native.Privileges[i].Attributes;
+    }
+    return record;
+}
+
+// The A functions take writable texts: copies, or null for a null text.
+class Writable {
+public:
+    explicit Writable(const char* text) : present_(text != nullptr) {
+        if (text) text_.assign(text, text + std::char_traits<char>::length(text));
+        text_.push_back('\0');
+    }
+    char* get() { return present_ ? text_.data() : nullptr; }
+
+private:
+    bool present_;
+    std::vector<char> text_;
+};
+
+class Win32Power final : public Power {
+public:
+    bool OpenCurrentProcessToken(DWORD access, HANDLE* token) override {
+        ::HANDLE opened = nullptr;
+        const BOOL ok = ::OpenProcessToken(::GetCurrentProcess(), access, &opened);
+        if (token) *token = ok ? reinterpret_cast<HANDLE>(opened) : 0;
+        return ok != FALSE;
+    }
+
+    bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) override {
+        LUID found{};
+        const BOOL ok = ::LookupPrivilegeValueA(systemName, name, &found);
+        if (ok && luid) *luid = {found.LowPart, found.HighPart};
+        return ok != FALSE;
+    }
+
+    bool AdjustTokenPrivileges(HANDLE token, bool disableAll, const TokenPrivileges2* newState,
+                               DWORD bufferLength, TokenPrivileges2* previousState,
+                               DWORD* returnLength) override {
+        NativePrivileges2 wanted = newState ? ToNative(*newState) : NativePrivileges2{};
+        NativePrivileges2 previous{};
+        ::DWORD length = returnLength ? *returnLength : 0;
+        const BOOL ok = ::AdjustTokenPrivileges(
+            reinterpret_cast<::HANDLE>(token), disableAll ? TRUE : FALSE,
+            newState ? reinterpret_cast<PTOKEN_PRIVILEGES>(&wanted) : nullptr, bufferLength,
+            previousState ? reinterpret_cast<PTOKEN_PRIVILEGES>(&previous) : nullptr,
+            returnLength ? &length : nullptr);
+        if (previousState) *previousState = FromNative(previous);
+        if (returnLength) *returnLength = length;
+        return ok != FALSE;
+    }
+
+    bool InitiateSystemShutdownA(const char* machineName, const char* message,
+                                 DWORD timeoutSeconds, bool forceAppsClosed,
+                                 bool rebootAfterShutdown) override {
+        Writable machine(machineName);
+        Writable comment(message);
+        return ::InitiateSystemShutdownA(machine.get(), comment.get(), timeoutSeconds,
+                                         forceAppsClosed ? TRUE : FALSE,
+                                         rebootAfterShutdown ? TRUE : FALSE) != FALSE;
+    }
+
+    HANDLE OpenEventLogA(const char* serverName, const char* sourceName) override {
+        return reinterpret_cast<HANDLE>(::OpenEventLogA(serverName, sourceName));
+    }
+
+    bool ReportEventA(HANDLE eventLog, std::uint16_t type, std::uint16_t category, DWORD eventId,
+                      const std::vector<std::string>& strings) override {
+        std::vector<const char*> texts;
+        for (const auto& text : strings) texts.push_back(text.c_str());
+        return ::ReportEventA(reinterpret_cast<::HANDLE>(eventLog), type, category, eventId,
+                              nullptr, static_cast<WORD>(texts.size()), 0,
+                              texts.empty() ? nullptr : texts.data(), nullptr) != FALSE;
+    }
+
+    bool CloseEventLog(HANDLE eventLog) override {
+        return ::CloseEventLog(reinterpret_cast<::HANDLE>(eventLog)) != FALSE;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Power> MakeWin32Power() { return std::make_unique<Win32Power>(); }
+
+}  // namespace platform::win32

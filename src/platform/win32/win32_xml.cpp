@@ -1,0 +1,199 @@
+// The XML DOM: "MSXML2.DOMDocument" through COM.
+#include <msxml2.h>
+
+#include <optional>
+#include <vector>
+
+#include "platform/win32/com_support.h"
+#include "platform/win32/win32_facets.h"
+#include "platform/xml.h"
+
+namespace platform::win32 {
+namespace {
+
+std::string TextOf(BSTR text) {
+    return text ? FromWide(text, static_cast<int>(::SysStringLen(text))) : std::string();
+}
+
+// The nodes handed out are kept, each with its own reference, as long as the document; a
+// node's handle is its place in that list (0 is no node, 1 the document itself).
+class Win32XmlDocument final : public XmlDocument {
+public:
+    explicit Win32XmlDocument(UniqueCom<IXMLDOMDocument> document)
+        : document_(std::move(document)) {
+        nodes_.emplace_back();
+        IXMLDOMNode* self = nullptr;
+        if (SUCCEEDED(document_.get()->QueryInterface(IID_IXMLDOMNode,
+                                                      reinterpret_cast<void**>(&self)))) {
+            nodes_.emplace_back(self);
+        }
+    }
+
+    LONG LoadXML(const std::string& text, bool* parsed) override {
+        const std::wstring wide = ToWide(text);
+        const UniqueBstr bstr(::SysAllocStringLen(wide.c_str(), static_cast<UINT>(wide.size())));
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        const HRESULT hr = document_.get()->loadXML(bstr.get(), &ok);
+        if (parsed) *parsed = SUCCEEDED(hr) && ok == VARIANT_TRUE;
+        return hr;
+    }
+
+    XmlNode DocumentNode() override { return nodes_.size() > 1 ? 1 : 0; }
+
+    LONG HasChildNodes(XmlNode node, bool* has) override {
+        IXMLDOMNode* found = Node(node);
+        if (!found || !has) return E_INVALIDARG;
+        VARIANT_BOOL answer = VARIANT_FALSE;
+        const HRESULT hr = found->hasChildNodes(&answer);
+        *has = answer == VARIANT_TRUE;
+        return hr;
+    }
+
+    LONG GetElementsByTagName(const std::string& tagName, std::vector<XmlNode>* elements) override {
+        if (!elements) return E_POINTER;
+        elements->clear();
+        const std::wstring wide = ToWide(tagName);
+        const UniqueBstr name(::SysAllocStringLen(wide.c_str(), static_cast<UINT>(wide.size())));
+        IXMLDOMNodeList* raw = nullptr;
+        const HRESULT hr = document_.get()->getElementsByTagName(name.get(), &raw);
+        const UniqueCom<IXMLDOMNodeList> list(raw);
+        if (FAILED(hr)) return hr;
+        return Collect(list.get(), elements);
+    }
+
+    LONG ChildNodes(XmlNode node, std::vector<XmlNode>* children) override {
+        IXMLDOMNode* found = Node(node);
+        if (!found || !children) return E_INVALIDARG;
+        children->clear();
+        IXMLDOMNodeList* raw = nullptr;
+        const HRESULT hr = found->get_childNodes(&raw);
+        const UniqueCom<IXMLDOMNodeList> list(raw);
+        if (FAILED(hr)) return hr;
+        return Collect(list.get(), children);
+    }
+
+    LONG NodeType(XmlNode node, int* type) override {
+        IXMLDOMNode* found = Node(node);
+        if (!found || !type) return E_INVALIDARG;
+        DOMNodeType value = NODE_INVALID;
+        const HRESULT hr = found->get_nodeType(&value);
+        *type = static_cast<int>(value);
+        return hr;
+    }
+
+    LONG NodeName(XmlNode node, std::string* name) override {
+        IXMLDOMNode* found = Node(node);
+        if (!found || !name) return E_INVALIDARG;
+        BSTR raw = nullptr;
+        const HRESULT hr = found->get_nodeName(&raw);
+        const UniqueBstr text(raw);
+        *name = TextOf(text.get());
+        return hr;
+    }
+
+    LONG BaseName(XmlNode node, std::string* name) override {
+        IXMLDOMNode* found = Node(node);
+        if (!found || !name) return E_INVALIDARG;
+        BSTR raw = nullptr;
+        const HRESULT hr = found->get_baseName(&raw);
+        const UniqueBstr text(raw);
+        *name = TextOf(text.get());
+        return hr;
+    }
+
+    LONG Attributes(XmlNode node, std::vector<XmlAttribute>* attributes) override {
+        IXMLDOMNode* found = Node(node);
+        if (!found || !attributes) return E_INVALIDARG;
+        attributes->clear();
+        IXMLDOMNamedNodeMap* raw = nullptr;
+        HRESULT hr = found->get_attributes(&raw);
+        const UniqueCom<IXMLDOMNamedNodeMap> map(raw);
+        if (FAILED(hr)) return hr;
+        if (!map) return S_FALSE;
+        long length = 0;
+        if (FAILED(hr = map.get()->get_length(&length))) return hr;
+        for (long i = 0; i < length; ++i) {
+            IXMLDOMNode* rawAttribute = nullptr;
+            hr = map.get()->get_item(i, &rawAttribute);
+            const UniqueCom<IXMLDOMNode> attribute(rawAttribute);
+            if (FAILED(hr)) return hr;
+            if (!attribute) return E_FAIL;
+            XmlAttribute entry;
+            BSTR rawName = nullptr;
+            hr = attribute.get()->get_nodeName(&rawName);
+            const UniqueBstr attributeName(rawName);
+            if (FAILED(hr)) return hr;
+            entry.name = TextOf(attributeName.get());
+            VARIANT typed;
+            ::VariantInit(&typed);
+            hr = attribute.get()->get_nodeTypedValue(&typed);
+            if (SUCCEEDED(hr) && typed.vt != VT_NULL && typed.vt != VT_EMPTY) {
+                VARIANT text;
+                ::VariantInit(&text);
+                hr = ::VariantChangeType(&text, &typed, 0, VT_BSTR);
+                if (SUCCEEDED(hr)) entry.value = TextOf(text.bstrVal);
+                ::VariantClear(&text);
+            }
+            ::VariantClear(&typed);
+            if (FAILED(hr)) return hr;
+            attributes->push_back(std::move(entry));
+        }
+        return S_OK;
+    }
+
+private:
+    IXMLDOMNode* Node(XmlNode handle) const {
+        return handle > 0 && handle < nodes_.size() ? nodes_[handle].get() : nullptr;
+    }
+
+    HRESULT Collect(IXMLDOMNodeList* list, std::vector<XmlNode>* nodes) {
+        long length = 0;
+        if (!list) return S_OK;
+        HRESULT hr = list->get_length(&length);
+        if (FAILED(hr)) return hr;
+        for (long i = 0; i < length; ++i) {
+            IXMLDOMNode* raw = nullptr;
+            hr = list->get_item(i, &raw);
+            if (FAILED(hr)) return hr;
+            if (!raw) continue;
+            nodes_.emplace_back(raw);
+            nodes->push_back(nodes_.size() - 1);
+        }
+        return S_OK;
+    }
+
+    UniqueCom<IXMLDOMDocument> document_;
+    std::vector<UniqueCom<IXMLDOMNode>> nodes_;
+};
+
+class Win32Xml final : public Xml {
+public:
+    LONG CreateDocument(std::unique_ptr<XmlDocument>* document) override {
+        if (!document) return E_POINTER;
+        document->reset();
+        // The apartment stays joined for the facet's lifetime: the documents made here live in it.
+        if (!apartment_) apartment_.emplace();
+        CLSID clsid;
+        HRESULT hr = ::CLSIDFromProgID(ToWide(kXmlDomProgId).c_str(), &clsid);
+        if (FAILED(hr)) return hr;
+        IXMLDOMDocument* raw = nullptr;
+        hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, IID_IXMLDOMDocument,
+                                reinterpret_cast<void**>(&raw));
+        UniqueCom<IXMLDOMDocument> created(raw);
+        if (FAILED(hr)) return hr;
+        if (FAILED(hr = created.get()->put_preserveWhiteSpace(VARIANT_FALSE))) return hr;
+        *document = std::make_unique<Win32XmlDocument>(std::move(created));
+        return S_OK;
+    }
+
+private:
+    std::optional<ComApartment> apartment_;
+};
+
+}  // namespace
+
+std::unique_ptr<Xml> MakeWin32Xml() {
+    return std::make_unique<Win32Xml>();
+}
+
+}  // namespace platform::win32

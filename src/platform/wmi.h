@@ -1,0 +1,49 @@
+// WMI facet: the management service's queries, reached the way the program binds it (a
+// "winmgmts:" moniker, or the scripting locator's ConnectServer), each object's properties read
+// as text. Results are HRESULTs (0 success; WBEM_E_* and RPC/COM codes otherwise).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace platform {
+
+using WmiService = std::uintptr_t;  // 0 is "no service"
+
+// One object of a query's result: the properties asked for, each as the text its value converts
+// to (VariantChangeType to VT_BSTR); a null value is nullopt, a property the class does not have
+// is left out.
+struct WmiObject {
+    std::map<std::string, std::optional<std::string>> properties;
+};
+
+inline constexpr LONG kWbemFailed = static_cast<LONG>(0x80041001u);      // WBEM_E_FAILED
+inline constexpr LONG kWbemNotFound = static_cast<LONG>(0x80041002u);    // WBEM_E_NOT_FOUND
+inline constexpr LONG kWbemInvalidQuery = static_cast<LONG>(0x80041017u);
+inline constexpr LONG kWbemInvalidNamespace = static_cast<LONG>(0x8004100Eu);
+inline constexpr int kImpersonationLevelImpersonate = 3;
+
+class Wmi {
+public:
+    virtual ~Wmi() = default;
+
+    // GetObject("winmgmts:{impersonationLevel=impersonate}!\\.\root\cimv2") and its shorter
+    // forms: the service of the moniker's namespace on the named computer ("." is this one).
+    virtual LONG BindMoniker(const std::string& moniker, WmiService* service) = 0;
+    // CreateObject("WbemScripting.SWbemLocator"), Security_.ImpersonationLevel, ConnectServer.
+    virtual LONG ConnectServer(const std::string& server, const std::string& nameSpace,
+                               const std::string& user, const std::string& password,
+                               int impersonationLevel, WmiService* service) = 0;
+    // ExecQuery (WQL), then every object of the enumeration with the named properties read.
+    virtual LONG ExecQuery(WmiService service, const std::string& query,
+                           const std::vector<std::string>& properties,
+                           std::vector<WmiObject>* objects) = 0;
+    virtual void ReleaseService(WmiService service) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,112 @@
+#include "reboot/reboot_execution.h"
+
+#include "common/failure.h"
+#include "log/activity_log.h"
+#include "platform/handle_owner.h"
+#include "reboot/reboot_state.h"
+#include "run/end_of_run.h"
+
+namespace reboot {
+
+using activity_log::WriteLogLine;
+
+namespace {
+
+constexpr const char* kEventLog = "MSP@VORN";
+constexpr const char* kRebootMessage = "REBOOT BY MSP@VORN";
+constexpr const char* kShutdownComment =
+    "Microsoft Critical Updates have been Installed. Rebooting Computer.";
+
+std::string LastError(run::RunContext& ctx) {
+    return std::to_string(ctx.platform.system().GetLastError());
+}
+
+void Trapped(run::RunContext& ctx, const char* form, const char* procedure, const char* message,
+             const std::exception& e) {
+    WriteLogLine(ctx, form, procedure, "ERROR", message, std::to_string(common::FailureNumber(e)),
+                 common::FailureDescription(e), LastError(ctx));
+}
+
+}  // namespace
+
+void subRegisterRebootEvent(run::RunContext& ctx, const std::string& message) {
+    auto& power = ctx.platform.power();
+    try {
+        const platform::HANDLE log = power.OpenEventLogA(nullptr, kEventLog);
+        if (!power.ReportEventA(log, platform::kEventlogInformationType, 0, 0, {message})) {
+            // The number and description of the failure in hand: none, as nothing was raised.
+            WriteLogLine(ctx, "modReboot", "subRegisterRebootEvent", "ERROR",
+                         LastError(ctx) + " 0  Reboot or Shutdown not logged to EventViewer -- " +
+                             message);
+        }
+        power.CloseEventLog(log);
+    } catch (const std::exception& e) {
+        Trapped(ctx, "ModReboot", "subRegisterRebootEvent", "In Function subRegisterRebootEvent.", e);
+    }
+}
+
+bool InitiateShutdownMachine(run::RunContext& ctx, const std::string& /*machineName*/,
+                             bool forceAppsClosed, bool rebootAfterShutdown, bool proceed,
+                             platform::DWORD timeoutSeconds, const std::string& comment) {
+    if (!proceed) return false;
+    auto& power = ctx.platform.power();
+    auto failed = [&ctx](const char* what) {
+        WriteLogLine(ctx, "ModReboot", "InitiateShutdownMachine", "ERROR", what, LastError(ctx));
+        return false;
+    };
+    try {
+        platform::OwnedHandle token(ctx.platform.processes());
+        if (!power.OpenCurrentProcessToken(platform::kTokenAdjustPrivileges | platform::kTokenQuery,
+                                           token.put())) {
+            return failed("OpenProcessToken Error.");
+        }
+        platform::Luid shutdown;
+        if (!power.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &shutdown)) {
+            return failed("LookupPrivilegeValue Error.");
+        }
+        platform::TokenPrivileges2 privileges;
+        privileges.privilegeCount = 1;
+        privileges.privileges[0] = {shutdown, platform::kSePrivilegeEnabled};
+        platform::TokenPrivileges2 previous;
+        platform::DWORD length = 0;
+        // Accepted without asking whether the privilege was granted: the request says so.
+        if (!power.AdjustTokenPrivileges(token.get(), false, &privileges,
+                                         platform::kTokenPrivileges2Size, &previous, &length)) {
+            return failed("AdjustTokenPrivileges Error.");
+        }
+        if (!power.InitiateSystemShutdownA(nullptr, comment.c_str(), timeoutSeconds,
+                                           forceAppsClosed, rebootAfterShutdown)) {
+            // A refused request is logged with the system's reason, so that a machine that did
+            // not restart can be told from one that did.
+            return failed("InitiateSystemShutdown Error.");
+        }
+        privileges.privileges[0].attributes = 0;
+        length = platform::kTokenPrivileges2Size;
+        return power.AdjustTokenPrivileges(token.get(), false, &privileges,
+                                           platform::kTokenPrivileges2Size, &previous, &length);
+    } catch (const std::exception& e) {
+        Trapped(ctx, "ModReboot", "InitiateShutdownMachine", "In InitiateShutdownMachine.", e);
+        return false;
+    }
+}
+
+void RebootSystem(run::RunContext& ctx) {
+    auto info = [&ctx](const char* message) {
+        WriteLogLine(ctx, "ModReboot", "RebootSystem", "INFO", message);
+    };
+    try {
+        info("Rebooting Machine.");
+        info("Initiating System Shutdown.");
+        subRegisterRebootEvent(ctx, kRebootMessage);
+        IniSetValue(ctx, "PatchAssess", "RBT", "1", ctx.rebootIniPath);
+        FlushRBTINI(ctx);
+        InitiateShutdownMachine(ctx, ".", true, true, true, 0, kShutdownComment);
+        info("Application stopped.");
+    } catch (const std::exception& e) {
+        Trapped(ctx, "ModReboot", "RebootSystem", "In RebootSystem.", e);
+        info("Application stopped.");
+    }
+    run::EndProcess(run::RunEnd::RebootRequested);
+}
+
+}  // namespace reboot

@@ -1,0 +1,27 @@
+// The restart of the machine, its event-log record, and the shutdown request.
+#pragma once
+
+#include <string>
+
+#include "platform/types.h"
+#include "run/run_context.h"
+
+namespace reboot {
+
+// Records the reboot in the event log and the reboot state file, asks Windows for an immediate
+// forced restart and ends the process (RunEnd::RebootRequested), whether or not the request was
+// accepted.
+[[noreturn]] void RebootSystem(run::RunContext& ctx);
+
+// One information record with the message in the event log "MSP@VORN"; a failure is only logged.
+void subRegisterRebootEvent(run::RunContext& ctx, const std::string& message);
+
+// Asks Windows to shut this machine down (the machine name is not used). Does nothing and
+// returns false unless proceed is true. True when the request was accepted and the shutdown
+// privilege was switched off again.
+bool InitiateShutdownMachine(run::RunContext& ctx, const std::string& machineName,
+                             bool forceAppsClosed = false, bool rebootAfterShutdown = true,
+                             bool proceed = false, platform::DWORD timeoutSeconds = 0,
+                             const std::string& comment = {});
+
+}  // namespace reboot

@@ -1,0 +1,212 @@
+#include "session/user_launch.h"
+
+#include <vector>
+
+#include "common/failure.h"
+#include "log/activity_log.h"
+#include "platform/handle_owner.h"
+#include "session/accounts.h"
+
+namespace session {
+
+using activity_log::WriteLogLine;
+
+namespace {
+
+constexpr const char* kForm = "modUserAcc";
+constexpr const char* kProcedure = "fncExecuteInUserAccount";
+constexpr platform::DWORD kGenericAll = 0x10000000;
+constexpr platform::DWORD kProcessAllAccess = 0x1F0FFF;
+constexpr platform::DWORD kTokenAllAccess = 0xF00FF;
+constexpr platform::DWORD kStartupInfoSize = 68;  // the 32-bit record
+constexpr platform::DWORD kPromptWaitMilliseconds = 1800000;
+constexpr const char* kDesktop = "winsta0\\default";
+
+void Log(run::RunContext& ctx, const char* type, const std::string& message) {
+    WriteLogLine(ctx, kForm, kProcedure, type, message);
+}
+
+// An environment block, destroyed when its owner goes.
+class OwnedEnvironment {
+public:
+    explicit OwnedEnvironment(platform::Session& session) : session_(session) {}
+    OwnedEnvironment(const OwnedEnvironment&) = delete;
+    OwnedEnvironment& operator=(const OwnedEnvironment&) = delete;
+    ~OwnedEnvironment() {
+        if (block_) session_.DestroyEnvironmentBlock(block_);
+    }
+    platform::EnvironmentBlock* put() { return &block_; }
+    platform::EnvironmentBlock get() const { return block_; }
+
+private:
+    platform::Session& session_;
+    platform::EnvironmentBlock block_ = 0;
+};
+
+// Impersonation of the user that ends, whatever happens, when its owner goes.
+class Impersonation {
+public:
+    explicit Impersonation(platform::Session& session) : session_(session) {}
+    Impersonation(const Impersonation&) = delete;
+    Impersonation& operator=(const Impersonation&) = delete;
+    ~Impersonation() {
+        if (active_) session_.RevertToSelf();
+    }
+    void Begin(platform::HANDLE token) { active_ = session_.ImpersonateLoggedOnUser(token) || active_; }
+    void End() {
+        session_.RevertToSelf();
+        active_ = false;
+    }
+
+private:
+    platform::Session& session_;
+    bool active_ = false;
+};
+
+// The creation with the user's token, with the environment block when there is one. The process
+// and thread handles it returns are not used: they are closed at once. The process is reopened by
+// its id; 0 when the creation failed. onFailure is the level of the first failure line.
+platform::HANDLE CreateForUser(run::RunContext& ctx, platform::HANDLE token,
+                               const std::string& exePath, const std::string& arguments,
+                               const std::string& workingFolder, platform::EnvironmentBlock environment,
+                               const char* onFailure) {
+    auto& processes = ctx.platform.processes();
+    platform::StartupInfo startup;
+    startup.cb = kStartupInfoSize;
+    startup.lpDesktop = kDesktop;
+    const platform::DWORD flags = environment
+                                      ? platform::kCreateNoWindow | platform::kCreateUnicodeEnvironment
+                                      : platform::kCreateNoWindow;
+    platform::ProcessInformation created;
+    const bool ok = ctx.platform.session().CreateProcessAsUserA(
+        token, exePath.c_str(), arguments.c_str(), false, flags, environment, workingFolder.c_str(),
+        startup, &created);
+    platform::OwnedHandle createdProcess(processes, created.hProcess);
+    platform::OwnedHandle createdThread(processes, created.hThread);
+    if (!ok) {
+        Log(ctx, onFailure, "Failed to execute in the user mode, ");
+        Log(ctx, "INFO", ".CreateProcessAsUser() failed with error");
+        return 0;
+    }
+    Log(ctx, "INFO", "Successfully Started the process");
+    return processes.OpenProcess(kProcessAllAccess, true, created.dwProcessId);
+}
+
+// While the started program runs, waits up to the prompt's limit for it. The reopened handle is
+// closed in every case.
+void WaitForPrompt(run::RunContext& ctx, platform::HANDLE reopened) {
+    auto& processes = ctx.platform.processes();
+    platform::OwnedHandle process(processes, reopened);
+    platform::DWORD exitCode = 0;
+    processes.GetExitCodeProcess(process.get(), &exitCode);
+    if (exitCode != platform::kStillActive) return;
+    processes.WaitForSingleObject(process.get(), kPromptWaitMilliseconds);
+    // The handle's number is no file name: this ends no process, as it never has.
+    fncTerminateProcessByName(ctx, std::to_string(process.get()));
+    processes.CloseHandle(process.release());
+}
+
+}  // namespace
+
+std::string fncFormatMessage(run::RunContext& ctx, std::int32_t errorNumber) {
+    try {
+        std::vector<char> buffer(257, ' ');
+        const platform::DWORD count = ctx.platform.system().FormatMessageA(
+            static_cast<platform::DWORD>(errorNumber), buffer.data(), 200);
+        if (count == 0) return std::to_string(errorNumber);
+        // The text without its closing CR LF: a text shorter than that cannot be cut.
+        if (count < 2) common::Raise(common::kInvalidCall);
+        return std::to_string(errorNumber) + "-" + std::string(buffer.data(), count - 2);
+    } catch (const std::exception& e) {
+        WriteLogLine(ctx, "ModComman", "fncFormatMessage", "ERR",
+                     " ErrDesc : " + std::to_string(common::FailureNumber(e)) + " " +
+                         common::FailureDescription(e));
+        return std::to_string(errorNumber);
+    }
+}
+
+bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
+                             const std::string& arguments) {
+    auto& session = ctx.platform.session();
+    auto& processes = ctx.platform.processes();
+    auto& system = ctx.platform.system();
+    bool result = false;
+    // Every token and handle this procedure obtains is released by these owners, on the trapped
+    // path too; the normal paths release them in the order they always have.
+    platform::OwnedHandle userToken(processes);
+    platform::OwnedHandle primaryToken(processes);
+    platform::OwnedHandle shellProcess(processes);
+    platform::OwnedHandle shellToken(processes);
+    OwnedEnvironment environment(session);
+    Impersonation impersonation(session);
+    try {
+        const auto slash = exePath.rfind('\\');
+        if (slash == std::string::npos) common::Raise(common::kInvalidCall);
+        const std::string workingFolder = exePath.substr(0, slash);
+        Log(ctx, "INFO ", "Run Bellhop.exe in User Account");
+
+        const platform::DWORD sessionId = session.WTSGetActiveConsoleSessionId();
+        session.WTSQueryUserToken(sessionId, userToken.put());  // the token stays 0 on failure
+        const platform::DWORD queryError = system.GetLastError();
+        Log(ctx, "INFO",
+            "lngSessID :" + std::to_string(static_cast<std::int32_t>(sessionId)) +
+                "--- hToken : " + std::to_string(userToken.get()));
+        if (queryError != 0) {
+            Log(ctx, "ERR",
+                "Last error : " + std::to_string(queryError) + " - " +
+                    fncFormatMessage(ctx, static_cast<std::int32_t>(queryError)));
+        }
+
+        if (userToken.get()) {
+            session.DuplicateTokenEx(userToken.get(), kGenericAll, false,
+                                     platform::kSecurityImpersonation, platform::kTokenPrimary,
+                                     primaryToken.put());
+            Log(ctx, "INFO ", "found DupedToken : " + std::to_string(primaryToken.get()));
+            Log(ctx, "INFO ", "Getting the environment variables");
+            const bool made = session.CreateEnvironmentBlock(environment.put(), primaryToken.get(), true);
+            if (made) {
+                Log(ctx, "INFO ", "Environment Created Value : 1");
+            } else {
+                Log(ctx, "INFO ",
+                    "Failed to get the environmental variables, " +
+                        std::to_string(system.GetLastError()) + " ErrDesc ");
+                Log(ctx, "INFO ", "Calling without environmental variables");
+            }
+            WaitForPrompt(ctx, CreateForUser(ctx, primaryToken.get(), exePath, arguments,
+                                             workingFolder, made ? environment.get() : 0, "ERROR"));
+            result = true;
+            session.RevertToSelf();
+            primaryToken.reset();
+            userToken.reset();
+            return result;
+        }
+
+        const platform::DWORD shellId = GetCurrentUserToken(ctx);
+        if (shellId == 0) return false;
+        shellProcess.reset(processes.OpenProcess(kProcessAllAccess, true, shellId));
+        if (!shellProcess.get()) {
+            Log(ctx, "INFO", "No Logged in User found");
+            result = false;
+        } else {
+            Log(ctx, "INFO", "Explorer token found!!");
+            session.OpenProcessToken(shellProcess.get(), kTokenAllAccess, shellToken.put());
+            if (shellToken.get()) {
+                impersonation.Begin(shellToken.get());
+                const bool made = session.CreateEnvironmentBlock(environment.put(), shellToken.get(), true);
+                WaitForPrompt(ctx, CreateForUser(ctx, shellToken.get(), exePath, arguments,
+                                                 workingFolder, made ? environment.get() : 0, "INFO"));
+            }
+            result = true;
+        }
+        impersonation.End();
+        shellToken.reset();
+        shellProcess.reset();
+        return result;
+    } catch (const std::exception& e) {
+        WriteLogLine(ctx, kForm, kProcedure, "ERRROR", std::to_string(common::FailureNumber(e)),
+                     common::FailureDescription(e), std::to_string(system.GetLastError()));
+        return result;
+    }
+}
+
+}  // namespace session

@@ -1,0 +1,153 @@
+#include "web/alert_suspension.h"
+
+#include "common/dates.h"
+#include "common/text.h"
+#include "log/activity_log.h"
+#include "web/com_objects.h"
+#include "web/web_config.h"
+
+namespace web {
+
+namespace {
+
+constexpr const char* kService = "wpacpmsusddappextended";
+constexpr int kAttemptsPerAddress = 3;
+
+// The address of one attempt. The ids come from the registry: they are encoded so that a space
+// or "&" in one cannot change the query (plain ids read the same).
+std::string RequestAddress(const run::RunContext& ctx, const std::string& base) {
+    return common::Trim(base) + "?" + "mmid=" + PercentEncoded(ctx.memberId) +
+           "&sid=" + PercentEncoded(ctx.siteId) + "&rid=" + PercentEncoded(ctx.regId) +
+           "&rty=" + PercentEncoded(ctx.agentType);
+}
+
+// One line, no declaration; the values escaped so that the document stays well-formed.
+std::string PostBody(run::RunContext& ctx, const std::string& option) {
+    const std::string now = common::PaddedDateText(ctx.platform.clock().GetLocalTime());
+    return "<" + ctx.webPostTagName + "><regid>" + XmlEscaped(ctx.regId) + "</regid><opt>" +
+           XmlEscaped(option) + "</opt><mndtime>" + XmlEscaped(now) + "</mndtime></" +
+           ctx.webPostTagName + ">";
+}
+
+}  // namespace
+
+std::string XmlEscaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string PercentEncoded(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                                (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' ||
+                                byte == '_' || byte == '~';
+        if (unreserved) {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        }
+    }
+    return out;
+}
+
+bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option) {
+    const auto log = [&ctx](std::string_view type, std::string_view val1,
+                            std::string_view val2 = {}, std::string_view val3 = {},
+                            std::string_view val4 = {}) {
+        activity_log::WriteLogLine(ctx, "ModReboot", "fncRebootSupressionWebPost", type, val1, val2,
+                                   val3, val4);
+    };
+    platform::Components& components = ctx.platform.components();
+    ComObjectOwner webPost(components);
+    try {
+        if (components.CreateObject(platform::kWebPostProgId, webPost.out()) < 0 ||
+            !webPost.get()) {
+            throw CannotCreateObject();
+        }
+        subReadXMLWebpost(ctx, kService);
+        ctx.postPrimaryURL = ctx.webPostPrimaryURL;
+        ctx.postSecondaryURL = ctx.webPostSecondaryURL;
+        if (common::Trim(ctx.postPrimaryURL).empty() &&
+            common::Trim(ctx.postSecondaryURL).empty()) {
+            log("INFO",
+                std::string(kService) + " dns url not found on Primary and Secondary not found.");
+        }
+
+        std::string address;  // the last one built
+        for (const std::string* base : {&ctx.postPrimaryURL, &ctx.postSecondaryURL}) {
+            if (common::Trim(*base).empty()) continue;
+            address = RequestAddress(ctx, *base);
+            for (int attempt = 0; attempt < kAttemptsPerAddress; ++attempt) {
+                ctx.postReturnValue.clear();
+                ctx.postDetail1.clear();
+                ctx.postDetail2.clear();
+                ctx.postDetail3.clear();
+                log("INFO", address + " Attempt", std::to_string(attempt));
+                ctx.postXmlBody = PostBody(ctx, option);
+                log("INFO", "XML String", ctx.postXmlBody);
+
+                platform::PostXmlStringCall call;
+                call.url = address;
+                if (ctx.webPostEncryptFlag == "1") {
+                    ctx.postXmlBody = fncXMLEncrypt(ctx, ctx.postXmlBody);
+                    call.url += "&ec=256";
+                }
+                call.body = ctx.postXmlBody;
+                std::string errorText;
+                const platform::LONG hr =
+                    components.PostXMLString(webPost.get(), &call, &errorText);
+                if (hr < 0) throw AutomationFailure(ctx, hr, errorText);
+                ctx.postXmlBody = call.body;
+                ctx.postReturnValue = call.returnValue;
+                ctx.postDetail1 = call.detail1;
+                ctx.postDetail2 = call.detail2;
+                ctx.postDetail3 = call.detail3;
+
+                log("INFO", "Return Value ", ctx.postReturnValue);
+                const std::string answer = common::Trim(ctx.postReturnValue);
+                if (answer == "1") {
+                    log("INFO", "Webpost Successful with Return Value", ctx.postReturnValue);
+                    return true;
+                }
+                if (answer == "0") {
+                    log("INFO", "Webpost Successful with Return Value.", ctx.postReturnValue);
+                    return true;
+                }
+                log("ERROR", "Webpost failed to " + address, ctx.postDetail1, ctx.postDetail2,
+                    ctx.postDetail3);
+            }
+        }
+        log("INFO", "Webpost URL .", address);
+        return false;
+    } catch (const std::exception& e) {
+        const auto lastError = ctx.platform.system().GetLastError();
+        webPost.Release();
+        log("ERROR", "fncRebootSupressionWebPost.", std::to_string(common::FailureNumber(e)),
+            common::FailureDescription(e), std::to_string(lastError));
+        return false;
+    }
+}
+
+}  // namespace web

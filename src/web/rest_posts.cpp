@@ -1,0 +1,93 @@
+#include "web/rest_posts.h"
+
+#include <optional>
+
+#include "common/failure.h"
+#include "common/text.h"
+#include "log/activity_log.h"
+#include "web/service_endpoints.h"
+
+namespace web {
+
+using activity_log::WriteLogLine;
+
+namespace {
+
+constexpr const char* kForm = "ModWebPost";
+constexpr int kAttempts = 3;
+
+struct PostKind {
+    const char* module;
+    const char* path;
+    const char* successText;
+    const char* failureText;
+    bool isAudit;
+};
+
+constexpr PostKind kErrorPost{
+    "fncWin10ErrorWebPost", "v1/PthErrorLog/",
+    "Success, number of records updated : ", "Failed, number of records updated : ", false};
+constexpr PostKind kAuditPost{"fncWin10AudWebPost", "v1/Win10Audit/",
+                              "Win10AudWebPost Success, number of records updated : ",
+                              "Win10AudWebPost Failed, number of records updated : ", true};
+
+void Post(run::RunContext& ctx, const PostKind& kind) {
+    std::string& records = kind.isAudit ? ctx.auditJson : ctx.errorLogJson;
+    // The failed post's own system error, taken before the failure unwinds to the trap.
+    std::optional<platform::DWORD> postError;
+    try {
+        ctx.postPrimaryURL = fncGetServiceURL(ctx, kRestService, "");
+        if (!kind.isAudit && common::Trim(ctx.errorLogJson).empty()) return;
+        if (common::Trim(ctx.postPrimaryURL).empty()) {
+            WriteLogLine(ctx, kForm, kind.module, "INFO", "wprestapi dns url not found.");
+            return;
+        }
+        const std::string address = common::Trim(ctx.postPrimaryURL) + kind.path;
+        if (!records.empty() && records.front() == ',') records.erase(0, 1);
+        if (kind.isAudit ? records.empty() : common::Trim(records).empty()) return;
+
+        for (int attempt = 0; attempt < kAttempts; ++attempt) {
+            ctx.postReturnValue.clear();
+            ctx.postDetail1.clear();
+            ctx.postDetail2.clear();
+            ctx.postDetail3.clear();
+            WriteLogLine(ctx, kForm, kind.module, "INFO", "Webpost URL", address);
+            const std::string body = "[" + records + "]";
+            if (kind.isAudit) ctx.auditPostBody = body;
+            platform::HttpResponse response;
+            long errorNumber = 0;
+            std::string errorText;
+            if (!ctx.platform.http().Post(address, {{"Content-Type", "application/json"}}, body,
+                                          &response, &errorNumber, &errorText)) {
+                postError = ctx.platform.system().GetLastError();
+                throw common::Failure(errorNumber, errorText);
+            }
+            if (AnswerCountsAsSuccess(response.body)) {
+                WriteLogLine(ctx, kForm, kind.module, "INFO", kind.successText, response.body);
+                return;
+            }
+            WriteLogLine(ctx, kForm, kind.module, "ERROR", kind.failureText, response.body);
+        }
+    } catch (const std::exception& e) {
+        WriteLogLine(ctx, kForm, kind.module, "ERROR", std::string(kind.module) + ".",
+                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
+                     std::to_string(postError.value_or(ctx.platform.system().GetLastError())));
+    }
+}
+
+}  // namespace
+
+bool AnswerCountsAsSuccess(const std::string& answer) {
+    // std::string compares by unsigned character code, a longer text after its own beginning.
+    return common::Upper(answer).compare("0") > 0;
+}
+
+void fncWin10ErrorWebPost(run::RunContext& ctx) {
+    Post(ctx, kErrorPost);
+}
+
+void fncWin10AudWebPost(run::RunContext& ctx) {
+    Post(ctx, kAuditPost);
+}
+
+}  // namespace web

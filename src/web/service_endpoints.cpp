@@ -1,0 +1,122 @@
+#include "web/service_endpoints.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "common/text.h"
+
+namespace web {
+
+namespace {
+
+constexpr platform::DWORD kValueBufferSize = 5000;
+constexpr platform::DWORD kReadAccessViews[] = {
+    platform::kKeyRead | platform::kKeyWow64_64Key,  // 0x20119
+    platform::kKeyRead | platform::kKeyWow64_32Key,  // 0x20219
+    platform::kKeyRead,                              // 0x20019
+};
+
+}  // namespace
+
+std::string HostbookRegValue(run::RunContext& ctx, platform::HKEY root, const std::string& subKey,
+                             const std::string& valueName, int type) {
+    auto& reg = ctx.platform.registry();
+    platform::HKEY key = 0;
+    std::string result;
+    try {
+        for (const platform::DWORD access : kReadAccessViews) {
+            if (reg.RegOpenKeyExA(root, subKey.c_str(), 0, access, &key) == platform::kErrorSuccess)
+                break;
+            key = 0;
+        }
+        if (key != 0) {
+            const char* name = valueName.c_str();
+            if (type == 1) {
+                // First into an empty buffer, to learn the size; then into one of that size.
+                std::string buffer;
+                platform::BYTE empty[1] = {0};
+                platform::DWORD size = 0;
+                platform::DWORD valueType = platform::kRegSz;
+                platform::LONG answer = reg.RegQueryValueExA(key, name, &valueType, empty, &size);
+                if (answer == platform::kErrorMoreData) {
+                    buffer.assign(size, '\0');
+                    valueType = platform::kRegSz;
+                    answer = reg.RegQueryValueExA(key, name, &valueType,
+                                                  reinterpret_cast<platform::BYTE*>(buffer.data()),
+                                                  &size);
+                }
+                if (answer == platform::kErrorSuccess) {
+                    // Without its terminating NUL.
+                    if (!buffer.empty()) result = buffer.substr(0, buffer.size() - 1);
+                } else if (answer != platform::kErrorFileNotFound) {
+                    result = buffer;
+                }
+            } else if (type == 4) {
+                std::uint8_t bytes[4] = {};
+                platform::DWORD size = 4;
+                platform::DWORD valueType = platform::kRegDword;
+                if (reg.RegQueryValueExA(key, name, &valueType, bytes, &size) ==
+                    platform::kErrorSuccess) {
+                    const std::uint32_t raw = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
+                                              (static_cast<std::uint32_t>(bytes[3]) << 24);
+                    result = std::to_string(static_cast<std::int32_t>(raw));
+                }
+            }
+        }
+    } catch (const std::exception&) {
+        result.clear();
+    }
+    if (key != 0) reg.RegCloseKey(key);
+    return result;
+}
+
+std::string HostbookGetValue(run::RunContext& ctx, const std::string& section,
+                             const std::string& key, const std::string& file) {
+    std::string result;
+    try {
+        std::vector<char> buffer(kValueBufferSize, '\0');
+        const platform::DWORD count = ctx.platform.profile().GetPrivateProfileStringA(
+            section.c_str(), key.c_str(), "", buffer.data(), kValueBufferSize, file.c_str());
+        const std::string whole(buffer.begin(), buffer.end());
+        if (common::Trim(common::RemoveAll(whole, '\0')).empty()) return {};
+        result = common::Trim(whole.substr(0, std::min<std::size_t>(count, whole.size())));
+    } catch (const std::exception&) {
+        // The result stays as far as it was formed.
+    }
+    return result;
+}
+
+long HostbookSetValue(run::RunContext& ctx, const std::string& file, const std::string& section,
+                      const std::string& key, const std::string& value) {
+    try {
+        return ctx.platform.profile().WritePrivateProfileStringA(section.c_str(), key.c_str(),
+                                                                 value.c_str(), file.c_str())
+                   ? 1
+                   : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+std::string fncGetServiceURL(run::RunContext& ctx, const std::string& serviceName,
+                             const std::string& defaultUrl) {
+    try {
+        std::string folder = HostbookRegValue(ctx, platform::kHkeyLocalMachine, "SOFTWARE\\VERUZE",
+                                              "InstallationPath", 1);
+        if (!common::EndsWith(common::Trim(folder), "\\")) folder += "\\";
+        const std::string table = folder + "Configuration\\Hostbook.ini";
+        std::string url = common::Trim(HostbookGetValue(ctx, serviceName, "URL", table));
+        if (url.empty() && !defaultUrl.empty()) {
+            HostbookSetValue(ctx, table, serviceName, "URL", defaultUrl);
+            url = defaultUrl;
+        }
+        const std::string trimmed = common::Trim(url);
+        if (!trimmed.empty() && trimmed.back() != '/') url += "/";
+        return url;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+}  // namespace web

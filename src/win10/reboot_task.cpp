@@ -1,0 +1,131 @@
+#include "win10/reboot_task.h"
+
+#include "common/failure.h"
+#include "log/activity_log.h"
+#include "win10/json_records.h"
+
+namespace win10 {
+
+using activity_log::WriteLogLine;
+using platform::LONG;
+
+namespace {
+
+constexpr const char* kForm = "ModComman";
+// The runtime's failure for a call on an object that is not there.
+constexpr long kObjectNotSet = 91;
+
+// A failed Task Scheduler call as the failure a trap reports: the HRESULT in signed decimal and
+// the system's text for it.
+common::Failure ComFailure(run::RunContext& ctx, LONG result) {
+    char text[512] = {};
+    const auto length = ctx.platform.system().FormatMessageA(static_cast<platform::DWORD>(result),
+                                                             text, sizeof text);
+    std::string description(text, length);
+    while (!description.empty() && (description.back() == '\n' || description.back() == '\r' ||
+                                    description.back() == ' ')) {
+        description.pop_back();
+    }
+    if (description.empty()) description = "Automation error";
+    return common::Failure(result, description);
+}
+
+void Check(run::RunContext& ctx, LONG result) {
+    if (result < 0) throw ComFailure(ctx, result);
+}
+
+platform::RegisteredTask& Use(std::unique_ptr<platform::RegisteredTask>& task) {
+    if (!task)
+        throw common::Failure(kObjectNotSet, "Object variable or With block variable not set");
+    return *task;
+}
+
+LONG State(run::RunContext& ctx, std::unique_ptr<platform::RegisteredTask>& task) {
+    LONG state = 0;
+    Check(ctx, Use(task).get_State(&state));
+    return state;
+}
+
+std::string Name(run::RunContext& ctx, std::unique_ptr<platform::RegisteredTask>& task) {
+    std::string name;
+    Check(ctx, Use(task).get_Name(&name));
+    return name;
+}
+
+void Info(run::RunContext& ctx, const char* module, const std::string& message) {
+    WriteLogLine(ctx, kForm, module, "INFO", message);
+}
+
+}  // namespace
+
+std::string TaskStateName(LONG state) {
+    switch (state) {
+        case platform::kTaskStateUnknown:
+            return "TASK_STATE_UNKNOWN";
+        case platform::kTaskStateDisabled:
+            return "TASK_STATE_DISABLED";
+        case platform::kTaskStateQueued:
+            return "TASK_STATE_QUEUED";
+        case platform::kTaskStateReady:
+            return "TASK_STATE_READY";
+        case platform::kTaskStateRunning:
+            return "TASK_STATE_RUNNING";
+        default:
+            return {};
+    }
+}
+
+std::unique_ptr<platform::RegisteredTask> GetTask(run::RunContext& ctx,
+                                                  const std::string& folderPath,
+                                                  const std::string& taskName) {
+    try {
+        std::unique_ptr<platform::RegisteredTask> task;
+        const LONG result = ctx.platform.tasks().GetTask(folderPath, taskName, &task);
+        Check(ctx, result);
+        if (!task) throw ComFailure(ctx, static_cast<LONG>(0x80004005u));  // E_FAIL
+        return task;
+    } catch (const std::exception& e) {
+        const std::string number = std::to_string(common::FailureNumber(e));
+        const std::string description = common::FailureDescription(e);
+        WriteLogLine(ctx, kForm, "GetTask", "ERROR", number, description,
+                     std::to_string(ctx.platform.system().GetLastError()));
+        ctx.errorLogJson += ErrorRecord(ctx.regId, "RebootGetTask",
+                                        "Err - " + number + " - " + description, ctx.runStartTime);
+        return nullptr;
+    }
+}
+
+void subDisableRebootNotification(run::RunContext& ctx, bool disable) {
+    constexpr const char* kModule = "subDisableRebootNotification";
+    try {
+        Info(ctx, kModule, "Check for Windows 10 Reboot task");
+        auto task = GetTask(ctx, kRebootTaskFolder, kRebootTaskName);
+        Info(ctx, kModule, "Current Reboot Task state : " + TaskStateName(State(ctx, task)));
+        const bool disabled = State(ctx, task) == platform::kTaskStateDisabled;
+        if (disable) {
+            if (disabled) {
+                Info(ctx, kModule, Name(ctx, task) + " task already disabled .");
+            } else {
+                Check(ctx, Use(task).put_Enabled(false));
+                Info(ctx, kModule, Name(ctx, task) + " task disable successfully.");
+            }
+        } else {
+            if (disabled) {
+                Check(ctx, Use(task).put_Enabled(true));
+                Info(ctx, kModule, Name(ctx, task) + " task enabled successfully.");
+            } else {
+                Info(ctx, kModule, Name(ctx, task) + " task already enabled .");
+            }
+        }
+    } catch (const std::exception& e) {
+        const std::string number = std::to_string(common::FailureNumber(e));
+        const std::string description = common::FailureDescription(e);
+        WriteLogLine(ctx, kForm, kModule, "ERROR", number, description,
+                     std::to_string(ctx.platform.system().GetLastError()));
+        ctx.errorLogJson += ErrorRecord(ctx.regId, "RebootTask",
+                                        std::string(kModule) + " - " + number + " - " + description,
+                                        ctx.runStartTime);
+    }
+}
+
+}  // namespace win10

@@ -1,0 +1,147 @@
+// The agent's COM components as the program reaches them: by ProgID, through IDispatch, methods
+// called by name. On Windows the stand-in servers are registered as regsvr32 registers them;
+// the emulated host has the same stand-ins built in. Both must answer alike.
+#include <gtest/gtest.h>
+
+#include "loopback_server_fixture.h"
+#include "platform/emulated/emulated_components.h"
+#include "platform_world_fixture.h"
+
+namespace {
+
+using platform::ComObject;
+using platform::PostXmlStringCall;
+
+template <class World>
+class ComponentsContract : public ::testing::Test {
+protected:
+    platform::Components& components() { return world.platform().components(); }
+    ComObject Create(const char* progId) {
+        ComObject object = 0;
+        EXPECT_EQ(components().CreateObject(progId, &object), platform::kSOk) << progId;
+        EXPECT_NE(object, 0u);
+        return object;
+    }
+    World world;
+};
+
+TYPED_TEST_SUITE(ComponentsContract, contract::PlatformWorlds, contract::WorldNames);
+
+TYPED_TEST(ComponentsContract, UnregisteredProgIdIsAnInvalidClassString) {
+    ComObject object = 1;
+    EXPECT_EQ(this->components().CreateObject("VERUZE.NoSuchClass", &object),
+              platform::kCoEClassString);
+    EXPECT_EQ(object, 0u);
+}
+
+// The same transform on both hosts: base64 of the UTF-8 bytes XORed with the stand-in's key,
+// which the tests (and a curious reader of a captured post) can undo.
+TYPED_TEST(ComponentsContract, EncryptorTransform) {
+    const struct {
+        const char* clear;
+        const char* encrypted;
+    } cases[] = {
+        {"", ""},
+        {"a", "Nw=="},
+        {"<x><regid>1001</regid><opt>2</opt></x>",
+         "aj1saSggSjEJUnReU0NFXwYKFUQXSl0BFFlXXGpqPSUuexF3FVI="},
+        {"&<>\"]]>", "cHlsdwcYEw=="},
+    };
+    const ComObject encryptor = this->Create(platform::kXmlEncryptorProgId);
+    for (const auto& c : cases) {
+        std::string encrypted = "unchanged";
+        std::string errorText;
+        EXPECT_EQ(this->components().EncryptText(encryptor, c.clear, &encrypted, &errorText),
+                  platform::kSOk);
+        EXPECT_EQ(encrypted, c.encrypted) << c.clear;
+        EXPECT_EQ(platform::emulated::StandInDecrypt(encrypted), c.clear);
+    }
+    this->components().ReleaseObject(encryptor);
+}
+
+TYPED_TEST(ComponentsContract, AMethodTheObjectLacksIsAnUnknownName) {
+    const ComObject encryptor = this->Create(platform::kXmlEncryptorProgId);
+    const ComObject webPost = this->Create(platform::kWebPostProgId);
+    std::string text;
+    std::string errorText;
+    EXPECT_EQ(this->components().EncryptText(webPost, "x", &text, &errorText),
+              platform::kDispEUnknownName);
+    PostXmlStringCall call;
+    call.url = "http://127.0.0.1:1/";
+    EXPECT_EQ(this->components().PostXMLString(encryptor, &call, &errorText),
+              platform::kDispEUnknownName);
+    this->components().ReleaseObject(encryptor);
+    this->components().ReleaseObject(webPost);
+}
+
+// The body goes out as it is, by POST to the address with its query; the return value is the
+// answer of a 2xx reply; any other reply or none leaves it empty and says why in the details.
+TYPED_TEST(ComponentsContract, PostXMLStringSendsTheBodyAndReturnsTheAnswer) {
+    const struct {
+        const char* answer;
+        const char* returnValue;
+        const char* detail1;  // "<url>" stands for the address posted to
+        bool detail2Set;
+        const char* detail3;
+    } cases[] = {
+        {"200:1", "1", "", false, ""},
+        {"200: 1 ", " 1 ", "", false, ""},
+        {"200:0", "0", "", false, ""},
+        {"200:", "", "", false, ""},
+        {"200:true", "true", "", false, ""},
+        {"500:oops", "", "HTTP status 500", false, "oops"},
+        {"404", "", "HTTP status 404", false, ""},
+        {"refuse", "", "No answer from <url>", true, nullptr},
+    };
+    const std::string body =
+        "<wpacp><regid>1001</regid><opt>2</opt><mndtime>03/04/2021 17:06:07"
+        "</mndtime></wpacp>";
+    const ComObject webPost = this->Create(platform::kWebPostProgId);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        contract::LoopbackServer server({c.answer});
+        PostXmlStringCall call;
+        call.body = body;
+        call.url = server.Url("/tfr_wpacp.aspx?mmid=30&sid=20&rid=1001&rty=TRLA&ec=256");
+        call.returnValue = "stale";
+        std::string errorText;
+        ASSERT_EQ(this->components().PostXMLString(webPost, &call, &errorText), platform::kSOk)
+            << errorText;
+        EXPECT_EQ(call.body, body);
+        EXPECT_EQ(call.returnValue, c.returnValue);
+        std::string detail1 = c.detail1;
+        if (const auto at = detail1.find("<url>"); at != std::string::npos) {
+            detail1.replace(at, 5, call.url);
+        }
+        EXPECT_EQ(call.detail1, detail1);
+        EXPECT_EQ(!call.detail2.empty(), c.detail2Set) << call.detail2;
+        if (c.detail3) {
+            EXPECT_EQ(call.detail3, c.detail3);
+        }
+        const auto requests = server.Requests();
+        ASSERT_EQ(requests.size(), 1u);
+        if (requests[0].answer == "refuse") continue;
+        EXPECT_EQ(requests[0].method, "POST");
+        EXPECT_EQ(requests[0].target, "/tfr_wpacp.aspx?mmid=30&sid=20&rid=1001&rty=TRLA&ec=256");
+        EXPECT_EQ(requests[0].Header("Content-Type"), "text/xml; charset=utf-8");
+        EXPECT_EQ(requests[0].body, body);
+    }
+    this->components().ReleaseObject(webPost);
+}
+
+// Nothing listening: no answer, with the system's "cannot connect" number and its text.
+TYPED_TEST(ComponentsContract, PostXMLStringToAClosedPort) {
+    const ComObject webPost = this->Create(platform::kWebPostProgId);
+    PostXmlStringCall call;
+    call.body = "<a/>";
+    call.url = "http://127.0.0.1:" + std::to_string(contract::LoopbackServer::UnusedPort()) + "/x";
+    std::string errorText;
+    ASSERT_EQ(this->components().PostXMLString(webPost, &call, &errorText), platform::kSOk);
+    EXPECT_EQ(call.returnValue, "");
+    EXPECT_EQ(call.detail1, "No answer from " + call.url);
+    EXPECT_EQ(call.detail2, "12029");  // ERROR_WINHTTP_CANNOT_CONNECT
+    EXPECT_FALSE(call.detail3.empty());
+    this->components().ReleaseObject(webPost);
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+// The system folder and the WOW64 questions of the files facet, pinned against the emulation
+// (a machine without [System] facts) and, in the Windows test binary, the 64-bit test program
+// itself, which is no WOW64 process.
+#include <string>
+
+#include "contract_fixture.h"
+
+namespace {
+
+using platform::DWORD;
+
+template <class World>
+class SystemFolderContract : public ::testing::Test {
+protected:
+    World world;
+};
+
+TYPED_TEST_SUITE(SystemFolderContract, contract::ContractWorlds, contract::WorldNames);
+
+TYPED_TEST(SystemFolderContract, SystemDirectoryAndItsBufferSize) {
+    auto& files = this->world.files();
+    char buffer[260] = {};
+    const DWORD length = files.GetSystemDirectoryA(buffer, sizeof buffer);
+    ASSERT_GT(length, 3u);
+    const std::string folder(buffer, length);
+    EXPECT_EQ(folder.size(), std::string(buffer).size()) << "the count leaves out the NUL";
+    EXPECT_EQ(folder.substr(1, 2), ":\\") << folder;
+    std::string tail = folder.substr(folder.size() - 9);
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(tail, "\\system32") << folder;
+    // Too small a buffer: the size needed, the NUL included, and nothing stored.
+    char small[4] = {'x', 'x', 'x', 'x'};
+    EXPECT_EQ(files.GetSystemDirectoryA(small, sizeof small), length + 1);
+    EXPECT_EQ(files.GetSystemDirectoryA(buffer, length), length + 1);
+}
+
+TYPED_TEST(SystemFolderContract, NoWow64ProcessHasNoRedirectionToSwitch) {
+    auto& files = this->world.files();
+    bool wow64 = true;
+    ASSERT_TRUE(files.IsWow64Process(&wow64));
+    EXPECT_FALSE(wow64);
+    void* state = nullptr;
+    this->world.SetLastError(0);
+    if (files.Wow64DisableWow64FsRedirection(&state)) {
+        // A 64-bit program on 64-bit Windows may be let through; it must then be able to revert.
+        EXPECT_TRUE(files.Wow64RevertWow64FsRedirection(state));
+    } else {
+        EXPECT_EQ(this->world.LastError(), static_cast<DWORD>(platform::kErrorInvalidFunction));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "program_support.h"
+#include "run_support.h"
+
+namespace {
+
+using testing_support::AgentRegistry;
+using testing_support::InstallCipher;
+using testing_support::InstallRecorder;
+using testing_support::RunProgram;
+using testing_support::TempMachine;
+
+constexpr const char* kPatchAgent = "C:\\Agent\\BaseComponents\\PatchManagement\\Quillon.exe";
+constexpr const char* kPending =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto "
+    "Update\\RebootRequired]\r\n";
+
+// An agent whose last scan was two days before the pinned clock, on a machine up an hour with a
+// reboot pending and nothing recorded.
+void DueMachine(TempMachine& machine) {
+    machine.Registry(AgentRegistry() + kPending);
+    InstallCipher(machine);
+    machine.Facts("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Clock]\nNow=2021-03-10 12:00:00\n"
+                  "[System]\nLastBootUpTime=20210310110000.000000+000\n");
+    machine.File("C:\\Agent\\BaseComponents\\PatchManagement\\ScanFld\\PatchScanDate.ini",
+                 "[ScandateTime]\r\nLastScandate=3/8/2021 12:00:00 PM\r\n");
+    InstallRecorder(machine, kPatchAgent);
+}
+
+TEST(Assessment, PatchProgramRunsOnceOverTwoRuns) {
+    TempMachine machine;
+    DueMachine(machine);
+    EXPECT_EQ(RunProgram(machine, "RBTASSESS").exitCode, 0);
+    EXPECT_EQ(machine.Read(std::string(kPatchAgent) + ".ran"), "args=0 [] dir=PatchManagement\n");
+    EXPECT_EQ(RunProgram(machine, "RBTASSESS").exitCode, 0);
+    EXPECT_EQ(machine.Read(std::string(kPatchAgent) + ".ran"), "args=0 [] dir=PatchManagement\n");
+    const std::string state = machine.Read("C:\\ProgramData\\VERUZE\\Bellhop_SYSTEM.ini");
+    EXPECT_NE(state.find("[Manual]\r\nRBTAssess=1"), std::string::npos) << state;
+    EXPECT_NE(state.find("RBTPENDinRegistry=1"), std::string::npos) << state;
+}
+
+// Every platform call of an assessment run that starts the patch program failing in turn, with
+// two codes: each run still ends through one of its ends, no failure escapes a trap.
+TEST(Assessment, EveryFailingCallOfAnAssessmentRunEndsCleanly) {
+    TempMachine machine;
+    DueMachine(machine);
+    // The state is cleared before each run, so that every run is a first one.
+    const auto fresh = [&] {
+        std::filesystem::remove_all(machine.HostPath("C:\\ProgramData\\VERUZE"));
+        std::filesystem::remove(machine.HostPath(testing_support::kAgentLog));
+    };
+    fresh();
+    platform::FaultPlan survey;
+    ASSERT_EQ(RunProgram(machine, "RBTASSESS", &survey).exitCode, 0);
+    bool started = false;
+    for (const auto& call : survey.trace) started = started || call == "Processes.ShellExecuteExA";
+    ASSERT_TRUE(started);
+    for (const platform::DWORD code : {platform::kErrorAccessDenied, platform::kErrorFileNotFound}) {
+        for (long call = 1; call <= survey.calls; ++call) {
+            fresh();
+            platform::FaultPlan plan;
+            plan.failAt = call;
+            plan.code = code;
+            const auto result = RunProgram(machine, "RBTASSESS", &plan);
+            EXPECT_FALSE(result.crashed) << "call " << call << " " << survey.trace[call - 1] << ": "
+                                         << result.crash;
+            // Failures during start-up may end the run at one of its early ends.
+            EXPECT_GE(result.exitCode, 0) << "call " << call;
+            EXPECT_LE(result.exitCode, 4) << "call " << call << " " << survey.trace[call - 1];
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include "common/dates.h"
+
+namespace {
+
+TEST(Dates, DayArithmeticCountsFromTheOleDayZero) {
+    EXPECT_EQ(common::DaysFromCivil(1899, 12, 30), 0);
+    EXPECT_EQ(common::DaysFromCivil(1900, 1, 1), 2);
+    EXPECT_EQ(common::DaysFromCivil(2021, 3, 4), 44259);
+    EXPECT_EQ(common::DaysFromCivil(1899, 12, 29), -1);
+}
+
+TEST(Dates, OleDatesBeforeDayZeroCountTheirTimeForward) {
+    // -1.25 is 29 December 1899 at 06:00.
+    EXPECT_EQ(common::SecondsOfOleDate(-1.25), -86400 + 6 * 3600);
+    EXPECT_EQ(common::SecondsOfOleDate(common::OleDateOf(1899, 12, 29, 6, 0, 0)), -86400 + 6 * 3600);
+    EXPECT_EQ(common::SecondsOfOleDate(common::OleDateOf(2021, 3, 4, 17, 6, 7)),
+              44259LL * 86400 + 17 * 3600 + 6 * 60 + 7);
+}
+
+struct MdyCase {
+    const char* text;
+    bool valid;
+};
+
+class MdyHmsTexts : public ::testing::TestWithParam<MdyCase> {};
+
+TEST_P(MdyHmsTexts, ReadMonthFirstOrRejected) {
+    EXPECT_EQ(common::ReadMdyHmsText(GetParam().text).has_value(), GetParam().valid)
+        << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MdyHmsTexts,
+    ::testing::Values(MdyCase{"03/04/2021 17:06:07", true}, MdyCase{"3/4/2021 17:6:7", true},
+                      MdyCase{"12/31/9999 23:59:59", true}, MdyCase{"02/29/2020 00:00:00", true},
+                      MdyCase{"02/29/2021 00:00:00", false}, MdyCase{"13/04/2021 17:06:07", false},
+                      MdyCase{"03/04/2021 24:00:00", false}, MdyCase{"// ::", false},
+                      MdyCase{"", false}, MdyCase{"03/04/2021", false},
+                      MdyCase{"03/04/2021  17:06:07", false}, MdyCase{"3/ 4/2021 17:06:07", false},
+                      MdyCase{"03/04/2021 17:06:07.5", false}));
+
+TEST(Dates, MdyHmsTextKeepsTheFieldsInTheirOrder) {
+    const auto time = common::ReadMdyHmsText("03/04/2021 17:06:07");
+    ASSERT_TRUE(time);
+    EXPECT_EQ(time->month, 3);
+    EXPECT_EQ(time->day, 4);
+    EXPECT_EQ(time->year, 2021);
+    EXPECT_EQ(time->second, 7);
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "program_support.h"
+#include "run_support.h"
+
+namespace {
+
+using testing_support::AgentRegistry;
+using testing_support::InstallCipher;
+using testing_support::InstallScript;
+using testing_support::Journal;
+using testing_support::RunProgram;
+using testing_support::TempMachine;
+
+// A machine with a reboot pending, a user at the console, and a prompt program that answers
+// "TimerPM" = "1" in the user's result file, written after the scheduler's own files.
+void RestartingMachine(TempMachine& machine, const std::string& agentType = "MSP") {
+    std::string registry = AgentRegistry();
+    registry.replace(registry.find("\"TRLA\""), 6, "\"" + agentType + "\"");
+    machine.Registry(registry +
+                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\"
+                     "Auto Update\\RebootRequired]\r\n");
+    InstallCipher(machine);
+    machine.Facts("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Console]\nSessionId=1\nUser=alice\n");
+    InstallScript(machine, "C:\\Agent\\Bellhop.exe",
+                  "result=\"$REBOOTSCHEDULER_MACHINE/drives/c/ProgramData/VERUZE/Bellhop_alice.ini\"\n"
+                  "mkdir -p \"${result%/*}\"\n"
+                  "printf '[RebootStatus]\\r\\nTimerPM=1\\r\\n' > \"$result\"\n"
+                  "touch -d \"@$(($(date +%s) + 2))\" \"$result\"\n");
+}
+
+TEST(PromptFlow, AnswerToRestartEndsTheRunWithTheRequest) {
+    TempMachine machine;
+    RestartingMachine(machine);
+    const auto result = RunProgram(machine, "RBT");
+    EXPECT_EQ(result.exitCode, 5);
+    ASSERT_FALSE(result.log.empty());
+    EXPECT_EQ(result.log.back(), "ModReboot\tRebootSystem\tINFO\tApplication stopped.\t\t\t");
+    const std::string journal = Journal(machine);
+    EXPECT_NE(journal.find("cmdline=\" RBT\""), std::string::npos) << journal;
+    EXPECT_NE(journal.find("InitiateSystemShutdown machine=(local)"), std::string::npos) << journal;
+    EXPECT_EQ(journal.find("Handles open at exit"), std::string::npos) << journal;
+}
+
+// Every platform call of an RBT run that ends in a restart failing in turn, with two codes: each
+// run still ends through one of its ends, no failure escapes a trap.
+TEST(PromptFlow, EveryFailingCallOfARestartingRunEndsCleanly) {
+    TempMachine machine;
+    RestartingMachine(machine);
+    const auto fresh = [&] {
+        // A prompt program whose wait was failed may still be writing: errors are let pass.
+        std::error_code error;
+        std::filesystem::remove_all(machine.HostPath("C:\\ProgramData\\VERUZE"), error);
+        std::filesystem::remove(machine.HostPath(testing_support::kAgentLog), error);
+    };
+    fresh();
+    platform::FaultPlan survey;
+    ASSERT_EQ(RunProgram(machine, "RBT", &survey).exitCode, 5);
+    for (const platform::DWORD code : {platform::kErrorAccessDenied, platform::kErrorFileNotFound}) {
+        for (long call = 1; call <= survey.calls; ++call) {
+            fresh();
+            platform::FaultPlan plan;
+            plan.failAt = call;
+            plan.code = code;
+            const auto result = RunProgram(machine, "RBT", &plan);
+            EXPECT_FALSE(result.crashed) << "call " << call << " " << survey.trace[call - 1] << ": "
+                                         << result.crash;
+            EXPECT_GE(result.exitCode, 0) << "call " << call;
+            EXPECT_LE(result.exitCode, 5) << "call " << call << " " << survey.trace[call - 1];
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/emulated/emulated_platform.h"
+#include "program_support.h"
+#include "reboot/reboot_execution.h"
+#include "run/end_of_run.h"
+#include "run_support.h"
+
+namespace {
+
+using testing_support::ContextOn;
+using testing_support::Journal;
+using testing_support::TempMachine;
+
+constexpr const char* kState = "C:\\ProgramData\\VERUZE\\Bellhop_SYSTEM.ini";
+
+std::string Line(const char* form, const char* procedure, const char* type,
+                 const std::string& message, const std::string& val2 = {}) {
+    return std::string(form) + "\t" + procedure + "\t" + type + "\t" + message + "\t" + val2 + "\t\t";
+}
+
+const std::string kRebooting = Line("ModReboot", "RebootSystem", "INFO", "Rebooting Machine.");
+const std::string kInitiating = Line("ModReboot", "RebootSystem", "INFO", "Initiating System Shutdown.");
+const std::string kFlush = Line("ModComman", "FlushRBTINI", "INFO", "Clear Rbtini entries....");
+const std::string kStopped = Line("ModReboot", "RebootSystem", "INFO", "Application stopped.");
+
+struct RebootCase {
+    const char* name;
+    const char* facts;
+    std::vector<std::string> log;
+    const char* shutdownJournal;
+};
+
+class Reboot : public ::testing::TestWithParam<RebootCase> {};
+
+TEST_P(Reboot, RecordsMarksAsksAndEndsTheProcess) {
+    const auto& c = GetParam();
+    TempMachine machine;
+    machine.Facts(c.facts);
+    machine.File(kState, "[RebootStatus]\r\nPendingWPM=1\r\nWPMRbtRequiredON=3/9/2024 14:5:7\r\n"
+                         "PendingWTPM=1\r\nPostponeAttempt=2\r\nTimerPM=1\r\n");
+    {
+        ContextOn on(machine);
+        on.ctx().rebootIniPath = kState;
+        int exitCode = -1;
+        try {
+            reboot::RebootSystem(on.ctx());
+        } catch (const run::EndOfRun& end) {
+            exitCode = end.exitCode();
+        }
+        EXPECT_EQ(exitCode, 5);
+        EXPECT_EQ(on.Log(), c.log);
+    }
+    const std::string state = machine.Read(kState);
+    EXPECT_NE(state.find("[PatchAssess]\r\nRBT=1"), std::string::npos) << state;
+    for (const char* cleared : {"PendingWPM=\r\n", "WPMRbtRequiredON=\r\n", "PendingWTPM=\r\n",
+                                "PostponeAttempt=\r\n"}) {
+        EXPECT_NE(state.find(cleared), std::string::npos) << cleared << " in " << state;
+    }
+    const std::string journal = Journal(machine);
+    EXPECT_NE(journal.find(c.shutdownJournal), std::string::npos) << journal;
+}
+
+const char* kAccepted =
+    "InitiateSystemShutdown machine=(local) message=\"Microsoft Critical Updates have been "
+    "Installed. Rebooting Computer.\" timeout=0 force=1 reboot=1 accepted";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Reboot,
+    ::testing::Values(
+        RebootCase{"Accepted", "", {kRebooting, kInitiating, kFlush, kStopped}, kAccepted},
+        RebootCase{"EventLogFull",
+                   "[EventLog]\nReportError=1502\n",
+                   {kRebooting, kInitiating,
+                    Line("modReboot", "subRegisterRebootEvent", "ERROR",
+                         "1502 0  Reboot or Shutdown not logged to EventViewer -- REBOOT BY MSP@VORN"),
+                    kFlush, kStopped},
+                   kAccepted},
+        RebootCase{"EventLogCannotBeOpened",
+                   "[EventLog]\nOpenError=5\n",
+                   {kRebooting, kInitiating,
+                    Line("modReboot", "subRegisterRebootEvent", "ERROR",
+                         "6 0  Reboot or Shutdown not logged to EventViewer -- REBOOT BY MSP@VORN"),
+                    kFlush, kStopped},
+                   kAccepted},
+        // The privilege is not granted: enabling it still "succeeds", the request is refused and
+        // the refusal is logged with the system's reason.
+        RebootCase{"NoShutdownPrivilege",
+                   "[Account]\nShutdownPrivilege=0\n",
+                   {kRebooting, kInitiating, kFlush,
+                    Line("ModReboot", "InitiateShutdownMachine", "ERROR",
+                         "InitiateSystemShutdown Error.", "1314"),
+                    kStopped},
+                   "reboot=1 refused error=1314"},
+        RebootCase{"RequestRefused",
+                   "[Power]\nShutdownError=1115\n",
+                   {kRebooting, kInitiating, kFlush,
+                    Line("ModReboot", "InitiateShutdownMachine", "ERROR",
+                         "InitiateSystemShutdown Error.", "1115"),
+                    kStopped},
+                   "reboot=1 refused error=1115"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Reboot, EventRecordCarriesTheMessage) {
+    TempMachine machine;
+    {
+        ContextOn on(machine);
+        reboot::subRegisterRebootEvent(on.ctx(), "REBOOT BY MSP@VORN");
+        EXPECT_TRUE(on.Log().empty());
+    }
+    EXPECT_EQ(Journal(machine),
+              "ReportEvent log=MSP@VORN type=4 category=0 id=0 strings=\"REBOOT BY MSP@VORN\"\n");
+}
+
+TEST(Reboot, NoProceedFlagMakesNoCall) {
+    TempMachine machine;
+    platform::FaultPlan plan;
+    auto host = platform::emulated::MakeEmulatedPlatform(machine.folder(), "");
+    platform::FaultInjectingPlatform faulty(*host, plan);
+    run::RunContext ctx(faulty);
+    EXPECT_FALSE(reboot::InitiateShutdownMachine(ctx, ".", true, true, false, 0, "x"));
+    EXPECT_FALSE(reboot::InitiateShutdownMachine(ctx, "."));
+    EXPECT_TRUE(plan.trace.empty());
+}
+
+// Each privilege step failing: its own ERROR line with the system's error, no request made.
+TEST(Reboot, PrivilegeStepsFailWithTheirOwnLines) {
+    const struct {
+        const char* call;
+        const char* line;
+    } steps[] = {{"Power.OpenCurrentProcessToken", "OpenProcessToken Error."},
+                 {"Power.LookupPrivilegeValueA", "LookupPrivilegeValue Error."},
+                 {"Power.AdjustTokenPrivileges", "AdjustTokenPrivileges Error."}};
+    for (const auto& step : steps) {
+        TempMachine machine;
+        platform::FaultPlan survey;
+        {
+            auto host = platform::emulated::MakeEmulatedPlatform(machine.folder(), "");
+            platform::FaultInjectingPlatform faulty(*host, survey);
+            run::RunContext ctx(faulty);
+            EXPECT_TRUE(reboot::InitiateShutdownMachine(ctx, ".", true, true, true, 0, "x"));
+        }
+        std::filesystem::remove(machine.folder() / "journal.log");
+        platform::FaultPlan plan;
+        for (std::size_t i = 0; i < survey.trace.size() && !plan.failAt; ++i) {
+            if (survey.trace[i] == step.call) plan.failAt = static_cast<long>(i) + 1;
+        }
+        plan.code = 1300;
+        ContextOn on(machine);
+        auto host = platform::emulated::MakeEmulatedPlatform(machine.folder(), "");
+        platform::FaultInjectingPlatform faulty(*host, plan);
+        run::RunContext ctx(faulty);
+        ctx.logFilePath = testing_support::kAgentLog;
+        EXPECT_FALSE(reboot::InitiateShutdownMachine(ctx, ".", true, true, true, 0, "x")) << step.call;
+        EXPECT_EQ(on.Log(), std::vector<std::string>{Line("ModReboot", "InitiateShutdownMachine",
+                                                          "ERROR", step.line, "1300")})
+            << step.call;
+        EXPECT_EQ(Journal(machine).find("InitiateSystemShutdown"), std::string::npos) << step.call;
+    }
+}
+
+}  // namespace
