@@ -45,7 +45,7 @@ windows32() {
 }
 windows64() {
     cmake --preset mingw-x86_64 >/dev/null &&
-        cmake --build --preset mingw-x86_64 --target RebootScheduler rs_contract_tests cryptel
+        cmake --build --preset mingw-x86_64
 }
 wine_prefix="${TMPDIR:-/tmp}/rebootscheduler-wine-$$"
 wine_contract() {

@@ -13,7 +13,9 @@
 #                    as fixme+advapi); its output is then the trace, which need not be empty and
 #                    which the check script finds at $RS_OUTPUT
 #   prepare          optional: bash script run with the copied machine folder as $1 before the
-#                    run (for content too large to keep as plain files)
+#                    run (for content too large to keep as plain files); a service it starts
+#                    writes its process id to a file pid in a folder beside the machine folder,
+#                    and is stopped once the case is over
 #   expected.log     the activity log expected: each record without its first (date-time) field,
 #                    the "#Date: ..." header line as "#Date:"; or
 #   expected.nolog   no activity log may exist
@@ -99,6 +101,9 @@ if [[ -z ${RS_TOOLS:-} ]]; then
     if [[ $host == native ]]; then RS_TOOLS=$exe_dir/tools/standins; else RS_TOOLS=$repo/build/debug/tools/standins; fi
 fi
 export RS_TOOLS
+# The loopback HTTP server that scenarios start as the agent's services (a Linux program: Wine
+# runs share the host's loopback).
+export RS_TESTSERVER=${RS_TESTSERVER:-$(dirname -- "$RS_TOOLS")/testserver/testserver}
 export RS_REPO=$repo
 export RS_HOST=$host
 
@@ -292,6 +297,10 @@ for case_dir in "$cases"/*/; do
             fi
         fi
     fi
+
+    for pid_file in "$run_dir"/*/pid; do
+        pid=$(<"$pid_file") && [[ $pid =~ ^[0-9]+$ ]] && kill "$pid" 2>/dev/null
+    done
 
     took=
     if ((timing)); then

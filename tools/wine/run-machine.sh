@@ -20,6 +20,10 @@
 #    ended, the files come back into MACHINE/drives/c (replacing the machine's copies: files the
 #    program made, changed or deleted show there), and the exit code goes to MACHINE/exit-code.
 #
+# 6. Components: when RS_STANDINS names a folder with the agent's COM stand-ins (XmlEncryptor.dll,
+#    Postbird.dll), they are registered in the prefix where they lie, once per prefix and folder:
+#    a later run with the same folder registers nothing (register-standins.sh does it by hand).
+#
 # Exit status: the program's exit code; 125 when the run itself could not be set up.
 # Environment: RSW_RUN_SECONDS bounds the program's run (default 600; then exit code 124);
 # RSW_SLEEPER_EXE / RSW_LAUNCHER_EXE take prebuilt helpers instead of building them
@@ -289,6 +293,27 @@ load_registry() {
     fi
 }
 
+# --- components ----------------------------------------------------------------------------------
+
+# The stand-ins' classes point at the DLLs' own paths, so one registration serves every run that
+# takes them from the same folder; the record in the prefix says which folder that was.
+register_standins() {
+    local folder=${RS_STANDINS:-} record=$WINEPREFIX/.rsw-standins dll
+    [[ -n $folder && -f $folder/XmlEncryptor.dll && -f $folder/Postbird.dll ]] || return 0
+    folder=$(realpath -e -- "$folder") || return 1
+    [[ -f $record && $(<"$record") == "$folder" ]] && return 0
+    rm -f -- "$record"
+    for dll in XmlEncryptor.dll Postbird.dll; do
+        WINEDEBUG=-all rsw_wine regsvr32 /s "$(rsw_windows_path "$folder/$dll")" \
+            >"$work/regsvr32.out" 2>&1 || {
+            echo "run-machine.sh: regsvr32 failed for $folder/$dll:" >&2
+            cat "$work/regsvr32.out" >&2
+            return 1
+        }
+    done
+    printf '%s\n' "$folder" >"$record"
+}
+
 # --- processes -----------------------------------------------------------------------------------
 
 sleeper_pids=()
@@ -332,6 +357,7 @@ start_sleepers() {
 
 place_files || fail "cannot place the machine's files in $drive_c"
 load_registry || fail "cannot load the machine's registry"
+register_standins || fail "cannot register the agent's components from $RS_STANDINS"
 
 environment=()
 environment_lines=
