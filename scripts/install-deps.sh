@@ -3,7 +3,7 @@
 # usage: install-deps.sh [native|all]   (native: what the demo needs; all: also MinGW and Wine)
 set -u
 want=(cmake ninja-build g++ make file diffutils libgtest-dev googletest libcurl4-openssl-dev python3
-      libpugixml-dev)
+      libpugixml-dev clang libclang-rt-14-dev valgrind)
 if [ "${1:-all}" = all ]; then
     want+=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
            gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64)

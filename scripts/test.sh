@@ -59,8 +59,15 @@ wine_scenarios() {
         --prefix "$wine_prefix"
 }
 
+bench_check() {
+    "$top/bench/ci-check.sh" --exe build/debug/RebootScheduler
+}
+
 stage "native build and tests" native
+stage "benchmark check (gross regressions only)" bench_check
 stage "sanitizer build and tests" sanitized
+stage "fuzz targets, briefly" "$top/tests/fuzz/ci.sh"
+stage "valgrind memcheck of each mode" "$top/tests/valgrind.sh" build/debug
 stage "MinGW i686 shipping build" windows32
 stage "MinGW x86_64 build" windows64
 stage "contract tests under Wine" wine_contract

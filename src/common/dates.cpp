@@ -29,11 +29,38 @@ std::string MdyHmsText(const platform::SystemTime& time) {
     return buffer;
 }
 
+namespace {
+
+// value in decimal, zero-padded to width as printf's "%0<width>d" writes it ("-05" for -5 in 3).
+void AppendPadded(std::string& text, int value, std::size_t width) {
+    const bool negative = value < 0;
+    unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(value)
+                                            : static_cast<unsigned long long>(value);
+    char digits[24];
+    std::size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (negative) text += '-';
+    const std::size_t used = count + (negative ? 1 : 0);
+    if (used < width) text.append(width - used, '0');
+    while (count > 0) text += digits[--count];
+}
+
+}  // namespace
+
+// Called for every file of a folder when the newest is looked for: no formatted output.
 std::string StampText(const platform::SystemTime& time) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04d%02d%02d%02d%02d%02d", time.year, time.month,
-                  time.day, time.hour, time.minute, time.second);
-    return buffer;
+    std::string text;
+    text.reserve(20);
+    AppendPadded(text, time.year, 4);
+    AppendPadded(text, time.month, 2);
+    AppendPadded(text, time.day, 2);
+    AppendPadded(text, time.hour, 2);
+    AppendPadded(text, time.minute, 2);
+    AppendPadded(text, time.second, 2);
+    return text;
 }
 
 std::string PaddedDateText(const platform::SystemTime& time) {

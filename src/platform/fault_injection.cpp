@@ -1,10 +1,13 @@
 #include "platform/fault_injection.h"
 
+#include <cstdlib>
+
 namespace platform {
 
 bool FaultPlan::ShouldFail(const char* operation) {
     ++calls;
     trace.emplace_back(operation);
+    if (calls == stopAt) std::_Exit(kStoppedExitCode);
     return calls == failAt;
 }
 

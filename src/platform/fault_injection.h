@@ -14,6 +14,10 @@ namespace platform {
 
 struct FaultPlan {
     long failAt = 0;  // 1-based number of the call to fail; 0 fails nothing
+    // 1-based number of the call before which the process ends at once with exit code
+    // kStoppedExitCode, as a power loss or a killed process would leave things; 0 stops nowhere.
+    long stopAt = 0;
+    static constexpr int kStoppedExitCode = 86;
     DWORD code = kErrorAccessDenied;
     long calls = 0;
     std::vector<std::string> trace;  // every call made, in order

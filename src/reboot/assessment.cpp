@@ -6,6 +6,7 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "run/guard.h"
 #include "reboot/reboot_state.h"
 #include "reboot/run_and_wait.h"
 #include "registry/os_facts.h"
@@ -105,7 +106,7 @@ int CallRBTAssess(run::RunContext& ctx) {
     } catch (const std::exception& e) {
         WriteLogLine(ctx, "ModReboot", "CallRBTAssess", "ERROR", "CallRBTAssess",
                      std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     std::to_string(ctx.platform.system().GetLastError()));
+                     run::TrapLastError(ctx, e));
     }
     return 0;
 }

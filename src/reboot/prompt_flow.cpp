@@ -4,6 +4,7 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "run/guard.h"
 #include "reboot/prompt_files.h"
 #include "reboot/reboot_execution.h"
 #include "reboot/reboot_state.h"
@@ -85,7 +86,7 @@ int CallRebootUI(run::RunContext& ctx) {
     } catch (const std::exception& e) {
         WriteLogLine(ctx, "ModReboot", "CallRebootUI", "ERROR", "CallRebootUI.",
                      std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     std::to_string(ctx.platform.system().GetLastError()));
+                     run::TrapLastError(ctx, e));
     }
     return 0;
 }

@@ -24,12 +24,18 @@ std::string RequestAddress(const run::RunContext& ctx, const std::string& base) 
 // One line, no declaration; the values escaped so that the document stays well-formed.
 std::string PostBody(run::RunContext& ctx, const std::string& option) {
     const std::string now = common::PaddedDateText(ctx.platform.clock().GetLocalTime());
-    return "<" + ctx.webPostTagName + "><regid>" + XmlEscaped(ctx.regId) + "</regid><opt>" +
-           XmlEscaped(option) + "</opt><mndtime>" + XmlEscaped(now) + "</mndtime></" +
-           ctx.webPostTagName + ">";
+    return SuppressionBody(ctx.webPostTagName, ctx.regId, option, now);
 }
 
 }  // namespace
+
+std::string SuppressionBody(std::string_view tagName, std::string_view regId,
+                            std::string_view option, std::string_view now) {
+    // The entry's name may have spaces around it; the element is named without them.
+    const std::string tag = common::Trim(tagName);
+    return "<" + tag + "><regid>" + XmlEscaped(regId) + "</regid><opt>" + XmlEscaped(option) +
+           "</opt><mndtime>" + XmlEscaped(now) + "</mndtime></" + tag + ">";
+}
 
 std::string XmlEscaped(std::string_view text) {
     std::string out;

@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "common/text.h"
+#include "reboot/reboot_state.h"
 
 namespace web {
 
 namespace {
 
-constexpr platform::DWORD kValueBufferSize = 5000;
 constexpr platform::DWORD kReadAccessViews[] = {
     platform::kKeyRead | platform::kKeyWow64_64Key,  // 0x20119
     platform::kKeyRead | platform::kKeyWow64_32Key,  // 0x20219
@@ -71,20 +71,10 @@ std::string HostbookRegValue(run::RunContext& ctx, platform::HKEY root, const st
     return result;
 }
 
+// The endpoint table is read exactly as the reboot state file is.
 std::string HostbookGetValue(run::RunContext& ctx, const std::string& section,
                              const std::string& key, const std::string& file) {
-    std::string result;
-    try {
-        std::vector<char> buffer(kValueBufferSize, '\0');
-        const platform::DWORD count = ctx.platform.profile().GetPrivateProfileStringA(
-            section.c_str(), key.c_str(), "", buffer.data(), kValueBufferSize, file.c_str());
-        const std::string whole(buffer.begin(), buffer.end());
-        if (common::Trim(common::RemoveAll(whole, '\0')).empty()) return {};
-        result = common::Trim(whole.substr(0, std::min<std::size_t>(count, whole.size())));
-    } catch (const std::exception&) {
-        // The result stays as far as it was formed.
-    }
-    return result;
+    return reboot::IniGetValue(ctx, section, key, file);
 }
 
 long HostbookSetValue(run::RunContext& ctx, const std::string& file, const std::string& section,

@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "run/guard.h"
 #include "web/com_objects.h"
 
 namespace web {
@@ -117,7 +118,7 @@ void subReadXMLWebpost(run::RunContext& ctx, const std::string& serviceName) {
     } catch (const std::exception& e) {
         WriteLogLine(ctx, "ModXML", "subReadXMLWebpost", "ERROR",
                      std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     std::to_string(ctx.platform.system().GetLastError()));
+                     run::TrapLastError(ctx, e));
     }
 }
 
@@ -134,8 +135,9 @@ std::string fncXMLEncrypt(run::RunContext& ctx, const std::string& xml) {
         const LONG hr = components.EncryptText(encryptor.get(), xml, &encrypted, &errorText);
         if (hr < 0) throw AutomationFailure(ctx, hr, errorText);
         encryptor.Release();
-        return "<" + ctx.webPostTagName + "><![CDATA[" + encrypted + "]]></" + ctx.webPostTagName +
-               ">";
+        // The entry's name may have spaces around it; the element is named without them.
+        const std::string tag = common::Trim(ctx.webPostTagName);
+        return "<" + tag + "><![CDATA[" + encrypted + "]]></" + tag + ">";
     } catch (const std::exception& e) {
         const auto lastError = ctx.platform.system().GetLastError();
         encryptor.Release();

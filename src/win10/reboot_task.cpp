@@ -2,6 +2,7 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
+#include "run/guard.h"
 #include "win10/json_records.h"
 
 namespace win10 {
@@ -88,7 +89,7 @@ std::unique_ptr<platform::RegisteredTask> GetTask(run::RunContext& ctx,
         const std::string number = std::to_string(common::FailureNumber(e));
         const std::string description = common::FailureDescription(e);
         WriteLogLine(ctx, kForm, "GetTask", "ERROR", number, description,
-                     std::to_string(ctx.platform.system().GetLastError()));
+                     run::TrapLastError(ctx, e));
         ctx.errorLogJson += ErrorRecord(ctx.regId, "RebootGetTask",
                                         "Err - " + number + " - " + description, ctx.runStartTime);
         return nullptr;
@@ -121,7 +122,7 @@ void subDisableRebootNotification(run::RunContext& ctx, bool disable) {
         const std::string number = std::to_string(common::FailureNumber(e));
         const std::string description = common::FailureDescription(e);
         WriteLogLine(ctx, kForm, kModule, "ERROR", number, description,
-                     std::to_string(ctx.platform.system().GetLastError()));
+                     run::TrapLastError(ctx, e));
         ctx.errorLogJson += ErrorRecord(ctx.regId, "RebootTask",
                                         std::string(kModule) + " - " + number + " - " + description,
                                         ctx.runStartTime);

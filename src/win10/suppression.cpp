@@ -3,6 +3,7 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "run/guard.h"
 #include "registry/registry_access.h"
 #include "web/rest_posts.h"
 #include "win10/json_records.h"
@@ -31,7 +32,7 @@ void subSuppressRebootNotification(run::RunContext& ctx, bool suppress) {
     } catch (const std::exception& e) {
         WriteLogLine(ctx, "ModComman", kModule, "ERROR", std::to_string(common::FailureNumber(e)),
                      common::FailureDescription(e),
-                     std::to_string(ctx.platform.system().GetLastError()));
+                     run::TrapLastError(ctx, e));
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
+#include "run/guard.h"
 #include "run/file_system.h"
 
 namespace win10 {
@@ -28,7 +29,7 @@ std::string fncGetSysDir(run::RunContext& ctx) {
     } catch (const std::exception& e) {
         WriteLogLine(ctx, kForm, "fncGetSysDir", "ERROR", "Retriving Windows Directory",
                      std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     std::to_string(ctx.platform.system().GetLastError()));
+                     run::TrapLastError(ctx, e));
         return {};
     }
 }

@@ -195,6 +195,16 @@ TEST(AlertSuspension, EscapingHelpers) {
     }
 }
 
+// The entry's name is matched with spaces around it and kept so; the element is named without
+// them, or the body would not be a document.
+TEST(AlertSuspension, BodyElementNamedWithoutTheSpacesOfTheEntry) {
+    const std::string expected =
+        "<wpAcp><regid>1</regid><opt>2</opt><mndtime>03/04/2021 17:06:07</mndtime></wpAcp>";
+    for (const char* tag : {"wpAcp", " wpAcp", "wpAcp  ", "  wpAcp "}) {
+        EXPECT_EQ(web::SuppressionBody(tag, "1", "2", "03/04/2021 17:06:07"), expected) << tag;
+    }
+}
+
 TEST(AlertSuspension, AComponentThatCannotBeCreatedIsTrapped) {
     PostRun run("[MissingComponents]\nPostbird.webpost=1\n");
     run.ctx->wpConfigXml = Configuration("p", "s");

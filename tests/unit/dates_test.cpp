@@ -50,4 +50,14 @@ TEST(Dates, MdyHmsTextKeepsTheFieldsInTheirOrder) {
     EXPECT_EQ(time->second, 7);
 }
 
+TEST(Dates, StampTextPadsEachFieldAndWidensPastIt) {
+    // The newest result file is found by comparing these texts, so their widths must hold.
+    EXPECT_EQ(common::StampText({2021, 3, 0, 4, 7, 6, 5, 0}), "20210304070605");
+    EXPECT_EQ(common::StampText({1601, 1, 0, 1, 0, 0, 0, 0}), "16010101000000");
+    EXPECT_EQ(common::StampText({12345, 12, 0, 31, 23, 59, 59, 0}), "123451231235959");
+    EXPECT_EQ(common::StampText({7, 0, 0, 0, 0, 0, 0, 0}), "00070000000000");
+    EXPECT_EQ(common::StampText({-5, -1, 0, 100, 0, 0, 0, 0}), "-005-1100000000");
+    EXPECT_EQ(common::StampText({-2147483647 - 1, 1, 0, 1, 0, 0, 0, 0}), "-21474836480101000000");
+}
+
 }  // namespace

@@ -154,6 +154,15 @@ TEST(XmlEncrypt, WrapsTheEncryptedTextInCdataNamedAfterTheTag) {
     EXPECT_TRUE(on.Log().empty());
 }
 
+TEST(XmlEncrypt, TheElementIsNamedWithoutTheSpacesAroundTheTag) {
+    TempMachine machine;
+    ContextOn on(machine);
+    on.ctx().webPostTagName = " wpAcp  ";
+    const std::string wrapped = web::fncXMLEncrypt(on.ctx(), "<a/>");
+    EXPECT_EQ(wrapped,
+              "<wpAcp><![CDATA[" + platform::emulated::StandInEncrypt("<a/>") + "]]></wpAcp>");
+}
+
 TEST(XmlEncrypt, AnEncryptorThatCannotBeCreatedGivesTheEmptyText) {
     TempMachine machine;
     machine.Facts("[MissingComponents]\nVERUZE.XmlEncryptor=1\n");

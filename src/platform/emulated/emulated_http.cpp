@@ -5,9 +5,9 @@
 
 #ifndef _WIN32
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <memory>
-#include <mutex>
 #endif
 
 namespace platform::emulated {
@@ -55,11 +55,56 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* targe
     return size * count;
 }
 
+// libcurl and the TLS, name and authentication libraries behind it are bound on the first post,
+// not when the program starts: most runs post nothing, and loading that chain would cost every
+// run more than the rest of its start-up.
+struct Curl {
+    CURLcode (*global_init)(long);
+    CURL* (*easy_init)();
+    CURLcode (*easy_setopt)(CURL*, CURLoption, ...);
+    CURLcode (*easy_perform)(CURL*);
+    CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...);
+    void (*easy_cleanup)(CURL*);
+    curl_slist* (*slist_append)(curl_slist*, const char*);
+    void (*slist_free_all)(curl_slist*);
+};
+
+template <typename Function>
+bool Bind(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(::dlsym(library, name));
+    return function != nullptr;
+}
+
+// The bound library, initialised once; nullptr when it cannot be loaded.
+const Curl* LoadCurl() {
+    static const Curl* const loaded = []() -> const Curl* {
+        void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!library) return nullptr;
+        static Curl curl{};
+        if (!Bind(library, "curl_global_init", curl.global_init) ||
+            !Bind(library, "curl_easy_init", curl.easy_init) ||
+            !Bind(library, "curl_easy_setopt", curl.easy_setopt) ||
+            !Bind(library, "curl_easy_perform", curl.easy_perform) ||
+            !Bind(library, "curl_easy_getinfo", curl.easy_getinfo) ||
+            !Bind(library, "curl_easy_cleanup", curl.easy_cleanup) ||
+            !Bind(library, "curl_slist_append", curl.slist_append) ||
+            !Bind(library, "curl_slist_free_all", curl.slist_free_all)) {
+            ::dlclose(library);
+            return nullptr;
+        }
+        curl.global_init(CURL_GLOBAL_DEFAULT);
+        return &curl;
+    }();
+    return loaded;
+}
+
 struct EasyDeleter {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+    const Curl* api;
+    void operator()(CURL* curl) const { api->easy_cleanup(curl); }
 };
 struct ListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    const Curl* api;
+    void operator()(curl_slist* list) const { api->slist_free_all(list); }
 };
 
 #endif
@@ -80,10 +125,18 @@ bool EmulatedHttp::Post(const std::string& url,
     machine_.lastError = kErrorCallNotImplemented;
     return false;
 #else
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    const Curl* api = LoadCurl();
+    if (!api) {
+        // As WinHTTP fails when its module cannot be loaded.
+        constexpr long kErrorModNotFound = 126;
+        if (errorNumber) *errorNumber = HresultFromWin32(kErrorModNotFound);
+        if (errorText) *errorText = "The specified module could not be found.";
+        machine_.lastError = kErrorModNotFound;
+        machine_.Journal("HttpPost " + url + " failed " + std::to_string(kErrorModNotFound));
+        return false;
+    }
 
-    std::unique_ptr<CURL, EasyDeleter> curl(curl_easy_init());
+    std::unique_ptr<CURL, EasyDeleter> curl(api->easy_init(), EasyDeleter{api});
     if (!curl) {
         if (errorNumber) *errorNumber = HresultFromWin32(kErrorNotEnoughMemory);
         if (errorText)
@@ -92,30 +145,30 @@ bool EmulatedHttp::Post(const std::string& url,
     }
     curl_slist* list = nullptr;
     for (const auto& [name, value] : headers)
-        list = curl_slist_append(list, (name + ": " + value).c_str());
+        list = api->slist_append(list, (name + ": " + value).c_str());
     // No "Expect: 100-continue" round: the body goes with the request, as WinHTTP sends it.
-    list = curl_slist_append(list, "Expect:");
-    std::unique_ptr<curl_slist, ListDeleter> headerList(list);
+    list = api->slist_append(list, "Expect:");
+    std::unique_ptr<curl_slist, ListDeleter> headerList(list, ListDeleter{api});
 
     std::string answer;
     CURL* easy = curl.get();
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_POST, 1L);
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList.get());
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Collect);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_PROXY, "");
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, kWholeExchangeTimeoutMs);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+    api->easy_setopt(easy, CURLOPT_URL, url.c_str());
+    api->easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    api->easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    api->easy_setopt(easy, CURLOPT_POST, 1L);
+    api->easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+    api->easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    api->easy_setopt(easy, CURLOPT_HTTPHEADER, headerList.get());
+    api->easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Collect);
+    api->easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
+    api->easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    api->easy_setopt(easy, CURLOPT_PROXY, "");
+    api->easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    api->easy_setopt(easy, CURLOPT_TIMEOUT_MS, kWholeExchangeTimeoutMs);
+    api->easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    api->easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
 
-    const CURLcode code = curl_easy_perform(easy);
+    const CURLcode code = api->easy_perform(easy);
     if (code != CURLE_OK) {
         const long error = WinHttpErrorFor(code);
         Report(error, errorNumber, errorText);
@@ -124,7 +177,7 @@ bool EmulatedHttp::Post(const std::string& url,
         return false;
     }
     long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    api->easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     machine_.Journal("HttpPost " + url + " status " + std::to_string(status));
     if (response) {
         response->status = status;

@@ -9,21 +9,6 @@ namespace platform::emulated {
 
 namespace {
 
-std::vector<std::string> Split(const std::string& path) {
-    std::vector<std::string> parts;
-    std::string current;
-    for (char c : path) {
-        if (c == '\\') {
-            if (!current.empty()) parts.push_back(current);
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty()) parts.push_back(current);
-    return parts;
-}
-
 std::string Join(const std::vector<std::string>& parts) {
     std::string path;
     for (const std::string& part : parts) path += (path.empty() ? "" : "\\") + part;
@@ -32,7 +17,7 @@ std::string Join(const std::vector<std::string>& parts) {
 
 // The 32-bit view of HKLM\SOFTWARE is HKLM\SOFTWARE\WOW6432Node, as on 64-bit Windows.
 std::string ToView32(const std::string& path) {
-    auto parts = Split(path);
+    auto parts = SplitKeyPath(path);
     if (!parts.empty() && EqualsNoCase(parts[0], "SOFTWARE") &&
         (parts.size() < 2 || !EqualsNoCase(parts[1], "WOW6432Node"))) {
         parts.insert(parts.begin() + 1, "WOW6432Node");
@@ -58,7 +43,7 @@ LONG EmulatedRegistry::Open(HKEY root, const char* subKey, DWORD access, bool vi
     *result = 0;
     const OpenKey* parent = Lookup(root);
     if (!parent) return kErrorInvalidHandle;
-    std::string path = Join(Split(parent->path + "\\" + (subKey ? subKey : "")));
+    std::string path = Join(SplitKeyPath(parent->path + "\\" + (subKey ? subKey : "")));
     if (root == kHkeyLocalMachine && view32) path = ToView32(path);
     if (!machine_.hive().Find(path)) return kErrorFileNotFound;
     // Keys listed under [RegistryReadOnly] refuse an open that asks for any write access, as a
@@ -66,7 +51,7 @@ LONG EmulatedRegistry::Open(HKEY root, const char* subKey, DWORD access, bool vi
     if (access & kWriteAccess) {
         for (const auto& [name, value] : machine_.facts().Section("RegistryReadOnly")) {
             (void)value;
-            if (EqualsNoCase(Join(Split(name)), path)) return kErrorAccessDenied;
+            if (EqualsNoCase(Join(SplitKeyPath(name)), path)) return kErrorAccessDenied;
         }
     }
     const HKEY handle = next_;

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
-#include <regex>
+#include <string_view>
 
 #include "common/dates.h"
 #include "platform/emulated/text_codec.h"
@@ -15,6 +15,86 @@ namespace {
 constexpr LONG kServerUnavailable = static_cast<LONG>(0x800706BAu);  // RPC_S_SERVER_UNAVAILABLE
 constexpr LONG kInvalidClass = static_cast<LONG>(0x80041010u);       // WBEM_E_INVALID_CLASS
 constexpr LONG kInvalidParameter = static_cast<LONG>(0x80041008u);   // WBEM_E_INVALID_PARAMETER
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether text continues at at with word (ASCII letters without regard to case); moves at past it.
+bool TakeWord(std::string_view text, std::size_t& at, std::string_view word) {
+    if (text.size() - at < word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (LowerAscii(text[at + i]) != word[i]) return false;
+    }
+    at += word.size();
+    return true;
+}
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsWordChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+// Skips white space; returns how much.
+std::size_t SkipSpaces(std::string_view text, std::size_t& at) {
+    const std::size_t from = at;
+    while (at < text.size() && IsSpace(text[at])) ++at;
+    return at - from;
+}
+
+// A moniker "winmgmts:[{security settings}[!]][\\server\]namespace": the server and the
+// namespace as written (both empty when absent). The namespace runs to the end and holds no line
+// break. Where a moniker reads more than one way, the first of: settings with their "!", settings
+// without it, no settings; and within each, a server before none.
+bool ParseMoniker(std::string_view moniker, std::string& server, std::string& nameSpace) {
+    std::size_t start = 0;
+    if (!TakeWord(moniker, start, "winmgmts:")) return false;
+    std::size_t afterSettings[3];
+    std::size_t choices = 0;
+    if (start < moniker.size() && moniker[start] == '{') {
+        const auto close = moniker.find('}', start + 1);
+        if (close != std::string_view::npos) {
+            if (close + 1 < moniker.size() && moniker[close + 1] == '!') afterSettings[choices++] = close + 2;
+            afterSettings[choices++] = close + 1;
+        }
+    }
+    afterSettings[choices++] = start;
+    for (std::size_t i = 0; i < choices; ++i) {
+        const std::size_t at = afterSettings[i];
+        const std::string_view rest = moniker.substr(at);
+        if (rest.size() >= 2 && rest[0] == '\\' && rest[1] == '\\') {
+            const auto end = rest.find('\\', 2);
+            if (end != std::string_view::npos &&
+                rest.find_first_of("\r\n", end + 1) == std::string_view::npos) {
+                server = rest.substr(2, end - 2);
+                nameSpace = rest.substr(end + 1);
+                return true;
+            }
+        }
+        if (rest.find_first_of("\r\n") == std::string_view::npos) {
+            server.clear();
+            nameSpace = rest;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A query "select * from <class>" (words without regard to case, white space around and between
+// them); the class name of letters, digits and "_".
+bool ParseSelectAll(std::string_view query, std::string& className) {
+    std::size_t at = 0;
+    SkipSpaces(query, at);
+    if (!TakeWord(query, at, "select") || SkipSpaces(query, at) == 0) return false;
+    if (at >= query.size() || query[at] != '*') return false;
+    ++at;
+    if (SkipSpaces(query, at) == 0 || !TakeWord(query, at, "from") || SkipSpaces(query, at) == 0) {
+        return false;
+    }
+    const std::size_t from = at;
+    while (at < query.size() && IsWordChar(query[at])) ++at;
+    if (at == from) return false;
+    className = query.substr(from, at - from);
+    SkipSpaces(query, at);
+    return at == query.size();
+}
 
 bool IsThisComputer(const std::string& server) {
     return server.empty() || server == "." || EqualsNoCase(server, "localhost");
@@ -92,15 +172,12 @@ LONG EmulatedWmi::Connect(const std::string& server, const std::string& nameSpac
 
 LONG EmulatedWmi::BindMoniker(const std::string& moniker, WmiService* service) {
     // winmgmts:[{security settings}[!]][\\server\]namespace
-    static const std::regex kForm(R"(^winmgmts:(\{[^}]*\}!?)?(\\\\([^\\]*)\\)?(.*)$)",
-                                  std::regex::icase);
-    std::smatch match;
-    if (!std::regex_match(moniker, match, kForm)) {
+    std::string server, nameSpace;
+    if (!ParseMoniker(moniker, server, nameSpace)) {
         if (service) *service = 0;
         return static_cast<LONG>(0x800401E4u);  // MK_E_SYNTAX
     }
-    const std::string nameSpace = match[4].str().empty() ? "root\\cimv2" : match[4].str();
-    return Connect(match[3].str(), nameSpace, service);
+    return Connect(server, nameSpace.empty() ? "root\\cimv2" : nameSpace, service);
 }
 
 LONG EmulatedWmi::ConnectServer(const std::string& server, const std::string& nameSpace,
@@ -114,10 +191,8 @@ LONG EmulatedWmi::ExecQuery(WmiService service, const std::string& query,
                             std::vector<WmiObject>* objects) {
     if (!objects || !services_.count(service)) return kInvalidParameter;
     objects->clear();
-    static const std::regex kSelect(R"(^\s*select\s+\*\s+from\s+(\w+)\s*$)", std::regex::icase);
-    std::smatch match;
-    if (!std::regex_match(query, match, kSelect)) return kWbemInvalidQuery;
-    const std::string className = match[1].str();
+    std::string className;
+    if (!ParseSelectAll(query, className)) return kWbemInvalidQuery;
 
     // Each object offers the properties of its class; those asked for are copied.
     auto add = [&](const std::map<std::string, std::optional<std::string>>& offered) {

@@ -136,18 +136,21 @@ fs::path Machine::HostPath(const std::string& windowsPath) const {
     for (const std::string& part : parts) {
         std::string name = part;
         std::error_code error;
-        if (exists && fs::is_directory(host, error)) {
-            if (!fs::exists(host / part, error)) {
-                for (const auto& entry : fs::directory_iterator(host, error)) {
-                    const std::string candidate = entry.path().filename().string();
-                    if (EqualsNoCase(candidate, part)) {
-                        name = candidate;
-                        break;
-                    }
+        // A plain name is looked for as written first: it is there for nearly every path, and
+        // then the folder holding it needs no look of its own.
+        const bool plain = part.find('/') == std::string::npos;
+        if (!exists || (plain && fs::exists(host / part, error))) {
+            // as written (or below a missing folder: nothing to match)
+        } else if (!fs::is_directory(host, error)) {
+            exists = false;
+        } else if (plain || !fs::exists(host / part, error)) {
+            for (const auto& entry : fs::directory_iterator(host, error)) {
+                const std::string candidate = entry.path().filename().string();
+                if (EqualsNoCase(candidate, part)) {
+                    name = candidate;
+                    break;
                 }
             }
-        } else {
-            exists = false;
         }
         host /= name;
     }

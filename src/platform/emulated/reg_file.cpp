@@ -12,21 +12,6 @@ namespace {
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00";
 constexpr const char* kHivePrefix = "HKEY_LOCAL_MACHINE";
 
-std::vector<std::string> SplitPath(const std::string& path) {
-    std::vector<std::string> parts;
-    std::string current;
-    for (char c : path) {
-        if (c == '\\') {
-            if (!current.empty()) parts.push_back(current);
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty()) parts.push_back(current);
-    return parts;
-}
-
 std::string Trim(const std::string& text) {
     const auto begin = text.find_first_not_of(" \t");
     if (begin == std::string::npos) return {};
@@ -84,11 +69,12 @@ std::string ReadQuoted(const std::string& text, std::size_t& pos, int line) {
     while (pos < text.size()) {
         const char c = text[pos++];
         if (c == '"') return out;
-        if (c == '\\' && pos < text.size()) {
-            out += text[pos++];
-        } else {
-            out += c;
-        }
+        const char kept = (c == '\\' && pos < text.size()) ? text[pos++] : c;
+        // A name or a text holds no NUL (the registry's texts end at one) and no line break
+        // (texts with one are written in hex).
+        if (kept == '\0') Fail(line, "NUL inside quoted text");
+        if (kept == '\r' || kept == '\n') Fail(line, "line break inside quoted text");
+        out += kept;
     }
     Fail(line, "unterminated quoted text");
 }
@@ -239,6 +225,21 @@ void SerializeKey(const RegKey& key, const std::string& path, std::string& out) 
 
 }  // namespace
 
+std::vector<std::string> SplitKeyPath(const std::string& path) {
+    std::vector<std::string> parts;
+    std::string current;
+    for (char c : path) {
+        if (c == '\\') {
+            if (!current.empty()) parts.push_back(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) parts.push_back(current);
+    return parts;
+}
+
 RegKey* RegKey::FindSubKey(const std::string& keyName) const {
     for (const auto& sub : subKeys) {
         if (EqualsNoCase(sub->name, keyName)) return sub.get();
@@ -262,7 +263,7 @@ RegValue* RegKey::FindValue(const std::string& valueName) {
 
 RegKey* RegHive::Find(const std::string& path) {
     RegKey* key = &root_;
-    for (const std::string& part : SplitPath(path)) {
+    for (const std::string& part : SplitKeyPath(path)) {
         key = key->FindSubKey(part);
         if (!key) return nullptr;
     }
@@ -271,7 +272,7 @@ RegKey* RegHive::Find(const std::string& path) {
 
 RegKey& RegHive::Create(const std::string& path) {
     RegKey* key = &root_;
-    for (const std::string& part : SplitPath(path)) key = &key->SubKey(part);
+    for (const std::string& part : SplitKeyPath(path)) key = &key->SubKey(part);
     return *key;
 }
 
@@ -294,7 +295,7 @@ RegHive RegHive::Parse(const std::string& fileBytes) {
             std::string path = line.substr(1, line.size() - 2);
             const bool remove = !path.empty() && path[0] == '-';
             if (remove) path.erase(0, 1);
-            const auto parts = SplitPath(path);
+            const auto parts = SplitKeyPath(path);
             if (parts.empty() || !EqualsNoCase(parts[0], kHivePrefix)) {
                 Fail(number, "only HKEY_LOCAL_MACHINE keys are kept here");
             }
@@ -322,6 +323,12 @@ RegHive RegHive::Parse(const std::string& fileBytes) {
 
 std::string RegHive::Serialize() const {
     std::string out = std::string(kHeader) + "\r\n\r\n";
+    // Values set on the hive's root key itself are kept too.
+    if (!root_.values.empty()) {
+        out += "[" + std::string(kHivePrefix) + "]\r\n";
+        for (const RegValue& value : root_.values) out += FormatValue(value) + "\r\n";
+        out += "\r\n";
+    }
     for (const auto& sub : root_.subKeys) SerializeKey(*sub, std::string(kHivePrefix) + "\\" + sub->name, out);
     return out;
 }

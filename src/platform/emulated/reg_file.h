@@ -30,6 +30,9 @@ struct RegKey {
     RegValue* FindValue(const std::string& valueName);
 };
 
+// The parts of a key path between its backslashes (empty parts dropped).
+std::vector<std::string> SplitKeyPath(const std::string& path);
+
 class RegFormatError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

@@ -1,5 +1,6 @@
 #include "platform/emulated/spawn.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -10,8 +11,10 @@
 #include "platform/win32/windows_include.h"
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
@@ -220,6 +223,18 @@ void StartedProgram::Terminate(unsigned exitCode) {
 bool StartedProgram::Wait(DWORD milliseconds) {
     if (ended_) return true;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    // Woken by the program's end itself where the system can hand out a descriptor for it, so
+    // that a short program is not waited for longer than it runs; else looked at ever less often.
+    int ending = -1;
+#ifdef SYS_pidfd_open
+    ending = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(id_), 0));
+#endif
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0) ::close(fd);
+        }
+    } closer{ending};
     auto pause = std::chrono::milliseconds(1);
     while (true) {
         int status = 0;
@@ -236,7 +251,18 @@ bool StartedProgram::Wait(DWORD milliseconds) {
             ended_ = true;
             return true;
         }
-        if (milliseconds != 0xFFFFFFFFu && std::chrono::steady_clock::now() >= deadline) return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (milliseconds != 0xFFFFFFFFu && now >= deadline) return false;
+        if (ending >= 0) {
+            int timeout = -1;
+            if (milliseconds != 0xFFFFFFFFu) {
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+                timeout = static_cast<int>(std::min<long long>(left, 60000));
+            }
+            pollfd wanted{ending, POLLIN, 0};
+            if (::poll(&wanted, 1, timeout) < 0 && errno != EINTR) ending = -1;
+            continue;
+        }
         std::this_thread::sleep_for(pause);
         if (pause < std::chrono::milliseconds(50)) pause *= 2;
     }

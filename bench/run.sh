@@ -1,0 +1,255 @@
+#!/usr/bin/env bash
+# Measures whole runs of the program against the cost of starting a process, and writes
+# bench/results.md and bench/search.png.
+#
+#   bench/run.sh [--runs N] [--no-wine] [--out DIR]
+#
+# - RBTASSESS with nothing due and RBT with the reboot flag clear (the prompt stand-in exits at
+#   once), on the emulated host, each beside /bin/true in one hyperfine run (ratio to the floor);
+# - the newest-result-file search of start-up (a run with no word) with 10, 1,000, 10,000 and
+#   100,000 files in the data folder: time per file, and the plot bench/search.png;
+# - the peak resident memory of each mode (/usr/bin/time -v);
+# - under Wine, the x86_64 program's RBTASSESS beside a do-nothing MinGW program (ratio).
+#
+# Builds the Release program in build/perf-release (and build/perf-x86_64 for Wine), makes its
+# machine folders in build/perf-release/bench-work, and installs hyperfine, gnuplot and time
+# from Debian when they are missing. Wall times on a shared machine are noisy: compare ratios.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/.." && pwd)
+runs=30 wine=1 out=$here
+command_line="bench/run.sh${*:+ $*}"
+while (($#)); do
+    case $1 in
+    --runs) runs=$2; shift 2 ;;
+    --no-wine) wine=0; shift ;;
+    --out) out=$(realpath -m -- "$2"); shift 2 ;;
+    *) echo "usage: bench/run.sh [--runs N] [--no-wine] [--out DIR]" >&2; exit 2 ;;
+    esac
+done
+[[ $runs -ge 3 ]] || { echo "bench/run.sh: --runs takes 3 or more" >&2; exit 2; }
+
+# --- tools ---------------------------------------------------------------------------------------
+"$repo/scripts/install-deps.sh" "$( ((wine)) && echo all || echo native)" || exit 1
+need=()
+command -v hyperfine >/dev/null || need+=(hyperfine)
+command -v gnuplot >/dev/null || need+=(gnuplot-nox)
+[[ -x /usr/bin/time ]] || need+=(time)
+command -v valgrind >/dev/null || need+=(valgrind)
+if ((${#need[@]})); then
+    sudo=""
+    [[ $(id -u) -ne 0 ]] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+# --- builds --------------------------------------------------------------------------------------
+native=$repo/build/perf-release
+cmake -S "$repo" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRS_BUILD_TESTS=OFF >/dev/null
+cmake --build "$native" -j2 >/dev/null
+exe=$native/RebootScheduler
+if ((wine)); then
+    windows=$repo/build/perf-x86_64
+    cmake -S "$repo" -B "$windows" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DRS_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$windows" -j2 >/dev/null
+    # The floor under Wine: a program of the same kind (windows subsystem, static runtime) that
+    # only starts and ends.
+    x86_64-w64-mingw32-gcc -O2 -mwindows -static -o "$windows/nothing.exe" "$here/nothing.c"
+fi
+
+work=$native/bench-work
+mkdir -p -- "$work" "$out"
+export RS_REPO=$repo RS_TOOLS=$native/tools/standins RS_STANDINS=$native/tools/standins RS_HOST=native
+# shellcheck source=bench/machines.sh
+. "$here/machines.sh"
+
+# mean_of JSON INDEX: the mean wall time in seconds of hyperfine's result INDEX.
+mean_of() { python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]["mean"])' "$1" "$2"; }
+sd_of() { python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]["stddev"] or 0)' "$1" "$2"; }
+calc() { python3 -c "print($1)"; }
+
+# --- the two modes against /bin/true ---------------------------------------------------------------
+assess_machine "$work/assess"
+rbt_machine "$work/rbt"
+declare -A mode_mean mode_sd floor_mean floor_sd mode_rss
+for mode in RBTASSESS RBT; do
+    machine=$work/assess
+    [[ $mode == RBT ]] && machine=$work/rbt
+    json=$work/modes-$mode.json
+    REBOOTSCHEDULER_MACHINE=$machine hyperfine -N --style none --warmup 5 --runs "$runs" \
+        --export-json "$json" /bin/true "$exe $mode" >/dev/null
+    floor_mean[$mode]=$(mean_of "$json" 0) floor_sd[$mode]=$(sd_of "$json" 0)
+    mode_mean[$mode]=$(mean_of "$json" 1) mode_sd[$mode]=$(sd_of "$json" 1)
+    # Peak resident memory: the largest of a few runs, in KiB.
+    peak=0
+    for _ in 1 2 3; do
+        kib=$(REBOOTSCHEDULER_MACHINE=$machine /usr/bin/time -v "$exe" "$mode" 2>&1 >/dev/null |
+            sed -n 's/^[[:space:]]*Maximum resident set size (kbytes): //p')
+        ((kib > peak)) && peak=$kib
+    done
+    mode_rss[$mode]=$peak
+done
+true_rss=$(/usr/bin/time -v /bin/true 2>&1 | sed -n 's/^[[:space:]]*Maximum resident set size (kbytes): //p')
+
+# Instructions of one run (valgrind's callgrind, the program's own process only): the figure to
+# compare changes by, as it does not move with the machine's load.
+declare -A mode_ir
+instructions() {  # instructions MACHINE COMMAND...
+    local machine=$1
+    shift
+    REBOOTSCHEDULER_MACHINE=$machine valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 |
+        sed -n 's/.*Collected : //p'
+}
+if command -v valgrind >/dev/null; then
+    mode_ir[RBTASSESS]=$(instructions "$work/assess" "$exe" RBTASSESS)
+    mode_ir[RBT]=$(instructions "$work/rbt" "$exe" RBT)
+    mode_ir[true]=$(instructions "$work/assess" /bin/true)
+fi
+
+# --- the newest-result-file search --------------------------------------------------------------
+counts=(10 1000 10000 100000)
+declare -A search_mean search_sd
+for count in "${counts[@]}"; do
+    search_machine "$work/search-$count" "$count"
+    search_runs=$runs
+    ((count >= 100000 && runs > 10)) && search_runs=10
+    json=$work/search-$count.json
+    REBOOTSCHEDULER_MACHINE=$work/search-$count hyperfine -N --style none --warmup 2 \
+        --runs "$search_runs" --export-json "$json" "$exe" >/dev/null
+    search_mean[$count]=$(mean_of "$json" 0) search_sd[$count]=$(sd_of "$json" 0)
+    rm -rf -- "$work/search-$count"
+done
+data=$work/search.dat
+{
+    echo "# files  run_ms  us_per_file_whole_run  us_per_file_beyond_10"
+    for count in "${counts[@]}"; do
+        whole=$(calc "${search_mean[$count]} * 1e6 / $count")
+        if ((count > 10)); then
+            beyond=$(calc "(${search_mean[$count]} - ${search_mean[10]}) * 1e6 / ($count - 10)")
+        else
+            beyond=NaN
+        fi
+        printf '%s %s %s %s\n' "$count" "$(calc "${search_mean[$count]} * 1e3")" "$whole" "$beyond"
+    done
+} >"$data"
+gnuplot <<EOF
+set terminal pngcairo size 900,560
+set output '$out/search.png'
+set title 'Start-up run with N result files in the data folder (emulated host, Release)'
+set logscale xy
+set xlabel 'files in the data folder'
+set ylabel 'run time (ms, log scale: linear growth is a slope of 1)'
+set y2label 'time per file beyond the first 10 (µs)'
+set ytics nomirror
+set y2tics
+set y2range [0:6]
+set key top left
+set grid
+plot '$data' using 1:2 with linespoints lw 2 title 'whole run (ms)', \
+     '$data' using 1:4 axes x1y2 with linespoints lw 2 dt 2 title 'µs per file beyond 10', \
+     5 axes x1y2 with lines lc rgb 'red' title 'target: 5 µs per file'
+EOF
+
+# --- under Wine ------------------------------------------------------------------------------------
+if ((wine)); then
+    # shellcheck source=tools/wine/prefix.sh
+    . "$repo/tools/wine/prefix.sh"
+    prefix=$windows/bench-prefix
+    "$repo/tools/wine/prefix.sh" create "$prefix" >/dev/null
+    "$repo/tools/wine/prefix.sh" hold "$prefix"
+    trap '"$repo/tools/wine/prefix.sh" stop "$prefix" >/dev/null 2>&1' EXIT
+    # The machine's registry goes into the prefix through one run of run-machine.sh; its files are
+    # then put into the prefix's drive C for good, so that the timed runs are the program alone.
+    wine_machine=$work/wine-assess
+    RS_STANDINS=$windows/tools/standins RS_HOST=wine assess_machine "$wine_machine"
+    RSW_SERVER_HELD=1 RS_STANDINS=$windows/tools/standins \
+        "$repo/tools/wine/run-machine.sh" "$prefix" "$windows/RebootScheduler.exe" "$wine_machine" RBTASSESS ||
+        { echo "bench/run.sh: the Wine set-up run failed" >&2; exit 1; }
+    cp -r -- "$wine_machine/drives/c/Agent" "$prefix/drive_c/"
+    mkdir -p -- "$prefix/drive_c/ProgramData"
+    cp -r -- "$wine_machine/drives/c/ProgramData/VERUZE" "$prefix/drive_c/ProgramData/"
+    rsw_use_prefix "$prefix"
+    json=$work/wine.json
+    # Both programs run from drive C, as run-machine.sh starts them.
+    (cd "$prefix/drive_c" && hyperfine -N --style none --warmup 3 --runs "$runs" --export-json "$json" \
+        "$RSW_WINE $windows/nothing.exe" "$RSW_WINE $windows/RebootScheduler.exe RBTASSESS" >/dev/null)
+    wine_floor=$(mean_of "$json" 0) wine_floor_sd=$(sd_of "$json" 0)
+    wine_mode=$(mean_of "$json" 1) wine_mode_sd=$(sd_of "$json" 1)
+    wine_log=$(find "$prefix/drive_c/Agent" -name 'wppatchSch_*_patchlog.log' | head -n 1)
+    grep -q 'assessment not required' "$wine_log" ||
+        { echo "bench/run.sh: under Wine, RBTASSESS did not end as expected (see $wine_log)" >&2; exit 1; }
+    [[ ! -e $prefix/drive_c/Agent/BaseComponents/PatchManagement/Quillon.runs ]] ||
+        { echo "bench/run.sh: under Wine, RBTASSESS started the patch program" >&2; exit 1; }
+fi
+
+# --- results.md ----------------------------------------------------------------------------------
+ms() { calc "'%.2f' % ($1 * 1e3)"; }
+verdict() { if python3 -c "import sys; sys.exit(0 if $1 else 1)"; then echo met; else echo "**missed**"; fi; }
+{
+    echo "# Benchmark results"
+    echo
+    echo "Produced by \`$command_line\` on $(date -u '+%Y-%m-%d %H:%M UTC')."
+    echo
+    echo "Machine: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1), $(nproc) cores," \
+        "$(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo);" \
+        "$(. /etc/os-release && echo "$PRETTY_NAME"), kernel $(uname -r); $(hyperfine --version);" \
+        "$(/usr/lib/wine/wine64 --version 2>/dev/null || echo 'no Wine')."
+    echo "Program: Release build (build/perf-release, build/perf-x86_64), commit $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$repo" diff --quiet 2>/dev/null || echo ' with local changes')."
+    echo
+    echo "Wall times come from a machine shared with other work and are noisy: the ratios, measured"
+    echo "side by side in one hyperfine run, are what to compare. Means of $runs runs ± standard deviation."
+    echo
+    echo "## Whole runs on the emulated host, against /bin/true"
+    echo
+    echo "| Mode | Run (ms) | /bin/true (ms) | Ratio | Target ≤ 2× |"
+    echo "|---|---|---|---|---|"
+    for mode in RBTASSESS RBT; do
+        ratio=$(calc "'%.2f' % (${mode_mean[$mode]} / ${floor_mean[$mode]})")
+        echo "| $mode | $(ms "${mode_mean[$mode]}") ± $(ms "${mode_sd[$mode]}") | $(ms "${floor_mean[$mode]}") ± $(ms "${floor_sd[$mode]}") | $ratio | $(verdict "$ratio <= 2") |"
+    done
+    echo
+    echo "RBTASSESS: nothing due (last scan ten minutes ago, up a day). RBT: reboot flag clear, the"
+    echo "prompt stand-in started in the console user's session answers nothing and exits at once"
+    echo "(RBT starts two processes, the program and the prompt stand-in)."
+    echo
+    if [[ -n ${mode_ir[true]:-} ]]; then
+        echo "Instructions of one run (valgrind --tool=callgrind; the program's own process):"
+        echo "RBTASSESS ${mode_ir[RBTASSESS]}, RBT ${mode_ir[RBT]}, /bin/true ${mode_ir[true]}."
+        echo
+    fi
+    echo "## Peak resident memory (/usr/bin/time -v, largest of 3 runs)"
+    echo
+    echo "| Program | Peak RSS (KiB) | Target ≤ 4096 KiB |"
+    echo "|---|---|---|"
+    for mode in RBTASSESS RBT; do
+        echo "| $mode | ${mode_rss[$mode]} | $(verdict "${mode_rss[$mode]} <= 4096") |"
+    done
+    echo "| /bin/true (for scale) | $true_rss | |"
+    echo
+    echo "## Newest-result-file search (start-up run with no word)"
+    echo
+    echo "| Files in the data folder | Run (ms) | µs per file, whole run | µs per file beyond the first 10 | Target ≤ 5 µs |"
+    echo "|---|---|---|---|---|"
+    while read -r count run_ms whole beyond; do
+        [[ $count == '#' ]] && continue
+        if [[ $beyond == NaN ]]; then shown='–' v='–'; else shown=$(calc "'%.2f' % $beyond") v=$(verdict "$beyond <= 5"); fi
+        echo "| $count | $(calc "'%.2f' % $run_ms") ± $(ms "${search_sd[$count]}") | $(calc "'%.2f' % $whole") | $shown | $v |"
+    done <"$data"
+    echo
+    echo "\"Beyond the first 10\" is (run with N files − run with 10 files) / (N − 10): the cost the"
+    echo "folder's size adds. Plot: [search.png](search.png)."
+    echo
+    if ((wine)); then
+        ratio=$(calc "'%.2f' % ($wine_mode / $wine_floor)")
+        echo "## Under Wine (x86_64 program, prefix held, wine64 started for each run)"
+        echo
+        echo "| Program | Run (ms) | Ratio | Target ≤ 1.2× |"
+        echo "|---|---|---|---|"
+        echo "| do-nothing MinGW program | $(ms "$wine_floor") ± $(ms "$wine_floor_sd") | 1.00 | |"
+        echo "| RebootScheduler.exe RBTASSESS | $(ms "$wine_mode") ± $(ms "$wine_mode_sd") | $ratio | $(verdict "$ratio <= 1.2") |"
+        echo
+    fi
+} >"$out/results.md"
+cat "$out/results.md"

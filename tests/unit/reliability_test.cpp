@@ -1,0 +1,445 @@
+// Whole runs of every branch of every mode, with one platform call failing or the process
+// stopped before one call: each run ends through one of the program's ends (exit codes 0 to 5),
+// no failure escapes, and every profile file and the registry hive still read.
+//
+// The fault sweep fails a sample of the calls by default (the first call of each kind in each
+// branch, and every seventh call); RS_FULL_SWEEP=1 in the environment fails every call, with
+// every code. RS_SWEEP_REPORT=1 prints the figures.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <chrono>
+#include <functional>
+#include <random>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/emulated/ini_text.h"
+#include "platform/emulated/reg_file.h"
+#include "platform/emulated/text_codec.h"
+#include "program_support.h"
+#include "run_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::AgentRegistry;
+using testing_support::InstallCipher;
+using testing_support::InstallRecorder;
+using testing_support::InstallScript;
+using testing_support::RunProgram;
+using testing_support::TempMachine;
+
+constexpr const char* kPending =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto "
+    "Update\\RebootRequired]\r\n";
+constexpr const char* kUserFacts =
+    "[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Console]\nSessionId=1\nUser=alice\n"
+    "[Clock]\nNow=2021-03-10 12:00:00\n[System]\nLastBootUpTime=20210310110000.000000+000\n";
+constexpr const char* kPatchAgent = "C:\\Agent\\BaseComponents\\PatchManagement\\Quillon.exe";
+constexpr const char* kScanDate =
+    "C:\\Agent\\BaseComponents\\PatchManagement\\ScanFld\\PatchScanDate.ini";
+
+// The registry of an agent of the given type, with or without the reboot flag.
+std::string Registry(const std::string& agentType, bool rebootFlag, const std::string& more = {}) {
+    std::string registry = AgentRegistry();
+    registry.replace(registry.find("\"TRLA\""), 6, "\"" + agentType + "\"");
+    return registry + (rebootFlag ? kPending : "") + more;
+}
+
+// A prompt program that answers TimerPM with the value in alice's result file.
+void Prompt(TempMachine& machine, const std::string& timerPm) {
+    InstallScript(machine, "C:\\Agent\\Bellhop.exe",
+                  "result=\"$REBOOTSCHEDULER_MACHINE/drives/c/ProgramData/VERUZE/Bellhop_alice.ini\"\n"
+                  "mkdir -p \"${result%/*}\"\n"
+                  "printf '[RebootStatus]\\r\\nTimerPM=" + timerPm + "\\r\\n' > \"$result\"\n"
+                  "touch -d \"@$(($(date +%s) + 2))\" \"$result\"\n");
+}
+
+std::string TaskXml() {
+    const std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.4\" "
+        "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n  <Settings>\r\n"
+        "    <Enabled>true</Enabled>\r\n  </Settings>\r\n</Task>\r\n";
+    return "\xFF\xFE" + platform::emulated::Utf8ToUtf16Le(xml);
+}
+
+struct Branch {
+    const char* name;
+    const char* argument;
+    std::function<void(TempMachine&)> prepare;
+};
+
+const std::vector<Branch>& Branches() {
+    static const std::vector<Branch> branches = {
+        {"no argument", "",
+         [](TempMachine& m) {
+             m.Registry(AgentRegistry());
+             InstallCipher(m);
+         }},
+        {"RBT flag set, TimerPM 1, restart", "RBT",
+         [](TempMachine& m) {
+             m.Registry(Registry("MSP", true));
+             InstallCipher(m);
+             m.Facts(kUserFacts);
+             Prompt(m, "1");
+         }},
+        {"RBT flag set, TimerPM 0", "RBT",
+         [](TempMachine& m) {
+             m.Registry(Registry("MSP", true));
+             InstallCipher(m);
+             m.Facts(kUserFacts);
+             Prompt(m, "0");
+         }},
+        {"RBT flag set, prompt missing", "RBT",
+         [](TempMachine& m) {
+             m.Registry(Registry("MSP", true));
+             InstallCipher(m);
+             m.Facts(kUserFacts);
+         }},
+        {"RBT flag clear", "RBT",
+         [](TempMachine& m) {
+             m.Registry(Registry("MSP", false));
+             InstallCipher(m);
+             m.Facts(kUserFacts);
+             Prompt(m, "1");
+         }},
+        {"RBT TRLA, TimerPM 1, alert post refused", "RBT",
+         [](TempMachine& m) {
+             m.Registry(Registry("TRLA", true));
+             InstallCipher(m,
+                           "<c><fod t=\"NDATAPOST\"><PR4><svc a0=\"\" a1=\"aspx\" "
+                           "a2=\"wpacpmsusddappextended\" a3=\"\" a4=\"0\" a5=\"127.0.0.1:9\" "
+                           "a6=\"\" a7=\"0\" a8=\"\" a9=\"\" a10=\"0\"/></PR4></fod></c>");
+             m.Facts(kUserFacts);
+             Prompt(m, "1");
+         }},
+        {"RBT Windows 10, opt-in 1", "RBT",
+         [](TempMachine& m) {
+             // A 32-bit program on 64-bit Windows finds the agent's key in the 32-bit view.
+             std::string wow = AgentRegistry();
+             wow.replace(wow.find("SOFTWARE\\"), 9, "SOFTWARE\\WOW6432Node\\");
+             m.Registry(wow + Registry("MSP", false,
+                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+                                 "\"ProductName\"=\"Windows 10 Pro\"\r\n\r\n"
+                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Microsoft\\Windows\\"
+                                 "WindowsUpdate\\AU]\r\n"));
+             InstallCipher(m);
+             m.Facts(std::string(kUserFacts) + "Wow64=1\n");
+             m.File("C:\\Agent\\BaseComponents\\PatchManagement\\SchPatch.ini",
+                    "[SchTime]\r\nWin10Optin=1\r\n");
+             m.File("C:\\Agent\\Configuration\\Hostbook.ini", "[wprestapi]\r\nURL=http://127.0.0.1:9/rest\r\n");
+             m.File("C:\\Windows\\system32\\Tasks\\Microsoft\\Windows\\UpdateOrchestrator\\Reboot",
+                    TaskXml());
+         }},
+        {"RBTASSESS due", "RBTASSESS",
+         [](TempMachine& m) {
+             m.Registry(Registry("MSP", true));
+             InstallCipher(m);
+             m.Facts(kUserFacts);
+             m.File(kScanDate, "[ScandateTime]\r\nLastScandate=3/8/2021 12:00:00 PM\r\n");
+             InstallRecorder(m, kPatchAgent);
+         }},
+        {"RBTASSESS not due", "RBTASSESS",
+         [](TempMachine& m) {
+             m.Registry(Registry("MSP", false));
+             InstallCipher(m);
+             m.Facts(kUserFacts);
+             m.File(kScanDate, "[ScandateTime]\r\nLastScandate=3/10/2021 11:30:00 AM\r\n");
+             InstallRecorder(m, kPatchAgent);
+         }},
+    };
+    return branches;
+}
+
+std::string FileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Every profile file reads as whole lines of sections, keys and comments, and the hive parses;
+// the problems found, one per line.
+std::string UnreadableStateFiles(const TempMachine& machine, bool profilesToo = true) {
+    namespace ini = platform::emulated::ini;
+    std::string problems;
+    try {
+        platform::emulated::RegHive::Parse(FileText(machine.folder() / "registry" / "HKLM.reg"));
+    } catch (const std::exception& e) {
+        problems += std::string("HKLM.reg: ") + e.what() + "\n";
+    }
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(machine.folder() / "drives", error), end; it != end;
+         it.increment(error)) {
+        if (error) break;
+        std::string extension = it->path().extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (extension == ".tmp") problems += it->path().string() + ": temporary file left\n";
+        if (!profilesToo || extension != ".ini" || !it->is_regular_file()) continue;
+        std::istringstream lines(ini::Decode(FileText(it->path())).body);
+        std::string line;
+        while (std::getline(lines, line)) {
+            const std::string_view text = ini::Trim(line);
+            if (text.empty() || text[0] == ';' || text.find('=') != std::string_view::npos ||
+                (text[0] == '[' && text.back() == ']')) {
+                continue;
+            }
+            problems += it->path().string() + ": line '" + std::string(text) + "'\n";
+        }
+    }
+    return problems;
+}
+
+struct Survey {
+    int exitCode = -1;
+    std::vector<std::string> trace;
+};
+
+Survey Normal(const Branch& branch) {
+    TempMachine machine;
+    branch.prepare(machine);
+    platform::FaultPlan plan;
+    Survey survey;
+    survey.exitCode = RunProgram(machine, branch.argument, &plan).exitCode;
+    survey.trace = plan.trace;
+    EXPECT_EQ(UnreadableStateFiles(machine), "") << branch.name;
+    return survey;
+}
+
+bool Full() {
+    const char* full = std::getenv("RS_FULL_SWEEP");
+    return full && std::string(full) == "1";
+}
+
+bool Report() {
+    const char* report = std::getenv("RS_SWEEP_REPORT");
+    return report && std::string(report) == "1";
+}
+
+// The calls to fail or stop at: all of them, or the first of each kind and every seventh.
+std::vector<long> Chosen(const std::vector<std::string>& trace) {
+    std::vector<long> chosen;
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < trace.size(); ++i) {
+        if (Full() || seen.insert(trace[i]).second || i % 7 == 0) chosen.push_back(static_cast<long>(i + 1));
+    }
+    return chosen;
+}
+
+// Every branch runs as it should without faults; the figures of the sweeps depend on that.
+TEST(Reliability, EveryBranchEndsAsExpectedWithoutFaults) {
+    const std::map<std::string, int> expected = {
+        {"no argument", 0}, {"RBT flag set, TimerPM 1, restart", 5},
+        {"RBT TRLA, TimerPM 1, alert post refused", 5}, {"RBTASSESS due", 0},
+        {"RBTASSESS not due", 0}};
+    for (const auto& branch : Branches()) {
+        const Survey survey = Normal(branch);
+        const auto want = expected.find(branch.name);
+        if (want != expected.end()) {
+            EXPECT_EQ(survey.exitCode, want->second) << branch.name;
+        } else {
+            EXPECT_GE(survey.exitCode, 0) << branch.name;
+            EXPECT_LE(survey.exitCode, 5) << branch.name;
+        }
+        EXPECT_GT(survey.trace.size(), 10u) << branch.name << " ended with " << survey.exitCode;
+    }
+}
+
+TEST(Reliability, EveryFailingCallOfEveryBranchEndsCleanly) {
+    const std::vector<platform::DWORD> codes = {platform::kErrorAccessDenied,
+                                                platform::kErrorFileNotFound,
+                                                platform::kErrorMoreData};
+    long failedSites = 0, allSites = 0, runs = 0;
+    std::set<std::string> kindsFailed, allKinds;
+    for (const auto& branch : Branches()) {
+        const Survey survey = Normal(branch);
+        allSites += static_cast<long>(survey.trace.size());
+        allKinds.insert(survey.trace.begin(), survey.trace.end());
+        const auto chosen = Chosen(survey.trace);
+        failedSites += static_cast<long>(chosen.size());
+        for (const long call : chosen) {
+            const std::string& what = survey.trace[call - 1];
+            kindsFailed.insert(what);
+            for (const platform::DWORD code : codes) {
+                if (!Full() && code != codes[call % codes.size()] &&
+                    std::find(survey.trace.begin(), survey.trace.end(), what) - survey.trace.begin() + 1 != call) {
+                    continue;  // the sample fails later calls of a kind with one code each
+                }
+                TempMachine machine;
+                branch.prepare(machine);
+                platform::FaultPlan plan;
+                plan.failAt = call;
+                plan.code = code;
+                const auto result = RunProgram(machine, branch.argument, &plan);
+                ++runs;
+                const std::string where = std::string(branch.name) + ", call " +
+                                          std::to_string(call) + " " + what + ", code " +
+                                          std::to_string(code);
+                EXPECT_FALSE(result.crashed) << where << ": " << result.crash;
+                EXPECT_GE(result.exitCode, 0) << where;
+                EXPECT_LE(result.exitCode, 5) << where;
+                EXPECT_EQ(UnreadableStateFiles(machine), "") << where;
+            }
+        }
+    }
+    if (Report()) {
+        std::printf("fault sweep: %ld of %ld call sites failed (%zu of %zu kinds of call), %ld runs\n",
+                    failedSites, allSites, kindsFailed.size(), allKinds.size(), runs);
+    }
+}
+
+// The process stopped before each call of the RBT and RBTASSESS branches: the next run on the
+// same machine ends through one of its ends and every state file reads.
+TEST(Reliability, ARunStoppedAtAnyCallLeavesAMachineTheNextRunHandles) {
+    long stops = 0;
+    for (const auto& branch : Branches()) {
+        if (std::string(branch.argument).empty()) continue;
+        const Survey survey = Normal(branch);
+        for (const long call : Chosen(survey.trace)) {
+            TempMachine machine;
+            branch.prepare(machine);
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                platform::FaultPlan plan;
+                plan.stopAt = call;
+                RunProgram(machine, branch.argument, &plan);
+                std::_Exit(0);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            const std::string where =
+                std::string(branch.name) + ", stopped at call " + std::to_string(call) + " " +
+                survey.trace[call - 1];
+            ASSERT_TRUE(WIFEXITED(status)) << where;
+            EXPECT_EQ(WEXITSTATUS(status), platform::FaultPlan::kStoppedExitCode) << where;
+            ++stops;
+            EXPECT_EQ(UnreadableStateFiles(machine), "") << where << " (after the stop)";
+            const auto next = RunProgram(machine, branch.argument);
+            EXPECT_FALSE(next.crashed) << where << ": " << next.crash;
+            EXPECT_GE(next.exitCode, 0) << where;
+            EXPECT_LE(next.exitCode, 5) << where;
+            EXPECT_NE(next.exitCode, 1) << where << ": the stopped run still counts as running";
+            EXPECT_NE(next.exitCode, 3) << where << ": the stopped run still counts as running";
+            EXPECT_EQ(UnreadableStateFiles(machine), "") << where;
+        }
+    }
+    if (Report()) std::printf("crash test: %ld stop points\n", stops);
+}
+
+// --- hostile input -------------------------------------------------------------------------------
+
+const Branch& BranchNamed(const std::string& name) {
+    for (const auto& branch : Branches()) {
+        if (branch.name == name) return branch;
+    }
+    throw std::logic_error("no branch " + name);
+}
+
+std::string Garbage(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+// A branch's machine made hostile in one way: the run still ends through one of its ends, within
+// a bounded time, and leaves every state file readable.
+TEST(Reliability, HostileInputEndsCleanly) {
+    const std::string megabyte(1 << 20, '7');
+    const struct {
+        const char* name;
+        const char* branch;
+        std::function<void(TempMachine&)> spoil;
+    } cases[] = {
+        {"megabyte registration id", "RBT flag set, TimerPM 1, restart",
+         [&](TempMachine& m) {
+             m.Registry(AgentRegistry().replace(AgentRegistry().find("\"1001\""), 6,
+                                                "\"" + megabyte + "\"") + kPending);
+         }},
+        {"megabyte scan date", "RBTASSESS due",
+         [&](TempMachine& m) { m.File(kScanDate, "[ScandateTime]\r\nLastScandate=" + megabyte + "\r\n"); }},
+        {"megabyte opt-in", "RBT Windows 10, opt-in 1",
+         [&](TempMachine& m) {
+             m.File("C:\\Agent\\BaseComponents\\PatchManagement\\SchPatch.ini",
+                    "[SchTime]\r\nWin10Optin=" + megabyte + "\r\n");
+         }},
+        {"binary scan date file", "RBTASSESS due",
+         [&](TempMachine& m) { m.File(kScanDate, Garbage(65536, 1)); }},
+        {"binary reboot state file", "RBTASSESS due",
+         [&](TempMachine& m) { m.File("C:\\ProgramData\\VERUZE\\Bellhop_SYSTEM.ini", Garbage(65536, 2)); }},
+        {"binary prompt result file", "RBT flag set, TimerPM 1, restart",
+         [&](TempMachine& m) {
+             InstallScript(m, "C:\\Agent\\Bellhop.exe",
+                           "head -c 65536 /dev/urandom > "
+                           "\"$REBOOTSCHEDULER_MACHINE/drives/c/ProgramData/VERUZE/Bellhop_alice.ini\"\n");
+         }},
+        {"binary configuration", "RBT TRLA, TimerPM 1, alert post refused",
+         [&](TempMachine& m) { m.File("C:\\Agent\\Configuration\\wpConfig.xml", Garbage(65536, 3)); }},
+        {"configuration nested 100000 deep", "RBT TRLA, TimerPM 1, alert post refused",
+         [&](TempMachine& m) {
+             std::string xml;
+             for (int i = 0; i < 100000; ++i) xml += "<fod t=\"NDATAPOST\">";
+             for (int i = 0; i < 100000; ++i) xml += "</fod>";
+             InstallCipher(m, xml.c_str());
+         }},
+        {"configuration with doctype and entities", "RBT TRLA, TimerPM 1, alert post refused",
+         [&](TempMachine& m) {
+             std::string xml = "<!DOCTYPE c [<!ENTITY a \"aaaaaaaaaa\">";
+             for (int i = 1; i < 10; ++i) {
+                 xml += "<!ENTITY " + std::string(1, static_cast<char>('a' + i)) + " \"";
+                 for (int k = 0; k < 10; ++k) xml += "&" + std::string(1, static_cast<char>('a' + i - 1)) + ";";
+                 xml += "\">";
+             }
+             xml += "<!ENTITY x SYSTEM \"file:///etc/passwd\">]><c><fod t=\"NDATAPOST\"><PR4>"
+                    "<svc a0=\"&j;\" a1=\"&x;\" a2=\"wpacpmsusddappextended\" a3=\"\" a4=\"0\" "
+                    "a5=\"127.0.0.1:9\" a6=\"&j;\" a7=\"0\" a8=\"\" a9=\"\" a10=\"0\"/></PR4></fod></c>";
+             InstallCipher(m, xml.c_str());
+         }},
+        {"prompt program that never exits (wait bounded to 0.3 s here, 30 minutes for real)",
+         "RBT flag set, TimerPM 1, restart",
+         [&](TempMachine& m) {
+             m.Facts("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Console]\nSessionId=1\n"
+                     "User=alice\n[Clock]\nNow=2021-03-10 12:00:00\nMaxWaitMs=300\n");
+             InstallScript(m, "C:\\Agent\\Bellhop.exe", "exec sleep 5\n");
+         }},
+        {"100000 files in the data folder", "RBT flag set, TimerPM 1, restart",
+         [&](TempMachine& m) {
+             const fs::path folder = m.HostPath("C:\\ProgramData\\VERUZE");
+             fs::create_directories(folder);
+             for (int i = 0; i < 100000; ++i) {
+                 std::ofstream(folder / ("Bellhop_u" + std::to_string(i) + (i % 2 ? ".ini" : ".txt")));
+             }
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempMachine machine;
+        BranchNamed(c.branch).prepare(machine);
+        c.spoil(machine);
+        const auto started = std::chrono::steady_clock::now();
+        const auto result = RunProgram(machine, BranchNamed(c.branch).argument);
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::steady_clock::now() - started).count();
+        EXPECT_FALSE(result.crashed) << result.crash;
+        EXPECT_GE(result.exitCode, 0);
+        EXPECT_LE(result.exitCode, 5);
+        EXPECT_LT(seconds, 60);
+        // Profile files may hold the garbage they were given; the hive must read, and no
+        // temporary file may be left.
+        EXPECT_EQ(UnreadableStateFiles(machine, false), "");
+        if (Report()) std::printf("%s: exit code %d in %llds\n", c.name, result.exitCode, static_cast<long long>(seconds));
+    }
+}
+
+}  // namespace
