@@ -81,8 +81,6 @@ void ContractWorld::RemoveCleanupFolder() {
     fs::remove_all(cleanup_, error);
 }
 
-namespace {
-
 // A new, empty folder in the host's temporary folder.
 fs::path FreshTemporaryFolder(const std::string& prefix) {
     static std::atomic<unsigned> counter{0};
@@ -98,7 +96,6 @@ fs::path FreshTemporaryFolder(const std::string& prefix) {
     }
 }
 
-}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // The emulated world.

@@ -1,5 +1,7 @@
 #include "loopback_server_fixture.h"
 
+#include "contract_fixture.h"
+
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -108,17 +110,6 @@ void Stop(std::uintptr_t process, int graceMs) {
 }
 #endif
 
-fs::path FreshFolder() {
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    for (;;) {
-        const fs::path folder =
-            fs::temp_directory_path() / ("rs-testserver-" + std::to_string(stamp % 1000000007) +
-                                         "-" + std::to_string(counter++));
-        if (fs::create_directory(folder)) return folder;
-    }
-}
-
 }  // namespace
 
 std::string RecordedRequest::Header(const std::string& name) const {
@@ -128,7 +119,7 @@ std::string RecordedRequest::Header(const std::string& name) const {
     return {};
 }
 
-LoopbackServer::LoopbackServer(const std::vector<std::string>& answers) : folder_(FreshFolder()) {
+LoopbackServer::LoopbackServer(const std::vector<std::string>& answers) : folder_(FreshTemporaryFolder("rs-testserver-")) {
     const fs::path portFile = folder_ / "port";
     std::vector<std::string> arguments = {"--port-file",    portFile.string(),
                                           "--log",          (folder_ / "requests.log").string(),

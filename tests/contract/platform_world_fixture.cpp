@@ -1,5 +1,7 @@
 #include "platform_world_fixture.h"
 
+#include "contract_fixture.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -18,20 +20,6 @@ namespace contract {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-fs::path FreshFolder(const std::string& prefix) {
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    for (;;) {
-        const fs::path folder =
-            fs::temp_directory_path() /
-            (prefix + std::to_string(stamp % 1000000007) + "-" + std::to_string(counter++));
-        if (fs::create_directory(folder)) return folder;
-    }
-}
-
-}  // namespace
 
 PlatformWorld::~PlatformWorld() {
     platform_.reset();
@@ -51,7 +39,7 @@ std::vector<std::string> PlatformWorld::LogLines() const {
 }
 
 EmulatedPlatformWorld::EmulatedPlatformWorld() {
-    cleanup_ = FreshFolder("rs-platform-world-");
+    cleanup_ = FreshTemporaryFolder("rs-platform-world-");
     fs::create_directories(cleanup_ / "registry");
     fs::create_directories(cleanup_ / "drives" / "c" / "Logs");
     platform_ = platform::emulated::MakeEmulatedPlatform(cleanup_, "");
@@ -90,7 +78,7 @@ void RegisterStandIns() {
 
 Win32PlatformWorld::Win32PlatformWorld() {
     RegisterStandIns();
-    cleanup_ = FreshFolder("rs-platform-world-");
+    cleanup_ = FreshTemporaryFolder("rs-platform-world-");
     platform_ = platform::win32::MakeWin32Platform();
     logHostPath_ = cleanup_ / "world.log";
     logPath_ = logHostPath_.string();
