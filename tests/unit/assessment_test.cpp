@@ -58,20 +58,7 @@ TEST(Assessment, EveryFailingCallOfAnAssessmentRunEndsCleanly) {
     bool started = false;
     for (const auto& call : survey.trace) started = started || call == "Processes.ShellExecuteExA";
     ASSERT_TRUE(started);
-    for (const platform::DWORD code : {platform::kErrorAccessDenied, platform::kErrorFileNotFound}) {
-        for (long call = 1; call <= survey.calls; ++call) {
-            fresh();
-            platform::FaultPlan plan;
-            plan.failAt = call;
-            plan.code = code;
-            const auto result = RunProgram(machine, "RBTASSESS", &plan);
-            EXPECT_FALSE(result.crashed) << "call " << call << " " << survey.trace[call - 1] << ": "
-                                         << result.crash;
-            // Failures during start-up may end the run at one of its early ends.
-            EXPECT_GE(result.exitCode, 0) << "call " << call;
-            EXPECT_LE(result.exitCode, 4) << "call " << call << " " << survey.trace[call - 1];
-        }
-    }
+    testing_support::ExpectEveryFailingCallEndsCleanly(machine, "RBTASSESS", survey, 4, fresh);
 }
 
 }  // namespace

@@ -103,18 +103,7 @@ TEST(MainFlow, EveryFailingCallOfARunWithoutArgumentEndsCleanly) {
     const auto normal = RunProgram(machine, "", &survey);
     ASSERT_EQ(normal.exitCode, 0);
     ASSERT_GT(survey.calls, 10);
-    for (const platform::DWORD code : {platform::kErrorAccessDenied, platform::kErrorFileNotFound}) {
-        for (long call = 1; call <= survey.calls; ++call) {
-            platform::FaultPlan plan;
-            plan.failAt = call;
-            plan.code = code;
-            const auto result = RunProgram(machine, "", &plan);
-            EXPECT_FALSE(result.crashed) << "call " << call << " " << survey.trace[call - 1] << ": "
-                                         << result.crash;
-            EXPECT_GE(result.exitCode, 0) << "call " << call;
-            EXPECT_LE(result.exitCode, 4) << "call " << call << " " << survey.trace[call - 1];
-        }
-    }
+    testing_support::ExpectEveryFailingCallEndsCleanly(machine, "", survey, 4);
 }
 
 }  // namespace

@@ -58,19 +58,7 @@ TEST(PromptFlow, EveryFailingCallOfARestartingRunEndsCleanly) {
     fresh();
     platform::FaultPlan survey;
     ASSERT_EQ(RunProgram(machine, "RBT", &survey).exitCode, 5);
-    for (const platform::DWORD code : {platform::kErrorAccessDenied, platform::kErrorFileNotFound}) {
-        for (long call = 1; call <= survey.calls; ++call) {
-            fresh();
-            platform::FaultPlan plan;
-            plan.failAt = call;
-            plan.code = code;
-            const auto result = RunProgram(machine, "RBT", &plan);
-            EXPECT_FALSE(result.crashed) << "call " << call << " " << survey.trace[call - 1] << ": "
-                                         << result.crash;
-            EXPECT_GE(result.exitCode, 0) << "call " << call;
-            EXPECT_LE(result.exitCode, 5) << "call " << call << " " << survey.trace[call - 1];
-        }
-    }
+    testing_support::ExpectEveryFailingCallEndsCleanly(machine, "RBT", survey, 5, fresh);
 }
 
 }  // namespace
