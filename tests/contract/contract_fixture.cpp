@@ -96,7 +96,6 @@ fs::path FreshTemporaryFolder(const std::string& prefix) {
     }
 }
 
-
 // ---------------------------------------------------------------------------------------------
 // The emulated world.
 
@@ -111,6 +110,9 @@ EmulatedWorld::EmulatedWorld() : parts_(std::make_unique<Parts>()) {
     cleanup_ = FreshTemporaryFolder("rs-contract-machine-");
     fs::create_directories(cleanup_ / "drives" / "c" / "Contract");
     fs::create_directories(cleanup_ / "registry");
+    if (kWow64Process) {
+        std::ofstream(cleanup_ / "machine.ini") << "[System]\r\nWow64=1\r\n";
+    }
     // The machine reads its folder when it is made: the folder is complete by now.
     parts_->machine = std::make_unique<platform::emulated::Machine>(cleanup_);
     parts_->profile = std::make_unique<platform::emulated::EmulatedProfile>(*parts_->machine);

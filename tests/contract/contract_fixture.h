@@ -29,6 +29,12 @@
 
 namespace contract {
 
+#ifdef RS_CONTRACT_WIN32
+inline constexpr bool kWindowsTestBinary = true;
+#else
+inline constexpr bool kWindowsTestBinary = false;
+#endif
+
 class ContractWorld {
 public:
     ContractWorld() = default;
@@ -46,6 +52,11 @@ public:
 
     // True for the real Win32 implementation when the Windows below it is Wine.
     virtual bool OnWine() const { return false; }
+
+    // Whether the world's program is a 32-bit process on 64-bit Windows, as the shipping program
+    // is on agents' machines: true in the i686 Windows test binary (run on 64-bit Windows only,
+    // with the emulated machine made alike), false natively and in the x86_64 one.
+    static constexpr bool kWow64Process = kWindowsTestBinary && sizeof(void*) == 4;
 
     // Replaces HKEY_LOCAL_MACHINE content with the keys of a regedit export text.
     // False when the world cannot do it (yet).

@@ -14,22 +14,27 @@ using platform::HKEY;
 using platform::kHkeyLocalMachine;
 using platform::LONG;
 
-constexpr const char* kSeed =
-    "Windows Registry Editor Version 5.00\r\n\r\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\RSContract\\Values]\r\n"
-    "\"Text\"=\"hello\"\r\n"
-    "\"Empty\"=\"\"\r\n"
-    "\"NoNul\"=hex(1):68,00,69,00\r\n"
-    "\"Number\"=dword:00011170\r\n"
-    "\"Bytes\"=hex:01,02,03,04,05,06,07,08\r\n"
-    "\"Expand\"=hex(2):25,00,41,00,25,00,00,00\r\n"
-    "\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
-    "\r\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\RSContract\\View]\r\n"
-    "\"Which\"=\"64\"\r\n"
-    "\r\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\RSContract\\View]\r\n"
-    "\"Which\"=\"32\"\r\n";
+// The suite's values, in both views of SOFTWARE: a program opens them in its own view (the 32-bit
+// one in the i686 test binary, as for the shipping program on 64-bit Windows).
+std::string ValuesIn(const char* software) {
+    return std::string("[HKEY_LOCAL_MACHINE\\") + software + "\\RSContract\\Values]\r\n" +
+           "\"Text\"=\"hello\"\r\n"
+           "\"Empty\"=\"\"\r\n"
+           "\"NoNul\"=hex(1):68,00,69,00\r\n"
+           "\"Number\"=dword:00011170\r\n"
+           "\"Bytes\"=hex:01,02,03,04,05,06,07,08\r\n"
+           "\"Expand\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+           "\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+           "\r\n";
+}
+
+const std::string kSeed = "Windows Registry Editor Version 5.00\r\n\r\n" + ValuesIn("SOFTWARE") +
+                          ValuesIn("SOFTWARE\\WOW6432Node") +
+                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\RSContract\\View]\r\n"
+                          "\"Which\"=\"64\"\r\n"
+                          "\r\n"
+                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\RSContract\\View]\r\n"
+                          "\"Which\"=\"32\"\r\n";
 
 template <class World>
 class RegistryContract : public ::testing::Test {
@@ -64,17 +69,20 @@ TYPED_TEST(RegistryContract, OpenFollowsTheRequestedView) {
         DWORD access;
         const char* expected;
     };
-    // The test binary is a 64-bit program: its plain opens see the 64-bit view.
-    const Case cases[] = {{true, 0, "64\0"},
-                          {false, platform::kKeyRead, "64\0"},
+    // Plain opens see the process's own view: the 32-bit one for a 32-bit process on 64-bit
+    // Windows, the 64-bit one for a 64-bit program.
+    const char* own = contract::ContractWorld::kWow64Process ? "32\0" : "64\0";
+    const Case cases[] = {{true, 0, own},
+                          {false, platform::kKeyRead, own},
                           {false, platform::kKeyRead | platform::kKeyWow64_64Key, "64\0"},
                           {false, platform::kKeyRead | platform::kKeyWow64_32Key, "32\0"}};
     for (const Case& c : cases) {
         HKEY key = 0;
         const LONG result =
-            c.legacy ? this->reg().RegOpenKeyA(kHkeyLocalMachine, "SOFTWARE\\RSContract\\View", &key)
-                     : this->reg().RegOpenKeyExA(kHkeyLocalMachine, "SOFTWARE\\RSContract\\View", 0,
-                                                 c.access, &key);
+            c.legacy
+                ? this->reg().RegOpenKeyA(kHkeyLocalMachine, "SOFTWARE\\RSContract\\View", &key)
+                : this->reg().RegOpenKeyExA(kHkeyLocalMachine, "SOFTWARE\\RSContract\\View", 0,
+                                            c.access, &key);
         ASSERT_EQ(result, 0) << c.access;
         EXPECT_EQ(this->Read(key, "Which"), std::string(c.expected, 3)) << c.access;
         EXPECT_EQ(this->reg().RegCloseKey(key), 0);
@@ -101,9 +109,9 @@ TYPED_TEST(RegistryContract, TypeAndSizeQueries) {
         DWORD type;
         DWORD size;
     };
-    const Case cases[] = {{"Text", platform::kRegSz, 6},        {"Empty", platform::kRegSz, 1},
-                          {"NoNul", platform::kRegSz, 2},       {"Number", platform::kRegDword, 4},
-                          {"Bytes", platform::kRegBinary, 8},   {"Expand", platform::kRegExpandSz, 4},
+    const Case cases[] = {{"Text", platform::kRegSz, 6},      {"Empty", platform::kRegSz, 1},
+                          {"NoNul", platform::kRegSz, 2},     {"Number", platform::kRegDword, 4},
+                          {"Bytes", platform::kRegBinary, 8}, {"Expand", platform::kRegExpandSz, 4},
                           {"Multi", platform::kRegMultiSz, 5}};
     const HKEY key = this->Open("SOFTWARE\\RSContract\\Values");
     for (const Case& c : cases) {

@@ -1,6 +1,6 @@
 // The system folder and the WOW64 questions of the files facet, pinned against the emulation
-// (a machine without [System] facts) and, in the Windows test binary, the 64-bit test program
-// itself, which is no WOW64 process.
+// and, in the Windows test binaries, the test program itself: the x86_64 one is no WOW64
+// process, the i686 one is (a 32-bit process on 64-bit Windows, with the emulated machine alike).
 #include <string>
 
 #include "contract_fixture.h"
@@ -34,7 +34,24 @@ TYPED_TEST(SystemFolderContract, SystemDirectoryAndItsBufferSize) {
     EXPECT_EQ(files.GetSystemDirectoryA(buffer, length), length + 1);
 }
 
+TYPED_TEST(SystemFolderContract, Wow64ProcessSwitchesItsRedirection) {
+    if (!contract::ContractWorld::kWow64Process) GTEST_SKIP() << "a 64-bit test program";
+    auto& files = this->world.files();
+    bool wow64 = false;
+    ASSERT_TRUE(files.IsWow64Process(&wow64));
+    EXPECT_TRUE(wow64);
+    void* state = nullptr;
+    ASSERT_TRUE(files.Wow64DisableWow64FsRedirection(&state));
+    // Switched off twice, the second state says it was off already; reverting that keeps it off,
+    // reverting the first puts it back.
+    void* again = nullptr;
+    ASSERT_TRUE(files.Wow64DisableWow64FsRedirection(&again));
+    EXPECT_TRUE(files.Wow64RevertWow64FsRedirection(again));
+    EXPECT_TRUE(files.Wow64RevertWow64FsRedirection(state));
+}
+
 TYPED_TEST(SystemFolderContract, NoWow64ProcessHasNoRedirectionToSwitch) {
+    if (contract::ContractWorld::kWow64Process) GTEST_SKIP() << "a 32-bit test program";
     auto& files = this->world.files();
     bool wow64 = true;
     ASSERT_TRUE(files.IsWow64Process(&wow64));

@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# A Wine prefix for the 64-bit Windows program, made once per test run and reused by every run in it.
+# A 64-bit Wine prefix for the Windows programs, made once per test run and reused by every run in
+# it: the shipping 32-bit program runs there as a 32-bit process on 64-bit Windows (WoW64), as on
+# agents' machines, and the 64-bit build beside it.
 #
 # As a command:
 #   prefix.sh create [PREFIX]   make the prefix unless it is ready already; print its path
 #   prefix.sh hold PREFIX       keep its wineserver (and Wine's own services) running between runs
 #   prefix.sh stop PREFIX       end every Wine process of the prefix and its wineserver
 #   prefix.sh path              print the default prefix path
+#   prefix.sh probe-wow64 PREFIX   can 32-bit Windows programs run here under WoW64? exit 0 when
+#                               they can, else print the reason and exit 1
 # Sourced (". tools/wine/prefix.sh"), it gives the rsw_* functions below to other scripts.
 #
-# Only the 64-bit loader is used (/usr/lib/wine/wine64, never the "wine" wrapper): this host cannot
-# run 32-bit code, so there is no 32-bit Wine. WINEDEBUG defaults to -all. The prefix has no
+# Only the 64-bit loader is used (/usr/lib/wine/wine64, never the "wine" wrapper, whose choice of
+# loader depends on the program and would, for instance, import registry files into the 32-bit
+# view): 32-bit programs started from it run under WoW64 with Debian's wine32:i386. WINEDEBUG
+# defaults to -all. The prefix has no
 # display ("Graphics"="null"), which COM and the services need to start headless, and no crash
 # debugger (a crash ends the program with its exception code, 0xC0000005 showing as exit code 5).
 #
@@ -40,6 +46,26 @@ rsw_use_prefix() {
 rsw_windows_path() {
     local path=$1
     printf 'Z:%s\n' "${path//\//\\}"
+}
+
+# The bitness of a PE file: 32 or 64 (empty when it is no PE file). The machine field of its
+# COFF header, found through the offset at 0x3C.
+rsw_pe_bits() {
+    local offset machine
+    offset=$(od -An -tu4 -j60 -N4 -- "$1" 2>/dev/null | tr -d ' ') || return 1
+    [[ -n $offset ]] || return 1
+    machine=$(od -An -tx2 -j$((offset + 4)) -N2 -- "$1" 2>/dev/null | tr -d ' ') || return 1
+    case $machine in
+    014c) echo 32 ;;
+    8664) echo 64 ;;
+    *) return 1 ;;
+    esac
+}
+
+# The regsvr32 that registers a DLL of bitness $1 (32 or 64) in the view of HKCR that programs of
+# that bitness read: a 32-bit server is registered by the 32-bit regsvr32 of SysWOW64.
+rsw_regsvr32_for() {
+    if [[ $1 == 32 ]]; then echo 'C:\windows\syswow64\regsvr32.exe'; else echo regsvr32; fi
 }
 
 # Every Wine process, and the services and server that the first one starts, gets none of the
@@ -147,6 +173,32 @@ rsw_stop_server() {
     return 0
 }
 
+# Whether a 32-bit Windows program runs in the prefix as a 32-bit process on 64-bit Windows: a tiny
+# i686 program asks IsWow64Process. On failure prints why: a kernel that cannot execute 32-bit
+# code, Wine's 32-bit half missing, or the probe's own answer. $1: the prefix (made already).
+rsw_probe_wow64() {
+    rsw_use_prefix "$1"
+    local here probe answer
+    here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+    probe=$WINEPREFIX/rsw-tools/wow64-probe.exe
+    mkdir -p -- "${probe%/*}" || return 1
+    if [[ ! -f $probe || $here/wow64-probe.c -nt $probe ]]; then
+        i686-w64-mingw32-gcc -O2 -Wall -o "$probe" "$here/wow64-probe.c" ||
+            { echo "no i686 MinGW compiler to build the 32-bit probe"; return 1; }
+    fi
+    if answer=$(timeout 120 "$RSW_WINE" "$probe" 2>&1 9>&-) && [[ $answer == wow64* ]]; then
+        return 0
+    fi
+    if [[ ! -x /usr/lib/wine/wine ]]; then
+        echo "Wine's 32-bit half (Debian's wine32:i386) is not installed"
+    elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        echo "this machine's kernel cannot execute 32-bit code (Wine's i386 loader does not start)"
+    else
+        echo "the 32-bit probe did not run as a WoW64 process: ${answer:-no answer}"
+    fi
+    return 1
+}
+
 # Command-line use; sourcing the file only defines the functions.
 if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
     case ${1:-} in
@@ -157,8 +209,9 @@ if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
     hold) rsw_hold_server "${2:?prefix.sh hold PREFIX}" ;;
     stop) rsw_stop_server "${2:?prefix.sh stop PREFIX}" ;;
     path) rsw_default_prefix ;;
+    probe-wow64) rsw_probe_wow64 "${2:?prefix.sh probe-wow64 PREFIX}" ;;
     *)
-        echo "usage: prefix.sh create [PREFIX] | hold PREFIX | stop PREFIX | path" >&2
+        echo "usage: prefix.sh create [PREFIX] | hold PREFIX | stop PREFIX | path | probe-wow64 PREFIX" >&2
         exit 2
         ;;
     esac

@@ -21,8 +21,10 @@
 #    program made, changed or deleted show there), and the exit code goes to MACHINE/exit-code.
 #
 # 6. Components: when RS_STANDINS names a folder with the agent's COM stand-ins (XmlEncryptor.dll,
-#    Postbird.dll), they are registered in the prefix where they lie, once per prefix and folder:
-#    a later run with the same folder registers nothing (register-standins.sh does it by hand).
+#    Postbird.dll), they are registered in the prefix where they lie, by the regsvr32 of their own
+#    bitness (SysWOW64's for the i686 servers that the shipping 32-bit program needs), once per
+#    prefix, bitness and folder: a later run with the same folder registers nothing
+#    (register-standins.sh does it by hand).
 #
 # Exit status: the program's exit code; 125 when the run itself could not be set up.
 # Environment: RSW_RUN_SECONDS bounds the program's run (default 600; then exit code 124);
@@ -267,13 +269,24 @@ owned_keys=(
     'HKLM\SOFTWARE\VERUZE'
     'HKLM\SOFTWARE\WOW6432Node\VERUZE'
     'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update\RebootRequired'
+    'HKLM\SOFTWARE\WOW6432Node\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update\RebootRequired'
     'HKLM\SOFTWARE\Policies\Microsoft\Windows\WindowsUpdate'
+    'HKLM\SOFTWARE\WOW6432Node\Policies\Microsoft\Windows\WindowsUpdate'
+)
+# Values of Wine's own keys that scenarios own: KEY|VALUE. The 32-bit view's product name is the
+# machine's, as on the emulated host (none unless its HKLM.reg gives one), so that a machine that
+# sets it for one run does not leave it to the next.
+owned_values=(
+    'HKLM\SOFTWARE\WOW6432Node\Microsoft\Windows NT\CurrentVersion|ProductName'
 )
 
 load_registry() {
     local key reg=$machine/registry/HKLM.reg import=$work/HKLM.reg
     for key in "${owned_keys[@]}"; do
         rsw_wine reg delete "$key" /f >/dev/null 2>&1  # a key that is not there is fine
+    done
+    for key in "${owned_values[@]}"; do
+        rsw_wine reg delete "${key%|*}" /v "${key##*|}" /f >/dev/null 2>&1
     done
     [[ -f $reg ]] || return 0
     if [[ $(head -c 2 -- "$reg" | od -An -tx1 | tr -d ' ') == fffe ]]; then
@@ -296,15 +309,22 @@ load_registry() {
 # --- components ----------------------------------------------------------------------------------
 
 # The stand-ins' classes point at the DLLs' own paths, so one registration serves every run that
-# takes them from the same folder; the record in the prefix says which folder that was.
+# takes them from the same folder; the record in the prefix says which folder that was, one record
+# for each bitness (the 32-bit and 64-bit classes live in their own views of HKCR, so both builds'
+# stand-ins can be registered in one prefix at once).
 register_standins() {
-    local folder=${RS_STANDINS:-} record=$WINEPREFIX/.rsw-standins dll
+    local folder=${RS_STANDINS:-} bits record dll
     [[ -n $folder && -f $folder/XmlEncryptor.dll && -f $folder/Postbird.dll ]] || return 0
     folder=$(realpath -e -- "$folder") || return 1
+    bits=$(rsw_pe_bits "$folder/Postbird.dll") || {
+        echo "run-machine.sh: $folder/Postbird.dll is not a Windows DLL" >&2
+        return 1
+    }
+    record=$WINEPREFIX/.rsw-standins-$bits
     [[ -f $record && $(<"$record") == "$folder" ]] && return 0
     rm -f -- "$record"
     for dll in XmlEncryptor.dll Postbird.dll; do
-        WINEDEBUG=-all rsw_wine regsvr32 /s "$(rsw_windows_path "$folder/$dll")" \
+        WINEDEBUG=-all rsw_wine "$(rsw_regsvr32_for "$bits")" /s "$(rsw_windows_path "$folder/$dll")" \
             >"$work/regsvr32.out" 2>&1 || {
             echo "run-machine.sh: regsvr32 failed for $folder/$dll:" >&2
             cat "$work/regsvr32.out" >&2

@@ -128,8 +128,8 @@ fs::path EmulatedFiles::Host(const std::string& path) const {
         return machine_.HostPath(path);
     }
     const std::string rest = upper.substr(upperSystem.size());
-    for (const char* exempt : {"\\CATROOT", "\\CATROOT2", "\\DRIVERSTORE", "\\DRIVERS\\ETC",
-                               "\\LOGFILES", "\\SPOOL"}) {
+    for (const char* exempt :
+         {"\\CATROOT", "\\CATROOT2", "\\DRIVERSTORE", "\\DRIVERS\\ETC", "\\LOGFILES", "\\SPOOL"}) {
         const std::string name = exempt;
         if (rest.compare(0, name.size(), name) == 0 &&
             (rest.size() == name.size() || rest[name.size()] == '\\')) {
@@ -155,8 +155,8 @@ bool EmulatedFiles::SetFileAttributesA(const char* path, DWORD attributes) {
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
-    const auto option = (attributes & kFileAttributeReadonly) ? fs::perm_options::remove
-                                                              : fs::perm_options::add;
+    const auto option =
+        (attributes & kFileAttributeReadonly) ? fs::perm_options::remove : fs::perm_options::add;
     fs::permissions(host, fs::perms::owner_write, option, error);
     return error ? Fail(kErrorAccessDenied) : true;
 }
@@ -351,6 +351,9 @@ DWORD EmulatedFiles::GetSystemDirectoryA(char* buffer, DWORD size) {
 bool EmulatedFiles::IsWow64Process(bool* wow64) {
     if (!wow64) return Fail(kErrorInvalidParameter);
     *wow64 = machine_.wow64();
+    // The answer decides where the program looks for the system folder's files: journalled, so
+    // that a run shows which kind of process it took itself for.
+    machine_.Journal(*wow64 ? "IsWow64Process TRUE" : "IsWow64Process FALSE");
     return true;
 }
 
@@ -358,7 +361,8 @@ bool EmulatedFiles::IsWow64Process(bool* wow64) {
 bool EmulatedFiles::Wow64DisableWow64FsRedirection(void** oldValue) {
     if (!machine_.wow64()) return Fail(kErrorInvalidFunction);
     if (!oldValue) return Fail(kErrorInvalidParameter);
-    *oldValue = reinterpret_cast<void*>(static_cast<std::uintptr_t>(machine_.fsRedirectionDisabled ? 2 : 1));
+    *oldValue = reinterpret_cast<void*>(
+        static_cast<std::uintptr_t>(machine_.fsRedirectionDisabled ? 2 : 1));
     machine_.fsRedirectionDisabled = true;
     machine_.Journal("Wow64DisableWow64FsRedirection");
     return true;
