@@ -14,14 +14,17 @@ reboot_task() {
         >"$folder/${3:-Reboot}"
 }
 
-# rest_endpoint MACHINE URL: the endpoint table entry of the service "wprestapi".
+# rest_endpoint MACHINE URL [FOLDER]: the endpoint table entry of the service "wprestapi", in the
+# table of the installation folder FOLDER under drive C (Agent).
 rest_endpoint() {
-    mkdir -p -- "$1/drives/c/Agent/Configuration" &&
-        printf '[wprestapi]\r\nURL=%s\r\n' "$2" >"$1/drives/c/Agent/Configuration/Hostbook.ini"
+    local table=$1/drives/c/${3:-Agent}/Configuration
+    mkdir -p -- "$table" &&
+        printf '[wprestapi]\r\nURL=%s\r\n' "$2" >"$table/Hostbook.ini"
 }
 
 # rest_server_start MACHINE ANSWER...: the service, answering each post with the next ANSWER;
-# its state lies beside the machine folder and it ends when that goes.
+# its state lies beside the machine folder and it ends when that goes. REST_TABLE_FOLDER names the
+# installation folder whose endpoint table points at it (Agent).
 rest_server_start() {
     local machine=$1 state
     shift
@@ -34,7 +37,7 @@ rest_server_start() {
         ((tries++ < 100)) || { echo "rest_server_start: the server did not start" >&2; return 1; }
         sleep 0.05
     done
-    rest_endpoint "$machine" "http://127.0.0.1:$(<"$state/port")/rest"
+    rest_endpoint "$machine" "http://127.0.0.1:$(<"$state/port")/rest" "${REST_TABLE_FOLDER:-Agent}"
 }
 
 # rest_refused MACHINE: an endpoint on a loopback port that nothing listens on.
@@ -101,12 +104,14 @@ policy_is() {
     fi
 }
 
-# redirection_switched MACHINE: the emulated host's journal shows the WOW64 file-system redirection
-# switched off and, as the next thing the host did, back on (Wine runs the 64-bit program, which
-# has none to switch).
+# redirection_switched MACHINE: the emulated host's journal shows the program taking itself for a
+# 32-bit process on 64-bit Windows and the WOW64 file-system redirection switched off and, as the
+# next thing the host did, back on. (Under Wine the task store's files show it: with redirection
+# on, the 32-bit program would have reached SysWOW64's folder instead.)
 redirection_switched() {
     [[ ${RS_HOST:-native} == native ]] || return 0
-    [[ $(grep -c '^Wow64' "$1/journal.log") == 2 &&
+    [[ $(grep -c '^IsWow64Process TRUE$' "$1/journal.log") -ge 1 &&
+       $(grep -c '^Wow64' "$1/journal.log") == 2 &&
        $(grep -A1 '^Wow64DisableWow64FsRedirection$' "$1/journal.log") == \
        $'Wow64DisableWow64FsRedirection\nWow64RevertWow64FsRedirection' ]]
 }
