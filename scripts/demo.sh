@@ -1,36 +1,82 @@
 #!/usr/bin/env bash
 # Builds the program, copies the demo machine to a scratch folder, runs the program on it
 # without argument, with RBT and with RBTASSESS, and prints the activity log.
+#
+#   scripts/demo.sh          the Linux program on the emulated host (prints the host's journal too)
+#   scripts/demo.sh --wine   the shipping Windows program (MinGW i686) under Wine, as a 32-bit
+#                            process on 64-bit Windows, on the same machine; prints Wine's trace of
+#                            the restart request (Wine's InitiateSystemShutdown restarts nothing)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/install-deps.sh" native
+host=native
+case ${1:-} in
+"") ;;
+--wine) host=wine ;;
+*) echo "usage: scripts/demo.sh [--wine]" >&2; exit 2 ;;
+esac
+
+"$top/scripts/install-deps.sh" "$([ $host = wine ] && echo all || echo native)"
+# The native build gives the encipher tool in both cases.
 cmake --preset debug -S "$top" >/dev/null
 cmake --build "$top/build/debug" -j2 --target RebootScheduler cryptel encipher quillon_standin bellhop_standin >/dev/null
+if [ $host = wine ]; then
+    cmake --preset mingw-i686 -S "$top" >/dev/null
+    cmake --build "$top/build/mingw-i686" -j2 --target RebootScheduler cryptel quillon_standin \
+        bellhop_standin xmlencryptor_standin postbird_standin >/dev/null
+    standins="$top/build/mingw-i686/tools/standins" exe_suffix=.exe
+    program="$top/build/mingw-i686/RebootScheduler.exe"
+else
+    standins="$top/build/debug/tools/standins" exe_suffix=
+    program="$top/build/debug/RebootScheduler"
+fi
+
 scratch="$top/scratch/demo-machine"
+[ $host = wine ] && scratch="$top/scratch/demo-machine-wine"
 rm -rf "$scratch"
 mkdir -p "$top/scratch"
 cp -r "$top/examples/demo-machine" "$scratch"
 "$top/scripts/prepare-machine.sh" "$scratch" "Program Files (x86)/VERUZE/Agent" \
-    "$top/build/debug/tools/standins/Cryptel.dll" "$top/build/debug/tools/standins/encipher" \
+    "$standins/Cryptel.dll" "$top/build/debug/tools/standins/encipher" \
     "$top/examples/wpConfig.clear.xml"
 # The stand-in patch program at its Windows path; it notes each run in Quillon.runs beside it.
 patch="$scratch/drives/c/Program Files (x86)/VERUZE/Agent/BaseComponents/PatchManagement"
-cp "$top/build/debug/tools/standins/Quillon" "$patch/Quillon.exe"
+cp "$standins/Quillon$exe_suffix" "$patch/Quillon.exe"
 # The stand-in prompt program; as alice would, it answers "restart now" in her result file.
 agent="$scratch/drives/c/Program Files (x86)/VERUZE/Agent"
-cp "$top/build/debug/tools/standins/Bellhop" "$agent/Bellhop.exe"
+cp "$standins/Bellhop$exe_suffix" "$agent/Bellhop.exe"
 # It also copies the reboot state it finds into its record, Bellhop.runs.
 printf '%s\r\n' 'record=C:\ProgramData\VERUZE\Bellhop_SYSTEM.ini' \
     'result=C:\ProgramData\VERUZE\Bellhop_alice.ini' 'set=RebootStatus|TimerPM|1' \
     >"$agent/Bellhop.behaviour"
+
+if [ $host = wine ]; then
+    # One prefix for the three runs; the agent's COM stand-ins (the i686 servers) are registered
+    # in it by the first run.
+    prefix="$top/scratch/wine-prefix"
+    "$top/tools/wine/prefix.sh" create "$prefix" >/dev/null
+    trace="$top/scratch/demo-wine-trace.txt"
+    : >"$trace"
+fi
 for mode in "" RBT RBTASSESS; do
-    REBOOTSCHEDULER_MACHINE="$scratch" "$top/build/debug/RebootScheduler" $mode && code=0 || code=$?
+    if [ $host = wine ]; then
+        # Wine's trace of the advapi32 stubs: the restart request shows there.
+        RS_STANDINS="$standins" WINEDEBUG=-all,fixme+advapi \
+            "$top/tools/wine/run-machine.sh" "$prefix" "$program" "$scratch" $mode 2>>"$trace" && code=0 || code=$?
+    else
+        REBOOTSCHEDULER_MACHINE="$scratch" "$program" $mode && code=0 || code=$?
+    fi
     echo "RebootScheduler ${mode:-(no argument)}: exit code $code"
 done
+[ $host = wine ] && "$top/tools/wine/prefix.sh" stop "$prefix" >/dev/null 2>&1
+
 echo
 echo "== activity log =="
 cat "$scratch"/drives/c/Program\ Files\ \(x86\)/VERUZE/Agent/BaseComponents/PatchManagement/ApplicationLog/*.log | tr -d '\r'
-if [ -s "$scratch/journal.log" ]; then
+if [ $host = wine ]; then
+    echo
+    echo "== Wine's trace of the restart request (its InitiateSystemShutdown is a stub) =="
+    grep -a 'InitiateSystemShutdown' "$trace" || echo "(no restart request in the trace)"
+elif [ -s "$scratch/journal.log" ]; then
     echo
     echo "== journal (what the emulated host did) =="
     cat "$scratch/journal.log"
@@ -38,12 +84,12 @@ fi
 if [ -s "$agent/Bellhop.runs" ]; then
     echo
     echo "== runs of the stand-in prompt program, with the reboot state it found =="
-    cat "$agent/Bellhop.runs"
+    tr -d '\r' <"$agent/Bellhop.runs"
 fi
 if [ -s "$patch/Quillon.runs" ]; then
     echo
     echo "== runs of the stand-in patch program =="
-    cat "$patch/Quillon.runs"
+    tr -d '\r' <"$patch/Quillon.runs"
 fi
 echo
 echo "The machine folder after the runs: $scratch"
