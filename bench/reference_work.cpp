@@ -98,10 +98,8 @@ int main(int argc, char** argv) {
         RegCloseKey(flag);
     }
 
-    // The agent's files.
-    found +=
-        !Ini(install + "BaseComponents\\PatchManagement\\SchPatch.ini", "SchTime", "Win10Optin")
-             .empty();
+    // The agent's files (an opt-in may be missing: read, not counted).
+    Ini(install + "BaseComponents\\PatchManagement\\SchPatch.ini", "SchTime", "Win10Optin");
     found += !Ini(install + "BaseComponents\\PatchManagement\\ScanFld\\PatchScanDate.ini",
                   "ScandateTime", "LastScandate")
                   .empty();
@@ -131,7 +129,8 @@ int main(int argc, char** argv) {
         locator->Release();
     }
     CoUninitialize();
-    // Exit code 0 only when the work was really done: the values found, the operating system
-    // object answered, and no copy of the scheduler running.
-    return found >= 8 && objects == 1 && copies == 0 ? 0 : 1;
+    // Exit code 0 only when the work was really done: the agent's five values, the product name
+    // and the last scan date found, the operating system object answered, and no copy of the
+    // scheduler running.
+    return found >= 7 && objects == 1 && copies == 0 ? 0 : 1;
 }
