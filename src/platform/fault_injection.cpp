@@ -184,7 +184,12 @@ public:
         return inner_.GetModuleFileNameExA(process, buffer, size);
     }
     bool TerminateProcess(HANDLE process, unsigned exitCode) override {
-        return !in_.Fail("Processes.TerminateProcess") && inner_.TerminateProcess(process, exitCode);
+        return !in_.Fail("Processes.TerminateProcess") &&
+               inner_.TerminateProcess(process, exitCode);
+    }
+    bool QueryFullProcessImageNameA(HANDLE process, char* buffer, DWORD* size) override {
+        return !in_.Fail("Processes.QueryFullProcessImageNameA") &&
+               inner_.QueryFullProcessImageNameA(process, buffer, size);
     }
     // The handle is closed either way, so that an injected failure leaks nothing.
     bool CloseHandle(HANDLE handle) override {
@@ -342,7 +347,8 @@ public:
         return inner_.OpenProcessToken(process, desiredAccess, token);
     }
     bool ImpersonateLoggedOnUser(HANDLE token) override {
-        return !in_.Fail("Session.ImpersonateLoggedOnUser") && inner_.ImpersonateLoggedOnUser(token);
+        return !in_.Fail("Session.ImpersonateLoggedOnUser") &&
+               inner_.ImpersonateLoggedOnUser(token);
     }
     // The impersonation ends either way: a failure here must not leave the thread as the user.
     bool RevertToSelf() override {
@@ -363,6 +369,10 @@ public:
     DWORD FormatMessageA(DWORD messageId, char* buffer, DWORD size) override {
         if (in_.Fail("System.FormatMessageA")) return 0;
         return inner_.FormatMessageA(messageId, buffer, size);
+    }
+    LONG InitializeComSecurity() override {
+        if (in_.Fail("System.InitializeComSecurity")) return in_.Code();
+        return inner_.InitializeComSecurity();
     }
 
 private:
@@ -414,8 +424,8 @@ public:
         return inner_.BindMoniker(moniker, service);
     }
     LONG ConnectServer(const std::string& server, const std::string& nameSpace,
-                       const std::string& user, const std::string& password,
-                       int impersonationLevel, WmiService* service) override {
+                       const std::string& user, const std::string& password, int impersonationLevel,
+                       WmiService* service) override {
         if (in_.Fail("Wmi.ConnectServer")) {
             if (service) *service = 0;
             return kWbemFailed;
@@ -462,8 +472,8 @@ public:
     bool InitiateSystemShutdownA(const char* machineName, const char* message, DWORD timeoutSeconds,
                                  bool forceAppsClosed, bool rebootAfterShutdown) override {
         return !in_.Fail("Power.InitiateSystemShutdownA") &&
-               inner_.InitiateSystemShutdownA(machineName, message, timeoutSeconds,
-                                              forceAppsClosed, rebootAfterShutdown);
+               inner_.InitiateSystemShutdownA(machineName, message, timeoutSeconds, forceAppsClosed,
+                                              rebootAfterShutdown);
     }
     HANDLE OpenEventLogA(const char* serverName, const char* sourceName) override {
         if (in_.Fail("Power.OpenEventLogA")) return 0;
@@ -597,14 +607,16 @@ private:
 class FaultyHttp final : public Http {
 public:
     FaultyHttp(Http& inner, Injector& injector) : inner_(inner), in_(injector) {}
-    bool Post(const std::string& url, const std::vector<std::pair<std::string, std::string>>& headers,
+    bool Post(const std::string& url,
+              const std::vector<std::pair<std::string, std::string>>& headers,
               const std::string& body, HttpResponse* response, long* errorNumber,
               std::string* errorText) override {
         if (in_.Fail("Http.Post")) {
             if (errorNumber) *errorNumber = HresultFromWin32(in_.Code());
             if (errorText) {
                 char text[512] = {};
-                const DWORD length = in_.innerSystem.FormatMessageA(in_.plan.code, text, sizeof text);
+                const DWORD length =
+                    in_.innerSystem.FormatMessageA(in_.plan.code, text, sizeof text);
                 std::string message(text, length);
                 while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
                     message.pop_back();
@@ -663,20 +675,50 @@ FaultInjectingPlatform::FaultInjectingPlatform(Platform& inner, FaultPlan& plan)
     : facets_(std::make_unique<Facets>(inner, plan)) {}
 FaultInjectingPlatform::~FaultInjectingPlatform() = default;
 
-Registry& FaultInjectingPlatform::registry() { return facets_->registry; }
-Profile& FaultInjectingPlatform::profile() { return facets_->profile; }
-Files& FaultInjectingPlatform::files() { return facets_->files; }
-Processes& FaultInjectingPlatform::processes() { return facets_->processes; }
-Clock& FaultInjectingPlatform::clock() { return facets_->clock; }
-Environment& FaultInjectingPlatform::environment() { return facets_->environment; }
-Self& FaultInjectingPlatform::self() { return facets_->self; }
-Session& FaultInjectingPlatform::session() { return facets_->session; }
-System& FaultInjectingPlatform::system() { return facets_->system; }
-Components& FaultInjectingPlatform::components() { return facets_->components; }
-Wmi& FaultInjectingPlatform::wmi() { return facets_->wmi; }
-Power& FaultInjectingPlatform::power() { return facets_->power; }
-Tasks& FaultInjectingPlatform::tasks() { return facets_->tasks; }
-Http& FaultInjectingPlatform::http() { return facets_->http; }
-Xml& FaultInjectingPlatform::xml() { return facets_->xml; }
+Registry& FaultInjectingPlatform::registry() {
+    return facets_->registry;
+}
+Profile& FaultInjectingPlatform::profile() {
+    return facets_->profile;
+}
+Files& FaultInjectingPlatform::files() {
+    return facets_->files;
+}
+Processes& FaultInjectingPlatform::processes() {
+    return facets_->processes;
+}
+Clock& FaultInjectingPlatform::clock() {
+    return facets_->clock;
+}
+Environment& FaultInjectingPlatform::environment() {
+    return facets_->environment;
+}
+Self& FaultInjectingPlatform::self() {
+    return facets_->self;
+}
+Session& FaultInjectingPlatform::session() {
+    return facets_->session;
+}
+System& FaultInjectingPlatform::system() {
+    return facets_->system;
+}
+Components& FaultInjectingPlatform::components() {
+    return facets_->components;
+}
+Wmi& FaultInjectingPlatform::wmi() {
+    return facets_->wmi;
+}
+Power& FaultInjectingPlatform::power() {
+    return facets_->power;
+}
+Tasks& FaultInjectingPlatform::tasks() {
+    return facets_->tasks;
+}
+Http& FaultInjectingPlatform::http() {
+    return facets_->http;
+}
+Xml& FaultInjectingPlatform::xml() {
+    return facets_->xml;
+}
 
 }  // namespace platform

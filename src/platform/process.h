@@ -17,19 +17,26 @@ struct ProcessEntry {
 
 // SHELLEXECUTEINFOA as the program fills it; the fields it leaves zero are not carried.
 struct ShellExecuteInfo {
-    DWORD cbSize = 0;             // 60: the size of the 32-bit record
+    DWORD cbSize = 0;  // 60: the size of the 32-bit record
     DWORD fMask = 0;
     std::uintptr_t hwnd = 0;
     std::string lpVerb;
     std::string lpFile;
     std::string lpParameters;
-    std::string lpDirectory;      // empty: none
+    std::string lpDirectory;  // empty: none
     int nShow = 0;
-    HANDLE hProcess = 0;          // out: with SEE_MASK_NOCLOSEPROCESS, the started process
+    HANDLE hProcess = 0;  // out: with SEE_MASK_NOCLOSEPROCESS, the started process
 };
 
 inline constexpr DWORD kSeeMaskNoCloseProcess = 0x40;
+inline constexpr DWORD kSeeMaskNoAsync = 0x100;            // return only once the start is done
+inline constexpr DWORD kSeeMaskFlagNoUi = 0x400;           // no error dialog: fail with the error
+inline constexpr DWORD kSeeMaskNoZoneChecks = 0x00800000;  // no download-zone security prompt
+inline constexpr DWORD kErrorAccessDisabledByPolicy = 1260;
 inline constexpr int kSwShowNormal = 1;
+inline constexpr DWORD kProcessTerminate = 0x0001;
+inline constexpr DWORD kProcessQueryLimitedInformation = 0x1000;
+inline constexpr DWORD kProcessAllAccess = 0x1F0FFF;
 inline constexpr DWORD kInfinite = 0xFFFFFFFFu;
 inline constexpr DWORD kWaitObject0 = 0;
 inline constexpr DWORD kWaitTimeout = 258;
@@ -49,9 +56,17 @@ public:
     virtual bool EnumProcessModules(HANDLE process, DWORD* bytesNeeded) = 0;
     // GetModuleFileNameExA for the main module: the count of characters copied, 0 on failure.
     virtual DWORD GetModuleFileNameExA(HANDLE process, char* buffer, DWORD size) = 0;
+    // QueryFullProcessImageNameA (flags 0: the Win32 path form): the image's full path with its
+    // NUL into buffer, *size the buffer size in and the count without the NUL out. Needs only
+    // PROCESS_QUERY_LIMITED_INFORMATION on the handle.
+    virtual bool QueryFullProcessImageNameA(HANDLE process, char* buffer, DWORD* size) = 0;
+    // TerminateProcess: the handle must carry PROCESS_TERMINATE.
     virtual bool TerminateProcess(HANDLE process, unsigned exitCode) = 0;
     virtual bool CloseHandle(HANDLE handle) = 0;
     // ShellExecuteExA: false with the last error when nothing was started (info->hProcess 0).
+    // Without SEE_MASK_FLAG_NO_UI a failure shows an error dialog first, and a file carrying a
+    // download-zone mark raises a security prompt unless SEE_MASK_NOZONECHECKS is set: in
+    // session 0 nobody answers either, and the call does not return.
     virtual bool ShellExecuteExA(ShellExecuteInfo* info) = 0;
     // WaitForSingleObject: WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED with the last error.
     virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) = 0;

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/types.h"
+
 namespace platform {
 
 struct ProgramVersion {
@@ -10,6 +12,16 @@ struct ProgramVersion {
     int minor = 0;
     int revision = 0;
 };
+
+// What the creation of the instance mutex tells: an earlier instance runs when the mutex was
+// opened as an existing one (ERROR_ALREADY_EXISTS), and also when the creation was refused with
+// ERROR_ACCESS_DENIED: the mutex exists, made by an account (the system account the agent uses)
+// whose object this caller may not open, as for an administrator's copy. Any other failure (the
+// name taken by another kind of object) cannot tell of an instance.
+inline bool InstanceMutexTellsOfEarlierInstance(bool made, DWORD error) {
+    return made ? error == static_cast<DWORD>(kErrorAlreadyExists)
+                : error == static_cast<DWORD>(kErrorAccessDenied);
+}
 
 class Self {
 public:

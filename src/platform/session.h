@@ -25,6 +25,9 @@ struct ProcessInformation {
 };
 
 inline constexpr DWORD kCreateNoWindow = 0x08000000;
+// The child leaves the creator's job object; refused with ERROR_ACCESS_DENIED by a job that does
+// not allow breakaway.
+inline constexpr DWORD kCreateBreakawayFromJob = 0x01000000;
 inline constexpr DWORD kCreateUnicodeEnvironment = 0x00000400;
 inline constexpr int kSecurityImpersonation = 2;
 inline constexpr int kTokenPrimary = 1;

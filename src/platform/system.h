@@ -1,4 +1,5 @@
-// System facet: the thread's last-error value and the system's message texts.
+// System facet: the thread's last-error value, the system's message texts and the process's
+// COM security.
 #pragma once
 
 #include "platform/types.h"
@@ -15,6 +16,13 @@ public:
     // the number of characters stored (the text ends with CR LF), 0 when there is no text or it
     // does not fit.
     virtual DWORD FormatMessageA(DWORD messageId, char* buffer, DWORD size) = 0;
+    // The process's COM security, once, before any COM call: CoInitializeSecurity with no
+    // security descriptor, the authentication services COM chooses, the default authentication
+    // level, the impersonation level "impersonate" and no capabilities, on the calling thread's
+    // single-threaded apartment, which is then kept until the platform goes (so that the setting
+    // holds for the run). S_OK, or the failing HRESULT; RPC_E_TOO_LATE (security already set by
+    // an earlier COM call) counts as S_OK.
+    virtual LONG InitializeComSecurity() = 0;
 };
 
 }  // namespace platform

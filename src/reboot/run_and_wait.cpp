@@ -50,7 +50,10 @@ bool ShellAndWait(run::RunContext& ctx, const std::string& programPath,
         errorDescription.clear();
         platform::ShellExecuteInfo request;
         request.cbSize = kShellExecuteInfoSize;
-        request.fMask = platform::kSeeMaskNoCloseProcess;
+        // In session 0 nobody can answer a dialog: no error UI, no download-zone prompt, and the
+        // call returns only once the start is done.
+        request.fMask = platform::kSeeMaskNoCloseProcess | platform::kSeeMaskNoAsync |
+                        platform::kSeeMaskFlagNoUi | platform::kSeeMaskNoZoneChecks;
         request.hwnd = 0;
         request.lpVerb = "Open";
         request.lpFile = programPath;
@@ -61,15 +64,16 @@ bool ShellAndWait(run::RunContext& ctx, const std::string& programPath,
             process.reset(request.hProcess);
         }
         // With nothing started the handle is 0 and the wait fails at once.
-        const platform::DWORD wait = processes.WaitForSingleObject(process.get(), platform::kInfinite);
+        const platform::DWORD wait =
+            processes.WaitForSingleObject(process.get(), platform::kInfinite);
         bool result = false;
         if (wait == platform::kWaitObject0) {
             result = true;
             WriteLogLine(ctx, "ModReboot", "ShellAndWait", "INFO", "Exe Executed SuccessFully");
         } else {
             errorNumber = std::to_string(static_cast<platform::LONG>(wait));
-            WriteLogLine(ctx, "ModReboot", "ShellAndWait", "EREOR", "Exe not able execute SuccessFully",
-                         errorNumber);
+            WriteLogLine(ctx, "ModReboot", "ShellAndWait", "EREOR",
+                         "Exe not able execute SuccessFully", errorNumber);
         }
         processes.CloseHandle(process.release());  // also when it is 0, as always
         return result;

@@ -34,6 +34,10 @@ bool IsAcceptedArgument(const std::string& commandArg) {
 void Main(RunContext& ctx) {
     auto& platform = ctx.platform;
     if (platform.self().PreviousInstanceRunning()) EndProcess(RunEnd::PreviousInstance);
+    // Once, before the first COM call (WMI, the Task Scheduler, the agent's components), so that
+    // their proxies impersonate as the queries need instead of taking the machine's default. A
+    // refusal leaves the default in force and the run goes on.
+    platform.system().InitializeComSecurity();
 
     activity_log::InitLogFile(ctx);
     if (AlreadyRunning(ctx)) EndProcess(RunEnd::AnotherCopyRunning);

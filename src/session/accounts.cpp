@@ -1,6 +1,7 @@
 #include "session/accounts.h"
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "common/failure.h"
@@ -23,18 +24,41 @@ platform::DWORD GetCurrentUserToken(run::RunContext& ctx) {
             shellProcessId = process.processId;
         }
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "modCommon", "GetCurrentUserToken", "ERROR",
-                     "Failed to Get User Token, Err No :" + std::to_string(common::FailureNumber(e)) +
-                         " Description :" + common::FailureDescription(e));
+        WriteLogLine(
+            ctx, "modCommon", "GetCurrentUserToken", "ERROR",
+            "Failed to Get User Token, Err No :" + std::to_string(common::FailureNumber(e)) +
+                " Description :" + common::FailureDescription(e));
     }
     return shellProcessId;
 }
 
+namespace {
+
+// Whether name could be an image's file name: not blank, none of the characters Windows refuses
+// in file names, and not a bare number (what a handle's value gives).
+bool CanBeFileName(const std::string& name) {
+    const std::string trimmed = common::Trim(name);
+    if (trimmed.empty()) return false;
+    bool digitsOnly = true;
+    for (const char c : trimmed) {
+        if (static_cast<unsigned char>(c) < 0x20 ||
+            std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) {
+            return false;
+        }
+        digitsOnly = digitsOnly && c >= '0' && c <= '9';
+    }
+    return !digitsOnly;
+}
+
+}  // namespace
+
 std::string fncTerminateProcessByName(run::RunContext& ctx, const std::string& name) {
-    constexpr platform::DWORD kAllAccess = 0x1F0FFF;
     constexpr platform::DWORD kPathBufferSize = 260;
     auto& processes = ctx.platform.processes();
     std::string result;
+    // A name no image file can have (a handle's number, as the prompt's wait passes) matches no
+    // process: nothing is opened at all.
+    if (!CanBeFileName(name)) return result;
     std::vector<platform::ProcessEntry> entries;
     try {
         processes.SnapshotProcesses(&entries);
@@ -43,24 +67,27 @@ std::string fncTerminateProcessByName(run::RunContext& ctx, const std::string& n
     }
     const std::string wanted = common::Lower(name);
     for (const auto& entry : entries) {
-        // Each failing step is passed over and the walk goes on.
-        const platform::HANDLE handle = processes.OpenProcess(kAllAccess, false, entry.processId);
-        platform::DWORD needed = 0;
-        if (handle && processes.EnumProcessModules(handle, &needed)) {
-            std::vector<char> buffer(kPathBufferSize, ' ');
-            const platform::DWORD count =
-                processes.GetModuleFileNameExA(handle, buffer.data(), kPathBufferSize);
-            if (count > 0) {
-                const std::string path(buffer.data(), count);
-                const auto slash = path.find_last_of('\\');
-                const std::string fileName = common::Lower(common::Trim(
-                    common::RemoveAll(slash == std::string::npos ? path : path.substr(slash + 1), '\0')));
-                if (fileName == wanted) {
-                    result = processes.TerminateProcess(handle, 0) ? path : std::string();
-                }
-            }
-        }
-        if (handle) processes.CloseHandle(handle);
+        // Each failing step is passed over and the walk goes on. The image name needs only the
+        // right to query; the right to end is asked for only from a process whose name matches,
+        // so that no other process (lsass among them) is ever opened for more.
+        const platform::HANDLE query = processes.OpenProcess(
+            platform::kProcessQueryLimitedInformation, false, entry.processId);
+        if (!query) continue;
+        std::vector<char> buffer(kPathBufferSize + 1, '\0');
+        platform::DWORD count = kPathBufferSize;
+        const bool named = processes.QueryFullProcessImageNameA(query, buffer.data(), &count);
+        processes.CloseHandle(query);
+        if (!named || count == 0) continue;
+        const std::string path(buffer.data(), std::min<platform::DWORD>(count, kPathBufferSize));
+        const auto slash = path.find_last_of('\\');
+        const std::string fileName = common::Lower(common::Trim(
+            common::RemoveAll(slash == std::string::npos ? path : path.substr(slash + 1), '\0')));
+        if (fileName != wanted) continue;
+        const platform::HANDLE handle =
+            processes.OpenProcess(platform::kProcessTerminate, false, entry.processId);
+        if (!handle) continue;
+        result = processes.TerminateProcess(handle, 0) ? path : std::string();
+        processes.CloseHandle(handle);
     }
     return result;
 }

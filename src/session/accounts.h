@@ -12,7 +12,9 @@ namespace session {
 platform::DWORD GetCurrentUserToken(run::RunContext& ctx);
 
 // Ends every process whose executable file name equals name (without regard to case); returns
-// the main-module path of the last one ended, or the empty text.
+// the image path of the last one ended, or the empty text. Each process is opened only to query
+// its image name, and opened to be ended only when the name matches; a name that cannot be a
+// file name (blank, a bare number) ends nothing and opens no process.
 std::string fncTerminateProcessByName(run::RunContext& ctx, const std::string& name);
 
 // The name of the account the program runs under, or the empty text.

@@ -52,7 +52,9 @@ public:
     ~Impersonation() {
         if (active_) session_.RevertToSelf();
     }
-    void Begin(platform::HANDLE token) { active_ = session_.ImpersonateLoggedOnUser(token) || active_; }
+    void Begin(platform::HANDLE token) {
+        active_ = session_.ImpersonateLoggedOnUser(token) || active_;
+    }
     void End() {
         session_.RevertToSelf();
         active_ = false;
@@ -63,29 +65,45 @@ private:
     bool active_ = false;
 };
 
-// The creation with the user's token, with the environment block when there is one. The process
-// and thread handles it returns are not used: they are closed at once. The process is reopened by
-// its id; 0 when the creation failed. onFailure is the level of the first failure line.
+// The creation with the user's token, with the environment block when there is one. The program
+// is created out of the agent's job first (so that it reaches another session, and closing the
+// job does not end it); a job that refuses breakaway (ERROR_ACCESS_DENIED) gets a second creation
+// without it. The process and thread handles it returns are not used: they are closed at once.
+// The process is reopened by its id; 0 when the creation failed. onFailure is the level of the
+// first failure line; the second carries the system's error number. An impersonation in force
+// ends right after the creation, so that the log is written as the program's own account.
 platform::HANDLE CreateForUser(run::RunContext& ctx, platform::HANDLE token,
                                const std::string& exePath, const std::string& arguments,
-                               const std::string& workingFolder, platform::EnvironmentBlock environment,
-                               const char* onFailure) {
+                               const std::string& workingFolder,
+                               platform::EnvironmentBlock environment, const char* onFailure,
+                               Impersonation* impersonation = nullptr) {
     auto& processes = ctx.platform.processes();
     platform::StartupInfo startup;
     startup.cb = kStartupInfoSize;
     startup.lpDesktop = kDesktop;
-    const platform::DWORD flags = environment
-                                      ? platform::kCreateNoWindow | platform::kCreateUnicodeEnvironment
-                                      : platform::kCreateNoWindow;
+    const platform::DWORD flags =
+        environment ? platform::kCreateNoWindow | platform::kCreateUnicodeEnvironment
+                    : platform::kCreateNoWindow;
     platform::ProcessInformation created;
-    const bool ok = ctx.platform.session().CreateProcessAsUserA(
-        token, exePath.c_str(), arguments.c_str(), false, flags, environment, workingFolder.c_str(),
-        startup, &created);
+    auto create = [&](platform::DWORD creationFlags) {
+        created = platform::ProcessInformation{};
+        return ctx.platform.session().CreateProcessAsUserA(
+            token, exePath.c_str(), arguments.c_str(), false, creationFlags, environment,
+            workingFolder.c_str(), startup, &created);
+    };
+    bool ok = create(flags | platform::kCreateBreakawayFromJob);
+    platform::DWORD error = ok ? 0 : ctx.platform.system().GetLastError();
+    if (!ok && error == static_cast<platform::DWORD>(platform::kErrorAccessDenied)) {
+        ok = create(flags);
+        error = ok ? 0 : ctx.platform.system().GetLastError();
+    }
+    if (impersonation) impersonation->End();
     platform::OwnedHandle createdProcess(processes, created.hProcess);
     platform::OwnedHandle createdThread(processes, created.hThread);
     if (!ok) {
         Log(ctx, onFailure, "Failed to execute in the user mode, ");
-        Log(ctx, "INFO", ".CreateProcessAsUser() failed with error");
+        WriteLogLine(ctx, kForm, kProcedure, "INFO", ".CreateProcessAsUser() failed with error",
+                     std::to_string(error));
         return 0;
     }
     Log(ctx, "INFO", "Successfully Started the process");
@@ -146,6 +164,9 @@ bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
         Log(ctx, "INFO ", "Run Bellhop.exe in User Account");
 
         const platform::DWORD sessionId = session.WTSGetActiveConsoleSessionId();
+        // Cleared first: a successful query leaves the last error as it found it (183 from the
+        // log file's opening on Windows), which must not read as the query's failure.
+        system.SetLastError(0);
         session.WTSQueryUserToken(sessionId, userToken.put());  // the token stays 0 on failure
         const platform::DWORD queryError = system.GetLastError();
         Log(ctx, "INFO",
@@ -163,7 +184,8 @@ bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
                                      primaryToken.put());
             Log(ctx, "INFO ", "found DupedToken : " + std::to_string(primaryToken.get()));
             Log(ctx, "INFO ", "Getting the environment variables");
-            const bool made = session.CreateEnvironmentBlock(environment.put(), primaryToken.get(), true);
+            const bool made =
+                session.CreateEnvironmentBlock(environment.put(), primaryToken.get(), true);
             if (made) {
                 Log(ctx, "INFO ", "Environment Created Value : 1");
             } else {
@@ -192,9 +214,11 @@ bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
             session.OpenProcessToken(shellProcess.get(), kTokenAllAccess, shellToken.put());
             if (shellToken.get()) {
                 impersonation.Begin(shellToken.get());
-                const bool made = session.CreateEnvironmentBlock(environment.put(), shellToken.get(), true);
-                WaitForPrompt(ctx, CreateForUser(ctx, shellToken.get(), exePath, arguments,
-                                                 workingFolder, made ? environment.get() : 0, "INFO"));
+                const bool made =
+                    session.CreateEnvironmentBlock(environment.put(), shellToken.get(), true);
+                WaitForPrompt(
+                    ctx, CreateForUser(ctx, shellToken.get(), exePath, arguments, workingFolder,
+                                       made ? environment.get() : 0, "INFO", &impersonation));
             }
             result = true;
         }

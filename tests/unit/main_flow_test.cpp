@@ -1,8 +1,11 @@
+#include "run/main_flow.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "run/main_flow.h"
+#include "platform/self.h"
+#include "program_support.h"
 #include "run_support.h"
 
 namespace {
@@ -23,14 +26,13 @@ TEST_P(CommandWords, AcceptedWhenPartOfTheList) {
     EXPECT_EQ(run::IsAcceptedArgument(arg), GetParam().accepted) << GetParam().argumentText;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, CommandWords,
-                         ::testing::Values(WordCase{"", true}, WordCase{"RBT", true},
-                                           WordCase{"rbt", true}, WordCase{"\"RBT\"", true},
-                                           WordCase{"  \" rbtassess \"  ", true},
-                                           WordCase{"RBT,RBTASSESS", true}, WordCase{"ASSESS", true},
-                                           WordCase{"T,R", true}, WordCase{",", true},
-                                           WordCase{"RBTX", false}, WordCase{"REBOOT", false},
-                                           WordCase{"RBT RBTASSESS", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, CommandWords,
+    ::testing::Values(WordCase{"", true}, WordCase{"RBT", true}, WordCase{"rbt", true},
+                      WordCase{"\"RBT\"", true}, WordCase{"  \" rbtassess \"  ", true},
+                      WordCase{"RBT,RBTASSESS", true}, WordCase{"ASSESS", true},
+                      WordCase{"T,R", true}, WordCase{",", true}, WordCase{"RBTX", false},
+                      WordCase{"REBOOT", false}, WordCase{"RBT RBTASSESS", false}));
 
 TEST(MainFlow, QuotesAreRemovedAndSpacesTrimmed) {
     EXPECT_EQ(run::CleanCommandArg("  \"rbtassess\"  "), "rbtassess");
@@ -38,8 +40,8 @@ TEST(MainFlow, QuotesAreRemovedAndSpacesTrimmed) {
 }
 
 const std::vector<std::string> kHeader = {
-    "#Software: VORN.AgentMonitoring.RebootScheduler", "#Version: 1.0.0", "#Date:",
-    "#Fields: dtime\tform\tmodule\ttype\tval1\tval2\tval3"};
+    "#Software: VORN.AgentMonitoring.RebootScheduler", "#Version: 1.0.0",
+    "#Date:", "#Fields: dtime\tform\tmodule\ttype\tval1\tval2\tval3"};
 
 std::string MainLine(const std::string& message) {
     return "modMain\tMain\tINFO\t" + message + "\t\t\t";
@@ -59,7 +61,8 @@ TEST(MainFlow, InvalidWordWritesOnlyInvalidParameterAndEnd) {
 
 TEST(MainFlow, UnregisteredAgentEndsSilently) {
     TempMachine machine;
-    machine.Registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\VERUZE]\r\n\"InstallationPath\"=\"C:\\\\Agent\"\r\n");
+    machine.Registry(
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VERUZE]\r\n\"InstallationPath\"=\"C:\\\\Agent\"\r\n");
     machine.File("C:\\Agent\\keep.txt", "");
     const auto result = RunProgram(machine, "");
     EXPECT_EQ(result.exitCode, 2);
@@ -73,8 +76,8 @@ TEST(MainFlow, SecondCopyStopsAfterTheGuardLines) {
     machine.Facts("[Processes]\n77=RebootScheduler.exe\n");
     const auto result = RunProgram(machine, "RBT");
     auto expected = kHeader;
-    for (const char* line : {"*************************", "Previous Instance Running",
-                             "*************************"}) {
+    for (const char* line :
+         {"*************************", "Previous Instance Running", "*************************"}) {
         expected.push_back(std::string("ModComman\tAlreadyRunning\tINFO\t") + line + "\t\t\t");
     }
     EXPECT_EQ(result.log, expected);
@@ -104,6 +107,87 @@ TEST(MainFlow, EveryFailingCallOfARunWithoutArgumentEndsCleanly) {
     ASSERT_EQ(normal.exitCode, 0);
     ASSERT_GT(survey.calls, 10);
     testing_support::ExpectEveryFailingCallEndsCleanly(machine, "", survey, 4);
+}
+
+// The instance mutex: opened as an existing one, or refused with access denied (the system
+// account's mutex seen by an administrator's copy), it tells of an earlier instance; any other
+// answer does not. Before, the refusal read as "no earlier instance".
+struct MutexCase {
+    bool made;
+    platform::DWORD error;
+    bool earlier;
+};
+
+TEST(MainFlow, InstanceMutexAnswers) {
+    for (const MutexCase c :
+         {MutexCase{true, 0, false}, MutexCase{true, 183, true}, MutexCase{false, 5, true},
+          MutexCase{false, 6, false}, MutexCase{false, 87, false}}) {
+        EXPECT_EQ(platform::InstanceMutexTellsOfEarlierInstance(c.made, c.error), c.earlier)
+            << c.made << " " << c.error;
+    }
+}
+
+struct HeldByCase {
+    const char* name;
+    const char* facts;
+    int exitCode;
+    const char* journal;
+};
+
+class InstanceHeldBy : public ::testing::TestWithParam<HeldByCase> {};
+
+TEST_P(InstanceHeldBy, AnEarlierInstanceOfAnyAccountStopsTheRun) {
+    const auto& c = GetParam();
+    TempMachine machine;
+    machine.Registry(AgentRegistry());
+    machine.File("C:\\Agent\\keep.txt", "");
+    machine.Facts(c.facts);
+    const auto result = RunProgram(machine, "");
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    if (c.exitCode == 1) {
+        EXPECT_TRUE(result.log.empty());
+    }
+    EXPECT_NE(testing_support::Journal(machine).find(c.journal), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, InstanceHeldBy,
+    ::testing::Values(
+        HeldByCase{"SystemSeesSystem", "[Instance]\nHeldBy=SYSTEM\n", 1,
+                   "CreateMutex Global\\RebootScheduler.Instance account=SYSTEM exists"},
+        HeldByCase{"AdministratorSeesSystem",
+                   "[Account]\nUserName=admin\n[Instance]\nHeldBy=SYSTEM\n", 1,
+                   "CreateMutex Global\\RebootScheduler.Instance account=admin failed error=5"},
+        HeldByCase{"NoEarlierInstance", "", 0, "CoInitializeSecurity"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// COM security is set once, before the first COM call of the run (WMI, the Task Scheduler, the
+// agent's components, the XML DOM); a refusal does not change how the run ends.
+TEST(MainFlow, ComSecurityOnceBeforeAnyComCall) {
+    TempMachine machine;
+    machine.Registry(AgentRegistry());
+    machine.File("C:\\Agent\\keep.txt", "");
+    platform::FaultPlan survey;
+    const auto normal = RunProgram(machine, "RBTASSESS", &survey);
+    const auto& trace = survey.trace;
+    const auto security = std::find(trace.begin(), trace.end(), "System.InitializeComSecurity");
+    ASSERT_NE(security, trace.end());
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), "System.InitializeComSecurity"), 1);
+    const auto firstCom = std::find_if(trace.begin(), trace.end(), [](const std::string& call) {
+        return call.rfind("Wmi.", 0) == 0 || call.rfind("Tasks.", 0) == 0 ||
+               call.rfind("Components.Create", 0) == 0 || call.rfind("Xml.", 0) == 0;
+    });
+    EXPECT_LT(security - trace.begin(), firstCom - trace.begin());
+    const std::string journal = testing_support::Journal(machine);
+    EXPECT_NE(journal.find("CoInitializeSecurity authentication=default impersonation=impersonate "
+                           "capabilities=none\n"),
+              std::string::npos)
+        << journal;
+
+    platform::FaultPlan plan;
+    plan.failAt = static_cast<long>(security - trace.begin()) + 1;
+    const auto refused = RunProgram(machine, "RBTASSESS", &plan);
+    EXPECT_EQ(refused.exitCode, normal.exitCode);
 }
 
 }  // namespace

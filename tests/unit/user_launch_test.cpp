@@ -1,12 +1,17 @@
+#include "session/user_launch.h"
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "log/activity_log.h"
 #include "platform/emulated/emulated_platform.h"
+#include "platform/handle_owner.h"
 #include "program_support.h"
 #include "run_support.h"
-#include "session/user_launch.h"
 
 namespace {
 
@@ -23,6 +28,9 @@ std::string Line(const char* type, const std::string& message) {
 
 const std::string kRunLine = Line("INFO ", "Run Bellhop.exe in User Account");
 const std::string kStarted = Line("INFO", "Successfully Started the process");
+// The creation failure line; the system's error number follows in the next field.
+const std::string kCreationFailed =
+    "modUserAcc\tfncExecuteInUserAccount\tINFO\t.CreateProcessAsUser() failed with error\t";
 
 TEST(FormatMessage, NumberHyphenAndTheSystemTextOnOneLine) {
     TempMachine machine;
@@ -77,45 +85,51 @@ INSTANTIATE_TEST_SUITE_P(
                     Line("INFO ", "Getting the environment variables"),
                     Line("INFO ", "Environment Created Value : 1"), kStarted},
                    "CreateProcessAsUser session=1 user=alice desktop=winsta0\\default "
-                   "flags=0x08000400 environment=user folder=C:\\Agent "
+                   "flags=0x09000400 environment=user folder=C:\\Agent "
                    "application=C:\\Agent\\Bellhop.exe cmdline=\" RBT\" pid=",
                    true},
         LaunchCase{"NobodyAndNoShell",
                    "[Console]\nSessionId=1\n",
                    false,
                    {kRunLine, Line("INFO", "lngSessID :1--- hToken : 0"),
-                    Line("ERR", "Last error : 1008 - 1008-An attempt was made to reference a token "
-                                "that does not exist.")},
+                    Line("ERR",
+                         "Last error : 1008 - 1008-An attempt was made to reference a token "
+                         "that does not exist.")},
                    "",
                    false},
-        LaunchCase{"ShellOfAnotherSession",
-                   "[Console]\nSessionId=1\n[Processes]\n2200=EXPLORER.EXE\n[ProcessOwners]\n2200=bob\n",
-                   true,
-                   {kRunLine, Line("INFO", "lngSessID :1--- hToken : 0"),
-                    Line("ERR", "Last error : 1008 - 1008-An attempt was made to reference a token "
-                                "that does not exist."),
-                    "modCommon\tGetCurrentUserToken\tINFO\tEXPLORER.EXE Found\t\t\t",
-                    Line("INFO", "Explorer token found!!"), kStarted},
-                   "CreateProcessAsUser session=1 user=bob desktop=winsta0\\default flags=0x08000400 "
-                   "environment=user folder=C:\\Agent",
-                   true},
+        LaunchCase{
+            "ShellOfAnotherSession",
+            "[Console]\nSessionId=1\n[Processes]\n2200=EXPLORER.EXE\n[ProcessOwners]\n2200=bob\n",
+            true,
+            {kRunLine, Line("INFO", "lngSessID :1--- hToken : 0"),
+             Line("ERR",
+                  "Last error : 1008 - 1008-An attempt was made to reference a token "
+                  "that does not exist."),
+             "modCommon\tGetCurrentUserToken\tINFO\tEXPLORER.EXE Found\t\t\t",
+             Line("INFO", "Explorer token found!!"), kStarted},
+            "CreateProcessAsUser session=1 user=bob desktop=winsta0\\default flags=0x09000400 "
+            "environment=user folder=C:\\Agent",
+            true},
         LaunchCase{"NotTheSystemAccount",
                    "[Account]\nUserName=admin\n[Console]\nSessionId=2\nUser=alice\n[Processes]\n"
                    "2200=EXPLORER.EXE\n",
                    true,
                    {kRunLine, Line("INFO", "lngSessID :2--- hToken : 0"),
-                    Line("ERR", "Last error : 1314 - 1314-A required privilege is not held by the "
-                                "client."),
+                    Line("ERR",
+                         "Last error : 1314 - 1314-A required privilege is not held by the "
+                         "client."),
                     "modCommon\tGetCurrentUserToken\tINFO\tEXPLORER.EXE Found\t\t\t",
                     Line("INFO", "Explorer token found!!"), kStarted},
                    "CreateProcessAsUser session=2 user=alice",
                    true},
         LaunchCase{"ShellCannotBeOpened",
-                   "[Console]\nSessionId=1\n[Processes]\n2200=EXPLORER.EXE\n[ProtectedProcesses]\n2200=1\n",
+                   "[Console]\nSessionId=1\n[Processes]\n2200=EXPLORER.EXE\n[ProtectedProcesses]"
+                   "\n2200=1\n",
                    false,
                    {kRunLine, Line("INFO", "lngSessID :1--- hToken : 0"),
-                    Line("ERR", "Last error : 1008 - 1008-An attempt was made to reference a token "
-                                "that does not exist."),
+                    Line("ERR",
+                         "Last error : 1008 - 1008-An attempt was made to reference a token "
+                         "that does not exist."),
                     "modCommon\tGetCurrentUserToken\tINFO\tEXPLORER.EXE Found\t\t\t",
                     Line("INFO", "No Logged in User found")},
                    "",
@@ -133,7 +147,7 @@ TEST(Launch, FailedCreationStillFindsTheUser) {
         const auto log = on.Log();
         ASSERT_GE(log.size(), 2u);
         EXPECT_EQ(log[log.size() - 2], Line("ERROR", "Failed to execute in the user mode, "));
-        EXPECT_EQ(log.back(), Line("INFO", ".CreateProcessAsUser() failed with error"));
+        EXPECT_EQ(log.back(), kCreationFailed + "2\t\t");
     }
     EXPECT_NE(Journal(machine).find("CreateProcessAsUser session=1 user=alice"), std::string::npos);
 }
@@ -157,7 +171,8 @@ TEST(Launch, NoEnvironmentBlock) {
         std::filesystem::remove(machine.HostPath(testing_support::kAgentLog));
         platform::FaultPlan plan;
         for (std::size_t i = 0; i < survey.trace.size(); ++i) {
-            if (survey.trace[i] == "Session.CreateEnvironmentBlock") plan.failAt = static_cast<long>(i) + 1;
+            if (survey.trace[i] == "Session.CreateEnvironmentBlock")
+                plan.failAt = static_cast<long>(i) + 1;
         }
         plan.code = 87;
         ASSERT_GT(plan.failAt, 0);
@@ -168,14 +183,16 @@ TEST(Launch, NoEnvironmentBlock) {
         ctx.logFilePath = testing_support::kAgentLog;
         EXPECT_TRUE(session::fncExecuteInUserAccount(ctx, kPrompt, " RBT"));
         const auto log = on.Log();
+        EXPECT_NE(
+            std::find(log.begin(), log.end(),
+                      Line("INFO ", "Failed to get the environmental variables, 87 ErrDesc ")),
+            log.end());
         EXPECT_NE(std::find(log.begin(), log.end(),
-                            Line("INFO ", "Failed to get the environmental variables, 87 ErrDesc ")),
-                  log.end());
-        EXPECT_NE(std::find(log.begin(), log.end(), Line("INFO ", "Calling without environmental variables")),
+                            Line("INFO ", "Calling without environmental variables")),
                   log.end());
     }
     const std::string journal = Journal(machine);
-    EXPECT_NE(journal.find("flags=0x08000000 environment=none"), std::string::npos) << journal;
+    EXPECT_NE(journal.find("flags=0x09000000 environment=none"), std::string::npos) << journal;
     EXPECT_EQ(journal.find("Handles open at exit"), std::string::npos) << journal;
 }
 
@@ -190,7 +207,185 @@ TEST(Launch, WaitEndsAtTheLimit) {
         EXPECT_TRUE(session::fncExecuteInUserAccount(on.ctx(), kPrompt, " RBT"));
     }
     const std::string journal = Journal(machine);
-    EXPECT_NE(journal.find("timed out after 100 ms (asked 1800000 ms)"), std::string::npos) << journal;
+    EXPECT_NE(journal.find("timed out after 100 ms (asked 1800000 ms)"), std::string::npos)
+        << journal;
+}
+
+// The agent's job object: the creation asks to break away first and, refused with 5, is made
+// again without it. The journal shows each attempt; the plain attempt alone (what the program
+// made before) is what a job that does not break away answers.
+struct JobCase {
+    const char* name;
+    const char* job;                    // the [Job] facts
+    const char* sessionId;              // the console's session (0: the program's own)
+    std::vector<std::string> attempts;  // each creation's journal ending, in order
+    bool ran;
+    bool endedWithTheJob;  // the agent closing the job ended the prompt program
+};
+
+class LaunchInJob : public ::testing::TestWithParam<JobCase> {};
+
+TEST_P(LaunchInJob, BreaksAwayWhereTheJobAllowsIt) {
+    const auto& c = GetParam();
+    TempMachine machine;
+    machine.Facts(std::string("[Console]\nSessionId=") + c.sessionId +
+                  "\nUser=alice\n[Clock]\nMaxWaitMs=50\n[Job]\n" + c.job);
+    InstallRecorder(machine, kPrompt, "sleep 2\n");
+    {
+        ContextOn on(machine);
+        EXPECT_TRUE(session::fncExecuteInUserAccount(on.ctx(), kPrompt, " RBT"));
+        const auto log = on.Log();
+        ASSERT_FALSE(log.empty());
+        if (c.ran) {
+            EXPECT_EQ(log.back(), kStarted);
+        } else {
+            EXPECT_EQ(log[log.size() - 2], Line("ERROR", "Failed to execute in the user mode, "));
+            EXPECT_EQ(log.back(), kCreationFailed + "5\t\t");
+        }
+    }  // the run ends: the agent closes its job
+    std::vector<std::string> attempts;
+    std::istringstream journal(Journal(machine));
+    bool ended = false;
+    for (std::string line; std::getline(journal, line);) {
+        if (line.rfind("CreateProcessAsUser ", 0) == 0) {
+            const auto flags = line.find("flags=");
+            const auto outcome =
+                line.find(line.find(" pid=") != std::string::npos ? " pid=" : " failed");
+            std::string tail = line.substr(outcome + 1);
+            if (tail.rfind("pid=", 0) == 0) {
+                const auto space = tail.find(' ');
+                tail = "pid" + (space == std::string::npos ? std::string() : tail.substr(space));
+            }
+            attempts.push_back(line.substr(flags, 16) + " " + tail);
+        }
+        ended = ended || line.find("ended (kill on close)") != std::string::npos;
+    }
+    EXPECT_EQ(attempts, c.attempts);
+    EXPECT_EQ(ended, c.endedWithTheJob);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LaunchInJob,
+    ::testing::Values(
+        JobCase{"NoJob", "", "1", {"flags=0x09000400 pid"}, true, false},
+        JobCase{"BreakawayAllowed",
+                "InJob=1\nBreakawayOk=1\n",
+                "1",
+                {"flags=0x09000400 pid"},
+                true,
+                false},
+        // Without breakaway the child cannot be created in another session: refused both ways.
+        JobCase{"BreakawayRefusedOtherSession",
+                "InJob=1\n",
+                "1",
+                {"flags=0x09000400 failed error=5", "flags=0x08000400 failed error=5"},
+                false,
+                false},
+        JobCase{"SilentBreakaway",
+                "InJob=1\nSilentBreakawayOk=1\n",
+                "1",
+                {"flags=0x09000400 failed error=5", "flags=0x08000400 pid"},
+                true,
+                false},
+        // In the program's own session the plain creation puts the child in the job, and a
+        // kill-on-close job ends it when the agent closes the job; breaking away keeps it.
+        JobCase{"KillOnCloseSameSession",
+                "InJob=1\nKillOnClose=1\n",
+                "0",
+                {"flags=0x09000400 failed error=5", "flags=0x08000400 pid job=inside"},
+                true,
+                true},
+        JobCase{"KillOnCloseBreakawayAllowed",
+                "InJob=1\nKillOnClose=1\nBreakawayOk=1\n",
+                "0",
+                {"flags=0x09000400 pid"},
+                true,
+                false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The last error is cleared before the session's token is asked for: a healthy launch logs no
+// "Last error" line whatever an earlier call left (183 from the log's opening on Windows); a
+// failed query still logs its own error.
+struct LastErrorCase {
+    const char* name;
+    const char* facts;
+    platform::DWORD leftBefore;
+    const char* errLine;  // "" when none
+};
+
+class LaunchLastError : public ::testing::TestWithParam<LastErrorCase> {};
+
+TEST_P(LaunchLastError, OnlyTheQuerysOwnFailureIsLogged) {
+    const auto& c = GetParam();
+    TempMachine machine;
+    machine.Facts(c.facts);
+    InstallRecorder(machine, kPrompt);
+    ContextOn on(machine);
+    on.ctx().platform.system().SetLastError(c.leftBefore);
+    session::fncExecuteInUserAccount(on.ctx(), kPrompt, " RBT");
+    std::vector<std::string> errLines;
+    for (const auto& line : on.Log()) {
+        if (line.find("\tERR\tLast error") != std::string::npos) errLines.push_back(line);
+    }
+    EXPECT_EQ(errLines, *c.errLine ? std::vector<std::string>{Line("ERR", c.errLine)}
+                                   : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LaunchLastError,
+    ::testing::Values(
+        LastErrorCase{"HealthyAfterExistingLog", "[Console]\nSessionId=1\nUser=alice\n", 183, ""},
+        LastErrorCase{"HealthyAfterMissingFile", "[Console]\nSessionId=1\nUser=alice\n", 2, ""},
+        LastErrorCase{"NobodyLoggedOn", "[Console]\nSessionId=1\n", 183,
+                      "Last error : 1008 - 1008-An attempt was made to reference a token that does "
+                      "not exist."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// On the shell path the user's rights apply while the thread impersonates: a user who may not
+// write the log's folder loses every line written meanwhile. The impersonation ends right after
+// the creation, so the lines after it are all there.
+TEST(Launch, ImpersonationLosesLogLinesTheLaunchKeeps) {
+    TempMachine machine;
+    machine.Facts(
+        "[Console]\nSessionId=1\n[Processes]\n2200=EXPLORER.EXE\n[ProcessOwners]\n2200=bob\n"
+        "[FileAccess]\nC:\\Agent\\BaseComponents=bob\n");
+    InstallRecorder(machine, kPrompt);
+    {
+        // The emulated host's rule: written as bob, the line is lost; as the program, it is kept.
+        ContextOn on(machine);
+        auto& session = on.ctx().platform.session();
+        auto& processes = on.ctx().platform.processes();
+        platform::OwnedHandle shell(processes, processes.OpenProcess(0x1F0FFF, false, 2200));
+        platform::OwnedHandle token(processes);
+        ASSERT_TRUE(session.OpenProcessToken(shell.get(), 0xF00FF, token.put()));
+        activity_log::WriteLogLine(on.ctx(), "t", "t", "INFO", "before");
+        ASSERT_TRUE(session.ImpersonateLoggedOnUser(token.get()));
+        activity_log::WriteLogLine(on.ctx(), "t", "t", "INFO", "as bob");
+        session.RevertToSelf();
+        activity_log::WriteLogLine(on.ctx(), "t", "t", "INFO", "after");
+        EXPECT_EQ(on.Log(), (std::vector<std::string>{"t\tt\tINFO\tbefore\t\t\t",
+                                                      "t\tt\tINFO\tafter\t\t\t"}));
+    }
+    std::filesystem::remove(machine.HostPath(testing_support::kAgentLog));
+    ContextOn on(machine);
+    EXPECT_TRUE(session::fncExecuteInUserAccount(on.ctx(), kPrompt, " RBT"));
+    const auto log = on.Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), kStarted);
+    EXPECT_EQ(machine.Read("C:\\Agent\\Bellhop.exe.ran"), "args=1 [RBT] dir=Agent\n");
+}
+
+// The walk after the prompt's wait is given the handle's number: no process is opened for it.
+TEST(Launch, NoProcessWalkAfterThePrompt) {
+    TempMachine machine;
+    machine.Facts("[Console]\nSessionId=1\nUser=alice\n[Processes]\n600=lsass.exe\n");
+    InstallRecorder(machine, kPrompt);
+    {
+        ContextOn on(machine);
+        EXPECT_TRUE(session::fncExecuteInUserAccount(on.ctx(), kPrompt, " RBT"));
+    }
+    const std::string journal = Journal(machine);
+    EXPECT_EQ(journal.find("OpenProcess pid=600"), std::string::npos) << journal;
 }
 
 TEST(Launch, PathWithoutAFolderIsATrappedFailure) {
@@ -198,9 +393,10 @@ TEST(Launch, PathWithoutAFolderIsATrappedFailure) {
     machine.Facts("[Console]\nSessionId=1\nUser=alice\n");
     ContextOn on(machine);
     EXPECT_FALSE(session::fncExecuteInUserAccount(on.ctx(), "Bellhop.exe", " RBT"));
-    EXPECT_EQ(on.Log(), std::vector<std::string>{
-                            "modUserAcc\tfncExecuteInUserAccount\tERRROR\t5\tInvalid procedure call "
-                            "or argument\t0\t"});
+    EXPECT_EQ(on.Log(),
+              std::vector<std::string>{
+                  "modUserAcc\tfncExecuteInUserAccount\tERRROR\t5\tInvalid procedure call "
+                  "or argument\t0\t"});
 }
 
 }  // namespace

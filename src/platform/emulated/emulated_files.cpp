@@ -176,7 +176,9 @@ bool EmulatedFiles::DeleteFileA(const char* path) {
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
-    if (fs::is_directory(host, error) || IsReadOnly(host)) return Fail(kErrorAccessDenied);
+    if (fs::is_directory(host, error) || IsReadOnly(host) || machine_.WriteDenied(path)) {
+        return Fail(kErrorAccessDenied);
+    }
     fs::remove(host, error);
     return error ? Fail(kErrorAccessDenied) : true;
 }
@@ -186,6 +188,7 @@ bool EmulatedFiles::CreateDirectoryA(const char* path) {
     std::error_code error;
     if (fs::exists(host, error)) return Fail(kErrorAlreadyExists);
     if (!fs::is_directory(host.parent_path(), error)) return Fail(kErrorPathNotFound);
+    if (machine_.WriteDenied(path)) return Fail(kErrorAccessDenied);
     fs::create_directory(host, error);
     return error ? Fail(kErrorAccessDenied) : true;
 }
@@ -218,6 +221,7 @@ bool EmulatedFiles::CopyFileA(const char* source, const char* destination, bool 
     if (!fs::exists(from, error)) return Fail(MissingError(from));
     if (fs::is_directory(from, error)) return Fail(kErrorAccessDenied);
     if (!fs::is_directory(to.parent_path(), error)) return Fail(kErrorPathNotFound);
+    if (machine_.WriteDenied(destination)) return Fail(kErrorAccessDenied);
     if (fs::exists(to, error)) {
         if (failIfExists) return Fail(kErrorFileExists);
         // Windows opens the source before it replaces the target, so a copy onto itself is
@@ -242,6 +246,9 @@ bool EmulatedFiles::MoveFileA(const char* source, const char* destination) {
     if (!fs::exists(from, error)) return Fail(MissingError(from));
     if (fs::exists(to, error)) return Fail(kErrorAlreadyExists);
     if (!fs::is_directory(to.parent_path(), error)) return Fail(kErrorPathNotFound);
+    if (machine_.WriteDenied(source) || machine_.WriteDenied(destination)) {
+        return Fail(kErrorAccessDenied);
+    }
     fs::rename(from, to, error);
     return error ? Fail(kErrorAccessDenied) : true;
 }
@@ -311,7 +318,8 @@ bool EmulatedFiles::AppendToFile(const char* path, const std::string& bytes) {
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::is_directory(host.parent_path(), error)) return Fail(kErrorPathNotFound);
-    if (fs::is_directory(host, error) || (fs::exists(host, error) && IsReadOnly(host))) {
+    if (fs::is_directory(host, error) || (fs::exists(host, error) && IsReadOnly(host)) ||
+        machine_.WriteDenied(path)) {
         return Fail(kErrorAccessDenied);
     }
     std::ofstream out(host, std::ios::binary | std::ios::app);

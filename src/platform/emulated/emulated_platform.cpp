@@ -1,25 +1,26 @@
 #include "platform/emulated/emulated_platform.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <chrono>
-#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
+#include <map>
 
 #include "platform/emulated/emulated_components.h"
 #include "platform/emulated/emulated_files.h"
-#include "platform/emulated/emulated_power.h"
-#include "platform/emulated/emulated_programs.h"
 #include "platform/emulated/emulated_http.h"
-#include "platform/emulated/emulated_xml.h"
+#include "platform/emulated/emulated_power.h"
 #include "platform/emulated/emulated_profile.h"
+#include "platform/emulated/emulated_programs.h"
 #include "platform/emulated/emulated_registry.h"
 #include "platform/emulated/emulated_session.h"
-#include "platform/emulated/emulated_wmi.h"
 #include "platform/emulated/emulated_tasks.h"
+#include "platform/emulated/emulated_wmi.h"
+#include "platform/emulated/emulated_xml.h"
 #include "platform/emulated/machine.h"
 #include "platform/emulated/text_codec.h"
 #include "platform/emulated/us_date_text.h"
@@ -40,6 +41,14 @@ namespace platform::emulated {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr DWORD kProcessVmRead = 0x0010;
+
+std::string Hex(DWORD value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+    return text;
+}
 
 SystemTime FromTm(const std::tm& tm, int milliseconds) {
     SystemTime time;
@@ -97,42 +106,62 @@ public:
         return true;
     }
     // Process ids listed under [ProtectedProcesses] refuse to be opened, as services of another
-    // account would.
-    HANDLE OpenProcess(DWORD /*access*/, bool /*inheritHandle*/, DWORD processId) override {
+    // account would. Each opening is journaled with the access it asks for.
+    HANDLE OpenProcess(DWORD access, bool /*inheritHandle*/, DWORD processId) override {
+        const std::string line =
+            "OpenProcess pid=" + std::to_string(processId) + " access=" + Hex(access);
         if (!Find(processId)) {
+            machine_.Journal(line + " failed error=87");
             machine_.lastError = kErrorInvalidParameter;
             return 0;
         }
-        if (processId == 4 || machine_.facts().Get("ProtectedProcesses", std::to_string(processId))) {
+        if (processId == 4 ||
+            machine_.facts().Get("ProtectedProcesses", std::to_string(processId))) {
+            machine_.Journal(line + " failed error=5");
             machine_.lastError = kErrorAccessDenied;
             return 0;
         }
+        machine_.Journal(line);
         Machine::Object object;
         object.kind = Machine::Object::Kind::Process;
         object.processId = processId;
+        object.access = access;
         return machine_.NewHandle(object);
     }
+    bool QueryFullProcessImageNameA(HANDLE process, char* buffer, DWORD* size) override {
+        const Machine::Process* found = Opened(process, kProcessQueryLimitedInformation | 0x0400);
+        if (!found) return false;
+        if (!buffer || !size || *size <= found->modulePath.size()) {
+            machine_.lastError = !buffer || !size ? kErrorInvalidParameter : 122;
+            return false;
+        }
+        std::memcpy(buffer, found->modulePath.c_str(), found->modulePath.size() + 1);
+        *size = static_cast<DWORD>(found->modulePath.size());
+        return true;
+    }
+    // Both module calls read the process's memory: the handle needs PROCESS_VM_READ.
     bool EnumProcessModules(HANDLE process, DWORD* bytesNeeded) override {
-        if (!Opened(process)) return false;
+        if (!Opened(process, kProcessVmRead)) return false;
         if (bytesNeeded) *bytesNeeded = sizeof(void*);
         return true;
     }
     DWORD GetModuleFileNameExA(HANDLE process, char* buffer, DWORD size) override {
-        const Machine::Process* found = Opened(process);
+        const Machine::Process* found = Opened(process, kProcessVmRead);
         if (!found || !buffer || size == 0) {
             if (found) machine_.lastError = kErrorInvalidParameter;
             return 0;
         }
-        const auto count = static_cast<DWORD>(std::min<std::size_t>(found->modulePath.size(), size - 1));
+        const auto count =
+            static_cast<DWORD>(std::min<std::size_t>(found->modulePath.size(), size - 1));
         std::memcpy(buffer, found->modulePath.data(), count);
         buffer[count] = '\0';
         return count;
     }
     bool TerminateProcess(HANDLE process, unsigned exitCode) override {
-        const Machine::Process* found = Opened(process);
+        const Machine::Process* found = Opened(process, kProcessTerminate);
         if (!found) return false;
-        machine_.Journal("TerminateProcess pid=" + std::to_string(found->id) + " name=" +
-                         found->exeFile + " exitcode=" + std::to_string(exitCode));
+        machine_.Journal("TerminateProcess pid=" + std::to_string(found->id) +
+                         " name=" + found->exeFile + " exitcode=" + std::to_string(exitCode));
         const DWORD id = found->id;
         if (found->program) found->program->Terminate(exitCode);
         std::erase_if(machine_.processes, [id](const Machine::Process& p) { return p.id == id; });
@@ -153,6 +182,7 @@ public:
         return EmulatedGetExitCodeProcess(machine_, process, exitCode);
     }
     void ExitProcess(unsigned exitCode) override {
+        machine_.CloseJob();
         machine_.JournalOpenHandles();
         std::exit(static_cast<int>(exitCode));
     }
@@ -164,10 +194,15 @@ private:
         }
         return nullptr;
     }
-    // The process behind an open handle; a handle whose process has ended opens nothing.
-    const Machine::Process* Opened(HANDLE handle) {
+    // The process behind an open handle; a handle whose process has ended opens nothing, nor
+    // one that carries none of the rights the call needs (any of `rights`).
+    const Machine::Process* Opened(HANDLE handle, DWORD rights = 0) {
         const Machine::Object* object = machine_.Find(handle, Machine::Object::Kind::Process);
         if (!object) return nullptr;
+        if (rights && !(object->access & rights)) {
+            machine_.lastError = kErrorAccessDenied;
+            return nullptr;
+        }
         const Machine::Process* process = Find(object->processId);
         if (!process) machine_.lastError = kErrorAccessDenied;
         return process;
@@ -191,8 +226,9 @@ public:
     SystemTime GetLocalTime() override {
         if (pinned_) return *pinned_;
         const auto now = std::chrono::system_clock::now();
-        const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      now.time_since_epoch()).count() % 1000;
+        const auto milliseconds =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+            1000;
         std::tm tm{};
         LocalTm(std::chrono::system_clock::to_time_t(now), &tm);
         return FromTm(tm, static_cast<int>(milliseconds));
@@ -286,15 +322,36 @@ public:
 #endif
         }
     }
-    std::string ExeName() override { return exeName_; }
-    ProgramVersion Version() override { return {RS_VERSION_MAJOR, RS_VERSION_MINOR, RS_VERSION_PATCH}; }
-    std::string ArgumentText() override { return argumentText_; }
-    // An exclusive lock on <machine>/instance.lock, held until the process ends.
+    std::string ExeName() override {
+        return exeName_;
+    }
+    ProgramVersion Version() override {
+        return {RS_VERSION_MAJOR, RS_VERSION_MINOR, RS_VERSION_PATCH};
+    }
+    std::string ArgumentText() override {
+        return argumentText_;
+    }
+    // An exclusive lock on <machine>/instance.lock, held until the process ends. [Instance]
+    // HeldBy=<account> stands for an earlier instance of that account holding the mutex: the
+    // same account and the system account open it (ERROR_ALREADY_EXISTS), any other is refused
+    // (ERROR_ACCESS_DENIED), as the system account's mutex refuses an administrator.
     bool PreviousInstanceRunning() override {
         if (answer_) return *answer_;
+        if (const auto holder = machine_.facts().Get("Instance", "HeldBy");
+            holder && !holder->empty()) {
+            const std::string account =
+                machine_.facts().Get("Account", "UserName").value_or("SYSTEM");
+            const bool opens = EqualsNoCase(account, *holder) || EqualsNoCase(account, "SYSTEM");
+            machine_.Journal("CreateMutex Global\\RebootScheduler.Instance account=" + account +
+                             (opens ? " exists" : " failed error=5"));
+            answer_ = InstanceMutexTellsOfEarlierInstance(
+                opens, static_cast<DWORD>(opens ? kErrorAlreadyExists : kErrorAccessDenied));
+            return *answer_;
+        }
         const std::string path = (machine_.folder() / "instance.lock").string();
 #ifdef _WIN32
-        if (_sopen_s(&lockFd_, path.c_str(), _O_CREAT | _O_RDWR, _SH_DENYRW, _S_IREAD | _S_IWRITE) != 0) {
+        if (_sopen_s(&lockFd_, path.c_str(), _O_CREAT | _O_RDWR, _SH_DENYRW,
+                     _S_IREAD | _S_IWRITE) != 0) {
             lockFd_ = -1;
             answer_ = errno == EACCES;
         } else {
@@ -346,7 +403,9 @@ constexpr MessageText kMessages[] = {
     {234, "More data is available."},
     {259, "No more data is available."},
     {267, "The directory name is invalid."},
-    {1058, "The service cannot be started, either because it is disabled or because it has no enabled devices associated with it."},
+    {1058,
+     "The service cannot be started, either because it is disabled or because it has no enabled "
+     "devices associated with it."},
     {1008, "An attempt was made to reference a token that does not exist."},
     {1300, "Not all privileges or groups referenced are assigned to the caller."},
     {1314, "A required privilege is not held by the client."},
@@ -374,9 +433,19 @@ public:
         machine_.lastError = 317;  // ERROR_MR_MID_NOT_FOUND
         return 0;
     }
+    // Journaled each time: a second call meets RPC_E_TOO_LATE, which counts as S_OK.
+    LONG InitializeComSecurity() override {
+        const bool again = comSecurity_;
+        comSecurity_ = true;
+        machine_.Journal(std::string("CoInitializeSecurity authentication=default "
+                                     "impersonation=impersonate capabilities=none") +
+                         (again ? " too late" : ""));
+        return 0;
+    }
 
 private:
     Machine& machine_;
+    bool comSecurity_ = false;
 };
 
 class EmulatedPlatform final : public Platform {

@@ -170,7 +170,7 @@ bool EmulatedProfile::WritePrivateProfileStringA(const char* section, const char
     auto edited = ini::Assign(text.body, section, key, value);
     if (!edited) return true;  // the file already says so and is left alone
     text.body = std::move(*edited);
-    if (!ReplaceFile(opened.host, ini::Encode(text))) {
+    if (machine_.WriteDenied(fileName) || !ReplaceFile(opened.host, ini::Encode(text))) {
         machine_.lastError = kErrorAccessDenied;
         return false;
     }

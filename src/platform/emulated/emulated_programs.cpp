@@ -1,6 +1,10 @@
 #include "platform/emulated/emulated_programs.h"
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "platform/emulated/text_codec.h"
 
@@ -15,6 +19,13 @@ constexpr DWORD kErrorAccessDenied = 5;
 constexpr DWORD kErrorInvalidParameter = 87;
 constexpr DWORD kErrorDirectory = 267;
 constexpr DWORD kErrorNoAssociation = 1155;
+constexpr unsigned long kZoneInternet = 3;  // URLZONE_INTERNET; 4 is URLZONE_UNTRUSTED
+
+std::string Hex(DWORD value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+    return text;
+}
 
 std::string FileNameOf(const std::string& windowsPath) {
     const auto slash = windowsPath.find_last_of("\\/");
@@ -78,13 +89,32 @@ bool EmulatedShellExecuteEx(Machine& machine, const std::string& account, ShellE
         return false;
     }
     DWORD error = 0;
-    Machine::Process* process =
-        StartProgram(machine, info->lpFile, info->lpParameters, info->lpDirectory, &error);
-    machine.Journal("ShellExecuteEx verb=" + info->lpVerb + " file=" + info->lpFile +
-                    " parameters=\"" + info->lpParameters + "\" show=" +
-                    std::to_string(info->nShow) + " account=" + account +
-                    (process ? " pid=" + std::to_string(process->id)
-                             : " failed error=" + std::to_string(error)));
+    Machine::Process* process = nullptr;
+    const auto zone = machine.facts().Get("ZoneMarks", info->lpFile);
+    const bool zonePrompt = zone && std::strtoul(zone->c_str(), nullptr, 10) >= kZoneInternet &&
+                            !(info->fMask & kSeeMaskNoZoneChecks);
+    if (machine.facts().Get("BlockedPrograms", info->lpFile).value_or("0") == "1") {
+        error = kErrorAccessDisabledByPolicy;
+    } else if (!zonePrompt) {
+        process =
+            StartProgram(machine, info->lpFile, info->lpParameters, info->lpDirectory, &error);
+        // Started in session 0, the child stays in the program's job.
+        if (process)
+            process->inJob = machine.JobFact("InJob") && !machine.JobFact("SilentBreakawayOk");
+    }
+    const bool dialog = zonePrompt || (!process && !(info->fMask & kSeeMaskFlagNoUi));
+    machine.Journal(
+        "ShellExecuteEx verb=" + info->lpVerb + " file=" + info->lpFile + " parameters=\"" +
+        info->lpParameters + "\" show=" + std::to_string(info->nShow) + " account=" + account +
+        (process      ? " pid=" + std::to_string(process->id)
+         : zonePrompt ? std::string(" zone prompt")
+                      : " failed error=" + std::to_string(error)) +
+        " mask=" + Hex(info->fMask) + (dialog ? " (waits for an answer nobody can give)" : ""));
+    if (dialog) {
+        // The error dialog or the security prompt on a desktop nobody sees: the call never
+        // returns, as on Windows in session 0.
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    }
     if (!process) {
         machine.lastError = error;
         return false;

@@ -36,7 +36,7 @@ std::string EmulatedSession::ConsoleUser() const {
 }
 
 bool EmulatedSession::GetUserNameA(char* buffer, DWORD* size) {
-    const std::string name = impersonating_.empty() ? Account() : impersonating_;
+    const std::string name = machine_.impersonating.empty() ? Account() : machine_.impersonating;
     const auto needed = static_cast<DWORD>(name.size() + 1);
     if (!size || !buffer || *size < needed) {
         if (size) *size = needed;
@@ -77,8 +77,9 @@ bool EmulatedSession::WTSQueryUserToken(DWORD sessionId, HANDLE* token) {
     return true;
 }
 
-bool EmulatedSession::DuplicateTokenEx(HANDLE token, DWORD /*desiredAccess*/, bool /*inheritHandle*/,
-                                       int impersonationLevel, int tokenType, HANDLE* newToken) {
+bool EmulatedSession::DuplicateTokenEx(HANDLE token, DWORD /*desiredAccess*/,
+                                       bool /*inheritHandle*/, int impersonationLevel,
+                                       int tokenType, HANDLE* newToken) {
     const Machine::Object* source = machine_.Find(token, Kind::Token);
     if (!source) {
         if (newToken) *newToken = 0;
@@ -117,8 +118,7 @@ bool EmulatedSession::DestroyEnvironmentBlock(EnvironmentBlock environment) {
 bool EmulatedSession::CreateProcessAsUserA(HANDLE token, const char* applicationName,
                                            const char* commandLine, bool /*inheritHandles*/,
                                            DWORD creationFlags, EnvironmentBlock environment,
-                                           const char* currentDirectory,
-                                           const StartupInfo& startup,
+                                           const char* currentDirectory, const StartupInfo& startup,
                                            ProcessInformation* information) {
     const Machine::Object* user = machine_.Find(token, Kind::Token);
     if (!user) return false;
@@ -136,13 +136,22 @@ bool EmulatedSession::CreateProcessAsUserA(HANDLE token, const char* application
     const std::string arguments = commandLine ? commandLine : "";
     const std::string folder = currentDirectory ? currentDirectory : "";
     DWORD error = 0;
-    Machine::Process* process = StartProgram(machine_, applicationName, arguments, folder, &error);
-    machine_.Journal("CreateProcessAsUser session=" + std::to_string(user->sessionId) + " user=" +
-                     user->account + " desktop=" + startup.lpDesktop + " flags=" +
-                     Hex(creationFlags) + " environment=" + (environment ? "user" : "none") +
-                     " folder=" + folder + " application=" + applicationName + " cmdline=\"" +
-                     arguments + "\"" +
-                     (process ? " pid=" + std::to_string(process->id)
+    // The program runs in session 0 as the system account, else in the console's session.
+    const DWORD console = WTSGetActiveConsoleSessionId();
+    const DWORD ownSession =
+        EqualsNoCase(Account(), "SYSTEM") || console == kNoSession ? 0 : console;
+    bool inJob = false;
+    Machine::Process* process = nullptr;
+    if (machine_.JobAllowsCreation(creationFlags, user->sessionId != ownSession, &inJob, &error)) {
+        process = StartProgram(machine_, applicationName, arguments, folder, &error);
+        if (process) process->inJob = inJob;
+    }
+    machine_.Journal("CreateProcessAsUser session=" + std::to_string(user->sessionId) +
+                     " user=" + user->account + " desktop=" + startup.lpDesktop +
+                     " flags=" + Hex(creationFlags) +
+                     " environment=" + (environment ? "user" : "none") + " folder=" + folder +
+                     " application=" + applicationName + " cmdline=\"" + arguments + "\"" +
+                     (process ? " pid=" + std::to_string(process->id) + (inJob ? " job=inside" : "")
                               : " failed error=" + std::to_string(error)));
     if (!process) {
         machine_.lastError = error;
@@ -180,12 +189,12 @@ bool EmulatedSession::OpenProcessToken(HANDLE process, DWORD /*desiredAccess*/, 
 bool EmulatedSession::ImpersonateLoggedOnUser(HANDLE token) {
     const Machine::Object* user = machine_.Find(token, Kind::Token);
     if (!user) return false;
-    impersonating_ = user->account;
+    machine_.impersonating = user->account;
     return true;
 }
 
 bool EmulatedSession::RevertToSelf() {
-    impersonating_.clear();
+    machine_.impersonating.clear();
     return true;
 }
 

@@ -13,7 +13,9 @@ namespace platform::emulated {
 //                          SYSTEM), whose token OpenProcessToken gives
 // Only the system account gets a session's user token, as on Windows. Programs created for a user
 // are really started (emulated_programs.h) and the journal records session, user, desktop, flags,
-// working folder and command line.
+// working folder and command line. The creation answers the program's job as Windows does
+// (Machine::JobAllowsCreation, [Job] of machine.ini); impersonation sets the account whose rights
+// the file operations use (Machine::impersonating).
 class EmulatedSession final : public Session {
 public:
     explicit EmulatedSession(Machine& machine) : machine_(machine) {}
@@ -38,7 +40,6 @@ private:
     std::string ConsoleUser() const;
 
     Machine& machine_;
-    std::string impersonating_;
 };
 
 }  // namespace platform::emulated

@@ -52,7 +52,8 @@ MachineFacts MachineFacts::Parse(const std::string& text) {
             throw MachineError("machine.ini line " + std::to_string(number) +
                                ": expected name=value inside a [section]");
         }
-        facts.entries_.push_back({section, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))});
+        facts.entries_.push_back(
+            {section, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))});
     }
     return facts;
 }
@@ -224,7 +225,73 @@ void Machine::JournalOpenHandles() {
             " thread=" + std::to_string(threads));
 }
 
-Machine::~Machine() { JournalOpenHandles(); }
+Machine::~Machine() {
+    CloseJob();
+    JournalOpenHandles();
+}
+
+bool Machine::JobFact(const char* name) const {
+    return facts_.Get("Job", name).value_or("0") == "1";
+}
+
+bool Machine::JobAllowsCreation(DWORD creationFlags, bool otherSession, bool* inJob,
+                                DWORD* error) const {
+    constexpr DWORD kCreateBreakawayFromJob = 0x01000000;
+    constexpr DWORD kErrorAccessDenied = 5;
+    *inJob = false;
+    if (!JobFact("InJob")) return true;
+    if (creationFlags & kCreateBreakawayFromJob) {
+        if (JobFact("BreakawayOk")) return true;
+        *error = kErrorAccessDenied;
+        return false;
+    }
+    if (JobFact("SilentBreakawayOk")) return true;
+    if (otherSession) {
+        *error = kErrorAccessDenied;
+        return false;
+    }
+    *inJob = true;
+    return true;
+}
+
+void Machine::CloseJob() {
+    if (jobClosed_) return;
+    jobClosed_ = true;
+    if (!JobFact("InJob") || !JobFact("KillOnClose")) return;
+    for (auto& process : processes) {
+        if (!process.inJob || !process.program || process.program->Ended()) continue;
+        process.program->Terminate(1);
+        Journal("Job closed: pid=" + std::to_string(process.id) + " name=" + process.exeFile +
+                " ended (kill on close)");
+    }
+}
+
+bool Machine::WriteDenied(const std::string& windowsPath) const {
+    const std::string account = impersonating.empty()
+                                    ? facts_.Get("Account", "UserName").value_or("SYSTEM")
+                                    : impersonating;
+    auto normal = [](std::string path) {
+        for (char& c : path) {
+            if (c == '/') c = '\\';
+        }
+        while (!path.empty() && path.back() == '\\') path.pop_back();
+        return path;
+    };
+    const std::string path = normal(windowsPath);
+    for (const auto& [folder, accounts] : facts_.Section("FileAccess")) {
+        const std::string root = normal(folder);
+        if (path.size() < root.size() || !EqualsNoCase(path.substr(0, root.size()), root)) continue;
+        if (path.size() > root.size() && path[root.size()] != '\\') continue;
+        std::stringstream list(accounts);
+        std::string entry;
+        while (std::getline(list, entry, ',')) {
+            while (!entry.empty() && entry.front() == ' ') entry.erase(0, 1);
+            while (!entry.empty() && entry.back() == ' ') entry.pop_back();
+            if (EqualsNoCase(entry, account)) return true;
+        }
+    }
+    return false;
+}
 
 Machine::Process* Machine::FindProcess(DWORD id) {
     for (auto& process : processes) {

@@ -69,6 +69,7 @@ public:
         std::string exeFile;
         std::string modulePath;
         std::shared_ptr<StartedProgram> program;  // set for a program the host really started
+        bool inJob = false;  // started inside the program's job ([Job]), so ended with it
     };
     std::vector<Process> processes;
 
@@ -77,9 +78,10 @@ public:
     struct Object {
         enum class Kind { Process, Thread, Token, EventLog, Environment };
         Kind kind = Kind::Process;
-        DWORD processId = 0;     // Process, Thread
-        std::string account;     // Token, Environment: the account it stands for
-        DWORD sessionId = 0;     // Token
+        DWORD processId = 0;      // Process, Thread
+        DWORD access = 0x1F0FFF;  // Process: the rights the handle carries (PROCESS_ALL_ACCESS)
+        std::string account;      // Token, Environment: the account it stands for
+        DWORD sessionId = 0;      // Token
         bool shutdownPrivilegeEnabled = false;  // Token
     };
     HANDLE NewHandle(const Object& object);
@@ -102,6 +104,29 @@ public:
     // in for long waits; no limit when absent.
     DWORD CutWait(DWORD milliseconds) const;
 
+    // The program's job, [Job] of machine.ini: InJob=1 puts the program in a job object (as an
+    // agent that starts it in one does); BreakawayOk=1 and SilentBreakawayOk=1 are the job's
+    // JOB_OBJECT_LIMIT_BREAKAWAY_OK and _SILENT_BREAKAWAY_OK, KillOnClose=1 its
+    // JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE.
+    bool JobFact(const char* name) const;
+    // Whether a program created with these creation flags would land in the program's job, or
+    // the creation is refused (ERROR_ACCESS_DENIED in *error), as Windows answers: outside a job
+    // nothing changes; CREATE_BREAKAWAY_FROM_JOB is refused unless the job allows breakaway;
+    // without it the child stays in the job (unless the job breaks away silently), which a
+    // child in another session cannot (jobs do not span sessions). True when it may be created.
+    bool JobAllowsCreation(DWORD creationFlags, bool otherSession, bool* inJob, DWORD* error) const;
+    // At the end of the program the agent closes its job: with KillOnClose, every started
+    // program still running inside it is ended (a journal line each). Once only.
+    void CloseJob();
+
+    // The account whose token the calling thread impersonates (ImpersonateLoggedOnUser); empty
+    // when it runs as the program's own account.
+    std::string impersonating;
+    // [FileAccess] <Windows folder>=<account>[,<account>...]: those accounts may not write
+    // (create, append, replace, delete) in the folder or below it. True when the account the
+    // thread acts as is denied writing at windowsPath.
+    bool WriteDenied(const std::string& windowsPath) const;
+
     DWORD lastError = 0;
     // Wow64DisableWow64FsRedirection is in force (a 32-bit program on 64-bit Windows only).
     bool fsRedirectionDisabled = false;
@@ -110,6 +135,7 @@ private:
     std::map<HANDLE, Object> objects_;
     HANDLE nextHandle_ = 0x2000;
     bool handlesJournaled_ = false;
+    bool jobClosed_ = false;
     std::filesystem::path folder_;
     MachineFacts facts_;
     RegHive hive_;

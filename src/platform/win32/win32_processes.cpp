@@ -2,12 +2,21 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/com_support.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_facets.h"
 #include "platform/win32/windows_include.h"
 
 namespace platform::win32 {
 namespace {
+
+// Whether the calling thread is in a single-threaded apartment (the main one included).
+bool InSingleThreadedApartment() {
+    APTTYPE type{};
+    APTTYPEQUALIFIER qualifier{};
+    if (FAILED(::CoGetApartmentType(&type, &qualifier))) return false;
+    return type == APTTYPE_STA || type == APTTYPE_MAINSTA;
+}
 
 class Win32Processes final : public Processes {
 public:
@@ -29,17 +38,27 @@ public:
     }
 
     HANDLE OpenProcess(DWORD access, bool inheritHandle, DWORD processId) override {
-        return reinterpret_cast<HANDLE>(::OpenProcess(access, inheritHandle ? TRUE : FALSE, processId));
+        return reinterpret_cast<HANDLE>(
+            ::OpenProcess(access, inheritHandle ? TRUE : FALSE, processId));
     }
     bool EnumProcessModules(HANDLE process, DWORD* bytesNeeded) override {
         HMODULE module = nullptr;
         ::DWORD needed = 0;
-        const BOOL ok = ::K32EnumProcessModules(reinterpret_cast<::HANDLE>(process), &module, 0, &needed);
+        const BOOL ok =
+            ::K32EnumProcessModules(reinterpret_cast<::HANDLE>(process), &module, 0, &needed);
         if (bytesNeeded) *bytesNeeded = needed;
         return ok != FALSE;
     }
     DWORD GetModuleFileNameExA(HANDLE process, char* buffer, DWORD size) override {
-        return ::K32GetModuleFileNameExA(reinterpret_cast<::HANDLE>(process), nullptr, buffer, size);
+        return ::K32GetModuleFileNameExA(reinterpret_cast<::HANDLE>(process), nullptr, buffer,
+                                         size);
+    }
+    bool QueryFullProcessImageNameA(HANDLE process, char* buffer, DWORD* size) override {
+        ::DWORD count = size ? *size : 0;
+        const BOOL ok =
+            ::QueryFullProcessImageNameA(reinterpret_cast<::HANDLE>(process), 0, buffer, &count);
+        if (ok && size) *size = count;
+        return ok != FALSE;
     }
     bool TerminateProcess(HANDLE process, unsigned exitCode) override {
         return ::TerminateProcess(reinterpret_cast<::HANDLE>(process), exitCode) != FALSE;
@@ -49,6 +68,10 @@ public:
     }
 
     bool ShellExecuteExA(ShellExecuteInfo* info) override {
+        // The shell's association handlers are COM objects: the thread is in a single-threaded
+        // apartment for the call (a nested join when it is in one already), and leaves it
+        // before any wait that follows.
+        ComApartment apartment;
         SHELLEXECUTEINFOA record{};
 #if defined(__i386__)
         static_assert(sizeof(record) == 60, "the 32-bit record is 60 bytes");
@@ -66,8 +89,24 @@ public:
         info->hProcess = reinterpret_cast<HANDLE>(record.hProcess);
         return ok != FALSE;
     }
+    // A wait without limit on a thread in a single-threaded apartment pumps its messages
+    // (CoWaitForMultipleHandles), so that a program that sends to every top-level window, or
+    // calls back into the apartment, is not deadlocked by the wait. Any other wait, and a thread
+    // without COM, waits plainly.
     DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
-        return ::WaitForSingleObject(reinterpret_cast<::HANDLE>(handle), milliseconds);
+        ::HANDLE native = reinterpret_cast<::HANDLE>(handle);
+        if (milliseconds == INFINITE && InSingleThreadedApartment()) {
+            ::DWORD index = 0;
+            const HRESULT result = ::CoWaitForMultipleHandles(0, INFINITE, 1, &native, &index);
+            if (result == S_OK) return WAIT_OBJECT_0;
+            if (result != CO_E_NOTINITIALIZED) {
+                // RPC_E_NO_SYNC and the like carry a system error in their low word.
+                ::SetLastError(HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result)
+                                                                          : ERROR_INVALID_HANDLE);
+                return WAIT_FAILED;
+            }
+        }
+        return ::WaitForSingleObject(native, milliseconds);
     }
     bool GetExitCodeProcess(HANDLE process, DWORD* exitCode) override {
         ::DWORD code = 0;
@@ -76,11 +115,15 @@ public:
         return ok != FALSE;
     }
 
-    [[noreturn]] void ExitProcess(unsigned exitCode) override { ::ExitProcess(exitCode); }
+    [[noreturn]] void ExitProcess(unsigned exitCode) override {
+        ::ExitProcess(exitCode);
+    }
 };
 
 }  // namespace
 
-std::unique_ptr<Processes> MakeWin32Processes() { return std::make_unique<Win32Processes>(); }
+std::unique_ptr<Processes> MakeWin32Processes() {
+    return std::make_unique<Win32Processes>();
+}
 
 }  // namespace platform::win32

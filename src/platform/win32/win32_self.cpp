@@ -98,9 +98,7 @@ public:
             instanceChecked_ = true;
             const ::HANDLE mutex = ::CreateMutexA(nullptr, FALSE, kInstanceMutexName);
             const ::DWORD error = ::GetLastError();
-            // Opening an existing mutex succeeds with ERROR_ALREADY_EXISTS. A failure (the name
-            // taken by another kind of object, access denied) counts as no earlier instance.
-            previousInstance_ = mutex != nullptr && error == ERROR_ALREADY_EXISTS;
+            previousInstance_ = InstanceMutexTellsOfEarlierInstance(mutex != nullptr, error);
             // Left open on purpose: the mutex marks this instance until the process ends.
             instanceMutex_.reset(mutex);
         }
@@ -115,6 +113,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Self> MakeWin32Self() { return std::make_unique<Win32Self>(); }
+std::unique_ptr<Self> MakeWin32Self() {
+    return std::make_unique<Win32Self>();
+}
 
 }  // namespace platform::win32

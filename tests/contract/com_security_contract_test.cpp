@@ -1,0 +1,43 @@
+// The process's COM security, set once at start-up, and the WMI queries made after it: natively
+// against the emulation, in the Windows test binary against the real COM (Wine accepts both).
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform_world_fixture.h"
+
+namespace {
+
+template <class World>
+class ComSecurityContract : public ::testing::Test {
+protected:
+    World world;
+};
+
+TYPED_TEST_SUITE(ComSecurityContract, contract::PlatformWorlds, contract::WorldNames);
+
+TYPED_TEST(ComSecurityContract, SetOnceThenTheQueriesStillAnswer) {
+    auto& platform = this->world.platform();
+    EXPECT_EQ(platform.system().InitializeComSecurity(), 0);
+    // A second call is too late for COM, which the operation takes as done.
+    EXPECT_EQ(platform.system().InitializeComSecurity(), 0);
+
+    auto& wmi = platform.wmi();
+    platform::WmiService service = 0;
+    ASSERT_EQ(
+        wmi.BindMoniker("winmgmts:{impersonationLevel=impersonate}!\\\\.\\root\\cimv2", &service),
+        0);
+    std::vector<platform::WmiObject> objects;
+    EXPECT_EQ(
+        wmi.ExecQuery(service, "SELECT * FROM Win32_OperatingSystem", {"LastBootUpTime"}, &objects),
+        0);
+    ASSERT_EQ(objects.size(), 1u);
+    const auto found = objects[0].properties.find("LastBootUpTime");
+    ASSERT_NE(found, objects[0].properties.end());
+    ASSERT_TRUE(found->second.has_value());
+    // CIM date text: yyyymmddHHMMSS.mmmmmmsUUU
+    EXPECT_EQ(found->second->size(), 25u) << *found->second;
+    wmi.ReleaseService(service);
+}
+
+}  // namespace
