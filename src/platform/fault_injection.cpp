@@ -184,7 +184,8 @@ public:
         return inner_.GetModuleFileNameExA(process, buffer, size);
     }
     bool TerminateProcess(HANDLE process, unsigned exitCode) override {
-        return !in_.Fail("Processes.TerminateProcess") && inner_.TerminateProcess(process, exitCode);
+        return !in_.Fail("Processes.TerminateProcess") &&
+               inner_.TerminateProcess(process, exitCode);
     }
     // The handle is closed either way, so that an injected failure leaks nothing.
     bool CloseHandle(HANDLE handle) override {
@@ -342,7 +343,8 @@ public:
         return inner_.OpenProcessToken(process, desiredAccess, token);
     }
     bool ImpersonateLoggedOnUser(HANDLE token) override {
-        return !in_.Fail("Session.ImpersonateLoggedOnUser") && inner_.ImpersonateLoggedOnUser(token);
+        return !in_.Fail("Session.ImpersonateLoggedOnUser") &&
+               inner_.ImpersonateLoggedOnUser(token);
     }
     // The impersonation ends either way: a failure here must not leave the thread as the user.
     bool RevertToSelf() override {
@@ -414,8 +416,8 @@ public:
         return inner_.BindMoniker(moniker, service);
     }
     LONG ConnectServer(const std::string& server, const std::string& nameSpace,
-                       const std::string& user, const std::string& password,
-                       int impersonationLevel, WmiService* service) override {
+                       const std::string& user, const std::string& password, int impersonationLevel,
+                       WmiService* service) override {
         if (in_.Fail("Wmi.ConnectServer")) {
             if (service) *service = 0;
             return kWbemFailed;
@@ -459,15 +461,16 @@ public:
                inner_.AdjustTokenPrivileges(token, disableAll, newState, bufferLength,
                                             previousState, returnLength);
     }
-    bool InitiateSystemShutdownA(const char* machineName, const char* message, DWORD timeoutSeconds,
-                                 bool forceAppsClosed, bool rebootAfterShutdown) override {
-        return !in_.Fail("Power.InitiateSystemShutdownA") &&
-               inner_.InitiateSystemShutdownA(machineName, message, timeoutSeconds,
-                                              forceAppsClosed, rebootAfterShutdown);
+    bool InitiateSystemShutdownExA(const char* machineName, const char* message,
+                                   DWORD timeoutSeconds, bool forceAppsClosed,
+                                   bool rebootAfterShutdown, DWORD reason) override {
+        return !in_.Fail("Power.InitiateSystemShutdownExA") &&
+               inner_.InitiateSystemShutdownExA(machineName, message, timeoutSeconds,
+                                                forceAppsClosed, rebootAfterShutdown, reason);
     }
-    HANDLE OpenEventLogA(const char* serverName, const char* sourceName) override {
-        if (in_.Fail("Power.OpenEventLogA")) return 0;
-        return inner_.OpenEventLogA(serverName, sourceName);
+    HANDLE RegisterEventSourceA(const char* serverName, const char* sourceName) override {
+        if (in_.Fail("Power.RegisterEventSourceA")) return 0;
+        return inner_.RegisterEventSourceA(serverName, sourceName);
     }
     bool ReportEventA(HANDLE eventLog, std::uint16_t type, std::uint16_t category, DWORD eventId,
                       const std::vector<std::string>& strings) override {
@@ -475,9 +478,9 @@ public:
                inner_.ReportEventA(eventLog, type, category, eventId, strings);
     }
     // The log is closed either way, so that an injected failure leaks nothing.
-    bool CloseEventLog(HANDLE eventLog) override {
-        const bool closed = inner_.CloseEventLog(eventLog);
-        return !in_.Fail("Power.CloseEventLog") && closed;
+    bool DeregisterEventSource(HANDLE eventLog) override {
+        const bool closed = inner_.DeregisterEventSource(eventLog);
+        return !in_.Fail("Power.DeregisterEventSource") && closed;
     }
 
 private:
@@ -597,14 +600,16 @@ private:
 class FaultyHttp final : public Http {
 public:
     FaultyHttp(Http& inner, Injector& injector) : inner_(inner), in_(injector) {}
-    bool Post(const std::string& url, const std::vector<std::pair<std::string, std::string>>& headers,
+    bool Post(const std::string& url,
+              const std::vector<std::pair<std::string, std::string>>& headers,
               const std::string& body, HttpResponse* response, long* errorNumber,
               std::string* errorText) override {
         if (in_.Fail("Http.Post")) {
             if (errorNumber) *errorNumber = HresultFromWin32(in_.Code());
             if (errorText) {
                 char text[512] = {};
-                const DWORD length = in_.innerSystem.FormatMessageA(in_.plan.code, text, sizeof text);
+                const DWORD length =
+                    in_.innerSystem.FormatMessageA(in_.plan.code, text, sizeof text);
                 std::string message(text, length);
                 while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
                     message.pop_back();
@@ -663,20 +668,50 @@ FaultInjectingPlatform::FaultInjectingPlatform(Platform& inner, FaultPlan& plan)
     : facets_(std::make_unique<Facets>(inner, plan)) {}
 FaultInjectingPlatform::~FaultInjectingPlatform() = default;
 
-Registry& FaultInjectingPlatform::registry() { return facets_->registry; }
-Profile& FaultInjectingPlatform::profile() { return facets_->profile; }
-Files& FaultInjectingPlatform::files() { return facets_->files; }
-Processes& FaultInjectingPlatform::processes() { return facets_->processes; }
-Clock& FaultInjectingPlatform::clock() { return facets_->clock; }
-Environment& FaultInjectingPlatform::environment() { return facets_->environment; }
-Self& FaultInjectingPlatform::self() { return facets_->self; }
-Session& FaultInjectingPlatform::session() { return facets_->session; }
-System& FaultInjectingPlatform::system() { return facets_->system; }
-Components& FaultInjectingPlatform::components() { return facets_->components; }
-Wmi& FaultInjectingPlatform::wmi() { return facets_->wmi; }
-Power& FaultInjectingPlatform::power() { return facets_->power; }
-Tasks& FaultInjectingPlatform::tasks() { return facets_->tasks; }
-Http& FaultInjectingPlatform::http() { return facets_->http; }
-Xml& FaultInjectingPlatform::xml() { return facets_->xml; }
+Registry& FaultInjectingPlatform::registry() {
+    return facets_->registry;
+}
+Profile& FaultInjectingPlatform::profile() {
+    return facets_->profile;
+}
+Files& FaultInjectingPlatform::files() {
+    return facets_->files;
+}
+Processes& FaultInjectingPlatform::processes() {
+    return facets_->processes;
+}
+Clock& FaultInjectingPlatform::clock() {
+    return facets_->clock;
+}
+Environment& FaultInjectingPlatform::environment() {
+    return facets_->environment;
+}
+Self& FaultInjectingPlatform::self() {
+    return facets_->self;
+}
+Session& FaultInjectingPlatform::session() {
+    return facets_->session;
+}
+System& FaultInjectingPlatform::system() {
+    return facets_->system;
+}
+Components& FaultInjectingPlatform::components() {
+    return facets_->components;
+}
+Wmi& FaultInjectingPlatform::wmi() {
+    return facets_->wmi;
+}
+Power& FaultInjectingPlatform::power() {
+    return facets_->power;
+}
+Tasks& FaultInjectingPlatform::tasks() {
+    return facets_->tasks;
+}
+Http& FaultInjectingPlatform::http() {
+    return facets_->http;
+}
+Xml& FaultInjectingPlatform::xml() {
+    return facets_->xml;
+}
 
 }  // namespace platform
