@@ -38,13 +38,36 @@ sanitized() {
 }
 windows32() {
     cmake --preset mingw-i686 >/dev/null && cmake --build --preset mingw-i686 || return 1
-    local kind
-    kind=$(file -b build/mingw-i686/RebootScheduler.exe)
+    local exe=build/mingw-i686/RebootScheduler.exe kind headers dll bad=0 manifest
+    kind=$(file -b "$exe")
     echo "RebootScheduler.exe: $kind"
     case "$kind" in
-        "PE32 executable (GUI) Intel 80386"*) return 0 ;;
+        "PE32 executable (GUI) Intel 80386"*) ;;
         *) echo "expected a PE32 GUI executable for Intel 80386"; return 1 ;;
     esac
+    # Static imports: KnownDLLs only, which Windows never looks for beside the program. Any other
+    # system DLL is bound at run time from the system folder.
+    headers=$(i686-w64-mingw32-objdump -p "$exe") || return 1
+    for dll in $(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z'); do
+        case "$dll" in
+            advapi32.dll | comdlg32.dll | gdi32.dll | imagehlp.dll | kernel32.dll | msvcrt.dll | \
+                ole32.dll | oleaut32.dll | psapi.dll | rpcrt4.dll | sechost.dll | setupapi.dll | \
+                shell32.dll | shlwapi.dll | user32.dll | ws2_32.dll)
+                echo "import: $dll" ;;
+            *) echo "import of a DLL that is no KnownDLL: $dll"; bad=1 ;;
+        esac
+    done
+    grep -q 'TERMINAL_SERVICE_AWARE' <<<"$headers" || { echo "not linked --tsaware"; bad=1; }
+    # The embedded manifest: asInvoker, and Windows 7, 8, 8.1 and 10/11 as supported systems.
+    manifest=$(strings -a "$exe" | tr -d '\r')
+    grep -q '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>' <<<"$manifest" ||
+        { echo "no asInvoker manifest"; bad=1; }
+    local id
+    for id in 35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 \
+        1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
+        grep -q "<supportedOS Id=\"{$id}\"/>" <<<"$manifest" || { echo "manifest lacks $id"; bad=1; }
+    done
+    return "$bad"
 }
 windows64() {
     cmake --preset mingw-x86_64 >/dev/null &&

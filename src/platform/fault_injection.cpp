@@ -469,15 +469,16 @@ public:
                inner_.AdjustTokenPrivileges(token, disableAll, newState, bufferLength,
                                             previousState, returnLength);
     }
-    bool InitiateSystemShutdownA(const char* machineName, const char* message, DWORD timeoutSeconds,
-                                 bool forceAppsClosed, bool rebootAfterShutdown) override {
-        return !in_.Fail("Power.InitiateSystemShutdownA") &&
-               inner_.InitiateSystemShutdownA(machineName, message, timeoutSeconds, forceAppsClosed,
-                                              rebootAfterShutdown);
+    bool InitiateSystemShutdownExA(const char* machineName, const char* message,
+                                   DWORD timeoutSeconds, bool forceAppsClosed,
+                                   bool rebootAfterShutdown, DWORD reason) override {
+        return !in_.Fail("Power.InitiateSystemShutdownExA") &&
+               inner_.InitiateSystemShutdownExA(machineName, message, timeoutSeconds,
+                                                forceAppsClosed, rebootAfterShutdown, reason);
     }
-    HANDLE OpenEventLogA(const char* serverName, const char* sourceName) override {
-        if (in_.Fail("Power.OpenEventLogA")) return 0;
-        return inner_.OpenEventLogA(serverName, sourceName);
+    HANDLE RegisterEventSourceA(const char* serverName, const char* sourceName) override {
+        if (in_.Fail("Power.RegisterEventSourceA")) return 0;
+        return inner_.RegisterEventSourceA(serverName, sourceName);
     }
     bool ReportEventA(HANDLE eventLog, std::uint16_t type, std::uint16_t category, DWORD eventId,
                       const std::vector<std::string>& strings) override {
@@ -485,9 +486,9 @@ public:
                inner_.ReportEventA(eventLog, type, category, eventId, strings);
     }
     // The log is closed either way, so that an injected failure leaks nothing.
-    bool CloseEventLog(HANDLE eventLog) override {
-        const bool closed = inner_.CloseEventLog(eventLog);
-        return !in_.Fail("Power.CloseEventLog") && closed;
+    bool DeregisterEventSource(HANDLE eventLog) override {
+        const bool closed = inner_.DeregisterEventSource(eventLog);
+        return !in_.Fail("Power.DeregisterEventSource") && closed;
     }
 
 private:

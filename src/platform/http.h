@@ -7,12 +7,16 @@
 #include <vector>
 
 #include "platform/types.h"
+#include "version.h"
 
 namespace platform {
 
+// The User-Agent of every request: the program and its version.
+inline constexpr char kHttpUserAgent[] = "RebootScheduler/" RS_VERSION_TEXT;
+
 struct HttpResponse {
-    long status = 0;       // HTTP status code
-    std::string body;      // the response text as received
+    long status = 0;   // HTTP status code
+    std::string body;  // the response text as received
 };
 
 class Http {

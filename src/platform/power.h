@@ -10,6 +10,10 @@
 
 namespace platform {
 
+// SHTDN_REASON_MAJOR_OPERATINGSYSTEM | SHTDN_REASON_MINOR_HOTFIX | SHTDN_REASON_FLAG_PLANNED: a
+// planned restart for an operating-system hotfix.
+inline constexpr DWORD kShutdownReasonPlannedHotfix = 0x80020011;
+
 struct Luid {
     DWORD lowPart = 0;
     LONG highPart = 0;
@@ -45,15 +49,19 @@ public:
     virtual bool AdjustTokenPrivileges(HANDLE token, bool disableAll,
                                        const TokenPrivileges2* newState, DWORD bufferLength,
                                        TokenPrivileges2* previousState, DWORD* returnLength) = 0;
-    virtual bool InitiateSystemShutdownA(const char* machineName, const char* message,
-                                         DWORD timeoutSeconds, bool forceAppsClosed,
-                                         bool rebootAfterShutdown) = 0;
-    // OpenEventLogA: 0 with the last error when the log cannot be opened.
-    virtual HANDLE OpenEventLogA(const char* serverName, const char* sourceName) = 0;
+    // InitiateSystemShutdownExA: the reason is one of the SHTDN_REASON_ values, which Windows
+    // records with the restart (a planned one, unlike the legacy call's unplanned record).
+    virtual bool InitiateSystemShutdownExA(const char* machineName, const char* message,
+                                           DWORD timeoutSeconds, bool forceAppsClosed,
+                                           bool rebootAfterShutdown, DWORD reason) = 0;
+    // RegisterEventSourceA: a handle for reporting under the source's name (in the Application
+    // log); 0 with the last error when the source cannot be registered. Closed with
+    // DeregisterEventSource.
+    virtual HANDLE RegisterEventSourceA(const char* serverName, const char* sourceName) = 0;
     // ReportEventA with no user identifier and no raw data.
     virtual bool ReportEventA(HANDLE eventLog, std::uint16_t type, std::uint16_t category,
                               DWORD eventId, const std::vector<std::string>& strings) = 0;
-    virtual bool CloseEventLog(HANDLE eventLog) = 0;
+    virtual bool DeregisterEventSource(HANDLE eventLog) = 0;
 };
 
 }  // namespace platform

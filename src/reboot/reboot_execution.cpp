@@ -32,16 +32,17 @@ void Trapped(run::RunContext& ctx, const char* form, const char* procedure, cons
 void subRegisterRebootEvent(run::RunContext& ctx, const std::string& message) {
     auto& power = ctx.platform.power();
     try {
-        const platform::HANDLE log = power.OpenEventLogA(nullptr, kEventLog);
+        const platform::HANDLE log = power.RegisterEventSourceA(nullptr, kEventLog);
         if (!power.ReportEventA(log, platform::kEventlogInformationType, 0, 0, {message})) {
             // The number and description of the failure in hand: none, as nothing was raised.
-            WriteLogLine(ctx, "modReboot", "subRegisterRebootEvent", "ERROR",
-                         LastError(ctx) + " 0  Reboot or Shutdown not logged to EventViewer -- " +
-                             message);
+            WriteLogLine(
+                ctx, "modReboot", "subRegisterRebootEvent", "ERROR",
+                LastError(ctx) + " 0  Reboot or Shutdown not logged to EventViewer -- " + message);
         }
-        power.CloseEventLog(log);
+        power.DeregisterEventSource(log);
     } catch (const std::exception& e) {
-        Trapped(ctx, "ModReboot", "subRegisterRebootEvent", "In Function subRegisterRebootEvent.", e);
+        Trapped(ctx, "ModReboot", "subRegisterRebootEvent", "In Function subRegisterRebootEvent.",
+                e);
     }
 }
 
@@ -74,8 +75,9 @@ bool InitiateShutdownMachine(run::RunContext& ctx, const std::string& /*machineN
                                          platform::kTokenPrivileges2Size, &previous, &length)) {
             return failed("AdjustTokenPrivileges Error.");
         }
-        if (!power.InitiateSystemShutdownA(nullptr, comment.c_str(), timeoutSeconds,
-                                           forceAppsClosed, rebootAfterShutdown)) {
+        if (!power.InitiateSystemShutdownExA(nullptr, comment.c_str(), timeoutSeconds,
+                                             forceAppsClosed, rebootAfterShutdown,
+                                             platform::kShutdownReasonPlannedHotfix)) {
             // A refused request is logged with the system's reason, so that a machine that did
             // not restart can be told from one that did.
             return failed("InitiateSystemShutdown Error.");

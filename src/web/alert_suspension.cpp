@@ -1,6 +1,7 @@
 #include "web/alert_suspension.h"
 
 #include "common/dates.h"
+#include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
 #include "web/com_objects.h"
@@ -117,7 +118,14 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
                 platform::PostXmlStringCall call;
                 call.url = address;
                 if (ctx.webPostEncryptFlag == "1") {
+                    const bool hadBody = !ctx.postXmlBody.empty();
                     ctx.postXmlBody = fncXMLEncrypt(ctx, ctx.postXmlBody);
+                    // The encryptor logged its own failure and gave no text: an encryption
+                    // failure ends the post, rather than sending an empty body as encrypted.
+                    if (hadBody && ctx.postXmlBody.empty()) {
+                        throw common::Failure(common::kInvalidCall,
+                                              common::RuntimeErrorText(common::kInvalidCall));
+                    }
                     call.url += "&ec=256";
                 }
                 call.body = ctx.postXmlBody;

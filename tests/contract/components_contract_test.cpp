@@ -3,6 +3,10 @@
 // the emulated host has the same stand-ins built in. Both must answer alike.
 #include <gtest/gtest.h>
 
+#ifdef RS_CONTRACT_WIN32
+#include "platform/win32/win32_facets.h"
+#endif
+
 #include "loopback_server_fixture.h"
 #include "platform/emulated/emulated_components.h"
 #include "platform_world_fixture.h"
@@ -143,5 +147,24 @@ TYPED_TEST(ComponentsContract, PostXMLStringToAClosedPort) {
     EXPECT_FALSE(call.detail3.empty());
     this->components().ReleaseObject(webPost);
 }
+
+#ifdef RS_CONTRACT_WIN32
+// The cipher library is loaded by its full path so that its own dependencies come from its
+// folder: the split stand-in (split\\Cryptel.dll importing split\\CipherKey.dll) lies in a folder
+// that is neither the program's nor the current one nor on the path. With a plain load of the
+// full path its dependency is not found (error 126) and the configuration could not be read.
+TEST(Win32Components, TheCipherLibrarysDependenciesComeFromItsFolder) {
+    std::string path = std::string("Z:") + RS_SPLIT_CIPHER_LIBRARY;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    auto components = platform::win32::MakeWin32Components();
+    char buffer[] = "<a/>";
+    ASSERT_TRUE(components->CallCipher(path.c_str(), "EncryptData", buffer, 4));
+    EXPECT_NE(std::string(buffer, 4), "<a/>");
+    ASSERT_TRUE(components->CallCipher(path.c_str(), "DecryptData", buffer, 4));
+    EXPECT_EQ(std::string(buffer, 4), "<a/>");
+}
+#endif
 
 }  // namespace

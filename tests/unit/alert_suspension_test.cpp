@@ -244,4 +244,21 @@ TEST(AlertSuspension, AFailedCallEndsTheAttempts) {
                            "Access is denied.", "5"));
 }
 
+// With the encryption flag and no encryptor (before: an empty body went out with "&ec=256" and
+// its answer "1" counted as success), the encryptor's failure ends the post at the first attempt:
+// nothing is sent, the post's own ERROR line follows the encryptor's, false.
+TEST(AlertSuspension, AnEncryptorThatGivesNoTextEndsThePost) {
+    LoopbackServer primary({"200:1"});
+    PostRun run("[MissingComponents]\nVERUZE.XmlEncryptor=1\n");
+    run.ctx->wpConfigXml = Configuration(primary.HostAndPort(), primary.HostAndPort(), "1");
+    EXPECT_FALSE(run.Post());
+    EXPECT_EQ(primary.Requests().size(), 0u);
+    const std::vector<std::string> expected = {
+        Line("INFO", Address(primary) + " Attempt", "0"), Line("INFO", "XML String", Body()),
+        "ModWebPost\tfncXMLEncrypt\tERROR\t429\tActiveX component can't create object\t0\t",
+        Line("ERROR", "fncRebootSupressionWebPost.", "5", "Invalid procedure call or argument",
+             "0")};
+    EXPECT_EQ(run.Log(), expected);
+}
+
 }  // namespace

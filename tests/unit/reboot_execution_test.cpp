@@ -1,3 +1,5 @@
+#include "reboot/reboot_execution.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -5,7 +7,6 @@
 
 #include "platform/emulated/emulated_platform.h"
 #include "program_support.h"
-#include "reboot/reboot_execution.h"
 #include "run/end_of_run.h"
 #include "run_support.h"
 
@@ -19,11 +20,13 @@ constexpr const char* kState = "C:\\ProgramData\\VERUZE\\Bellhop_SYSTEM.ini";
 
 std::string Line(const char* form, const char* procedure, const char* type,
                  const std::string& message, const std::string& val2 = {}) {
-    return std::string(form) + "\t" + procedure + "\t" + type + "\t" + message + "\t" + val2 + "\t\t";
+    return std::string(form) + "\t" + procedure + "\t" + type + "\t" + message + "\t" + val2 +
+           "\t\t";
 }
 
 const std::string kRebooting = Line("ModReboot", "RebootSystem", "INFO", "Rebooting Machine.");
-const std::string kInitiating = Line("ModReboot", "RebootSystem", "INFO", "Initiating System Shutdown.");
+const std::string kInitiating =
+    Line("ModReboot", "RebootSystem", "INFO", "Initiating System Shutdown.");
 const std::string kFlush = Line("ModComman", "FlushRBTINI", "INFO", "Clear Rbtini entries....");
 const std::string kStopped = Line("ModReboot", "RebootSystem", "INFO", "Application stopped.");
 
@@ -40,8 +43,9 @@ TEST_P(Reboot, RecordsMarksAsksAndEndsTheProcess) {
     const auto& c = GetParam();
     TempMachine machine;
     machine.Facts(c.facts);
-    machine.File(kState, "[RebootStatus]\r\nPendingWPM=1\r\nWPMRbtRequiredON=3/9/2024 14:5:7\r\n"
-                         "PendingWTPM=1\r\nPostponeAttempt=2\r\nTimerPM=1\r\n");
+    machine.File(kState,
+                 "[RebootStatus]\r\nPendingWPM=1\r\nWPMRbtRequiredON=3/9/2024 14:5:7\r\n"
+                 "PendingWTPM=1\r\nPostponeAttempt=2\r\nTimerPM=1\r\n");
     {
         ContextOn on(machine);
         on.ctx().rebootIniPath = kState;
@@ -56,8 +60,8 @@ TEST_P(Reboot, RecordsMarksAsksAndEndsTheProcess) {
     }
     const std::string state = machine.Read(kState);
     EXPECT_NE(state.find("[PatchAssess]\r\nRBT=1"), std::string::npos) << state;
-    for (const char* cleared : {"PendingWPM=\r\n", "WPMRbtRequiredON=\r\n", "PendingWTPM=\r\n",
-                                "PostponeAttempt=\r\n"}) {
+    for (const char* cleared :
+         {"PendingWPM=\r\n", "WPMRbtRequiredON=\r\n", "PendingWTPM=\r\n", "PostponeAttempt=\r\n"}) {
         EXPECT_NE(state.find(cleared), std::string::npos) << cleared << " in " << state;
     }
     const std::string journal = Journal(machine);
@@ -66,19 +70,20 @@ TEST_P(Reboot, RecordsMarksAsksAndEndsTheProcess) {
 
 const char* kAccepted =
     "InitiateSystemShutdown machine=(local) message=\"Microsoft Critical Updates have been "
-    "Installed. Rebooting Computer.\" timeout=0 force=1 reboot=1 accepted";
+    "Installed. Rebooting Computer.\" timeout=0 force=1 reboot=1 reason=0x80020011 accepted";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Reboot,
     ::testing::Values(
         RebootCase{"Accepted", "", {kRebooting, kInitiating, kFlush, kStopped}, kAccepted},
-        RebootCase{"EventLogFull",
-                   "[EventLog]\nReportError=1502\n",
-                   {kRebooting, kInitiating,
-                    Line("modReboot", "subRegisterRebootEvent", "ERROR",
-                         "1502 0  Reboot or Shutdown not logged to EventViewer -- REBOOT BY MSP@VORN"),
-                    kFlush, kStopped},
-                   kAccepted},
+        RebootCase{
+            "EventLogFull",
+            "[EventLog]\nReportError=1502\n",
+            {kRebooting, kInitiating,
+             Line("modReboot", "subRegisterRebootEvent", "ERROR",
+                  "1502 0  Reboot or Shutdown not logged to EventViewer -- REBOOT BY MSP@VORN"),
+             kFlush, kStopped},
+            kAccepted},
         RebootCase{"EventLogCannotBeOpened",
                    "[EventLog]\nOpenError=5\n",
                    {kRebooting, kInitiating,
@@ -94,14 +99,14 @@ INSTANTIATE_TEST_SUITE_P(
                     Line("ModReboot", "InitiateShutdownMachine", "ERROR",
                          "InitiateSystemShutdown Error.", "1314"),
                     kStopped},
-                   "reboot=1 refused error=1314"},
+                   "reboot=1 reason=0x80020011 refused error=1314"},
         RebootCase{"RequestRefused",
                    "[Power]\nShutdownError=1115\n",
                    {kRebooting, kInitiating, kFlush,
                     Line("ModReboot", "InitiateShutdownMachine", "ERROR",
                          "InitiateSystemShutdown Error.", "1115"),
                     kStopped},
-                   "reboot=1 refused error=1115"}),
+                   "reboot=1 reason=0x80020011 refused error=1115"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Reboot, EventRecordCarriesTheMessage) {
@@ -154,7 +159,8 @@ TEST(Reboot, PrivilegeStepsFailWithTheirOwnLines) {
         platform::FaultInjectingPlatform faulty(*host, plan);
         run::RunContext ctx(faulty);
         ctx.logFilePath = testing_support::kAgentLog;
-        EXPECT_FALSE(reboot::InitiateShutdownMachine(ctx, ".", true, true, true, 0, "x")) << step.call;
+        EXPECT_FALSE(reboot::InitiateShutdownMachine(ctx, ".", true, true, true, 0, "x"))
+            << step.call;
         EXPECT_EQ(on.Log(), std::vector<std::string>{Line("ModReboot", "InitiateShutdownMachine",
                                                           "ERROR", step.line, "1300")})
             << step.call;

@@ -211,3 +211,39 @@ TEST(RestPosts, WithoutAnAddressOnlyPostsWithSomethingToSayLogIt) {
 }
 
 }  // namespace
+
+#include "platform/http_charset.h"
+
+namespace {
+
+TEST(HttpCharset, ContentTypeAndDecoding) {
+    EXPECT_EQ(platform::CharsetOf("text/xml; charset=\"ISO-8859-1\""), "iso-8859-1");
+    EXPECT_EQ(platform::CharsetOf("text/plain;Charset=UTF-8 ; q=1"), "utf-8");
+    EXPECT_EQ(platform::CharsetOf("text/plain"), "");
+    EXPECT_EQ(platform::CodePageOfCharset(""), 65001u);
+    EXPECT_EQ(platform::CodePageOfCharset("windows-1252"), 1252u);
+    EXPECT_EQ(platform::CodePageOfCharset("x-unknown"), 65001u);
+    const struct {
+        std::string bytes, charset, utf8;
+    } cases[] = {
+        {"caf\xE9", "iso-8859-1", "caf\xC3\xA9"},
+        {"\x80", "windows-1252", "\xE2\x82\xAC"},
+        {"caf\xC3\xA9", "", "caf\xC3\xA9"},
+        {"caf\xC3\xA9", "x-unknown", "caf\xC3\xA9"},
+        {std::string("1\0", 2), "utf-16le", "1"},
+        {std::string("\0"
+                     "1",
+                     2),
+         "utf-16", "1"},
+        {std::string("\xFF\xFE"
+                     "1\0",
+                     4),
+         "utf-16", "1"},
+        {"\xE9", "us-ascii", "\xEF\xBF\xBD"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::AnswerToUtf8(c.bytes, c.charset), c.utf8) << c.charset;
+    }
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 #include "platform/emulated/emulated_http.h"
 
+#include "platform/http_charset.h"
 #include "platform/http_errors.h"
 #include "platform/tasks.h"
 
@@ -159,6 +160,7 @@ bool EmulatedHttp::Post(const std::string& url,
     api->easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
     api->easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     api->easy_setopt(easy, CURLOPT_HTTPHEADER, headerList.get());
+    api->easy_setopt(easy, CURLOPT_USERAGENT, kHttpUserAgent);
     api->easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Collect);
     api->easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
     api->easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -178,10 +180,13 @@ bool EmulatedHttp::Post(const std::string& url,
     }
     long status = 0;
     api->easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    const char* contentType = nullptr;
+    api->easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &contentType);
     machine_.Journal("HttpPost " + url + " status " + std::to_string(status));
     if (response) {
         response->status = status;
-        response->body = std::move(answer);
+        // As WinHTTP's caller decodes it: by the charset of its Content-Type, UTF-8 when none.
+        response->body = AnswerToUtf8(answer, CharsetOf(contentType ? contentType : ""));
     }
     return true;
 #endif

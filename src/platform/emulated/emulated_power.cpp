@@ -24,8 +24,12 @@ struct PrivilegeName {
 };
 
 constexpr PrivilegeName kPrivileges[] = {
-    {"SeTcbPrivilege", 7},      {"SeSecurityPrivilege", 8},  {"SeBackupPrivilege", 17},
-    {"SeRestorePrivilege", 18}, {"SeShutdownPrivilege", 19}, {"SeDebugPrivilege", 20},
+    {"SeTcbPrivilege", 7},
+    {"SeSecurityPrivilege", 8},
+    {"SeBackupPrivilege", 17},
+    {"SeRestorePrivilege", 18},
+    {"SeShutdownPrivilege", 19},
+    {"SeDebugPrivilege", 20},
     {"SeRemoteShutdownPrivilege", 24},
 };
 
@@ -118,9 +122,21 @@ bool EmulatedPower::AdjustTokenPrivileges(HANDLE token, bool disableAll,
     return true;
 }
 
-bool EmulatedPower::InitiateSystemShutdownA(const char* machineName, const char* message,
-                                            DWORD timeoutSeconds, bool forceAppsClosed,
-                                            bool rebootAfterShutdown) {
+namespace {
+
+// 0x80020011
+std::string Hex(DWORD value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text = "0x";
+    for (int shift = 28; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xF];
+    return text;
+}
+
+}  // namespace
+
+bool EmulatedPower::InitiateSystemShutdownExA(const char* machineName, const char* message,
+                                              DWORD timeoutSeconds, bool forceAppsClosed,
+                                              bool rebootAfterShutdown, DWORD reason) {
     DWORD refused = 0;
     if (!IsLocal(machineName)) {
         refused = 53;  // ERROR_BAD_NETPATH
@@ -133,7 +149,7 @@ bool EmulatedPower::InitiateSystemShutdownA(const char* machineName, const char*
                      (IsLocal(machineName) ? "(local)" : machineName) + " message=\"" +
                      (message ? message : "") + "\" timeout=" + std::to_string(timeoutSeconds) +
                      " force=" + (forceAppsClosed ? "1" : "0") +
-                     " reboot=" + (rebootAfterShutdown ? "1" : "0") +
+                     " reboot=" + (rebootAfterShutdown ? "1" : "0") + " reason=" + Hex(reason) +
                      (refused ? " refused error=" + std::to_string(refused) : " accepted"));
     if (refused) {
         machine_.lastError = refused;
@@ -142,7 +158,7 @@ bool EmulatedPower::InitiateSystemShutdownA(const char* machineName, const char*
     return true;
 }
 
-HANDLE EmulatedPower::OpenEventLogA(const char* serverName, const char* sourceName) {
+HANDLE EmulatedPower::RegisterEventSourceA(const char* serverName, const char* sourceName) {
     if (!IsLocal(serverName)) {
         machine_.lastError = kRpcServerUnavailable;
         return 0;
@@ -174,7 +190,7 @@ bool EmulatedPower::ReportEventA(HANDLE eventLog, std::uint16_t type, std::uint1
     return true;
 }
 
-bool EmulatedPower::CloseEventLog(HANDLE eventLog) {
+bool EmulatedPower::DeregisterEventSource(HANDLE eventLog) {
     logs_.erase(eventLog);
     return machine_.Close(eventLog, {Kind::EventLog});
 }

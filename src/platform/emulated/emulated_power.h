@@ -20,13 +20,13 @@ public:
     bool AdjustTokenPrivileges(HANDLE token, bool disableAll, const TokenPrivileges2* newState,
                                DWORD bufferLength, TokenPrivileges2* previousState,
                                DWORD* returnLength) override;
-    bool InitiateSystemShutdownA(const char* machineName, const char* message,
-                                 DWORD timeoutSeconds, bool forceAppsClosed,
-                                 bool rebootAfterShutdown) override;
-    HANDLE OpenEventLogA(const char* serverName, const char* sourceName) override;
+    bool InitiateSystemShutdownExA(const char* machineName, const char* message,
+                                   DWORD timeoutSeconds, bool forceAppsClosed,
+                                   bool rebootAfterShutdown, DWORD reason) override;
+    HANDLE RegisterEventSourceA(const char* serverName, const char* sourceName) override;
     bool ReportEventA(HANDLE eventLog, std::uint16_t type, std::uint16_t category, DWORD eventId,
                       const std::vector<std::string>& strings) override;
-    bool CloseEventLog(HANDLE eventLog) override;
+    bool DeregisterEventSource(HANDLE eventLog) override;
 
 private:
     bool HoldsShutdownPrivilege() const;

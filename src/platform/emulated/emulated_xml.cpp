@@ -162,9 +162,14 @@ bool QualifiedNameOk(std::string_view name) {
            name.find(':', colon + 1) == std::string_view::npos;
 }
 
+// The deepest nesting of elements the Windows DOM is set to take (its MaxElementDepth).
+constexpr std::size_t kMaxElementDepth = 256;
+
 // What pugixml lets through but an XML parser refuses, found in the tree: more or fewer than one
 // root element, text outside it, a repeated attribute, a malformed qualified name and a prefix
-// that no enclosing element declares.
+// that no enclosing element declares. And what the Windows DOM is set to refuse: any document
+// type declaration (its ProhibitDTD; so no entity is ever declared or expanded and nothing
+// external fetched) and elements nested deeper than kMaxElementDepth.
 bool StructurallyWellFormed(const pugi::xml_document& document) {
     int roots = 0;
     for (const pugi::xml_node child : document.children()) {
@@ -174,6 +179,7 @@ bool StructurallyWellFormed(const pugi::xml_document& document) {
                 break;
             case pugi::node_pcdata:
             case pugi::node_cdata:
+            case pugi::node_doctype:
                 return false;
             default:
                 break;
@@ -184,12 +190,14 @@ bool StructurallyWellFormed(const pugi::xml_document& document) {
     struct Frame {
         pugi::xml_node node;
         std::set<std::string> prefixes;  // declared in scope
+        std::size_t depth;               // the root element is at 1
     };
     std::vector<Frame> stack;
-    stack.push_back({document.document_element(), {"xml"}});
+    stack.push_back({document.document_element(), {"xml"}, 1});
     while (!stack.empty()) {
         Frame frame = std::move(stack.back());
         stack.pop_back();
+        if (frame.depth > kMaxElementDepth) return false;
         const pugi::xml_node element = frame.node;
         std::set<std::string_view> names;
         for (const pugi::xml_attribute attribute : element.attributes()) {
@@ -208,7 +216,8 @@ bool StructurallyWellFormed(const pugi::xml_document& document) {
             if (!frame.prefixes.count(std::string(prefix))) return false;
         }
         for (const pugi::xml_node child : element.children()) {
-            if (child.type() == pugi::node_element) stack.push_back({child, frame.prefixes});
+            if (child.type() == pugi::node_element)
+                stack.push_back({child, frame.prefixes, frame.depth + 1});
         }
     }
     return true;

@@ -74,7 +74,7 @@ public:
     std::vector<Process> processes;
 
     // The kernel objects behind the handles the host gives out. CloseHandle closes processes,
-    // threads and tokens; an event log is closed by CloseEventLog.
+    // threads and tokens; an event log is closed by DeregisterEventSource.
     struct Object {
         enum class Kind { Process, Thread, Token, EventLog, Environment };
         Kind kind = Kind::Process;

@@ -22,9 +22,9 @@ std::string TextOf(BSTR text) {
 // The system's text for an HRESULT, without its line end; empty when it has none.
 std::string SystemText(HRESULT hr) {
     char buffer[512] = {};
-    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                    nullptr, static_cast<DWORD>(hr), 0, buffer, sizeof buffer,
-                                    nullptr);
+    DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                         static_cast<DWORD>(hr), 0, buffer, sizeof buffer, nullptr);
     while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == '\r')) --length;
     return std::string(buffer, length);
 }
@@ -69,10 +69,13 @@ class Win32Components final : public Components {
 public:
     bool CallCipher(const char* libraryPath, const char* exportName, char* buffer,
                     std::int32_t length) override {
-        HMODULE library = ::LoadLibraryA(libraryPath);
+        // By its full path, and with the altered search order: the library's own dependencies
+        // are then looked for in its folder first, not in the program's folder or the current
+        // one (a full path alone does not change where they are looked for).
+        HMODULE library = ::LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         if (!library) return false;
-        const auto function =
-            reinterpret_cast<CipherFunction>(reinterpret_cast<void*>(::GetProcAddress(library, exportName)));
+        const auto function = reinterpret_cast<CipherFunction>(
+            reinterpret_cast<void*>(::GetProcAddress(library, exportName)));
         if (!function) {
             const DWORD error = ::GetLastError();
             ::FreeLibrary(library);
@@ -114,8 +117,9 @@ public:
         DISPPARAMS parameters{&parameter, nullptr, 1, 0};
         VARIANT result;
         ::VariantInit(&result);
-        HRESULT hr = CallByName(reinterpret_cast<IDispatch*>(encryptor),
-                                ToWide(kXmlEncryptorMethod).c_str(), &parameters, &result, errorText);
+        HRESULT hr =
+            CallByName(reinterpret_cast<IDispatch*>(encryptor), ToWide(kXmlEncryptorMethod).c_str(),
+                       &parameters, &result, errorText);
         if (SUCCEEDED(hr)) {
             VARIANT asText;
             ::VariantInit(&asText);
@@ -133,7 +137,8 @@ public:
 
     // Arguments 1 and 6 to 9 go by reference (VT_BYREF | VT_BSTR), as a late-bound caller passes
     // its text variables; the component may replace them.
-    LONG PostXMLString(ComObject webPost, PostXmlStringCall* call, std::string* errorText) override {
+    LONG PostXMLString(ComObject webPost, PostXmlStringCall* call,
+                       std::string* errorText) override {
         if (!call) return E_POINTER;
         std::array<BSTR, 5> byReference = {AllocText(call->body), AllocText(call->returnValue),
                                            AllocText(call->detail1), AllocText(call->detail2),
@@ -165,9 +170,9 @@ public:
         DISPPARAMS parameters{arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
         VARIANT result;
         ::VariantInit(&result);
-        const HRESULT hr = CallByName(reinterpret_cast<IDispatch*>(webPost),
-                                      ToWide(kWebPostMethod).c_str(), &parameters, &result,
-                                      errorText);
+        const HRESULT hr =
+            CallByName(reinterpret_cast<IDispatch*>(webPost), ToWide(kWebPostMethod).c_str(),
+                       &parameters, &result, errorText);
         ::VariantClear(&result);
         call->body = TextOf(byReference[0]);
         call->returnValue = TextOf(byReference[1]);
@@ -184,6 +189,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Components> MakeWin32Components() { return std::make_unique<Win32Components>(); }
+std::unique_ptr<Components> MakeWin32Components() {
+    return std::make_unique<Win32Components>();
+}
 
 }  // namespace platform::win32

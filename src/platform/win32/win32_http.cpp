@@ -1,12 +1,21 @@
 // HTTP facet: one synchronous POST through WinHTTP. The program's texts are in the active code
-// page; the body goes out as UTF-8 and the answer comes back from UTF-8, as the scripting HTTP
-// request object sends a string body and decodes its response text.
+// page; the body goes out as UTF-8 and the answer is decoded by the charset its Content-Type names
+// (UTF-8 when none), as the scripting HTTP request object sends a string body and decodes its
+// response text. Every request names the program and its version in its User-Agent.
+//
+// Proxy: the machine's automatic proxy discovery and configuration script, as the scripting
+// request object follows it (WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, Windows 8.1 and later); where
+// the system does not offer that, the WinHTTP proxy setting (netsh winhttp).
 //
 // Time-outs: 15 s to resolve the name, 15 s to connect, 30 s to send and 30 s for each part of
-// the answer. The system's WinHTTP proxy setting applies; server certificates are verified.
+// the answer. Server certificates are verified.
+//
+// WINHTTP.dll is no KnownDLL: its functions are bound from the system folder at the first post.
 
+#include "platform/http_charset.h"
 #include "platform/http_errors.h"
 #include "platform/win32/com_support.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_facets.h"
 #include "platform/win32/windows_include.h"
@@ -16,6 +25,11 @@
 #include <winhttp.h>
 // clang-format on
 
+// Windows 8.1's access type; older headers do not know it.
+#ifndef WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
+#define WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY 4
+#endif
+
 namespace platform::win32 {
 namespace {
 
@@ -24,9 +38,48 @@ constexpr int kConnectTimeoutMs = 15000;
 constexpr int kSendTimeoutMs = 30000;
 constexpr int kReceiveTimeoutMs = 30000;
 
+// The WinHTTP functions the post calls, bound once from the system folder.
+struct WinHttpApi {
+    decltype(::WinHttpCrackUrl)* CrackUrl = nullptr;
+    decltype(::WinHttpOpen)* Open = nullptr;
+    decltype(::WinHttpSetTimeouts)* SetTimeouts = nullptr;
+    decltype(::WinHttpConnect)* Connect = nullptr;
+    decltype(::WinHttpOpenRequest)* OpenRequest = nullptr;
+    decltype(::WinHttpSendRequest)* SendRequest = nullptr;
+    decltype(::WinHttpReceiveResponse)* ReceiveResponse = nullptr;
+    decltype(::WinHttpQueryHeaders)* QueryHeaders = nullptr;
+    decltype(::WinHttpQueryDataAvailable)* QueryDataAvailable = nullptr;
+    decltype(::WinHttpReadData)* ReadData = nullptr;
+    decltype(::WinHttpCloseHandle)* CloseHandle = nullptr;
+};
+
+template <typename Function>
+bool Bind(const char* name, Function*& function) {
+    function = SystemFunction<Function>("winhttp.dll", name);
+    return function != nullptr;
+}
+
+// nullptr with the loader's last error when WINHTTP.dll or one of its functions is missing.
+const WinHttpApi* WinHttp() {
+    static WinHttpApi api;
+    static bool bound = false;
+    if (!bound) {
+        bound =
+            Bind("WinHttpCrackUrl", api.CrackUrl) && Bind("WinHttpOpen", api.Open) &&
+            Bind("WinHttpSetTimeouts", api.SetTimeouts) && Bind("WinHttpConnect", api.Connect) &&
+            Bind("WinHttpOpenRequest", api.OpenRequest) &&
+            Bind("WinHttpSendRequest", api.SendRequest) &&
+            Bind("WinHttpReceiveResponse", api.ReceiveResponse) &&
+            Bind("WinHttpQueryHeaders", api.QueryHeaders) &&
+            Bind("WinHttpQueryDataAvailable", api.QueryDataAvailable) &&
+            Bind("WinHttpReadData", api.ReadData) && Bind("WinHttpCloseHandle", api.CloseHandle);
+    }
+    return bound ? &api : nullptr;
+}
+
 struct InternetHandleTraits {
     using Handle = HINTERNET;
-    static void Close(Handle handle) noexcept { ::WinHttpCloseHandle(handle); }
+    static void Close(Handle handle) noexcept { WinHttp()->CloseHandle(handle); }
     static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
 };
 using UniqueInternet = UniqueHandle<InternetHandleTraits>;
@@ -36,7 +89,7 @@ using UniqueInternet = UniqueHandle<InternetHandleTraits>;
 std::string ErrorText(::DWORD error) {
     char buffer[512] = {};
     ::DWORD length = 0;
-    if (HMODULE module = ::GetModuleHandleA("winhttp.dll")) {
+    if (HMODULE module = SystemLibrary("winhttp.dll")) {
         length = ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   module, error, 0, buffer, sizeof buffer, nullptr);
     }
@@ -61,7 +114,8 @@ public:
               std::string* errorText) override {
         ::DWORD status = 0;
         std::string answer;
-        if (!Exchange(url, headers, body, &status, &answer)) {
+        std::string charset;
+        if (!Exchange(url, headers, body, &status, &answer, &charset)) {
             const ::DWORD error = ::GetLastError();
             if (errorNumber) *errorNumber = HRESULT_FROM_WIN32(error);
             if (errorText) *errorText = ErrorText(error);
@@ -70,8 +124,12 @@ public:
         }
         if (response) {
             response->status = static_cast<long>(status);
-            // The answer as text: UTF-8 unless it says otherwise, into the program's code page.
-            const std::wstring wide = ToWide(answer, CP_UTF8);
+            // The answer as text: by its charset (UTF-8 unless it says otherwise), into the
+            // program's code page. UTF-16 is no code page MultiByteToWideChar takes.
+            const unsigned codePage = CodePageOfCharset(charset);
+            const std::wstring wide = codePage == 1200 || codePage == 1201
+                                          ? ToWide(AnswerToUtf8(answer, charset), CP_UTF8)
+                                          : ToWide(answer, codePage);
             response->body = FromWide(wide.c_str(), static_cast<int>(wide.size()));
         }
         return true;
@@ -81,7 +139,10 @@ private:
     // False with the failing call's last error.
     static bool Exchange(const std::string& url,
                          const std::vector<std::pair<std::string, std::string>>& headers,
-                         const std::string& body, ::DWORD* status, std::string* answer) {
+                         const std::string& body, ::DWORD* status, std::string* answer,
+                         std::string* charset) {
+        const WinHttpApi* api = WinHttp();
+        if (!api) return false;
         std::wstring wideUrl = ToWide(url);
         URL_COMPONENTS parts{};
         parts.dwStructSize = sizeof parts;
@@ -89,7 +150,7 @@ private:
         parts.dwUrlPathLength = static_cast<::DWORD>(-1);
         parts.dwExtraInfoLength = static_cast<::DWORD>(-1);
         parts.dwSchemeLength = static_cast<::DWORD>(-1);
-        if (wideUrl.empty() || !::WinHttpCrackUrl(wideUrl.c_str(), 0, 0, &parts)) {
+        if (wideUrl.empty() || !api->CrackUrl(wideUrl.c_str(), 0, 0, &parts)) {
             if (wideUrl.empty()) ::SetLastError(ERROR_WINHTTP_INVALID_URL);
             return false;
         }
@@ -102,19 +163,25 @@ private:
         if (parts.lpszExtraInfo) path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
         if (path.empty()) path = L"/";
 
-        UniqueInternet session(::WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        const std::wstring userAgent = ToWide(kHttpUserAgent);
+        // Systems before Windows 8.1 refuse the automatic access type (ERROR_INVALID_PARAMETER).
+        UniqueInternet session(api->Open(userAgent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                         WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        if (!session) {
+            session.reset(api->Open(userAgent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        }
         if (!session) return false;
-        if (!::WinHttpSetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs,
-                                  kSendTimeoutMs, kReceiveTimeoutMs)) {
+        if (!api->SetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+                              kReceiveTimeoutMs)) {
             return false;
         }
-        UniqueInternet connection(::WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+        UniqueInternet connection(api->Connect(session.get(), host.c_str(), parts.nPort, 0));
         if (!connection) return false;
         const ::DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-        UniqueInternet request(::WinHttpOpenRequest(connection.get(), L"POST", path.c_str(),
-                                                    nullptr, WINHTTP_NO_REFERER,
-                                                    WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+        UniqueInternet request(api->OpenRequest(connection.get(), L"POST", path.c_str(), nullptr,
+                                                WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                flags));
         if (!request) return false;
 
         std::wstring headerText;
@@ -124,30 +191,44 @@ private:
         std::string wireBody =
             FromWide(utf16Body.c_str(), static_cast<int>(utf16Body.size()), CP_UTF8);
         const auto length = static_cast<::DWORD>(wireBody.size());
-        if (!::WinHttpSendRequest(
+        if (!api->SendRequest(
                 request.get(),
                 headerText.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headerText.c_str(),
                 headerText.empty() ? 0 : static_cast<::DWORD>(-1),
                 length ? wireBody.data() : WINHTTP_NO_REQUEST_DATA, length, length, 0)) {
             return false;
         }
-        if (!::WinHttpReceiveResponse(request.get(), nullptr)) return false;
+        if (!api->ReceiveResponse(request.get(), nullptr)) return false;
 
         ::DWORD size = sizeof *status;
-        if (!::WinHttpQueryHeaders(
-                request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                WINHTTP_HEADER_NAME_BY_INDEX, status, &size, WINHTTP_NO_HEADER_INDEX)) {
+        if (!api->QueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, status, &size,
+                               WINHTTP_NO_HEADER_INDEX)) {
             return false;
+        }
+        // The Content-Type, for its charset; an answer without one is UTF-8.
+        charset->clear();
+        ::DWORD typeSize = 0;
+        api->QueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_TYPE, WINHTTP_HEADER_NAME_BY_INDEX,
+                          WINHTTP_NO_OUTPUT_BUFFER, &typeSize, WINHTTP_NO_HEADER_INDEX);
+        if (::GetLastError() == ERROR_INSUFFICIENT_BUFFER && typeSize > 0) {
+            std::wstring type(typeSize / sizeof(wchar_t) + 1, L'\0');
+            if (api->QueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_TYPE,
+                                  WINHTTP_HEADER_NAME_BY_INDEX, type.data(), &typeSize,
+                                  WINHTTP_NO_HEADER_INDEX)) {
+                type.resize(typeSize / sizeof(wchar_t));
+                *charset = CharsetOf(FromWide(type.c_str(), static_cast<int>(type.size())));
+            }
         }
         answer->clear();
         for (;;) {
             ::DWORD available = 0;
-            if (!::WinHttpQueryDataAvailable(request.get(), &available)) return false;
+            if (!api->QueryDataAvailable(request.get(), &available)) return false;
             if (available == 0) break;
             const std::size_t used = answer->size();
             answer->resize(used + available);
             ::DWORD read = 0;
-            if (!::WinHttpReadData(request.get(), answer->data() + used, available, &read))
+            if (!api->ReadData(request.get(), answer->data() + used, available, &read))
                 return false;
             answer->resize(used + read);
             if (read == 0) break;

@@ -1,4 +1,5 @@
-// Power facet: the shutdown privilege, the restart request and the event log, called as they are.
+// Power facet: the shutdown privilege, the restart request and the event source, called as they
+// are.
 #include <string>
 #include <vector>
 
@@ -84,18 +85,18 @@ public:
         return ok != FALSE;
     }
 
-    bool InitiateSystemShutdownA(const char* machineName, const char* message,
-                                 DWORD timeoutSeconds, bool forceAppsClosed,
-                                 bool rebootAfterShutdown) override {
+    bool InitiateSystemShutdownExA(const char* machineName, const char* message,
+                                   DWORD timeoutSeconds, bool forceAppsClosed,
+                                   bool rebootAfterShutdown, DWORD reason) override {
         Writable machine(machineName);
         Writable comment(message);
-        return ::InitiateSystemShutdownA(machine.get(), comment.get(), timeoutSeconds,
-                                         forceAppsClosed ? TRUE : FALSE,
-                                         rebootAfterShutdown ? TRUE : FALSE) != FALSE;
+        return ::InitiateSystemShutdownExA(machine.get(), comment.get(), timeoutSeconds,
+                                           forceAppsClosed ? TRUE : FALSE,
+                                           rebootAfterShutdown ? TRUE : FALSE, reason) != FALSE;
     }
 
-    HANDLE OpenEventLogA(const char* serverName, const char* sourceName) override {
-        return reinterpret_cast<HANDLE>(::OpenEventLogA(serverName, sourceName));
+    HANDLE RegisterEventSourceA(const char* serverName, const char* sourceName) override {
+        return reinterpret_cast<HANDLE>(::RegisterEventSourceA(serverName, sourceName));
     }
 
     bool ReportEventA(HANDLE eventLog, std::uint16_t type, std::uint16_t category, DWORD eventId,
@@ -107,13 +108,15 @@ public:
                               texts.empty() ? nullptr : texts.data(), nullptr) != FALSE;
     }
 
-    bool CloseEventLog(HANDLE eventLog) override {
-        return ::CloseEventLog(reinterpret_cast<::HANDLE>(eventLog)) != FALSE;
+    bool DeregisterEventSource(HANDLE eventLog) override {
+        return ::DeregisterEventSource(reinterpret_cast<::HANDLE>(eventLog)) != FALSE;
     }
 };
 
 }  // namespace
 
-std::unique_ptr<Power> MakeWin32Power() { return std::make_unique<Win32Power>(); }
+std::unique_ptr<Power> MakeWin32Power() {
+    return std::make_unique<Win32Power>();
+}
 
 }  // namespace platform::win32

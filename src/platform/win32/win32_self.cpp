@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_facets.h"
 #include "platform/win32/windows_include.h"
@@ -38,20 +39,27 @@ std::string ModulePath() {
 bool ResourceVersion(ProgramVersion* version) {
     const std::string path = ModulePath();
     if (path.empty()) return false;
+    // VERSION.dll is no KnownDLL: bound from the system folder (system_library.h).
+    auto* infoSize = SystemFunction<decltype(::GetFileVersionInfoSizeA)>("version.dll",
+                                                                         "GetFileVersionInfoSizeA");
+    auto* info =
+        SystemFunction<decltype(::GetFileVersionInfoA)>("version.dll", "GetFileVersionInfoA");
+    auto* query = SystemFunction<decltype(::VerQueryValueA)>("version.dll", "VerQueryValueA");
+    if (!infoSize || !info || !query) return false;
     ::DWORD ignored = 0;
-    const ::DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    const ::DWORD size = infoSize(path.c_str(), &ignored);
     if (size == 0) return false;
     std::vector<char> block(size);
-    if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return false;
+    if (!info(path.c_str(), 0, size, block.data())) return false;
     void* fixed = nullptr;
     ::UINT fixedSize = 0;
-    if (!::VerQueryValueA(block.data(), "\\", &fixed, &fixedSize)) return false;
+    if (!query(block.data(), "\\", &fixed, &fixedSize)) return false;
     if (fixed == nullptr || fixedSize < sizeof(VS_FIXEDFILEINFO)) return false;
-    const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
-    if (info->dwSignature != 0xFEEF04BDu) return false;
-    version->major = HIWORD(info->dwFileVersionMS);
-    version->minor = LOWORD(info->dwFileVersionMS);
-    version->revision = HIWORD(info->dwFileVersionLS);
+    const auto* fixedInfo = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+    if (fixedInfo->dwSignature != 0xFEEF04BDu) return false;
+    version->major = HIWORD(fixedInfo->dwFileVersionMS);
+    version->minor = LOWORD(fixedInfo->dwFileVersionMS);
+    version->revision = HIWORD(fixedInfo->dwFileVersionLS);
     return true;
 }
 

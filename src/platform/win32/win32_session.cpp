@@ -3,13 +3,16 @@
 #include <vector>
 
 #include "platform/session.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/win32_facets.h"
 #include "platform/win32/windows_include.h"
 
 namespace platform::win32 {
 namespace {
 
-::HANDLE Native(HANDLE handle) { return reinterpret_cast<::HANDLE>(handle); }
+::HANDLE Native(HANDLE handle) {
+    return reinterpret_cast<::HANDLE>(handle);
+}
 
 class Win32Session final : public Session {
 public:
@@ -23,8 +26,12 @@ public:
     DWORD WTSGetActiveConsoleSessionId() override { return ::WTSGetActiveConsoleSessionId(); }
 
     bool WTSQueryUserToken(DWORD sessionId, HANDLE* token) override {
+        // WTSAPI32 and USERENV are no KnownDLLs: bound from the system folder.
+        auto* query =
+            SystemFunction<decltype(::WTSQueryUserToken)>("wtsapi32.dll", "WTSQueryUserToken");
+        if (!query) return false;
         ::HANDLE user = nullptr;
-        const BOOL ok = ::WTSQueryUserToken(sessionId, &user);
+        const BOOL ok = query(sessionId, &user);
         if (ok && token) *token = reinterpret_cast<HANDLE>(user);
         return ok != FALSE;
     }
@@ -36,23 +43,32 @@ public:
         attributes.lpSecurityDescriptor = nullptr;
         attributes.bInheritHandle = inheritHandle ? TRUE : FALSE;
         ::HANDLE duplicate = nullptr;
-        const BOOL ok = ::DuplicateTokenEx(
-            Native(token), desiredAccess, &attributes,
-            static_cast<SECURITY_IMPERSONATION_LEVEL>(impersonationLevel),
-            static_cast<TOKEN_TYPE>(tokenType), &duplicate);
+        const BOOL ok =
+            ::DuplicateTokenEx(Native(token), desiredAccess, &attributes,
+                               static_cast<SECURITY_IMPERSONATION_LEVEL>(impersonationLevel),
+                               static_cast<TOKEN_TYPE>(tokenType), &duplicate);
         if (newToken) *newToken = reinterpret_cast<HANDLE>(duplicate);
         return ok != FALSE;
     }
 
-    bool CreateEnvironmentBlock(EnvironmentBlock* environment, HANDLE token, bool inherit) override {
+    bool CreateEnvironmentBlock(EnvironmentBlock* environment, HANDLE token,
+                                bool inherit) override {
+        auto* create = SystemFunction<decltype(::CreateEnvironmentBlock)>("userenv.dll",
+                                                                          "CreateEnvironmentBlock");
+        if (!create) {
+            if (environment) *environment = 0;
+            return false;
+        }
         void* block = nullptr;
-        const BOOL ok = ::CreateEnvironmentBlock(&block, Native(token), inherit ? TRUE : FALSE);
+        const BOOL ok = create(&block, Native(token), inherit ? TRUE : FALSE);
         if (environment) *environment = ok ? reinterpret_cast<EnvironmentBlock>(block) : 0;
         return ok != FALSE;
     }
 
     bool DestroyEnvironmentBlock(EnvironmentBlock environment) override {
-        return ::DestroyEnvironmentBlock(reinterpret_cast<void*>(environment)) != FALSE;
+        auto* destroy = SystemFunction<decltype(::DestroyEnvironmentBlock)>(
+            "userenv.dll", "DestroyEnvironmentBlock");
+        return destroy && destroy(reinterpret_cast<void*>(environment)) != FALSE;
     }
 
     bool CreateProcessAsUserA(HANDLE token, const char* applicationName, const char* commandLine,
@@ -100,11 +116,15 @@ public:
         return ::ImpersonateLoggedOnUser(Native(token)) != FALSE;
     }
 
-    bool RevertToSelf() override { return ::RevertToSelf() != FALSE; }
+    bool RevertToSelf() override {
+        return ::RevertToSelf() != FALSE;
+    }
 };
 
 }  // namespace
 
-std::unique_ptr<Session> MakeWin32Session() { return std::make_unique<Win32Session>(); }
+std::unique_ptr<Session> MakeWin32Session() {
+    return std::make_unique<Win32Session>();
+}
 
 }  // namespace platform::win32

@@ -166,6 +166,41 @@ private:
     std::vector<UniqueCom<IXMLDOMNode>> nodes_;
 };
 
+// MSXML 3.0 validates while parsing, fetches external entities and DTDs and expands entities by
+// default: a configuration file with a doctype could make the program fetch addresses as the
+// local system account, or exhaust its memory. None of that is wanted, and a document the
+// emulated host refuses is refused here too: no validation, no externals, no DTD at all, at most
+// 256 levels of elements. The two properties are MSXML's own; an older MSXML that does not know
+// one keeps its default, and the document is still made.
+// IXMLDOMDocument2's interface id; MinGW-w64's uuid library lacks it.
+constexpr IID kIidXmlDomDocument2 = {
+    0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+
+HRESULT Harden(IXMLDOMDocument* document) {
+    HRESULT hr = document->put_validateOnParse(VARIANT_FALSE);
+    if (FAILED(hr)) return hr;
+    if (FAILED(hr = document->put_resolveExternals(VARIANT_FALSE))) return hr;
+    IXMLDOMDocument2* second = nullptr;
+    if (SUCCEEDED(
+            document->QueryInterface(kIidXmlDomDocument2, reinterpret_cast<void**>(&second))) &&
+        second) {
+        UniqueCom<IXMLDOMDocument2> owned(second);
+        VARIANT prohibit;
+        ::VariantInit(&prohibit);
+        prohibit.vt = VT_BOOL;
+        prohibit.boolVal = VARIANT_TRUE;
+        const UniqueBstr prohibitName(::SysAllocString(L"ProhibitDTD"));
+        (void)owned.get()->setProperty(prohibitName.get(), prohibit);
+        VARIANT depth;
+        ::VariantInit(&depth);
+        depth.vt = VT_I4;
+        depth.lVal = 256;
+        const UniqueBstr depthName(::SysAllocString(L"MaxElementDepth"));
+        (void)owned.get()->setProperty(depthName.get(), depth);
+    }
+    return S_OK;
+}
+
 class Win32Xml final : public Xml {
 public:
     LONG CreateDocument(std::unique_ptr<XmlDocument>* document) override {
@@ -182,6 +217,7 @@ public:
         UniqueCom<IXMLDOMDocument> created(raw);
         if (FAILED(hr)) return hr;
         if (FAILED(hr = created.get()->put_preserveWhiteSpace(VARIANT_FALSE))) return hr;
+        if (FAILED(hr = Harden(created.get()))) return hr;
         *document = std::make_unique<Win32XmlDocument>(std::move(created));
         return S_OK;
     }

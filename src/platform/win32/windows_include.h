@@ -42,6 +42,7 @@
 #include <userenv.h>
 #include <oleauto.h>
 
-// The image-help library's MakeSureDirectoryPathExists (dbghelp.dll, also exported by
-// imagehlp.dll). MinGW-w64 ships the import library but declares it in no header.
+// The image-help library's MakeSureDirectoryPathExists, imported from imagehlp.dll (a KnownDLL;
+// dbghelp.dll, which exports it too, is not). MinGW-w64 ships the import library but declares it
+// in no header.
 extern "C" __declspec(dllimport) BOOL WINAPI MakeSureDirectoryPathExists(PCSTR dirPath);

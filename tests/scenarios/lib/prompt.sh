@@ -41,7 +41,7 @@ restart_requested() {
     if [[ $RS_HOST == wine ]]; then
         grep -qF "InitiateSystemShutdownExA (null) $comment 0 1 1" "$RS_OUTPUT"
     else
-        grep -qxF "InitiateSystemShutdown machine=(local) message=$comment timeout=0 force=1 reboot=1 accepted" \
+        grep -qxF "InitiateSystemShutdown machine=(local) message=$comment timeout=0 force=1 reboot=1 reason=0x80020011 accepted" \
             "$1/journal.log"
     fi
 }

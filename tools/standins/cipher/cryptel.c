@@ -13,13 +13,22 @@
 #define CIPHER_CALL
 #endif
 
+#ifdef CRYPTEL_SPLIT_KEY
+/* The split variant takes its seed from CipherKey.dll, imported: Windows must find that DLL
+ * when it loads this one. */
+__declspec(dllimport) uint32_t __stdcall CipherKeySeed(void);
+#define CIPHER_SEED CipherKeySeed()
+#else
+#define CIPHER_SEED 0x5EEDu
+#endif
+
 static unsigned char KeyByte(uint32_t* state) {
     *state = *state * 1103515245u + 12345u;
     return (unsigned char)(*state >> 16);
 }
 
 CIPHER_EXPORT int CIPHER_CALL EncryptData(char* buffer, int32_t length) {
-    uint32_t state = 0x5EEDu;
+    uint32_t state = CIPHER_SEED;
     if (!buffer || length < 0) return 0;
     for (int32_t i = 0; i < length; ++i) {
         const unsigned char b = (unsigned char)buffer[i];
@@ -29,7 +38,7 @@ CIPHER_EXPORT int CIPHER_CALL EncryptData(char* buffer, int32_t length) {
 }
 
 CIPHER_EXPORT int CIPHER_CALL DecryptData(char* buffer, int32_t length) {
-    uint32_t state = 0x5EEDu;
+    uint32_t state = CIPHER_SEED;
     if (!buffer || length < 0) return 0;
     for (int32_t i = 0; i < length; ++i) {
         const unsigned char b = (unsigned char)((unsigned char)buffer[i] - (unsigned char)(i * 13));

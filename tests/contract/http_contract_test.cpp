@@ -1,0 +1,34 @@
+// The HTTP facet on each host: what every request carries.
+#include <gtest/gtest.h>
+
+#include "loopback_server_fixture.h"
+#include "platform_world_fixture.h"
+#include "version.h"
+
+namespace {
+
+template <class World>
+class HttpContract : public ::testing::Test {
+protected:
+    World world;
+};
+
+TYPED_TEST_SUITE(HttpContract, contract::PlatformWorlds, contract::WorldNames);
+
+// The program names itself and its version; the answer without a charset is taken as UTF-8.
+TYPED_TEST(HttpContract, RequestsNameTheProgram) {
+    contract::LoopbackServer server({"200:1"});
+    platform::HttpResponse response;
+    long number = 0;
+    std::string text;
+    ASSERT_TRUE(this->world.platform().http().Post(
+        server.Url("/x"), {{"Content-Type", "application/json"}}, "[]", &response, &number, &text))
+        << number << " " << text;
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body, "1");
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0].Header("User-Agent"), "RebootScheduler/" RS_VERSION_TEXT);
+    EXPECT_EQ(server.Requests()[0].Header("Content-Type"), "application/json");
+}
+
+}  // namespace
