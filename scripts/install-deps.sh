@@ -9,7 +9,8 @@ want=(cmake ninja-build g++ make file diffutils libgtest-dev googletest libcurl4
       libpugixml-dev clang libclang-rt-14-dev valgrind)
 if [ "${1:-all}" = all ]; then
     want+=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-           gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64 wine32:i386)
+           gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64 wine32:i386
+           unzip clang-format clang-tidy)
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         $sudo dpkg --add-architecture i386 || exit 1
     fi
