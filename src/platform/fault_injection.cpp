@@ -127,6 +127,13 @@ public:
     bool MoveFileA(const char* source, const char* destination) override {
         return !in_.Fail("Files.MoveFileA") && inner_.MoveFileA(source, destination);
     }
+    DWORD GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) override {
+        if (in_.Fail("Files.GetReparsePointOwner")) {
+            *reparsePoint = *adminOwned = false;
+            return static_cast<DWORD>(in_.Code());
+        }
+        return inner_.GetReparsePointOwner(path, reparsePoint, adminOwned);
+    }
     bool FindFiles(const char* pattern, std::vector<FindData>* found) override {
         if (in_.Fail("Files.FindFiles")) {
             if (found) found->clear();

@@ -12,7 +12,7 @@ namespace platform {
 
 // One entry of a FindFirstFileA / FindNextFileA walk.
 struct FindData {
-    std::string fileName;          // name without folder
+    std::string fileName;  // name without folder
     DWORD attributes = 0;
     std::uint64_t size = 0;
     std::uint64_t lastWriteTime = 0;  // FILETIME: 100 ns ticks since 1601-01-01 UTC
@@ -41,6 +41,14 @@ public:
     virtual bool AppendToFile(const char* path, const std::string& bytes) = 0;
     // CreateFileA (OPEN_EXISTING), ReadFile of the whole content, CloseHandle.
     virtual bool ReadWholeFile(const char* path, std::string* bytes) = 0;
+    // Whether the path itself (not what it points to) is a reparse point (junction or symbolic
+    // link: GetFileAttributesA & FILE_ATTRIBUTE_REPARSE_POINT) and, when it is, whether its owner
+    // is LocalSystem or the Administrators group (the owner of the reparse point, opened with
+    // FILE_FLAG_OPEN_REPARSE_POINT, through GetSecurityInfo). A Win32 error code: 0 on success,
+    // ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND when the path is missing. On failure
+    // *reparsePoint tells whether the path was found to be a reparse point before the failure;
+    // *adminOwned is then false.
+    virtual DWORD GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) = 0;
 
     // GetSystemDirectoryA: the number of characters stored (without the NUL), the size needed
     // (with the NUL) when the buffer is too small, 0 on failure.

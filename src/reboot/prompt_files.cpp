@@ -4,8 +4,8 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
-#include "run/guard.h"
 #include "reboot/reboot_state.h"
+#include "run/guard.h"
 #include "session/accounts.h"
 
 namespace reboot {
@@ -42,7 +42,8 @@ std::string ReadLatestBellhopFile(run::RunContext& ctx, const std::string& folde
         // The reboot state file is itself a result file; when it is the newest there is nothing
         // to copy, and a copy onto itself would only be refused.
         if (fileSystem.FileExists(result) &&
-            common::Upper(result) != common::Upper(ctx.rebootIniPath)) {
+            common::Upper(result) != common::Upper(ctx.rebootIniPath) &&
+            !WriteRefusedAtReparsePoint(ctx, ctx.rebootIniPath, "ReadLatestBellhopFile")) {
             fileSystem.CopyFile(result, ctx.rebootIniPath, true);
         }
     } catch (const std::exception& e) {

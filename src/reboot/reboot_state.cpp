@@ -34,7 +34,33 @@ std::string ReadOrEmpty(run::RunContext& ctx, const std::string& section, const 
     }
 }
 
+// The owner check of one path, refusals remembered. A path that is missing or could not be
+// read is not refused; a reparse point whose owner could not be read is.
+bool RefusedPath(run::RunContext& ctx, const std::string& path, const char* procedure) {
+    const std::string key = common::Upper(path);
+    if (ctx.refusedReparsePoints.count(key) != 0) return true;
+    bool reparsePoint = false;
+    bool adminOwned = false;
+    ctx.platform.files().GetReparsePointOwner(path.c_str(), &reparsePoint, &adminOwned);
+    if (!reparsePoint || adminOwned) return false;
+    ctx.refusedReparsePoints.insert(key);
+    WriteLogLine(ctx, "ModComman", procedure, "ERROR",
+                 "Reparse point not made by an administrator, nothing written through it", path);
+    return true;
+}
+
 }  // namespace
+
+bool WriteRefusedAtReparsePoint(run::RunContext& ctx, const std::string& file,
+                                const char* procedure) {
+    std::string folder = ctx.dataFolder;
+    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    if (folder.empty()) return false;
+    const std::string upperFile = common::Upper(file);
+    const std::string upperFolder = common::Upper(folder) + "\\";
+    if (upperFile.compare(0, upperFolder.size(), upperFolder) != 0) return false;
+    return RefusedPath(ctx, folder, procedure) || RefusedPath(ctx, file, procedure);
+}
 
 std::string IniGetValue(run::RunContext& ctx, const std::string& section, const std::string& key,
                         const std::string& file) {
@@ -52,13 +78,14 @@ std::string IniGetValue(run::RunContext& ctx, const std::string& section, const 
     return result;
 }
 
-std::string IniGetValueEx(run::RunContext& ctx, const std::string& section,
-                          const std::string& key, const std::string& file) {
+std::string IniGetValueEx(run::RunContext& ctx, const std::string& section, const std::string& key,
+                          const std::string& file) {
     return IniGetValue(ctx, section, key, file);
 }
 
 void IniSetValue(run::RunContext& ctx, const std::string& section, const std::string& key,
                  const std::string& value, const std::string& file) {
+    if (WriteRefusedAtReparsePoint(ctx, file, "IniSetValue")) return;
     ctx.platform.profile().WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
                                                       file.c_str());
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "platform/platform.h"
@@ -47,6 +48,9 @@ struct RunContext {
     std::string postponeAttempt;
     std::string pendingFlag;
     double postponeDateTime = 0;
+    // Paths under the data folder found to be reparse points no administrator made (upper
+    // case): nothing is written through them, and the refusal is logged once a path.
+    std::set<std::string> refusedReparsePoints;
 
     // System up-time.
     std::int32_t upTimeSeconds = 0;

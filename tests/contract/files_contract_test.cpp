@@ -37,7 +37,8 @@ TYPED_TEST(FilesContract, AttributesTellFilesFromFolders) {
     EXPECT_NE(this->files().GetFileAttributesA(this->P("dir").c_str()) &
                   platform::kFileAttributeDirectory,
               0u);
-    EXPECT_NE(this->files().GetFileAttributesA(this->P("A.TXT").c_str()), platform::kInvalidFileAttributes)
+    EXPECT_NE(this->files().GetFileAttributesA(this->P("A.TXT").c_str()),
+              platform::kInvalidFileAttributes)
         << "names match without regard to case";
     struct Missing {
         const char* relative;
@@ -47,6 +48,27 @@ TYPED_TEST(FilesContract, AttributesTellFilesFromFolders) {
         EXPECT_EQ(this->files().GetFileAttributesA(this->P(m.relative).c_str()),
                   platform::kInvalidFileAttributes);
         EXPECT_EQ(this->world.LastError(), m.error) << m.relative;
+    }
+}
+
+// Plain files and folders are no reparse points, whoever owns them; a missing path is the
+// usual pair of errors. (A reparse point itself is made only in the emulated world: making a
+// link on Windows needs a privilege the tests do not assume.)
+TYPED_TEST(FilesContract, PlainPathsAreNoReparsePoints) {
+    struct Case {
+        const char* relative;
+        DWORD error;
+    };
+    for (const Case& c : {Case{"a.txt", 0}, Case{"dir", 0}, Case{"dir\\", 0}, Case{"nope.txt", 2},
+                          Case{"nodir\\nope.txt", 3}}) {
+        bool reparsePoint = true;
+        bool adminOwned = true;
+        EXPECT_EQ(this->files().GetReparsePointOwner(this->P(c.relative).c_str(), &reparsePoint,
+                                                     &adminOwned),
+                  c.error)
+            << c.relative;
+        EXPECT_FALSE(reparsePoint) << c.relative;
+        EXPECT_FALSE(adminOwned) << c.relative;
     }
 }
 
@@ -91,10 +113,12 @@ TYPED_TEST(FilesContract, FolderCalls) {
 
 TYPED_TEST(FilesContract, MakeSureDirectoryPathExistsStopsAtTheLastBackslash) {
     EXPECT_TRUE(this->files().MakeSureDirectoryPathExists(this->P("m1\\m2\\file.txt").c_str()));
-    EXPECT_NE(this->files().GetFileAttributesA(this->P("m1\\m2").c_str()), platform::kInvalidFileAttributes);
+    EXPECT_NE(this->files().GetFileAttributesA(this->P("m1\\m2").c_str()),
+              platform::kInvalidFileAttributes);
     EXPECT_EQ(this->files().GetFileAttributesA(this->P("m1\\m2\\file.txt").c_str()),
               platform::kInvalidFileAttributes);
-    EXPECT_TRUE(this->files().MakeSureDirectoryPathExists(this->P("m1\\m2\\").c_str())) << "exists already";
+    EXPECT_TRUE(this->files().MakeSureDirectoryPathExists(this->P("m1\\m2\\").c_str()))
+        << "exists already";
     EXPECT_FALSE(this->files().MakeSureDirectoryPathExists(this->P("a.txt\\sub\\").c_str()))
         << "a file in the way";
 }
@@ -124,7 +148,8 @@ TYPED_TEST(FilesContract, CopyAndMove) {
 TYPED_TEST(FilesContract, CopyKeepsTheLastWriteTime) {
     std::vector<platform::FindData> before, after;
     ASSERT_TRUE(this->files().FindFiles(this->P("a.txt").c_str(), &before));
-    ASSERT_TRUE(this->files().CopyFileA(this->P("a.txt").c_str(), this->P("copy.txt").c_str(), false));
+    ASSERT_TRUE(
+        this->files().CopyFileA(this->P("a.txt").c_str(), this->P("copy.txt").c_str(), false));
     ASSERT_TRUE(this->files().FindFiles(this->P("copy.txt").c_str(), &after));
     EXPECT_EQ(before.at(0).lastWriteTime / 10000000, after.at(0).lastWriteTime / 10000000);
 }
@@ -169,7 +194,8 @@ TYPED_TEST(FilesContract, ReadOnlyFiles) {
               std::make_pair(false, DWORD{5}));
     EXPECT_EQ(this->Call(this->files().DeleteFileA(this->P("a.txt").c_str())),
               std::make_pair(false, DWORD{5}));
-    EXPECT_TRUE(this->files().SetFileAttributesA(this->P("a.txt").c_str(), platform::kFileAttributeNormal));
+    EXPECT_TRUE(
+        this->files().SetFileAttributesA(this->P("a.txt").c_str(), platform::kFileAttributeNormal));
     EXPECT_TRUE(this->files().DeleteFileA(this->P("a.txt").c_str()));
 }
 

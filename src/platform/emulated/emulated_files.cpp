@@ -229,13 +229,17 @@ bool EmulatedFiles::CopyFileA(const char* source, const char* destination, bool 
         if (fs::equivalent(from, to, error)) return Fail(kErrorSharingViolation);
         if (fs::is_directory(to, error) || IsReadOnly(to)) return Fail(kErrorAccessDenied);
     }
+    // CopyFile opens an existing target without FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link
+    // is written through, not replaced.
+    const fs::path written =
+        fs::is_symlink(fs::symlink_status(to, error)) ? fs::weakly_canonical(to, error) : to;
     // Replace by removing first: some standard libraries refuse to overwrite in copy_file.
-    fs::remove(to, error);
-    fs::copy_file(from, to, error);
+    fs::remove(written, error);
+    fs::copy_file(from, written, error);
     if (error) return Fail(kErrorAccessDenied);
     // CopyFile keeps the source's last-write time and attributes.
-    fs::last_write_time(to, fs::last_write_time(from, error), error);
-    fs::permissions(to, fs::status(from, error).permissions(), error);
+    fs::last_write_time(written, fs::last_write_time(from, error), error);
+    fs::permissions(written, fs::status(from, error).permissions(), error);
     return true;
 }
 
@@ -340,6 +344,26 @@ bool EmulatedFiles::ReadWholeFile(const char* path, std::string* bytes) {
     content << in.rdbuf();
     if (bytes) *bytes = content.str();
     return true;
+}
+
+// A symbolic link on the host is a reparse point. Its owner is [ReparseOwners] <Windows path>
+// of machine.ini: SYSTEM or Administrators for a link an administrator made, anything else (or
+// nothing) for a standard user's. Only the path itself counts, as GetFileAttributesA answers for
+// the last part of a path.
+DWORD EmulatedFiles::GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) {
+    *reparsePoint = false;
+    *adminOwned = false;
+    const fs::path host = Host(path);
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(host, error);
+    if (error || !fs::exists(status)) return MissingError(host);
+    if (!fs::is_symlink(status)) return 0;
+    *reparsePoint = true;
+    std::string name = path;
+    while (name.size() > 3 && (name.back() == '\\' || name.back() == '/')) name.pop_back();
+    const std::string owner = UpperAscii(machine_.facts().Get("ReparseOwners", name).value_or(""));
+    *adminOwned = owner == "SYSTEM" || owner == "ADMINISTRATORS";
+    return 0;
 }
 
 // [System] SystemDirectory (C:\\Windows\\system32 when absent); an empty value makes the call

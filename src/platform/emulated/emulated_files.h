@@ -23,6 +23,7 @@ public:
     bool FindFiles(const char* pattern, std::vector<FindData>* found) override;
     bool AppendToFile(const char* path, const std::string& bytes) override;
     bool ReadWholeFile(const char* path, std::string* bytes) override;
+    DWORD GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) override;
     DWORD GetSystemDirectoryA(char* buffer, DWORD size) override;
     bool IsWow64Process(bool* wow64) override;
     bool Wow64DisableWow64FsRedirection(void** oldValue) override;

@@ -86,10 +86,13 @@ std::string TemporaryName(const fs::path& target) {
 }
 
 // Writes bytes to a new file beside target and renames it over target, keeping target's
-// permissions.
-bool ReplaceFile(const fs::path& target, const std::string& bytes) {
-    const fs::path temporary = target.parent_path() / TemporaryName(target);
+// permissions. A symbolic link is written through, as Windows writes through it, not replaced.
+bool ReplaceFile(const fs::path& named, const std::string& bytes) {
     std::error_code error;
+    const fs::path target = fs::is_symlink(fs::symlink_status(named, error))
+                                ? fs::weakly_canonical(named, error)
+                                : named;
+    const fs::path temporary = target.parent_path() / TemporaryName(target);
 #ifdef _WIN32
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);

@@ -82,8 +82,15 @@ struct FindHandleTraits {
     static void Close(Handle find) noexcept { ::FindClose(find); }
 };
 
+// Memory that a system call allocated with LocalAlloc for its caller (a security descriptor).
+struct LocalMemoryTraits {
+    using Handle = ::HLOCAL;
+    static void Close(Handle memory) noexcept { ::LocalFree(memory); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 
 }  // namespace platform::win32

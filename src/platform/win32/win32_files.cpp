@@ -130,6 +130,31 @@ public:
         return true;
     }
 
+    DWORD GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) override {
+        *reparsePoint = false;
+        *adminOwned = false;
+        const ::DWORD attributes = ::GetFileAttributesA(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return ERROR_SUCCESS;
+        *reparsePoint = true;
+        // The link or junction itself, not its target; BACKUP_SEMANTICS opens a folder too.
+        // READ_CONTROL alone reads the owner and leaves the object to others as it is.
+        UniqueKernelHandle object(::CreateFileA(
+            path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!object) return ::GetLastError();
+        ::PSID owner = nullptr;
+        ::PSECURITY_DESCRIPTOR descriptor = nullptr;
+        const ::DWORD error =
+            ::GetSecurityInfo(object.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                              nullptr, nullptr, nullptr, &descriptor);
+        if (error != ERROR_SUCCESS) return error;
+        const UniqueLocalMemory ownedDescriptor(descriptor);
+        *adminOwned = owner != nullptr && (::IsWellKnownSid(owner, WinLocalSystemSid) ||
+                                           ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+        return ERROR_SUCCESS;
+    }
+
     DWORD GetSystemDirectoryA(char* buffer, DWORD size) override {
         return ::GetSystemDirectoryA(buffer, size);
     }
@@ -152,6 +177,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<Files> MakeWin32Files() { return std::make_unique<Win32Files>(); }
+std::unique_ptr<Files> MakeWin32Files() {
+    return std::make_unique<Win32Files>();
+}
 
 }  // namespace platform::win32

@@ -41,6 +41,7 @@
 #include <wtsapi32.h>
 #include <userenv.h>
 #include <oleauto.h>
+#include <aclapi.h>
 
 // The image-help library's MakeSureDirectoryPathExists, imported from imagehlp.dll (a KnownDLL;
 // dbghelp.dll, which exports it too, is not). MinGW-w64 ships the import library but declares it
