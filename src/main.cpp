@@ -46,8 +46,9 @@ int main(int argc, char** argv) {
 #else
     const char* machine = std::getenv("REBOOTSCHEDULER_MACHINE");
     if (!machine || !*machine) {
-        std::fprintf(stderr,
-                     "RebootScheduler: set REBOOTSCHEDULER_MACHINE to the machine folder to run on\n");
+        std::fprintf(
+            stderr,
+            "RebootScheduler: set REBOOTSCHEDULER_MACHINE to the machine folder to run on\n");
         return kMachineUnusable;
     }
     try {

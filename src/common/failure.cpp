@@ -4,17 +4,28 @@ namespace common {
 
 std::string RuntimeErrorText(long number) {
     switch (number) {
-        case kInvalidCall: return "Invalid procedure call or argument";
-        case kOverflow: return "Overflow";
-        case kTypeMismatch: return "Type mismatch";
-        case kBadFileName: return "Bad file name or number";
-        case kInvalidUseOfNull: return "Invalid use of Null";
-        case kFileNotFound: return "File not found";
-        case kFileAlreadyExists: return "File already exists";
-        case kInputPastEnd: return "Input past end of file";
-        case kPermissionDenied: return "Permission denied";
-        case kPathNotFound: return "Path not found";
-        default: return "Application-defined or object-defined error";
+        case kInvalidCall:
+            return "Invalid procedure call or argument";
+        case kOverflow:
+            return "Overflow";
+        case kTypeMismatch:
+            return "Type mismatch";
+        case kBadFileName:
+            return "Bad file name or number";
+        case kInvalidUseOfNull:
+            return "Invalid use of Null";
+        case kFileNotFound:
+            return "File not found";
+        case kFileAlreadyExists:
+            return "File already exists";
+        case kInputPastEnd:
+            return "Input past end of file";
+        case kPermissionDenied:
+            return "Permission denied";
+        case kPathNotFound:
+            return "Path not found";
+        default:
+            return "Application-defined or object-defined error";
     }
 }
 

@@ -12,8 +12,8 @@ using activity_log::WriteLogLine;
 
 namespace {
 
-constexpr long kDllNotFound = 53;       // the runtime's "File not found: <library>"
-constexpr long kNoEntryPoint = 453;     // "Can't find DLL entry point"
+constexpr long kDllNotFound = 53;    // the runtime's "File not found: <library>"
+constexpr long kNoEntryPoint = 453;  // "Can't find DLL entry point"
 constexpr platform::DWORD kErrorProcNotFound = 127;
 
 }  // namespace
@@ -38,8 +38,8 @@ std::string EncDecXML(run::RunContext& ctx, bool encipher, const std::string& pa
                      encipher ? "File encrypted successfully." : "File decrypted successfully.");
         return content;
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "ModComman", "EncDecXML", "ERROR", std::to_string(common::FailureNumber(e)),
-                     common::FailureDescription(e),
+        WriteLogLine(ctx, "ModComman", "EncDecXML", "ERROR",
+                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
                      run::TrapLastError(ctx, e));
         run::CloseAll(ctx);
     }

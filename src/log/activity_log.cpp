@@ -70,7 +70,8 @@ void InitLogFile(run::RunContext& ctx) {
         run::EndProcess(run::RunEnd::AgentNotRegistered);
     }
 
-    const std::string folder = ctx.installPath + "BaseComponents\\PatchManagement\\ApplicationLog\\";
+    const std::string folder =
+        ctx.installPath + "BaseComponents\\PatchManagement\\ApplicationLog\\";
     platform.files().MakeSureDirectoryPathExists(folder.c_str());  // a failure shows below
     const std::string path = folder + "wppatchSch_" + regId + "_patchlog.log";
 
@@ -88,9 +89,9 @@ void InitLogFile(run::RunContext& ctx) {
         // The four header lines go out in one write, so a new file never holds half a header.
         const std::string header =
             "#Software: VORN.AgentMonitoring." + platform.self().ExeName() + "\r\n" +
-            "#Version: " + VersionText(platform) + "\r\n" + "#Date: " +
-            common::GeneralDateText(platform.clock(), platform.clock().GetLocalTime()) + "\r\n" +
-            "#Fields: dtime\tform\tmodule\ttype\tval1\tval2\tval3\r\n";
+            "#Version: " + VersionText(platform) + "\r\n" +
+            "#Date: " + common::GeneralDateText(platform.clock(), platform.clock().GetLocalTime()) +
+            "\r\n" + "#Fields: dtime\tform\tmodule\ttype\tval1\tval2\tval3\r\n";
         platform.files().AppendToFile(path.c_str(), header);
     }
     ctx.logFilePath = path;

@@ -18,8 +18,8 @@ public:
     virtual std::uint64_t GetTickCount64() = 0;
     // FileTimeToLocalFileTime then FileTimeToSystemTime.
     virtual bool FileTimeToLocalSystemTime(std::uint64_t fileTime, SystemTime* local) = 0;
-    // GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE) and GetTimeFormatA(LOCALE_USER_DEFAULT, 0):
-    // the short date and the long time under the user's regional settings.
+    // GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE) and GetTimeFormatA(LOCALE_USER_DEFAULT,
+    // 0): the short date and the long time under the user's regional settings.
     virtual bool GetShortDateText(const SystemTime& time, std::string* text) = 0;
     virtual bool GetLongTimeText(const SystemTime& time, std::string* text) = 0;
     // VarDateFromStr(LOCALE_USER_DEFAULT, no flags): a date text under the user's regional

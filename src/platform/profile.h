@@ -17,8 +17,8 @@ public:
                                            const char* fileName) = 0;
     // WritePrivateProfileStringA with a section, a key and a value (none null): creates the file
     // (not its folder) when needed. FALSE with the last error when the file cannot be written.
-    virtual bool WritePrivateProfileStringA(const char* section, const char* key,
-                                            const char* value, const char* fileName) = 0;
+    virtual bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                                            const char* fileName) = 0;
 };
 
 }  // namespace platform

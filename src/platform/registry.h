@@ -10,7 +10,8 @@ class Registry {
 public:
     virtual ~Registry() = default;
 
-    // RegOpenKeyA: the legacy open, no access mask and no view flag (the view native to the program).
+    // RegOpenKeyA: the legacy open, no access mask and no view flag (the view native to the
+    // program).
     virtual LONG RegOpenKeyA(HKEY root, const char* subKey, HKEY* result) = 0;
     // RegOpenKeyExA with an access mask that may carry KEY_WOW64_64KEY or KEY_WOW64_32KEY.
     virtual LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, DWORD access,

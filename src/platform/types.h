@@ -10,7 +10,7 @@ namespace platform {
 using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using BYTE = std::uint8_t;
-using HKEY = std::uintptr_t;  // 0 is "no key"; predefined roots carry their Windows values
+using HKEY = std::uintptr_t;    // 0 is "no key"; predefined roots carry their Windows values
 using HANDLE = std::uintptr_t;  // 0 is "no handle"
 
 inline constexpr HKEY kHkeyLocalMachine = 0x80000002u;

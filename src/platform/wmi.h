@@ -22,8 +22,8 @@ struct WmiObject {
     std::map<std::string, std::optional<std::string>> properties;
 };
 
-inline constexpr LONG kWbemFailed = static_cast<LONG>(0x80041001u);      // WBEM_E_FAILED
-inline constexpr LONG kWbemNotFound = static_cast<LONG>(0x80041002u);    // WBEM_E_NOT_FOUND
+inline constexpr LONG kWbemFailed = static_cast<LONG>(0x80041001u);    // WBEM_E_FAILED
+inline constexpr LONG kWbemNotFound = static_cast<LONG>(0x80041002u);  // WBEM_E_NOT_FOUND
 inline constexpr LONG kWbemInvalidQuery = static_cast<LONG>(0x80041017u);
 inline constexpr LONG kWbemInvalidNamespace = static_cast<LONG>(0x8004100Eu);
 inline constexpr int kImpersonationLevelImpersonate = 3;

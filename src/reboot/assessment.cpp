@@ -6,10 +6,10 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
-#include "run/guard.h"
 #include "reboot/reboot_state.h"
 #include "reboot/run_and_wait.h"
 #include "registry/os_facts.h"
+#include "run/guard.h"
 #include "uptime/uptime.h"
 
 namespace reboot {
@@ -63,8 +63,8 @@ int CallRBTAssess(run::RunContext& ctx) {
             const bool due = ctx.upTimeSeconds < AgeOfScan(ctx, lastScanDate);
             Log(ctx, "INFO",
                 "Comparing Last Scandate with SystemUpTime.|  | SystemUpTime in Seconds  : " +
-                    std::to_string(ctx.upTimeSeconds) +
-                    " | Last Scandate in Seconds : " + std::to_string(AgeOfScan(ctx, lastScanDate)));
+                    std::to_string(ctx.upTimeSeconds) + " | Last Scandate in Seconds : " +
+                    std::to_string(AgeOfScan(ctx, lastScanDate)));
             if (due) {
                 ReadRbtINI(ctx);
                 const std::string recordedNow =
@@ -82,7 +82,8 @@ int CallRBTAssess(run::RunContext& ctx) {
                     if (started == "1") {
                         Log(ctx, "INFO", "Already executed on the System, sent assessment/failure");
                     } else {
-                        Log(ctx, "INFO", "SystemUpTime less than LastScandateTime, Performing Assessment");
+                        Log(ctx, "INFO",
+                            "SystemUpTime less than LastScandateTime, Performing Assessment");
                         // Written before the start, so that a later run does not start it again.
                         IniSetValue(ctx, "Manual", "RBTAssess", "1", ctx.rebootIniPath);
                         const std::string patchAgent = ctx.installPath + kPatchAgent;
@@ -96,7 +97,8 @@ int CallRBTAssess(run::RunContext& ctx) {
                     }
                 }
             } else {
-                Log(ctx, "INFO", "SystemUpTime more than LastScandateTime, assessment not required.");
+                Log(ctx, "INFO",
+                    "SystemUpTime more than LastScandateTime, assessment not required.");
                 IniSetValue(ctx, "Manual", "RBTAssess", "0", ctx.rebootIniPath);
             }
         }

@@ -4,12 +4,12 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
-#include "run/guard.h"
 #include "reboot/prompt_files.h"
 #include "reboot/reboot_execution.h"
 #include "reboot/reboot_state.h"
 #include "reboot/run_and_wait.h"
 #include "registry/os_facts.h"
+#include "run/guard.h"
 #include "session/user_launch.h"
 #include "web/alert_suspension.h"
 
@@ -72,14 +72,16 @@ int CallRebootUI(run::RunContext& ctx) {
             FlowLog(ctx, "INFO ", "Unable to perform reboot activity");
         }
 
-        if (common::Trim(IniGetValue(ctx, kStatus, "TimerPM", ctx.latestPromptFile)) != "1") return 0;
+        if (common::Trim(IniGetValue(ctx, kStatus, "TimerPM", ctx.latestPromptFile)) != "1")
+            return 0;
         FlowLog(ctx, "INFO ", "Rebooting system through Bellhop in SYSTEM Account");
         if (ctx.agentType == "TRLA") {
             if (web::fncRebootSupressionWebPost(ctx, "2")) {
                 FlowLog(ctx, "INFO", "Sent Webpost for Device and Service down Alert Suspension.");
                 RebootSystem(ctx);
             }
-            FlowLog(ctx, "INFO", "Failed to send Webpost for Device and Service Down Alert Suspension ");
+            FlowLog(ctx, "INFO",
+                    "Failed to send Webpost for Device and Service Down Alert Suspension ");
         }
         // The machine restarts whether or not the alerts were suspended.
         RebootSystem(ctx);

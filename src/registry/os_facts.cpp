@@ -27,8 +27,8 @@ bool fncRebootPending(run::RunContext& ctx) {
     platform::HKEY key = 0;
     bool result = false;
     try {
-        const platform::LONG code =
-            reg.RegOpenKeyExA(platform::kHkeyLocalMachine, kRebootRequiredKey, 0, kFullAccess64, &key);
+        const platform::LONG code = reg.RegOpenKeyExA(platform::kHkeyLocalMachine,
+                                                      kRebootRequiredKey, 0, kFullAccess64, &key);
         WriteLogLine(ctx, "ModRegistry", "fncRebootPending", "INFO",
                      "Reboot registry return status - " + std::to_string(code));
         result = code == platform::kErrorSuccess;

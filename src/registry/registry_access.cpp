@@ -73,7 +73,8 @@ std::string RegQueryStringValue(run::RunContext& ctx, platform::HKEY key,
                 return std::string(buffer.begin(), nul);
             }
             case platform::kRegDword: {
-                if (reg.RegQueryValueExA(key, name, &type, nullptr, &size) != platform::kErrorSuccess) {
+                if (reg.RegQueryValueExA(key, name, &type, nullptr, &size) !=
+                    platform::kErrorSuccess) {
                     throw Failure(kOwnFailure,
                                   "lResult : Last Dll Error : " + LastErrorText(ctx) + ": ",
                                   " RegQueryKeyValue ");
@@ -117,8 +118,8 @@ void SetRegDwordValue64(run::RunContext& ctx, const std::string& valueName, std:
         WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "INFO", "Modifying Registry Values",
                      valueName, keyPath, valueText);
         ctx.regValueChanged = false;
-        if (reg.RegOpenKeyExA(platform::kHkeyLocalMachine, keyPath.c_str(), 0, kAllAccess64, &key) !=
-            platform::kErrorSuccess) {
+        if (reg.RegOpenKeyExA(platform::kHkeyLocalMachine, keyPath.c_str(), 0, kAllAccess64,
+                              &key) != platform::kErrorSuccess) {
             throw Failure(kOwnFailure,
                           "SetRegDwordValue64: Key Not Found, " + keyPath + " : " + valueName,
                           "lResult");

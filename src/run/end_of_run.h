@@ -19,6 +19,8 @@ struct EndOfRun {
     int exitCode() const { return static_cast<int>(end); }
 };
 
-[[noreturn]] inline void EndProcess(RunEnd end) { throw EndOfRun{end}; }
+[[noreturn]] inline void EndProcess(RunEnd end) {
+    throw EndOfRun{end};
+}
 
 }  // namespace run

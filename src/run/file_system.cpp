@@ -20,11 +20,15 @@ void FileSystem::RaiseFor(const std::string& path) {
     (void)path;
     const platform::DWORD error = platform_.system().GetLastError();
     switch (error) {
-        case platform::kErrorFileNotFound: Raise(common::kFileNotFound, error);
-        case platform::kErrorPathNotFound: Raise(common::kPathNotFound, error);
+        case platform::kErrorFileNotFound:
+            Raise(common::kFileNotFound, error);
+        case platform::kErrorPathNotFound:
+            Raise(common::kPathNotFound, error);
         case platform::kErrorFileExists:
-        case platform::kErrorAlreadyExists: Raise(common::kFileAlreadyExists, error);
-        default: Raise(common::kPermissionDenied, error);
+        case platform::kErrorAlreadyExists:
+            Raise(common::kFileAlreadyExists, error);
+        default:
+            Raise(common::kPermissionDenied, error);
     }
 }
 
@@ -33,7 +37,8 @@ void FileSystem::RaiseWithLastError(long number) {
 }
 
 bool FileSystem::FolderExists(const std::string& path) {
-    const auto attributes = platform_.files().GetFileAttributesA(WithoutTrailingSlash(path).c_str());
+    const auto attributes =
+        platform_.files().GetFileAttributesA(WithoutTrailingSlash(path).c_str());
     return attributes != platform::kInvalidFileAttributes &&
            (attributes & platform::kFileAttributeDirectory) != 0;
 }
@@ -77,7 +82,8 @@ std::vector<FolderFile> FileSystem::GetFolderFiles(const std::string& folder) {
     for (const auto& entry : found) {
         if (entry.attributes & platform::kFileAttributeDirectory) continue;
         FolderFile file{entry.fileName, {}};
-        if (!platform_.clock().FileTimeToLocalSystemTime(entry.lastWriteTime, &file.dateLastModified)) {
+        if (!platform_.clock().FileTimeToLocalSystemTime(entry.lastWriteTime,
+                                                         &file.dateLastModified)) {
             RaiseWithLastError(common::kInvalidCall);
         }
         files.push_back(std::move(file));
@@ -96,7 +102,8 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
 void FileSystem::MoveFile(const std::string& source, const std::string& destination) {
     const auto attributes = platform_.files().GetFileAttributesA(source.c_str());
     if (attributes == platform::kInvalidFileAttributes) RaiseWithLastError(common::kFileNotFound);
-    if (platform_.files().GetFileAttributesA(destination.c_str()) != platform::kInvalidFileAttributes) {
+    if (platform_.files().GetFileAttributesA(destination.c_str()) !=
+        platform::kInvalidFileAttributes) {
         RaiseWithLastError(common::kFileAlreadyExists);
     }
     if (!platform_.files().MoveFileA(source.c_str(), destination.c_str())) RaiseFor(destination);
@@ -124,7 +131,8 @@ void FileSystem::DeleteFolder(const std::string& path, bool force) {
             DeleteFile(inner, force);
         }
     }
-    if (!platform_.files().RemoveDirectoryA(folder.c_str())) RaiseWithLastError(common::kPermissionDenied);
+    if (!platform_.files().RemoveDirectoryA(folder.c_str()))
+        RaiseWithLastError(common::kPermissionDenied);
 }
 
 std::string FileSystem::GetDriveName(const std::string& path) {

@@ -12,8 +12,8 @@
 namespace run {
 
 struct FolderFile {
-    std::string name;                         // without folder
-    platform::SystemTime dateLastModified;    // local time
+    std::string name;                       // without folder
+    platform::SystemTime dateLastModified;  // local time
 };
 
 class FileSystem {

@@ -21,7 +21,8 @@ common::Failure SystemFailure(RunContext& ctx) {
 }
 
 std::string TrapLastError(RunContext& ctx, const std::exception& e) {
-    if (const auto* failure = dynamic_cast<const common::Failure*>(&e); failure && failure->systemError()) {
+    if (const auto* failure = dynamic_cast<const common::Failure*>(&e);
+        failure && failure->systemError()) {
         return std::to_string(failure->systemError());
     }
     return std::to_string(ctx.platform.system().GetLastError());
@@ -44,8 +45,9 @@ bool AlreadyRunning(RunContext& ctx) {
         return true;
     } catch (const std::exception& e) {
         WriteLogLine(ctx, "ModComman", "AlreadyRunning", "INFO", kStars);
-        WriteLogLine(ctx, "ModComman", "AlreadyRunning", "INFO", "Failed to Check Previous Instance",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e));
+        WriteLogLine(ctx, "ModComman", "AlreadyRunning", "INFO",
+                     "Failed to Check Previous Instance", std::to_string(common::FailureNumber(e)),
+                     common::FailureDescription(e));
         WriteLogLine(ctx, "ModComman", "AlreadyRunning", "INFO", kStars);
         return false;
     }

@@ -36,17 +36,24 @@ std::string UpTimeLine(std::int32_t seconds) {
 // texts for its codes, the system's text for the others.
 std::string WmiErrorText(run::RunContext& ctx, platform::LONG code) {
     switch (static_cast<std::uint32_t>(code)) {
-        case 0x80041001u: return "Generic failure";
-        case 0x80041002u: return "Not found";
-        case 0x80041008u: return "Invalid parameter";
-        case 0x8004100Eu: return "Invalid namespace";
-        case 0x80041010u: return "Invalid class";
-        case 0x80041017u: return "Invalid query";
-        default: break;
+        case 0x80041001u:
+            return "Generic failure";
+        case 0x80041002u:
+            return "Not found";
+        case 0x80041008u:
+            return "Invalid parameter";
+        case 0x8004100Eu:
+            return "Invalid namespace";
+        case 0x80041010u:
+            return "Invalid class";
+        case 0x80041017u:
+            return "Invalid query";
+        default:
+            break;
     }
     char buffer[512] = {};
-    const platform::DWORD count =
-        ctx.platform.system().FormatMessageA(static_cast<platform::DWORD>(code), buffer, sizeof buffer);
+    const platform::DWORD count = ctx.platform.system().FormatMessageA(
+        static_cast<platform::DWORD>(code), buffer, sizeof buffer);
     std::string text(buffer, count);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return text.empty() ? "Automation error" : text;
@@ -133,16 +140,19 @@ bool FN_CollectSysLastReboot(run::RunContext& ctx) {
                            "\\root\\cimv2",
                        service.put()));
         std::vector<platform::WmiObject> objects;
-        Check(ctx, ctx.platform.wmi().ExecQuery(service.get(), "SELECT * FROM Win32_OperatingSystem",
-                                                {"LastBootUpTime"}, &objects));
+        Check(ctx,
+              ctx.platform.wmi().ExecQuery(service.get(), "SELECT * FROM Win32_OperatingSystem",
+                                           {"LastBootUpTime"}, &objects));
         for (const auto& object : objects) {
-            const std::string lastBoot = WMIDateStringToDate(ctx, Property(object, "LastBootUpTime"));
+            const std::string lastBoot =
+                WMIDateStringToDate(ctx, Property(object, "LastBootUpTime"));
             const std::string now = common::PaddedDateText(ctx.platform.clock().GetLocalTime());
             // Both texts are read back month first, whatever the regional settings.
             const auto from = common::ReadMdyHmsText(lastBoot);
             const auto to = common::ReadMdyHmsText(now);
             if (!from || !to) common::Raise(common::kTypeMismatch);
-            ctx.upTimeSeconds = ToLong(static_cast<double>(common::SecondsOf(*to) - common::SecondsOf(*from)));
+            ctx.upTimeSeconds =
+                ToLong(static_cast<double>(common::SecondsOf(*to) - common::SecondsOf(*from)));
             Info(ctx, "FN_CollectSysLastReboot", UpTimeLine(ctx.upTimeSeconds));
             result = true;
         }
@@ -166,8 +176,9 @@ bool getSystemUPTimeByWMI(run::RunContext& ctx) {
                                      platform::kImpersonationLevelImpersonate, service.put()));
         Info(ctx, "getSystemUPTimeByWMI", "Execute Query to fetch Syste upTime.");
         std::vector<platform::WmiObject> objects;
-        Check(ctx, wmi.ExecQuery(service.get(), "Select * From Win32_PerfFormattedData_PerfOS_System",
-                                 {"SystemUpTime"}, &objects));
+        Check(ctx,
+              wmi.ExecQuery(service.get(), "Select * From Win32_PerfFormattedData_PerfOS_System",
+                            {"SystemUpTime"}, &objects));
         for (const auto& object : objects) {
             const auto& value = Property(object, "SystemUpTime");
             if (!value) common::Raise(common::kInvalidUseOfNull);

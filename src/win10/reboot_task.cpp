@@ -121,8 +121,7 @@ void subDisableRebootNotification(run::RunContext& ctx, bool disable) {
     } catch (const std::exception& e) {
         const std::string number = std::to_string(common::FailureNumber(e));
         const std::string description = common::FailureDescription(e);
-        WriteLogLine(ctx, kForm, kModule, "ERROR", number, description,
-                     run::TrapLastError(ctx, e));
+        WriteLogLine(ctx, kForm, kModule, "ERROR", number, description, run::TrapLastError(ctx, e));
         ctx.errorLogJson += ErrorRecord(ctx.regId, "RebootTask",
                                         std::string(kModule) + " - " + number + " - " + description,
                                         ctx.runStartTime);

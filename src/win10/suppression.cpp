@@ -3,8 +3,8 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
-#include "run/guard.h"
 #include "registry/registry_access.h"
+#include "run/guard.h"
 #include "web/rest_posts.h"
 #include "win10/json_records.h"
 #include "win10/reboot_task.h"
@@ -31,8 +31,7 @@ void subSuppressRebootNotification(run::RunContext& ctx, bool suppress) {
         subDisableRebootNotification(ctx, suppress);
     } catch (const std::exception& e) {
         WriteLogLine(ctx, "ModComman", kModule, "ERROR", std::to_string(common::FailureNumber(e)),
-                     common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+                     common::FailureDescription(e), run::TrapLastError(ctx, e));
     }
 }
 

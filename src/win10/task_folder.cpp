@@ -4,8 +4,8 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
-#include "run/guard.h"
 #include "run/file_system.h"
+#include "run/guard.h"
 
 namespace win10 {
 

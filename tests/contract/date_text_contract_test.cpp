@@ -94,7 +94,8 @@ TEST(DateTextContract, SystemConversionAgrees) {
         double date = 0;
         const platform::LONG result = clock->VarDateFromStr(c.text, &date);
         const std::optional<std::int64_t> seconds =
-            result >= 0 ? std::optional<std::int64_t>(common::SecondsOfOleDate(date)) : std::nullopt;
+            result >= 0 ? std::optional<std::int64_t>(common::SecondsOfOleDate(date))
+                        : std::nullopt;
         EXPECT_EQ(seconds, c.seconds) << "[" << c.text << "] result " << result;
     }
 }

@@ -1,7 +1,5 @@
 #include "loopback_server_fixture.h"
 
-#include "contract_fixture.h"
-
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -10,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "contract_fixture.h"
 
 #ifdef RS_CONTRACT_WIN32
 #include "platform/win32/windows_include.h"
@@ -119,7 +119,8 @@ std::string RecordedRequest::Header(const std::string& name) const {
     return {};
 }
 
-LoopbackServer::LoopbackServer(const std::vector<std::string>& answers) : folder_(FreshTemporaryFolder("rs-testserver-")) {
+LoopbackServer::LoopbackServer(const std::vector<std::string>& answers)
+    : folder_(FreshTemporaryFolder("rs-testserver-")) {
     const fs::path portFile = folder_ / "port";
     std::vector<std::string> arguments = {"--port-file",    portFile.string(),
                                           "--log",          (folder_ / "requests.log").string(),

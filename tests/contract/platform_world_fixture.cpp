@@ -1,7 +1,5 @@
 #include "platform_world_fixture.h"
 
-#include "contract_fixture.h"
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -9,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "contract_fixture.h"
 #include "platform/emulated/emulated_platform.h"
 
 #ifdef RS_CONTRACT_WIN32
@@ -19,7 +18,6 @@
 namespace contract {
 
 namespace fs = std::filesystem;
-
 
 PlatformWorld::~PlatformWorld() {
     platform_.reset();

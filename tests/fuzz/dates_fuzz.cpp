@@ -48,16 +48,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int month = std::stoi(text.substr(4, 2));
         const int day = std::stoi(text.substr(6, 2));
         const int y = std::stoi(text.substr(0, 4));
-        const bool exists = common::IsValidDate(y, month, day) && std::stoi(text.substr(8, 2)) < 24 &&
-                            std::stoi(text.substr(10, 2)) < 60 && std::stoi(text.substr(12, 2)) < 60;
-        if (exists && y >= 100 && (!read || read->year != y || read->month != month ||
-                                   read->day != day)) {
+        const bool exists =
+            common::IsValidDate(y, month, day) && std::stoi(text.substr(8, 2)) < 24 &&
+            std::stoi(text.substr(10, 2)) < 60 && std::stoi(text.substr(12, 2)) < 60;
+        if (exists && y >= 100 &&
+            (!read || read->year != y || read->month != month || read->day != day)) {
             fuzzing::Fail("WMI time converted wrongly", text + " -> " + converted);
         }
     }
     if (const auto seconds = uptime::TickSeconds(ticks)) {
         const double exact = static_cast<double>(ticks) / 1000.0;
-        if (std::fabs(exact - *seconds) > 0.5) fuzzing::Fail("tick seconds off", std::to_string(ticks));
+        if (std::fabs(exact - *seconds) > 0.5)
+            fuzzing::Fail("tick seconds off", std::to_string(ticks));
     }
     return 0;
 }

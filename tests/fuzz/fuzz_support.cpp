@@ -41,9 +41,15 @@ World& TheWorld() {
 
 }  // namespace
 
-const fs::path& MachineFolder() { return TheWorld().folder; }
-platform::Platform& Host() { return *TheWorld().host; }
-run::RunContext& Context() { return *TheWorld().ctx; }
+const fs::path& MachineFolder() {
+    return TheWorld().folder;
+}
+platform::Platform& Host() {
+    return *TheWorld().host;
+}
+run::RunContext& Context() {
+    return *TheWorld().ctx;
+}
 
 void KeepLogSmall() {
     static unsigned calls = 0;

@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const auto& k : keys) {
             const std::string whole = Read(s, k, fallback.c_str(), buffer, 1 << 16, &count);
             const std::string part = Read(s, k, fallback.c_str(), buffer, small, &count);
-            if (whole.compare(0, part.size(), part) != 0 || part.size() != std::min<std::size_t>(whole.size(), small - 1)) {
+            if (whole.compare(0, part.size(), part) != 0 ||
+                part.size() != std::min<std::size_t>(whole.size(), small - 1)) {
                 fuzzing::Fail("a small buffer does not get the prefix", whole + "\n" + part);
             }
         }

@@ -110,7 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string expected(ini::Unquote(ini::Trim(value)));
     const std::string got = ReadBack(section, key);
     if (got != expected) {
-        fuzzing::Fail("written value does not read back", "wrote [" + value + "] read [" + got + "]");
+        fuzzing::Fail("written value does not read back",
+                      "wrote [" + value + "] read [" + got + "]");
     }
     const std::string ownSection = Lower(section);
     const std::string ownKey = Lower(key);
@@ -119,8 +120,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto was = ini::Lookup(oldText.body, s, k);
         const auto is = ini::Lookup(newText.body, s, k);
         if (was != is) {
-            fuzzing::Fail("another key changed", "[" + s + "] " + k + ": " + was.value_or("<none>") +
-                                                     " -> " + is.value_or("<none>"));
+            fuzzing::Fail("another key changed", "[" + s + "] " + k + ": " +
+                                                     was.value_or("<none>") + " -> " +
+                                                     is.value_or("<none>"));
         }
     }
     return 0;

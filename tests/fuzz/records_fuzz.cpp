@@ -1,8 +1,8 @@
 // The record builders over any values: every JSON record parses with the values it was given,
 // and the alert-suspension body parses as XML with its values as element text.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <pugixml.hpp>
 
+#include <pugixml.hpp>
 #include <string>
 
 #include "fuzz_support.h"
@@ -19,7 +19,11 @@ namespace {
 bool IsUtf8(const std::string& text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t more = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 9;
+        std::size_t more = c < 0x80         ? 0
+                           : (c >> 5) == 6  ? 1
+                           : (c >> 4) == 14 ? 2
+                           : (c >> 3) == 30 ? 3
+                                            : 9;
         if (more == 9 || i + more >= text.size() + (more ? 0 : 1)) return false;
         for (std::size_t k = 1; k <= more; ++k) {
             if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
@@ -71,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzzing::Fail("string value changed", error);
     }
     const auto id = Parsed(win10::JsonRegId(regId));
-    if (id.IsNumber() && (regId.empty() || regId.find_first_not_of("0123456789") != std::string::npos)) {
+    if (id.IsNumber() &&
+        (regId.empty() || regId.find_first_not_of("0123456789") != std::string::npos)) {
         fuzzing::Fail("id that is no number written bare", regId);
     }
     const auto records = Parsed("[" + win10::ErrorRecord(regId, word, error, when).substr(1) + "," +
@@ -83,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string body = web::SuppressionBody(tag, regId, word, when);
     pugi::xml_document document;
-    const auto result = document.load_string(body.c_str(), pugi::parse_default | pugi::parse_ws_pcdata);
+    const auto result =
+        document.load_string(body.c_str(), pugi::parse_default | pugi::parse_ws_pcdata);
     if (!result) fuzzing::Fail("alert-suspension body does not parse", body);
     if (body.find('\0') == std::string::npos && regId.find('\r') == std::string::npos &&
         document.first_child().child("regid").text().as_string() != regId) {

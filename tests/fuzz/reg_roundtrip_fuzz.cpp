@@ -57,9 +57,15 @@ std::string KeyName(FuzzedDataProvider& input) {
 }
 
 RegHive Built(FuzzedDataProvider& input) {
-    static constexpr platform::DWORD kTypes[] = {
-        platform::kRegNone, platform::kRegSz, platform::kRegExpandSz, platform::kRegBinary,
-        platform::kRegDword, platform::kRegMultiSz, platform::kRegQword, 5, 0x7fff};
+    static constexpr platform::DWORD kTypes[] = {platform::kRegNone,
+                                                 platform::kRegSz,
+                                                 platform::kRegExpandSz,
+                                                 platform::kRegBinary,
+                                                 platform::kRegDword,
+                                                 platform::kRegMultiSz,
+                                                 platform::kRegQword,
+                                                 5,
+                                                 0x7fff};
     RegHive hive;
     const int keys = input.ConsumeIntegralInRange(0, 6);
     for (int k = 0; k < keys && input.remaining_bytes() > 0; ++k) {

@@ -2,7 +2,6 @@
 // values it sets are those of an entry of the wanted service, and the alert-suspension body made
 // with the tag it found parses as XML.
 #include <pugixml.hpp>
-
 #include <string>
 
 #include "common/text.h"
@@ -29,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fuzzing::Fail("address without its scheme", *url);
         }
     }
-    const std::string body = web::SuppressionBody(ctx.webPostTagName, "1001", "1", "03/04/2021 17:06:07");
+    const std::string body =
+        web::SuppressionBody(ctx.webPostTagName, "1001", "1", "03/04/2021 17:06:07");
     pugi::xml_document document;
     if (!document.load_string(body.c_str())) fuzzing::Fail("body does not parse", body);
     return 0;

@@ -23,8 +23,9 @@ constexpr const char* kPending =
 void DueMachine(TempMachine& machine) {
     machine.Registry(AgentRegistry() + kPending);
     InstallCipher(machine);
-    machine.Facts("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Clock]\nNow=2021-03-10 12:00:00\n"
-                  "[System]\nLastBootUpTime=20210310110000.000000+000\n");
+    machine.Facts(
+        "[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Clock]\nNow=2021-03-10 12:00:00\n"
+        "[System]\nLastBootUpTime=20210310110000.000000+000\n");
     machine.File("C:\\Agent\\BaseComponents\\PatchManagement\\ScanFld\\PatchScanDate.ini",
                  "[ScandateTime]\r\nLastScandate=3/8/2021 12:00:00 PM\r\n");
     InstallRecorder(machine, kPatchAgent);

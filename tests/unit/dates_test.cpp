@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "common/dates.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -14,7 +14,8 @@ TEST(Dates, DayArithmeticCountsFromTheOleDayZero) {
 TEST(Dates, OleDatesBeforeDayZeroCountTheirTimeForward) {
     // -1.25 is 29 December 1899 at 06:00.
     EXPECT_EQ(common::SecondsOfOleDate(-1.25), -86400 + 6 * 3600);
-    EXPECT_EQ(common::SecondsOfOleDate(common::OleDateOf(1899, 12, 29, 6, 0, 0)), -86400 + 6 * 3600);
+    EXPECT_EQ(common::SecondsOfOleDate(common::OleDateOf(1899, 12, 29, 6, 0, 0)),
+              -86400 + 6 * 3600);
     EXPECT_EQ(common::SecondsOfOleDate(common::OleDateOf(2021, 3, 4, 17, 6, 7)),
               44259LL * 86400 + 17 * 3600 + 6 * 60 + 7);
 }

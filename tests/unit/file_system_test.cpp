@@ -1,10 +1,11 @@
+#include "run/file_system.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
 
 #include "common/failure.h"
-#include "run/file_system.h"
 #include "run_support.h"
 
 namespace {
@@ -36,10 +37,12 @@ TEST(FileSystem, DeleteFolderWithoutForceRefusesAReadOnlyFile) {
     TempMachine machine;
     machine.File("C:\\T\\Reboot\\locked.txt", "x");
     std::filesystem::permissions(machine.HostPath("C:\\T\\Reboot\\locked.txt"),
-                                 std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+                                 std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
     ContextOn on(machine);
     auto& fs = on.ctx().fileSystem;
-    EXPECT_EQ(FailureOf([&] { fs.DeleteFolder("C:\\T\\Reboot", false); }), common::kPermissionDenied);
+    EXPECT_EQ(FailureOf([&] { fs.DeleteFolder("C:\\T\\Reboot", false); }),
+              common::kPermissionDenied);
     EXPECT_TRUE(machine.Exists("C:\\T\\Reboot\\locked.txt"));
     EXPECT_EQ(FailureOf([&] { fs.DeleteFolder("C:\\T\\Reboot", true); }), 0);
     EXPECT_FALSE(machine.Exists("C:\\T\\Reboot"));
@@ -60,8 +63,10 @@ TEST(FileSystem, OperationsRaiseTheRuntimeNumbers) {
         {"size of missing", [](run::FileSystem& fs) { fs.GetFileSize("C:\\T\\none"); }, 53},
         {"delete missing", [](run::FileSystem& fs) { fs.DeleteFile("C:\\T\\none", true); }, 53},
         {"list missing", [](run::FileSystem& fs) { fs.GetFolderFiles("C:\\None\\"); }, 76},
-        {"copy missing", [](run::FileSystem& fs) { fs.CopyFile("C:\\T\\none", "C:\\T\\b", true); }, 53},
-        {"move onto a name", [](run::FileSystem& fs) { fs.MoveFile("C:\\T\\a.txt", "C:\\T\\empty.txt"); }, 58},
+        {"copy missing", [](run::FileSystem& fs) { fs.CopyFile("C:\\T\\none", "C:\\T\\b", true); },
+         53},
+        {"move onto a name",
+         [](run::FileSystem& fs) { fs.MoveFile("C:\\T\\a.txt", "C:\\T\\empty.txt"); }, 58},
         {"read empty", [](run::FileSystem& fs) { fs.ReadAllText("C:\\T\\empty.txt"); }, 62},
         {"read missing", [](run::FileSystem& fs) { fs.ReadAllText("C:\\T\\none"); }, 53},
     };

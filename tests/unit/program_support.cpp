@@ -11,7 +11,8 @@ void InstallScript(TempMachine& machine, const std::string& windowsPath, const s
     std::filesystem::permissions(machine.HostPath(windowsPath), std::filesystem::perms::owner_all);
 }
 
-void InstallRecorder(TempMachine& machine, const std::string& windowsPath, const std::string& extra) {
+void InstallRecorder(TempMachine& machine, const std::string& windowsPath,
+                     const std::string& extra) {
     InstallScript(machine, windowsPath,
                   "echo \"args=$# [$*] dir=$(basename \"$PWD\")\" >> \"$0.ran\"\n" + extra);
 }

@@ -19,16 +19,19 @@ using testing_support::TempMachine;
 void RestartingMachine(TempMachine& machine, const std::string& agentType = "MSP") {
     std::string registry = AgentRegistry();
     registry.replace(registry.find("\"TRLA\""), 6, "\"" + agentType + "\"");
-    machine.Registry(registry +
-                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\"
-                     "Auto Update\\RebootRequired]\r\n");
+    machine.Registry(
+        registry +
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\"
+        "Auto Update\\RebootRequired]\r\n");
     InstallCipher(machine);
-    machine.Facts("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Console]\nSessionId=1\nUser=alice\n");
-    InstallScript(machine, "C:\\Agent\\Bellhop.exe",
-                  "result=\"$REBOOTSCHEDULER_MACHINE/drives/c/ProgramData/VERUZE/Bellhop_alice.ini\"\n"
-                  "mkdir -p \"${result%/*}\"\n"
-                  "printf '[RebootStatus]\\r\\nTimerPM=1\\r\\n' > \"$result\"\n"
-                  "touch -d \"@$(($(date +%s) + 2))\" \"$result\"\n");
+    machine.Facts(
+        "[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Console]\nSessionId=1\nUser=alice\n");
+    InstallScript(
+        machine, "C:\\Agent\\Bellhop.exe",
+        "result=\"$REBOOTSCHEDULER_MACHINE/drives/c/ProgramData/VERUZE/Bellhop_alice.ini\"\n"
+        "mkdir -p \"${result%/*}\"\n"
+        "printf '[RebootStatus]\\r\\nTimerPM=1\\r\\n' > \"$result\"\n"
+        "touch -d \"@$(($(date +%s) + 2))\" \"$result\"\n");
 }
 
 TEST(PromptFlow, AnswerToRestartEndsTheRunWithTheRequest) {

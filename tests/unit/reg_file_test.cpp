@@ -7,7 +7,8 @@ namespace {
 using platform::emulated::RegFormatError;
 using platform::emulated::RegHive;
 
-const std::string kHead = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\r\n";
+const std::string kHead =
+    "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\r\n";
 
 // A file read and written again reads back to the same values, the second export equal to the
 // first; a file whose values cannot be kept is refused instead.
@@ -18,7 +19,10 @@ TEST(RegFile, ReadWriteReadKeepsEveryValue) {
         bool refused;
     } cases[] = {
         {"plain text", "\"s\"=\"a\\\\b\\\"c\"", false},
-        {"ANSI bytes in quotes", "\"s\"=\"\xFA" "C:\\\\x\xD6\"", false},
+        {"ANSI bytes in quotes",
+         "\"s\"=\"\xFA"
+         "C:\\\\x\xD6\"",
+         false},
         {"text with its NULs in hex", "\"m\"=hex(7):61,00,00,00,00,00", false},
         {"dword and binary", "\"d\"=dword:0000000a\r\n\"b\"=hex:01,02", false},
         {"NUL inside quoted text", std::string("\"s\"=\"\xFA\0\xD6\"", 7), true},

@@ -29,7 +29,8 @@ TEST_P(RegistryReads, ValueAsText) {
     const auto log = on.Log();
     EXPECT_EQ(!log.empty(), c.logsError) << (log.empty() ? "" : log[0]);
     if (c.logsError) {
-        EXPECT_EQ(log[0].substr(0, 40), std::string("ModRegistry\tRegQueryStringValue\tERROR\tV\t5\t").substr(0, 40));
+        EXPECT_EQ(log[0].substr(0, 40),
+                  std::string("ModRegistry\tRegQueryStringValue\tERROR\tV\t5\t").substr(0, 40));
     }
 }
 
@@ -54,14 +55,16 @@ TEST(Registry, MissingKeyGivesEmptyTextWithoutLogLine) {
     TempMachine machine;
     machine.Registry("");
     ContextOn on(machine);
-    EXPECT_EQ(registry::GetString(on.ctx(), platform::kHkeyLocalMachine, "SOFTWARE\\Nope", "V"), "");
+    EXPECT_EQ(registry::GetString(on.ctx(), platform::kHkeyLocalMachine, "SOFTWARE\\Nope", "V"),
+              "");
     EXPECT_TRUE(on.Log().empty());
 }
 
 TEST(Registry, PlainOpenOfA32BitProgramSeesTheWow6432NodeView) {
     TempMachine machine;
-    machine.Registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Test]\r\n\"V\"=\"32\"\r\n"
-                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\r\n\"V\"=\"64\"\r\n");
+    machine.Registry(
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Test]\r\n\"V\"=\"32\"\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\r\n\"V\"=\"64\"\r\n");
     machine.Facts("[System]\nWow64=1\n");
     ContextOn on(machine);
     EXPECT_EQ(registry::GetString(on.ctx(), platform::kHkeyLocalMachine, kKey, "V"), "32");
@@ -95,7 +98,8 @@ TEST_P(DwordWrites, WritesOnlyWhenDifferent) {
     EXPECT_EQ(on.ctx().regValueChanged, c.changed);
     if (c.keyExists) {
         EXPECT_EQ(registry::RegQueryStringValue(on.ctx(), 0, "NoAuto"), "");
-        EXPECT_EQ(registry::GetString(on.ctx(), platform::kHkeyLocalMachine, "SOFTWARE\\Policy", "NoAuto"),
+        EXPECT_EQ(registry::GetString(on.ctx(), platform::kHkeyLocalMachine, "SOFTWARE\\Policy",
+                                      "NoAuto"),
                   "1");
     }
 }
@@ -103,23 +107,35 @@ TEST_P(DwordWrites, WritesOnlyWhenDifferent) {
 INSTANTIATE_TEST_SUITE_P(
     Table, DwordWrites,
     ::testing::Values(
-        DwordCase{"same", "\"NoAuto\"=dword:00000001", true,
+        DwordCase{"same",
+                  "\"NoAuto\"=dword:00000001",
+                  true,
                   {"INFO\tModifying Registry Values", "INFO\tREGISTRY VALUE ALREADY UPDATED ",
                    "INFO\tSuccessfully modified Registry Values"},
                   false},
-        DwordCase{"different", "\"NoAuto\"=dword:00000000", true,
+        DwordCase{"different",
+                  "\"NoAuto\"=dword:00000000",
+                  true,
                   {"INFO\tModifying Registry Values", "INFO\tUPDATED REGISTRY VALUE",
                    "INFO\tSuccessfully modified Registry Values"},
                   true},
-        DwordCase{"missing", "", true,
-                  {"INFO\tModifying Registry Values", "INFO\tREGISTRY VALUE IS NOT AVAILABLE",
-                   "INFO\tREGISTRY VALUE TURNED OFF ", "INFO\tSuccessfully modified Registry Values"},
-                  true},
-        DwordCase{"string", "\"NoAuto\"=\"1\"", true,
-                  {"INFO\tModifying Registry Values", "INFO\tREGISTRY VALUE IS NOT AVAILABLE",
-                   "INFO\tREGISTRY VALUE TURNED OFF ", "INFO\tSuccessfully modified Registry Values"},
-                  true},
-        DwordCase{"noKey", "", false,
+        DwordCase{
+            "missing",
+            "",
+            true,
+            {"INFO\tModifying Registry Values", "INFO\tREGISTRY VALUE IS NOT AVAILABLE",
+             "INFO\tREGISTRY VALUE TURNED OFF ", "INFO\tSuccessfully modified Registry Values"},
+            true},
+        DwordCase{
+            "string",
+            "\"NoAuto\"=\"1\"",
+            true,
+            {"INFO\tModifying Registry Values", "INFO\tREGISTRY VALUE IS NOT AVAILABLE",
+             "INFO\tREGISTRY VALUE TURNED OFF ", "INFO\tSuccessfully modified Registry Values"},
+            true},
+        DwordCase{"noKey",
+                  "",
+                  false,
                   {"INFO\tModifying Registry Values", "ERROR\tModifying Registry - NoAuto"},
                   false}),
     [](const auto& info) { return info.param.name; });
@@ -127,9 +143,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(OsFacts, RebootPendingFollowsTheKeyAndLogsTheOpenResult) {
     for (const bool present : {true, false}) {
         TempMachine machine;
-        machine.Registry(present ? "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
-                                   "WindowsUpdate\\Auto Update\\RebootRequired]\r\n"
-                                 : "");
+        machine.Registry(present
+                             ? "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+                               "WindowsUpdate\\Auto Update\\RebootRequired]\r\n"
+                             : "");
         ContextOn on(machine);
         EXPECT_EQ(registry::fncRebootPending(on.ctx()), present);
         ASSERT_EQ(on.Log().size(), 1u);
@@ -141,7 +158,8 @@ TEST(OsFacts, RebootPendingFollowsTheKeyAndLogsTheOpenResult) {
 
 TEST(OsFacts, RebootKeyThatRefusesFullAccessCountsAsNotPending) {
     TempMachine machine;
-    const std::string key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\RebootRequired";
+    const std::string key =
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\RebootRequired";
     machine.Registry("[HKEY_LOCAL_MACHINE\\" + key + "]\r\n");
     machine.Facts("[RegistryReadOnly]\n" + key + "=1\n");
     ContextOn on(machine);
@@ -151,10 +169,11 @@ TEST(OsFacts, RebootKeyThatRefusesFullAccessCountsAsNotPending) {
 
 TEST(OsFacts, ProductNameFromThe64BitView) {
     TempMachine machine;
-    machine.Registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
-                     "\"ProductName\"=\"Windows 10 Pro\"\r\n"
-                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
-                     "\"ProductName\"=\"other view\"\r\n");
+    machine.Registry(
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+        "\"ProductName\"=\"Windows 10 Pro\"\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+        "\"ProductName\"=\"other view\"\r\n");
     machine.Facts("[System]\nWow64=1\n");
     ContextOn on(machine);
     EXPECT_EQ(registry::ReadOSInfo(on.ctx(), "ProductName"), "Windows 10 Pro");

@@ -10,14 +10,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <chrono>
 #include <functional>
-#include <random>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -58,11 +58,14 @@ std::string Registry(const std::string& agentType, bool rebootFlag, const std::s
 
 // A prompt program that answers TimerPM with the value in alice's result file.
 void Prompt(TempMachine& machine, const std::string& timerPm) {
-    InstallScript(machine, "C:\\Agent\\Bellhop.exe",
-                  "result=\"$REBOOTSCHEDULER_MACHINE/drives/c/ProgramData/VERUZE/Bellhop_alice.ini\"\n"
-                  "mkdir -p \"${result%/*}\"\n"
-                  "printf '[RebootStatus]\\r\\nTimerPM=" + timerPm + "\\r\\n' > \"$result\"\n"
-                  "touch -d \"@$(($(date +%s) + 2))\" \"$result\"\n");
+    InstallScript(
+        machine, "C:\\Agent\\Bellhop.exe",
+        "result=\"$REBOOTSCHEDULER_MACHINE/drives/c/ProgramData/VERUZE/Bellhop_alice.ini\"\n"
+        "mkdir -p \"${result%/*}\"\n"
+        "printf '[RebootStatus]\\r\\nTimerPM=" +
+            timerPm +
+            "\\r\\n' > \"$result\"\n"
+            "touch -d \"@$(($(date +%s) + 2))\" \"$result\"\n");
 }
 
 std::string TaskXml() {
@@ -128,16 +131,20 @@ const std::vector<Branch>& Branches() {
              // A 32-bit program on 64-bit Windows finds the agent's key in the 32-bit view.
              std::string wow = AgentRegistry();
              wow.replace(wow.find("SOFTWARE\\"), 9, "SOFTWARE\\WOW6432Node\\");
-             m.Registry(wow + Registry("MSP", false,
-                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
-                                 "\"ProductName\"=\"Windows 10 Pro\"\r\n\r\n"
-                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Microsoft\\Windows\\"
-                                 "WindowsUpdate\\AU]\r\n"));
+             m.Registry(
+                 wow +
+                 Registry(
+                     "MSP", false,
+                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+                     "\"ProductName\"=\"Windows 10 Pro\"\r\n\r\n"
+                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Microsoft\\Windows\\"
+                     "WindowsUpdate\\AU]\r\n"));
              InstallCipher(m);
              m.Facts(std::string(kUserFacts) + "Wow64=1\n");
              m.File("C:\\Agent\\BaseComponents\\PatchManagement\\SchPatch.ini",
                     "[SchTime]\r\nWin10Optin=1\r\n");
-             m.File("C:\\Agent\\Configuration\\Hostbook.ini", "[wprestapi]\r\nURL=http://127.0.0.1:9/rest\r\n");
+             m.File("C:\\Agent\\Configuration\\Hostbook.ini",
+                    "[wprestapi]\r\nURL=http://127.0.0.1:9/rest\r\n");
              m.File("C:\\Windows\\system32\\Tasks\\Microsoft\\Windows\\UpdateOrchestrator\\Reboot",
                     TaskXml());
          }},
@@ -183,7 +190,8 @@ std::string UnreadableStateFiles(const TempMachine& machine, bool profilesToo = 
          it.increment(error)) {
         if (error) break;
         std::string extension = it->path().extension().string();
-        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : extension)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (extension == ".tmp") problems += it->path().string() + ": temporary file left\n";
         if (!profilesToo || extension != ".ini" || !it->is_regular_file()) continue;
         std::istringstream lines(ini::Decode(FileText(it->path())).body);
@@ -231,17 +239,19 @@ std::vector<long> Chosen(const std::vector<std::string>& trace) {
     std::vector<long> chosen;
     std::set<std::string> seen;
     for (std::size_t i = 0; i < trace.size(); ++i) {
-        if (Full() || seen.insert(trace[i]).second || i % 7 == 0) chosen.push_back(static_cast<long>(i + 1));
+        if (Full() || seen.insert(trace[i]).second || i % 7 == 0)
+            chosen.push_back(static_cast<long>(i + 1));
     }
     return chosen;
 }
 
 // Every branch runs as it should without faults; the figures of the sweeps depend on that.
 TEST(Reliability, EveryBranchEndsAsExpectedWithoutFaults) {
-    const std::map<std::string, int> expected = {
-        {"no argument", 0}, {"RBT flag set, TimerPM 1, restart", 5},
-        {"RBT TRLA, TimerPM 1, alert post refused", 5}, {"RBTASSESS due", 0},
-        {"RBTASSESS not due", 0}};
+    const std::map<std::string, int> expected = {{"no argument", 0},
+                                                 {"RBT flag set, TimerPM 1, restart", 5},
+                                                 {"RBT TRLA, TimerPM 1, alert post refused", 5},
+                                                 {"RBTASSESS due", 0},
+                                                 {"RBTASSESS not due", 0}};
     for (const auto& branch : Branches()) {
         const Survey survey = Normal(branch);
         const auto want = expected.find(branch.name);
@@ -256,9 +266,8 @@ TEST(Reliability, EveryBranchEndsAsExpectedWithoutFaults) {
 }
 
 TEST(Reliability, EveryFailingCallOfEveryBranchEndsCleanly) {
-    const std::vector<platform::DWORD> codes = {platform::kErrorAccessDenied,
-                                                platform::kErrorFileNotFound,
-                                                platform::kErrorMoreData};
+    const std::vector<platform::DWORD> codes = {
+        platform::kErrorAccessDenied, platform::kErrorFileNotFound, platform::kErrorMoreData};
     long failedSites = 0, allSites = 0, runs = 0;
     std::set<std::string> kindsFailed, allKinds;
     for (const auto& branch : Branches()) {
@@ -272,7 +281,9 @@ TEST(Reliability, EveryFailingCallOfEveryBranchEndsCleanly) {
             kindsFailed.insert(what);
             for (const platform::DWORD code : codes) {
                 if (!Full() && code != codes[call % codes.size()] &&
-                    std::find(survey.trace.begin(), survey.trace.end(), what) - survey.trace.begin() + 1 != call) {
+                    std::find(survey.trace.begin(), survey.trace.end(), what) -
+                            survey.trace.begin() + 1 !=
+                        call) {
                     continue;  // the sample fails later calls of a kind with one code each
                 }
                 TempMachine machine;
@@ -293,8 +304,9 @@ TEST(Reliability, EveryFailingCallOfEveryBranchEndsCleanly) {
         }
     }
     if (Report()) {
-        std::printf("fault sweep: %ld of %ld call sites failed (%zu of %zu kinds of call), %ld runs\n",
-                    failedSites, allSites, kindsFailed.size(), allKinds.size(), runs);
+        std::printf(
+            "fault sweep: %ld of %ld call sites failed (%zu of %zu kinds of call), %ld runs\n",
+            failedSites, allSites, kindsFailed.size(), allKinds.size(), runs);
     }
 }
 
@@ -318,9 +330,8 @@ TEST(Reliability, ARunStoppedAtAnyCallLeavesAMachineTheNextRunHandles) {
             }
             int status = 0;
             ASSERT_EQ(::waitpid(child, &status, 0), child);
-            const std::string where =
-                std::string(branch.name) + ", stopped at call " + std::to_string(call) + " " +
-                survey.trace[call - 1];
+            const std::string where = std::string(branch.name) + ", stopped at call " +
+                                      std::to_string(call) + " " + survey.trace[call - 1];
             ASSERT_TRUE(WIFEXITED(status)) << where;
             EXPECT_EQ(WEXITSTATUS(status), platform::FaultPlan::kStoppedExitCode) << where;
             ++stops;
@@ -365,10 +376,13 @@ TEST(Reliability, HostileInputEndsCleanly) {
         {"megabyte registration id", "RBT flag set, TimerPM 1, restart",
          [&](TempMachine& m) {
              m.Registry(AgentRegistry().replace(AgentRegistry().find("\"1001\""), 6,
-                                                "\"" + megabyte + "\"") + kPending);
+                                                "\"" + megabyte + "\"") +
+                        kPending);
          }},
         {"megabyte scan date", "RBTASSESS due",
-         [&](TempMachine& m) { m.File(kScanDate, "[ScandateTime]\r\nLastScandate=" + megabyte + "\r\n"); }},
+         [&](TempMachine& m) {
+             m.File(kScanDate, "[ScandateTime]\r\nLastScandate=" + megabyte + "\r\n");
+         }},
         {"megabyte opt-in", "RBT Windows 10, opt-in 1",
          [&](TempMachine& m) {
              m.File("C:\\Agent\\BaseComponents\\PatchManagement\\SchPatch.ini",
@@ -377,15 +391,20 @@ TEST(Reliability, HostileInputEndsCleanly) {
         {"binary scan date file", "RBTASSESS due",
          [&](TempMachine& m) { m.File(kScanDate, Garbage(65536, 1)); }},
         {"binary reboot state file", "RBTASSESS due",
-         [&](TempMachine& m) { m.File("C:\\ProgramData\\VERUZE\\Bellhop_SYSTEM.ini", Garbage(65536, 2)); }},
+         [&](TempMachine& m) {
+             m.File("C:\\ProgramData\\VERUZE\\Bellhop_SYSTEM.ini", Garbage(65536, 2));
+         }},
         {"binary prompt result file", "RBT flag set, TimerPM 1, restart",
          [&](TempMachine& m) {
-             InstallScript(m, "C:\\Agent\\Bellhop.exe",
-                           "head -c 65536 /dev/urandom > "
-                           "\"$REBOOTSCHEDULER_MACHINE/drives/c/ProgramData/VERUZE/Bellhop_alice.ini\"\n");
+             InstallScript(
+                 m, "C:\\Agent\\Bellhop.exe",
+                 "head -c 65536 /dev/urandom > "
+                 "\"$REBOOTSCHEDULER_MACHINE/drives/c/ProgramData/VERUZE/Bellhop_alice.ini\"\n");
          }},
         {"binary configuration", "RBT TRLA, TimerPM 1, alert post refused",
-         [&](TempMachine& m) { m.File("C:\\Agent\\Configuration\\wpConfig.xml", Garbage(65536, 3)); }},
+         [&](TempMachine& m) {
+             m.File("C:\\Agent\\Configuration\\wpConfig.xml", Garbage(65536, 3));
+         }},
         {"configuration nested 100000 deep", "RBT TRLA, TimerPM 1, alert post refused",
          [&](TempMachine& m) {
              std::string xml;
@@ -409,16 +428,19 @@ TEST(Reliability, HostileInputEndsCleanly) {
                  }
                  xml += "\">";
              }
-             xml += "<!ENTITY x SYSTEM \"file:///etc/passwd\">]><c><fod t=\"NDATAPOST\"><PR4>"
-                    "<svc a0=\"&j;\" a1=\"&x;\" a2=\"wpacpmsusddappextended\" a3=\"\" a4=\"0\" "
-                    "a5=\"127.0.0.1:9\" a6=\"&j;\" a7=\"0\" a8=\"\" a9=\"\" a10=\"0\"/></PR4></fod></c>";
+             xml +=
+                 "<!ENTITY x SYSTEM \"file:///etc/passwd\">]><c><fod t=\"NDATAPOST\"><PR4>"
+                 "<svc a0=\"&j;\" a1=\"&x;\" a2=\"wpacpmsusddappextended\" a3=\"\" a4=\"0\" "
+                 "a5=\"127.0.0.1:9\" a6=\"&j;\" a7=\"0\" a8=\"\" a9=\"\" "
+                 "a10=\"0\"/></PR4></fod></c>";
              InstallCipher(m, xml.c_str());
          }},
         {"prompt program that never exits (wait bounded to 0.3 s here, 30 minutes for real)",
          "RBT flag set, TimerPM 1, restart",
          [&](TempMachine& m) {
-             m.Facts("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Console]\nSessionId=1\n"
-                     "User=alice\n[Clock]\nNow=2021-03-10 12:00:00\nMaxWaitMs=300\n");
+             m.Facts(
+                 "[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Console]\nSessionId=1\n"
+                 "User=alice\n[Clock]\nNow=2021-03-10 12:00:00\nMaxWaitMs=300\n");
              InstallScript(m, "C:\\Agent\\Bellhop.exe", "exec sleep 5\n");
          }},
         {"100000 files in the data folder", "RBT flag set, TimerPM 1, restart",
@@ -426,7 +448,8 @@ TEST(Reliability, HostileInputEndsCleanly) {
              const fs::path folder = m.HostPath("C:\\ProgramData\\VERUZE");
              fs::create_directories(folder);
              for (int i = 0; i < 100000; ++i) {
-                 std::ofstream(folder / ("Bellhop_u" + std::to_string(i) + (i % 2 ? ".ini" : ".txt")));
+                 std::ofstream(folder /
+                               ("Bellhop_u" + std::to_string(i) + (i % 2 ? ".ini" : ".txt")));
              }
          }},
     };
@@ -438,7 +461,8 @@ TEST(Reliability, HostileInputEndsCleanly) {
         const auto started = std::chrono::steady_clock::now();
         const auto result = RunProgram(machine, BranchNamed(c.branch).argument);
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                                 std::chrono::steady_clock::now() - started).count();
+                                 std::chrono::steady_clock::now() - started)
+                                 .count();
         EXPECT_FALSE(result.crashed) << result.crash;
         EXPECT_GE(result.exitCode, 0);
         EXPECT_LE(result.exitCode, 5);
@@ -446,7 +470,9 @@ TEST(Reliability, HostileInputEndsCleanly) {
         // Profile files may hold the garbage they were given; the hive must read, and no
         // temporary file may be left.
         EXPECT_EQ(UnreadableStateFiles(machine, false), "");
-        if (Report()) std::printf("%s: exit code %d in %llds\n", c.name, result.exitCode, static_cast<long long>(seconds));
+        if (Report())
+            std::printf("%s: exit code %d in %llds\n", c.name, result.exitCode,
+                        static_cast<long long>(seconds));
     }
 }
 

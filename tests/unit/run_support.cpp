@@ -1,7 +1,8 @@
 #include "run_support.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
+
+#include <fstream>
 #include <random>
 #include <sstream>
 
@@ -16,8 +17,8 @@ namespace fs = std::filesystem;
 
 TempMachine::TempMachine() {
     std::random_device random;
-    folder_ = fs::temp_directory_path() / ("rs-machine-" + std::to_string(random()) + "-" +
-                                           std::to_string(random()));
+    folder_ = fs::temp_directory_path() /
+              ("rs-machine-" + std::to_string(random()) + "-" + std::to_string(random()));
     fs::create_directories(folder_ / "registry");
     fs::create_directories(folder_ / "drives" / "c");
 }
@@ -30,7 +31,8 @@ TempMachine::~TempMachine() {
 
 void TempMachine::Registry(const std::string& body) {
     std::ofstream(folder_ / "registry" / "HKLM.reg", std::ios::binary)
-        << "Windows Registry Editor Version 5.00\r\n\r\n" << body;
+        << "Windows Registry Editor Version 5.00\r\n\r\n"
+        << body;
 }
 
 void TempMachine::Facts(const std::string& machineIni) {
@@ -133,17 +135,19 @@ RunResult RunProgram(const TempMachine& machine, const std::string& argumentText
 void ExpectEveryFailingCallEndsCleanly(const TempMachine& machine, const std::string& argumentText,
                                        const platform::FaultPlan& survey, int highestExit,
                                        const std::function<void()>& reset) {
-    for (const platform::DWORD code : {platform::kErrorAccessDenied, platform::kErrorFileNotFound}) {
+    for (const platform::DWORD code :
+         {platform::kErrorAccessDenied, platform::kErrorFileNotFound}) {
         for (long call = 1; call <= survey.calls; ++call) {
             if (reset) reset();
             platform::FaultPlan plan;
             plan.failAt = call;
             plan.code = code;
             const auto result = RunProgram(machine, argumentText, &plan);
-            EXPECT_FALSE(result.crashed) << "call " << call << " " << survey.trace[call - 1] << ": "
-                                         << result.crash;
+            EXPECT_FALSE(result.crashed)
+                << "call " << call << " " << survey.trace[call - 1] << ": " << result.crash;
             EXPECT_GE(result.exitCode, 0) << "call " << call;
-            EXPECT_LE(result.exitCode, highestExit) << "call " << call << " " << survey.trace[call - 1];
+            EXPECT_LE(result.exitCode, highestExit)
+                << "call " << call << " " << survey.trace[call - 1];
         }
     }
 }

@@ -44,7 +44,7 @@ inline constexpr const char* kAgentLog =
 
 struct RunResult {
     int exitCode = -1;
-    bool crashed = false;          // a failure escaped every trap
+    bool crashed = false;  // a failure escaped every trap
     std::string crash;
     std::vector<std::string> log;  // the log's lines without their date-time column
 };
@@ -75,6 +75,5 @@ RunResult RunProgram(const TempMachine& machine, const std::string& argumentText
 void ExpectEveryFailingCallEndsCleanly(const TempMachine& machine, const std::string& argumentText,
                                        const platform::FaultPlan& survey, int highestExit,
                                        const std::function<void()>& reset = {});
-
 
 }  // namespace testing_support

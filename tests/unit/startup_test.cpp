@@ -1,3 +1,5 @@
+#include "run/startup.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,7 +9,6 @@
 #include "reboot/prompt_files.h"
 #include "reboot/reboot_state.h"
 #include "run/end_of_run.h"
-#include "run/startup.h"
 #include "run_support.h"
 
 namespace {
@@ -34,8 +35,9 @@ INSTANTIATE_TEST_SUITE_P(
     Table, DataFolders,
     ::testing::Values(FolderCase{"C:\\ProgramData", "C:\\ProgramData\\VERUZE\\"},
                       FolderCase{"c:\\programdata\\", "c:\\programdata\\VERUZE\\"},
-                      FolderCase{"C:\\Documents and Settings\\All Users",
-                                 "C:\\Documents and Settings\\All Users\\Application Data\\VERUZE\\"},
+                      FolderCase{
+                          "C:\\Documents and Settings\\All Users",
+                          "C:\\Documents and Settings\\All Users\\Application Data\\VERUZE\\"},
                       FolderCase{"", "C:\\Agent\\"}, FolderCase{"D:\\Shared", "C:\\Agent\\"}));
 
 // A configured agent with its cipher library and configuration.
@@ -61,7 +63,8 @@ TEST(Startup, FillsTheRunContext) {
     machine.Registry(AgentRegistry() +
                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
                      "\"ProductName\"=\"Windows 10 Pro\"\r\n");
-    machine.Facts("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Clock]\nNow=2021-03-04 17:06:07\n");
+    machine.Facts(
+        "[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Clock]\nNow=2021-03-04 17:06:07\n");
     ContextOn on(machine);
     auto& ctx = on.ctx();
     run::InitializeEXE(ctx);
@@ -80,8 +83,9 @@ TEST(Startup, FillsTheRunContext) {
 
 TEST(Startup, MissingSiteIdEndsTheRunAfterClearingTheTimer) {
     TempMachine machine;
-    machine.Registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\VERUZE]\r\n\"InstallationPath\"=\"C:\\\\Agent\"\r\n"
-                     "\"RegID\"=\"1001\"\r\n\"MemberID\"=\"30\"\r\n\"Type\"=\"TRLA\"\r\n");
+    machine.Registry(
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VERUZE]\r\n\"InstallationPath\"=\"C:\\\\Agent\"\r\n"
+        "\"RegID\"=\"1001\"\r\n\"MemberID\"=\"30\"\r\n\"Type\"=\"TRLA\"\r\n");
     InstallCipher(machine);
     machine.Facts("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n");
     machine.File("C:\\ProgramData\\VERUZE\\Bellhop_SYSTEM.ini", "[RebootStatus]\r\nTimerPM=1\r\n");
@@ -124,11 +128,12 @@ TEST_P(ConfigFailures, EndTheRunWithOneErrorLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ConfigFailures,
-    ::testing::Values(
-        ConfigCase{"missingFile", true, nullptr, "ModComman\tEncDecXML\tERROR\t53\tFile not found\t"},
-        ConfigCase{"emptyFile", true, "", "ModComman\tEncDecXML\tERROR\t62\tInput past end of file\t"},
-        ConfigCase{"missingLibrary", false, "x",
-                   "ModComman\tEncDecXML\tERROR\t53\tFile not found: Cryptel.dll\t"}),
+    ::testing::Values(ConfigCase{"missingFile", true, nullptr,
+                                 "ModComman\tEncDecXML\tERROR\t53\tFile not found\t"},
+                      ConfigCase{"emptyFile", true, "",
+                                 "ModComman\tEncDecXML\tERROR\t62\tInput past end of file\t"},
+                      ConfigCase{"missingLibrary", false, "x",
+                                 "ModComman\tEncDecXML\tERROR\t53\tFile not found: Cryptel.dll\t"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Startup, LibraryWithoutTheExportEndsTheRun) {
@@ -141,7 +146,10 @@ TEST(Startup, LibraryWithoutTheExportEndsTheRun) {
                  run::EndOfRun);
     ASSERT_EQ(on.Log().size(), 2u);
     EXPECT_EQ(on.Log()[0].rfind("ModComman\tEncDecXML\tERROR\t453\tCan't find DLL entry point "
-                                "DecryptData in Cryptel.dll\t", 0), 0u) << on.Log()[0];
+                                "DecryptData in Cryptel.dll\t",
+                                0),
+              0u)
+        << on.Log()[0];
 }
 
 TEST(Config, DecipheringGivesTheClearTextAndLeavesTheFile) {
@@ -205,7 +213,9 @@ TEST_F(PromptFiles, MissingFolderLogsOneErrorAndStillNamesTheStateFile) {
     EXPECT_EQ(reboot::ReadLatestBellhopFile(on_->ctx(), "C:\\Nowhere\\", "Bellhop_"), "");
     EXPECT_EQ(on_->ctx().rebootIniPath, "C:\\Nowhere\\Bellhop_SYSTEM.ini");
     ASSERT_EQ(on_->Log().size(), 1u);
-    EXPECT_EQ(on_->Log()[0].rfind("ModComman\tReadLatestBellhopFile\tERROR\t76\tPath not found\t", 0), 0u);
+    EXPECT_EQ(
+        on_->Log()[0].rfind("ModComman\tReadLatestBellhopFile\tERROR\t76\tPath not found\t", 0),
+        0u);
 }
 
 TEST_F(PromptFiles, NamesWithSpacesAndNonAsciiLettersAreFound) {

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "common/text.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -21,18 +21,15 @@ TEST_P(LooseValues, ReadTheWayTheProgramReadsThem) {
     EXPECT_EQ(boolean ? (*boolean ? 1 : 0) : -1, c.boolean) << c.text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, LooseValues,
-                         ::testing::Values(LooseCase{"1", true, 1, 1}, LooseCase{" 1 ", true, 1, 1},
-                                           LooseCase{"01", true, 1, 1}, LooseCase{"1.0", true, 1, 1},
-                                           LooseCase{"0", false, 0, 0}, LooseCase{"", false, 0, -1},
-                                           LooseCase{"   ", false, 0, -1},
-                                           LooseCase{"abc", false, 0, -1},
-                                           LooseCase{"12abc", false, 12, -1},
-                                           LooseCase{"-1", false, -1, 1},
-                                           LooseCase{"True", false, 0, 1},
-                                           LooseCase{"FALSE", false, 0, 0},
-                                           LooseCase{"0x1", false, 0, -1},
-                                           LooseCase{"1e0", true, 1, 1}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, LooseValues,
+    ::testing::Values(LooseCase{"1", true, 1, 1}, LooseCase{" 1 ", true, 1, 1},
+                      LooseCase{"01", true, 1, 1}, LooseCase{"1.0", true, 1, 1},
+                      LooseCase{"0", false, 0, 0}, LooseCase{"", false, 0, -1},
+                      LooseCase{"   ", false, 0, -1}, LooseCase{"abc", false, 0, -1},
+                      LooseCase{"12abc", false, 12, -1}, LooseCase{"-1", false, -1, 1},
+                      LooseCase{"True", false, 0, 1}, LooseCase{"FALSE", false, 0, 0},
+                      LooseCase{"0x1", false, 0, -1}, LooseCase{"1e0", true, 1, 1}));
 
 TEST(Text, TrimRemovesSpacesOnly) {
     EXPECT_EQ(common::Trim("  a b  "), "a b");

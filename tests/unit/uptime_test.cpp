@@ -1,3 +1,5 @@
+#include "uptime/uptime.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -5,7 +7,6 @@
 
 #include "platform/emulated/emulated_platform.h"
 #include "run_support.h"
-#include "uptime/uptime.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ TEST(UpTime, WmiDateTextDropsFractionAndOffset) {
         {"2021030417", "03/04/2021 17::"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(uptime::WMIDateStringToDate(on.ctx(), c.value), c.text) << c.value.value_or("(null)");
+        EXPECT_EQ(uptime::WMIDateStringToDate(on.ctx(), c.value), c.text)
+            << c.value.value_or("(null)");
     }
 }
 
@@ -84,54 +86,69 @@ const std::string kGeneric = "-2147217407";  // WBEM_E_FAILED
 INSTANTIATE_TEST_SUITE_P(
     Table, UpTimeFallThrough,
     ::testing::Values(
-        FallThroughCase{"LastBootWorks",
-                        "LastBootUpTime=20210310110000.250000+060\nSystemUpTime=5\nTickCount64=9000\n",
-                        true, 3600,
-                        {kStart, Line("FN_CollectSysLastReboot", "System Up time is [ 3600 ]"), kDone}},
+        FallThroughCase{
+            "LastBootWorks",
+            "LastBootUpTime=20210310110000.250000+060\nSystemUpTime=5\nTickCount64=9000\n",
+            true,
+            3600,
+            {kStart, Line("FN_CollectSysLastReboot", "System Up time is [ 3600 ]"), kDone}},
         FallThroughCase{"LastBootFailsCounterWorks",
-                        "LastBootUpTime=\nSystemUpTime=7200\nTickCount64=9000\n", true, 7200,
-                        {kStart,
-                         ErrorLine("FN_CollectSysLastReboot", "Error while getting date,", kGeneric,
-                                   "Generic failure"),
-                         kWmiCreated, kWmiQuery, Line("getSystemUPTimeByWMI", "System Up time is [ 7200 ]"),
-                         kDone}},
-        FallThroughCase{"NullLastBootIsNoDate",
-                        "LastBootUpTime=(null)\nSystemUpTime=7200\n", true, 7200,
-                        {kStart,
-                         ErrorLine("FN_CollectSysLastReboot", "Error while getting date,", "13",
-                                   "Type mismatch"),
-                         kWmiCreated, kWmiQuery, Line("getSystemUPTimeByWMI", "System Up time is [ 7200 ]"),
-                         kDone}},
-        FallThroughCase{"NoOperatingSystemObjectWritesNothing",
-                        "LastBootUpTime=(none)\nSystemUpTime=7200\n", true, 7200,
-                        {kStart, kWmiCreated, kWmiQuery,
-                         Line("getSystemUPTimeByWMI", "System Up time is [ 7200 ]"), kDone}},
-        FallThroughCase{"BothWmiMethodsFailTickCountWorks",
-                        "LastBootUpTime=\nSystemUpTime=\nTickCount64=2500\n", true, 2,
+                        "LastBootUpTime=\nSystemUpTime=7200\nTickCount64=9000\n",
+                        true,
+                        7200,
                         {kStart,
                          ErrorLine("FN_CollectSysLastReboot", "Error while getting date,", kGeneric,
                                    "Generic failure"),
                          kWmiCreated, kWmiQuery,
-                         ErrorLine("getSystemUPTimeByWMI", "GetString", kGeneric, "Generic failure"),
-                         Line("getSystemUPTimeByAPI", "System Up time is [ 2 ]"), kDone}},
-        FallThroughCase{"CounterNotANumber", "LastBootUpTime=\nSystemUpTime=abc\nTickCount64=4000\n",
-                        true, 4,
+                         Line("getSystemUPTimeByWMI", "System Up time is [ 7200 ]"), kDone}},
+        FallThroughCase{"NullLastBootIsNoDate",
+                        "LastBootUpTime=(null)\nSystemUpTime=7200\n",
+                        true,
+                        7200,
+                        {kStart,
+                         ErrorLine("FN_CollectSysLastReboot", "Error while getting date,", "13",
+                                   "Type mismatch"),
+                         kWmiCreated, kWmiQuery,
+                         Line("getSystemUPTimeByWMI", "System Up time is [ 7200 ]"), kDone}},
+        FallThroughCase{"NoOperatingSystemObjectWritesNothing",
+                        "LastBootUpTime=(none)\nSystemUpTime=7200\n",
+                        true,
+                        7200,
+                        {kStart, kWmiCreated, kWmiQuery,
+                         Line("getSystemUPTimeByWMI", "System Up time is [ 7200 ]"), kDone}},
+        FallThroughCase{
+            "BothWmiMethodsFailTickCountWorks",
+            "LastBootUpTime=\nSystemUpTime=\nTickCount64=2500\n",
+            true,
+            2,
+            {kStart,
+             ErrorLine("FN_CollectSysLastReboot", "Error while getting date,", kGeneric,
+                       "Generic failure"),
+             kWmiCreated, kWmiQuery,
+             ErrorLine("getSystemUPTimeByWMI", "GetString", kGeneric, "Generic failure"),
+             Line("getSystemUPTimeByAPI", "System Up time is [ 2 ]"), kDone}},
+        FallThroughCase{"CounterNotANumber",
+                        "LastBootUpTime=\nSystemUpTime=abc\nTickCount64=4000\n",
+                        true,
+                        4,
                         {kStart,
                          ErrorLine("FN_CollectSysLastReboot", "Error while getting date,", kGeneric,
                                    "Generic failure"),
                          kWmiCreated, kWmiQuery,
                          ErrorLine("getSystemUPTimeByWMI", "GetString", "13", "Type mismatch"),
                          Line("getSystemUPTimeByAPI", "System Up time is [ 4 ]"), kDone}},
-        FallThroughCase{"NothingFitsThirtyTwoBits",
-                        "LastBootUpTime=19000101000000.000000+000\nSystemUpTime=3000000000\n"
-                        "TickCount64=3000000000000\n",
-                        false, 0,
-                        {kStart,
-                         ErrorLine("FN_CollectSysLastReboot", "Error while getting date,", "6", "Overflow"),
-                         kWmiCreated, kWmiQuery,
-                         ErrorLine("getSystemUPTimeByWMI", "GetString", "6", "Overflow"),
-                         ErrorLine("getSystemUPTimeByAPI", "GetString", "6", "Overflow"),
-                         Line("FncSysUptime", "Unabled to Fetch System-up-Time ")}}),
+        FallThroughCase{
+            "NothingFitsThirtyTwoBits",
+            "LastBootUpTime=19000101000000.000000+000\nSystemUpTime=3000000000\n"
+            "TickCount64=3000000000000\n",
+            false,
+            0,
+            {kStart,
+             ErrorLine("FN_CollectSysLastReboot", "Error while getting date,", "6", "Overflow"),
+             kWmiCreated, kWmiQuery,
+             ErrorLine("getSystemUPTimeByWMI", "GetString", "6", "Overflow"),
+             ErrorLine("getSystemUPTimeByAPI", "GetString", "6", "Overflow"),
+             Line("FncSysUptime", "Unabled to Fetch System-up-Time ")}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Method 1 with nothing given: the host's own boot time, read back through the CIM text, agrees

@@ -65,6 +65,7 @@ int main(void) {
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hProcess);
     /* Unix keeps eight bits of it: an exception code such as 0xC0000005 would pass for 5. */
-    if (exitCode > 255) fprintf(stderr, "launcher: the program ended with code 0x%08lX\n", exitCode);
+    if (exitCode > 255)
+        fprintf(stderr, "launcher: the program ended with code 0x%08lX\n", exitCode);
     return (int)exitCode;
 }

@@ -106,8 +106,12 @@ constexpr std::size_t kDetailAnswerLength = 200;
 
 }  // namespace
 
-std::string StandInEncrypt(const std::string& text) { return Base64(KeyedXor(text)); }
-std::string StandInDecrypt(const std::string& encrypted) { return KeyedXor(Unbase64(encrypted)); }
+std::string StandInEncrypt(const std::string& text) {
+    return Base64(KeyedXor(text));
+}
+std::string StandInDecrypt(const std::string& encrypted) {
+    return KeyedXor(Unbase64(encrypted));
+}
 
 LONG EmulatedComponents::CreateObject(const char* progId, ComObject* object) {
     if (!object) return kEPointer;
@@ -130,7 +134,9 @@ LONG EmulatedComponents::CreateObject(const char* progId, ComObject* object) {
     return kSOk;
 }
 
-void EmulatedComponents::ReleaseObject(ComObject object) { objects_.erase(object); }
+void EmulatedComponents::ReleaseObject(ComObject object) {
+    objects_.erase(object);
+}
 
 bool EmulatedComponents::Find(ComObject object, Kind kind, LONG* hr, std::string* errorText) const {
     const auto found = objects_.find(object);
@@ -175,8 +181,8 @@ LONG EmulatedComponents::PostXMLString(ComObject webPost, PostXmlStringCall* cal
                     &errorNumber, &transportError)) {
         // The system error number, as the Windows stand-in gives it (not its HRESULT form).
         const auto code = static_cast<std::uint32_t>(errorNumber);
-        const long error = (code & 0xFFFF0000u) == 0x80070000u ? static_cast<long>(code & 0xFFFFu)
-                                                               : errorNumber;
+        const long error =
+            (code & 0xFFFF0000u) == 0x80070000u ? static_cast<long>(code & 0xFFFFu) : errorNumber;
         call->detail1 = "No answer from " + call->url;
         call->detail2 = std::to_string(error);
         call->detail3 = transportError;

@@ -65,8 +65,8 @@ LONG EmulatedRegistry::RegOpenKeyA(HKEY root, const char* subKey, HKEY* result) 
     return Open(root, subKey, kKeyAllAccess, machine_.wow64(), result);
 }
 
-LONG EmulatedRegistry::RegOpenKeyExA(HKEY root, const char* subKey, DWORD /*options*/,
-                                     DWORD access, HKEY* result) {
+LONG EmulatedRegistry::RegOpenKeyExA(HKEY root, const char* subKey, DWORD /*options*/, DWORD access,
+                                     HKEY* result) {
     bool view32 = machine_.wow64();
     if (access & kKeyWow64_64Key) view32 = false;
     if (access & kKeyWow64_32Key) view32 = true;
@@ -95,14 +95,15 @@ LONG EmulatedRegistry::RegQueryValueExA(HKEY key, const char* valueName, DWORD* 
     std::memcpy(data, value->data.data(), size);
     // Text stored without its NUL gets one when the buffer has room for it; the size handed
     // back stays the data's own.
-    const bool text = value->type == kRegSz || value->type == kRegExpandSz || value->type == kRegMultiSz;
+    const bool text =
+        value->type == kRegSz || value->type == kRegExpandSz || value->type == kRegMultiSz;
     if (text && *dataSize > size && (size == 0 || value->data.back() != '\0')) data[size] = 0;
     *dataSize = size;
     return kErrorSuccess;
 }
 
-LONG EmulatedRegistry::RegSetValueExA(HKEY key, const char* valueName, DWORD type,
-                                      const BYTE* data, DWORD dataSize) {
+LONG EmulatedRegistry::RegSetValueExA(HKEY key, const char* valueName, DWORD type, const BYTE* data,
+                                      DWORD dataSize) {
     const OpenKey* open = Lookup(key);
     if (!open) return kErrorInvalidHandle;
     if (!(open->access & kKeySetValue)) return kErrorAccessDenied;

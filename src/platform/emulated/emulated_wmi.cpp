@@ -7,7 +7,6 @@
 #include "common/dates.h"
 #include "platform/emulated/text_codec.h"
 
-
 namespace platform::emulated {
 
 namespace {
@@ -16,7 +15,9 @@ constexpr LONG kServerUnavailable = static_cast<LONG>(0x800706BAu);  // RPC_S_SE
 constexpr LONG kInvalidClass = static_cast<LONG>(0x80041010u);       // WBEM_E_INVALID_CLASS
 constexpr LONG kInvalidParameter = static_cast<LONG>(0x80041008u);   // WBEM_E_INVALID_PARAMETER
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Whether text continues at at with word (ASCII letters without regard to case); moves at past it.
 bool TakeWord(std::string_view text, std::size_t& at, std::string_view word) {
@@ -28,7 +29,9 @@ bool TakeWord(std::string_view text, std::size_t& at, std::string_view word) {
     return true;
 }
 
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 bool IsWordChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
@@ -51,7 +54,8 @@ bool ParseMoniker(std::string_view moniker, std::string& server, std::string& na
     if (start < moniker.size() && moniker[start] == '{') {
         const auto close = moniker.find('}', start + 1);
         if (close != std::string_view::npos) {
-            if (close + 1 < moniker.size() && moniker[close + 1] == '!') afterSettings[choices++] = close + 2;
+            if (close + 1 < moniker.size() && moniker[close + 1] == '!')
+                afterSettings[choices++] = close + 2;
             afterSettings[choices++] = close + 1;
         }
     }
@@ -148,7 +152,8 @@ std::string BootTimeText(Clock& clock, std::uint64_t upTimeSeconds) {
     char text[64];
     std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d.000000%c%03ld", year, month, day,
                   static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
-                  static_cast<int>(rest % 60), offset < 0 ? '-' : '+', offset < 0 ? -offset : offset);
+                  static_cast<int>(rest % 60), offset < 0 ? '-' : '+',
+                  offset < 0 ? -offset : offset);
     return text;
 }
 
@@ -206,12 +211,19 @@ LONG EmulatedWmi::ExecQuery(WmiService service, const std::string& query,
     };
     auto answer = [&](const char* property, const char* factName,
                       const std::string& computed) -> LONG {
-        const Answer given = FromFact(machine_, factName).value_or(Answer{Answer::Kind::Value, computed});
+        const Answer given =
+            FromFact(machine_, factName).value_or(Answer{Answer::Kind::Value, computed});
         switch (given.kind) {
-            case Answer::Kind::Failed: return kWbemFailed;
-            case Answer::Kind::NoObject: return 0;
-            case Answer::Kind::Null: add({{property, std::nullopt}}); return 0;
-            case Answer::Kind::Value: add({{property, given.value}}); return 0;
+            case Answer::Kind::Failed:
+                return kWbemFailed;
+            case Answer::Kind::NoObject:
+                return 0;
+            case Answer::Kind::Null:
+                add({{property, std::nullopt}});
+                return 0;
+            case Answer::Kind::Value:
+                add({{property, given.value}});
+                return 0;
         }
         return 0;
     };
@@ -234,6 +246,8 @@ LONG EmulatedWmi::ExecQuery(WmiService service, const std::string& query,
     return kInvalidClass;
 }
 
-void EmulatedWmi::ReleaseService(WmiService service) { services_.erase(service); }
+void EmulatedWmi::ReleaseService(WmiService service) {
+    services_.erase(service);
+}
 
 }  // namespace platform::emulated

@@ -21,8 +21,8 @@ public:
 
     LONG BindMoniker(const std::string& moniker, WmiService* service) override;
     LONG ConnectServer(const std::string& server, const std::string& nameSpace,
-                       const std::string& user, const std::string& password,
-                       int impersonationLevel, WmiService* service) override;
+                       const std::string& user, const std::string& password, int impersonationLevel,
+                       WmiService* service) override;
     LONG ExecQuery(WmiService service, const std::string& query,
                    const std::vector<std::string>& properties,
                    std::vector<WmiObject>* objects) override;

@@ -195,7 +195,8 @@ std::string FormatValue(const RegValue& value) {
     line += '=';
     const std::string& d = value.data;
     const bool plainText = value.type == kRegSz && !d.empty() && d.back() == '\0' &&
-                           d.find('\0') == d.size() - 1 && d.find_first_of("\r\n") == std::string::npos;
+                           d.find('\0') == d.size() - 1 &&
+                           d.find_first_of("\r\n") == std::string::npos;
     if (plainText) {
         line += Quote(d.substr(0, d.size() - 1));
     } else if (value.type == kRegDword && d.size() == 4) {
@@ -207,8 +208,8 @@ std::string FormatValue(const RegValue& value) {
     } else if (value.type == kRegBinary) {
         line += "hex:" + HexList(d);
     } else {
-        const bool text = value.type == kRegSz || value.type == kRegExpandSz ||
-                          value.type == kRegMultiSz;
+        const bool text =
+            value.type == kRegSz || value.type == kRegExpandSz || value.type == kRegMultiSz;
         char kind[24];
         std::snprintf(kind, sizeof kind, "hex(%x):", static_cast<unsigned>(value.type));
         line += kind + HexList(text ? Utf8ToUtf16Le(d) : d);
@@ -329,7 +330,8 @@ std::string RegHive::Serialize() const {
         for (const RegValue& value : root_.values) out += FormatValue(value) + "\r\n";
         out += "\r\n";
     }
-    for (const auto& sub : root_.subKeys) SerializeKey(*sub, std::string(kHivePrefix) + "\\" + sub->name, out);
+    for (const auto& sub : root_.subKeys)
+        SerializeKey(*sub, std::string(kHivePrefix) + "\\" + sub->name, out);
     return out;
 }
 

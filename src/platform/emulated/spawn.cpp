@@ -104,12 +104,12 @@ std::unique_ptr<StartedProgram> StartedProgram::Start(const SpawnRequest& reques
     startup.cb = sizeof startup;
     PROCESS_INFORMATION information{};
     const std::string folder = request.workingFolder.string();
-    const BOOL ok = ::CreateProcessA(request.program.string().c_str(), commandLine.data(), nullptr,
-                                     nullptr, FALSE, 0, nullptr,
-                                     folder.empty() ? nullptr : folder.c_str(), &startup,
-                                     &information);
+    const BOOL ok = ::CreateProcessA(
+        request.program.string().c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+        folder.empty() ? nullptr : folder.c_str(), &startup, &information);
     ::SetEnvironmentVariableA("REBOOTSCHEDULER_MACHINE", nullptr);
-    for (const auto& entry : request.environment) ::SetEnvironmentVariableA(entry.first.c_str(), nullptr);
+    for (const auto& entry : request.environment)
+        ::SetEnvironmentVariableA(entry.first.c_str(), nullptr);
     if (!ok) {
         if (error) *error = ::GetLastError();
         return nullptr;
@@ -149,13 +149,19 @@ namespace {
 
 DWORD ErrorFromErrno(int number) {
     switch (number) {
-        case ENOENT: return 2;      // ERROR_FILE_NOT_FOUND
-        case ENOTDIR: return 3;     // ERROR_PATH_NOT_FOUND
+        case ENOENT:
+            return 2;  // ERROR_FILE_NOT_FOUND
+        case ENOTDIR:
+            return 3;  // ERROR_PATH_NOT_FOUND
         case EACCES:
-        case EPERM: return 5;       // ERROR_ACCESS_DENIED
-        case ENOMEM: return 8;      // ERROR_NOT_ENOUGH_MEMORY
-        case ENOEXEC: return 193;   // ERROR_BAD_EXE_FORMAT
-        default: return 31;         // ERROR_GEN_FAILURE
+        case EPERM:
+            return 5;  // ERROR_ACCESS_DENIED
+        case ENOMEM:
+            return 8;  // ERROR_NOT_ENOUGH_MEMORY
+        case ENOEXEC:
+            return 193;  // ERROR_BAD_EXE_FORMAT
+        default:
+            return 31;  // ERROR_GEN_FAILURE
     }
 }
 
@@ -198,7 +204,8 @@ std::unique_ptr<StartedProgram> StartedProgram::Start(const SpawnRequest& reques
         posix_spawn_file_actions_addchdir_np(&actions, request.workingFolder.c_str());
     }
     pid_t pid = 0;
-    const int result = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int result =
+        ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (result != 0) {
         if (error) *error = ErrorFromErrno(result);
@@ -222,7 +229,8 @@ void StartedProgram::Terminate(unsigned exitCode) {
 
 bool StartedProgram::Wait(DWORD milliseconds) {
     if (ended_) return true;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     // Woken by the program's end itself where the system can hand out a descriptor for it, so
     // that a short program is not waited for longer than it runs; else looked at ever less often.
     int ending = -1;
@@ -256,7 +264,8 @@ bool StartedProgram::Wait(DWORD milliseconds) {
         if (ending >= 0) {
             int timeout = -1;
             if (milliseconds != 0xFFFFFFFFu) {
-                const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
                 timeout = static_cast<int>(std::min<long long>(left, 60000));
             }
             pollfd wanted{ending, POLLIN, 0};

@@ -18,10 +18,10 @@ namespace platform::emulated {
 std::vector<std::string> SplitCommandLine(const std::string& text);
 
 struct SpawnRequest {
-    std::filesystem::path program;                   // host path of the executable
-    std::vector<std::string> arguments;              // after the program's own name
-    std::filesystem::path workingFolder;             // host path; empty: the host's own
-    std::filesystem::path machineFolder;             // given as REBOOTSCHEDULER_MACHINE
+    std::filesystem::path program;        // host path of the executable
+    std::vector<std::string> arguments;   // after the program's own name
+    std::filesystem::path workingFolder;  // host path; empty: the host's own
+    std::filesystem::path machineFolder;  // given as REBOOTSCHEDULER_MACHINE
     std::vector<std::pair<std::string, std::string>> environment;  // set on top of the host's
 };
 

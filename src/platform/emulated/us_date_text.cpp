@@ -40,7 +40,8 @@ std::optional<std::vector<Token>> Tokens(const std::string& text) {
         } else if (std::isalpha(c)) {
             Token token{Token::Kind::Word, {}};
             while (i < text.size() && std::isalpha(static_cast<unsigned char>(text[i]))) {
-                token.text += static_cast<char>(std::toupper(static_cast<unsigned char>(text[i++])));
+                token.text +=
+                    static_cast<char>(std::toupper(static_cast<unsigned char>(text[i++])));
             }
             tokens.push_back(token);
         } else if (c == '/' || c == '-' || c == ':') {
@@ -130,7 +131,8 @@ std::optional<Date> ReadDate(Reader& in, int currentYear) {
         in.Rewind(start);
         return std::nullopt;
     }
-    if (date.year < 100 || date.year > 9999 || !common::IsValidDate(date.year, date.month, date.day)) {
+    if (date.year < 100 || date.year > 9999 ||
+        !common::IsValidDate(date.year, date.month, date.day)) {
         return std::nullopt;
     }
     return date;

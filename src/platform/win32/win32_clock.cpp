@@ -105,6 +105,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<Clock> MakeWin32Clock() { return std::make_unique<Win32Clock>(); }
+std::unique_ptr<Clock> MakeWin32Clock() {
+    return std::make_unique<Win32Clock>();
+}
 
 }  // namespace platform::win32

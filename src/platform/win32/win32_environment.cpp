@@ -36,6 +36,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<Environment> MakeWin32Environment() { return std::make_unique<Win32Environment>(); }
+std::unique_ptr<Environment> MakeWin32Environment() {
+    return std::make_unique<Win32Environment>();
+}
 
 }  // namespace platform::win32

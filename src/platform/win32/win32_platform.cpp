@@ -45,6 +45,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Platform> MakeWin32Platform() { return std::make_unique<Win32Platform>(); }
+std::unique_ptr<Platform> MakeWin32Platform() {
+    return std::make_unique<Win32Platform>();
+}
 
 }  // namespace platform::win32

@@ -20,6 +20,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<Profile> MakeWin32Profile() { return std::make_unique<Win32Profile>(); }
+std::unique_ptr<Profile> MakeWin32Profile() {
+    return std::make_unique<Win32Profile>();
+}
 
 }  // namespace platform::win32

@@ -6,8 +6,12 @@ namespace platform::win32 {
 namespace {
 
 // platform::HKEY carries the key's handle value unchanged, predefined roots included.
-::HKEY ToWin(HKEY key) { return reinterpret_cast<::HKEY>(key); }
-HKEY FromWin(::HKEY key) { return reinterpret_cast<HKEY>(key); }
+::HKEY ToWin(HKEY key) {
+    return reinterpret_cast<::HKEY>(key);
+}
+HKEY FromWin(::HKEY key) {
+    return reinterpret_cast<HKEY>(key);
+}
 
 // The out-parameters go through Windows' own types (DWORD is unsigned long there). Only the data
 // size is read on the way in; a key or type that Windows does not write comes back as 0 (the
@@ -52,6 +56,8 @@ public:
 
 }  // namespace
 
-std::unique_ptr<Registry> MakeWin32Registry() { return std::make_unique<Win32Registry>(); }
+std::unique_ptr<Registry> MakeWin32Registry() {
+    return std::make_unique<Win32Registry>();
+}
 
 }  // namespace platform::win32

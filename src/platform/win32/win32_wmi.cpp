@@ -2,16 +2,16 @@
 // moniker and the scripting locator's ConnectServer, come down to the same calls: the WBEM
 // locator's ConnectServer on \\server\namespace, the impersonation level set on the service's
 // proxy, ExecQuery, and each object's properties read and converted to text.
+#include <wbemidl.h>
+
 #include <map>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include "platform/wmi.h"
 #include "platform/win32/win32_facets.h"
 #include "platform/win32/windows_include.h"
-
-#include <wbemidl.h>
+#include "platform/wmi.h"
 
 namespace platform::win32 {
 namespace {
@@ -90,12 +90,15 @@ std::optional<std::string> TextOf(VARIANT& value) {
 
 DWORD ImpersonationLevel(const std::string& settings) {
     static const std::pair<const char*, DWORD> kLevels[] = {
-        {"anonymous", RPC_C_IMP_LEVEL_ANONYMOUS}, {"identify", RPC_C_IMP_LEVEL_IDENTIFY},
-        {"impersonate", RPC_C_IMP_LEVEL_IMPERSONATE}, {"delegate", RPC_C_IMP_LEVEL_DELEGATE}};
+        {"anonymous", RPC_C_IMP_LEVEL_ANONYMOUS},
+        {"identify", RPC_C_IMP_LEVEL_IDENTIFY},
+        {"impersonate", RPC_C_IMP_LEVEL_IMPERSONATE},
+        {"delegate", RPC_C_IMP_LEVEL_DELEGATE}};
     std::string lower;
     for (char c : settings) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     for (const auto& [name, level] : kLevels) {
-        if (lower.find(std::string("impersonationlevel=") + name) != std::string::npos) return level;
+        if (lower.find(std::string("impersonationlevel=") + name) != std::string::npos)
+            return level;
     }
     return RPC_C_IMP_LEVEL_IMPERSONATE;  // the moniker's default
 }
@@ -121,8 +124,8 @@ public:
     }
 
     LONG ConnectServer(const std::string& server, const std::string& nameSpace,
-                       const std::string& user, const std::string& password,
-                       int impersonationLevel, WmiService* service) override {
+                       const std::string& user, const std::string& password, int impersonationLevel,
+                       WmiService* service) override {
         if (!service) return E_POINTER;
         *service = 0;
         return Connect(server.empty() ? "." : server, nameSpace, user, password,
@@ -133,7 +136,8 @@ public:
                    const std::vector<std::string>& properties,
                    std::vector<WmiObject>* objects) override {
         const auto found = services_.find(service);
-        if (found == services_.end() || !objects) return static_cast<LONG>(0x80041008u);  // WBEM_E_INVALID_PARAMETER
+        if (found == services_.end() || !objects)
+            return static_cast<LONG>(0x80041008u);  // WBEM_E_INVALID_PARAMETER
         objects->clear();
         const Bstr language("WQL");
         const Bstr text(query);
@@ -145,7 +149,8 @@ public:
         while (true) {
             ComPtr<IWbemClassObject> object;
             ULONG returned = 0;
-            result = enumerator->Next(static_cast<::LONG>(-1) /* WBEM_INFINITE */, 1, object.put(), &returned);
+            result = enumerator->Next(static_cast<::LONG>(-1) /* WBEM_INFINITE */, 1, object.put(),
+                                      &returned);
             if (FAILED(result)) return result;
             if (result != WBEM_S_NO_ERROR || returned == 0) break;
             WmiObject read;
@@ -202,8 +207,9 @@ private:
                                         password.empty() ? nullptr : secret.get(), nullptr, 0,
                                         nullptr, nullptr, connected.put());
         if (FAILED(result)) return result;
-        result = ::CoSetProxyBlanket(connected.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                                     RPC_C_AUTHN_LEVEL_CALL, impersonationLevel, nullptr, EOAC_NONE);
+        result =
+            ::CoSetProxyBlanket(connected.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                                RPC_C_AUTHN_LEVEL_CALL, impersonationLevel, nullptr, EOAC_NONE);
         if (FAILED(result)) return result;
         const WmiService id = next_;
         next_ += 4;
@@ -220,6 +226,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Wmi> MakeWin32Wmi() { return std::make_unique<Win32Wmi>(); }
+std::unique_ptr<Wmi> MakeWin32Wmi() {
+    return std::make_unique<Win32Wmi>();
+}
 
 }  // namespace platform::win32

@@ -34,14 +34,14 @@
 #include <windows.h>
 
 // The further system headers need <windows.h> first, so they are kept here with it.
-#include <tlhelp32.h>
-#include <psapi.h>
-#include <winver.h>
-#include <shellapi.h>
-#include <wtsapi32.h>
-#include <userenv.h>
-#include <oleauto.h>
 #include <aclapi.h>
+#include <oleauto.h>
+#include <psapi.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+#include <userenv.h>
+#include <winver.h>
+#include <wtsapi32.h>
 
 // The image-help library's MakeSureDirectoryPathExists, imported from imagehlp.dll (a KnownDLL;
 // dbghelp.dll, which exports it too, is not). MinGW-w64 ships the import library but declares it

@@ -142,8 +142,8 @@ int standin_ini_set(const char* path, const char* section, const char* key, cons
     char header[512];
     snprintf(header, sizeof header, "[%s]", section);
     const char* sectionAt = NULL;
-    const char* insertAt = NULL;     /* where a new key line goes */
-    const char* replaceFrom = NULL;  /* the key's own line, when present */
+    const char* insertAt = NULL;    /* where a new key line goes */
+    const char* replaceFrom = NULL; /* the key's own line, when present */
     const char* replaceTo = NULL;
     char line[2048];
     for (const char* at = text; *at; at = next_line(at)) {

@@ -28,7 +28,8 @@
 
 static void trim_line_end(char* line) {
     size_t n = strlen(line);
-    while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r' || line[n - 1] == ' ')) line[--n] = '\0';
+    while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r' || line[n - 1] == ' '))
+        line[--n] = '\0';
 }
 
 int main(int argc, char** argv) {
@@ -66,8 +67,10 @@ int main(int argc, char** argv) {
     /* The result file is named before the values: settings are read in two passes. */
     while (fgets(setting, sizeof setting, behaviour)) {
         trim_line_end(setting);
-        if (strncmp(setting, "sleep_ms=", 9) == 0) standin_sleep_ms((unsigned)strtoul(setting + 9, NULL, 10));
-        if (strncmp(setting, "result=", 7) == 0) standin_local_path(result, sizeof result, setting + 7);
+        if (strncmp(setting, "sleep_ms=", 9) == 0)
+            standin_sleep_ms((unsigned)strtoul(setting + 9, NULL, 10));
+        if (strncmp(setting, "result=", 7) == 0)
+            standin_local_path(result, sizeof result, setting + 7);
         if (strncmp(setting, "exit=", 5) == 0) exitCode = atoi(setting + 5);
         if (strncmp(setting, "record=", 7) == 0) {
             char seen[4096];
