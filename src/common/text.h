@@ -2,6 +2,7 @@
 // searching are plain character operations, and the three loose readings of a value.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,5 +26,7 @@ double LeadingNumber(std::string_view text);
 std::optional<bool> ToBoolean(std::string_view text);
 // The whole text as a number, or nothing (blanks around it allowed).
 std::optional<double> ToNumber(std::string_view text);
+// Appends a Unicode code point as UTF-8.
+void AppendUtf8(std::string& out, std::uint32_t code);
 
 }  // namespace common

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "common/text.h"
+
 namespace platform {
 namespace {
 
@@ -18,24 +20,6 @@ std::string Trim(const std::string& text) {
     if (first == std::string::npos) return {};
     const auto last = text.find_last_not_of(" \t");
     return text.substr(first, last - first + 1);
-}
-
-void AppendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 // Windows-1252's 0x80..0x9F; 0 where the code page has no character (kept as the C1 control).
@@ -66,7 +50,7 @@ std::string Utf16ToUtf8(const std::string& bytes, bool bigEndian) {
         } else if (code >= 0xD800 && code <= 0xDFFF) {
             code = 0xFFFD;
         }
-        AppendUtf8(out, code);
+        common::AppendUtf8(out, code);
     }
     return out;
 }
@@ -132,7 +116,7 @@ std::string AnswerToUtf8(const std::string& bytes, const std::string& charset) {
         if (codePage == 20127 && byte >= 0x80) code = 0xFFFD;
         if (codePage == 1252 && byte >= 0x80 && byte < 0xA0 && kWindows1252High[byte - 0x80] != 0)
             code = kWindows1252High[byte - 0x80];
-        AppendUtf8(out, code);
+        common::AppendUtf8(out, code);
     }
     return out;
 }

@@ -1,5 +1,7 @@
 #include "json_check_support.h"
 
+#include "common/text.h"
+
 namespace testing_support {
 
 namespace {
@@ -120,23 +122,6 @@ private:
         }
         return text_.substr(start, at_ - start);
     }
-    static void AppendUtf8(std::string& out, unsigned code) {
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
     unsigned Hex4() {
         if (at_ + 4 > text_.size()) Fail("short \\u escape");
         const std::string digits = text_.substr(at_, 4);
@@ -191,7 +176,7 @@ private:
                         at_ += 2;
                         code = 0x10000 + ((code - 0xD800) << 10) + (Hex4() - 0xDC00);
                     }
-                    AppendUtf8(out, code);
+                    common::AppendUtf8(out, code);
                     break;
                 }
                 default:
