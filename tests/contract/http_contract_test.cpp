@@ -1,6 +1,8 @@
 // The HTTP facet on each host: what every request carries.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "loopback_server_fixture.h"
 #include "platform_world_fixture.h"
 #include "version.h"
@@ -29,6 +31,28 @@ TYPED_TEST(HttpContract, RequestsNameTheProgram) {
     ASSERT_EQ(server.Requests().size(), 1u);
     EXPECT_EQ(server.Requests()[0].Header("User-Agent"), "RebootScheduler/" RS_VERSION_TEXT);
     EXPECT_EQ(server.Requests()[0].Header("Content-Type"), "application/json");
+}
+
+// An answer in another charset reads as its text: here UTF-16LE, which read as UTF-8 would keep
+// its NUL bytes.
+TYPED_TEST(HttpContract, AnswerDecodedByItsCharset) {
+    const auto folder = contract::FreshTemporaryFolder("rs-http-charset-");
+    const auto answer = folder / "answer.bin";
+    std::ofstream(answer, std::ios::binary) << std::string(
+        "2\0"
+        "0\0",
+        4);
+    contract::LoopbackServer server(
+        {"--content-type", "application/json; charset=utf-16le", "200@" + answer.string()});
+    platform::HttpResponse response;
+    long number = 0;
+    std::string text;
+    ASSERT_TRUE(this->world.platform().http().Post(
+        server.Url("/x"), {{"Content-Type", "application/json"}}, "[]", &response, &number, &text))
+        << number << " " << text;
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body, "20");
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

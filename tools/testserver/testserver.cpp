@@ -3,13 +3,14 @@
 // every answer closes its connection. Builds for Linux and for Windows.
 //
 //   testserver [--port N] [--port-file FILE] [--log FILE] [--hang-seconds S] [--idle-seconds S]
-//              [--stop-file FILE] ANSWER...
+//              [--stop-file FILE] [--content-type TEXT] ANSWER...
 //
 // ANSWER: STATUS[:BODY]   that status with that body (200:1, 500:oops, 204)
 //         STATUS@FILE     that status with the content of FILE as the body
 //         refuse          the connection is accepted and reset at once; nothing is read or sent
 //         hang            the request is read and logged, then nothing is sent until the client
 //                         gives up (or --hang-seconds pass, default 120)
+// Every answer carries the Content-Type TEXT (default "text/plain; charset=utf-8").
 // The n-th request gets the n-th answer; once the list is used up the last answer repeats.
 // Without answers every request gets "200:1".
 //
@@ -73,6 +74,7 @@ struct Options {
     int hangSeconds = 120;
     int idleSeconds = 600;
     std::string stopFile;
+    std::string contentType = "text/plain; charset=utf-8";
     std::vector<Answer> answers;
 };
 
@@ -88,7 +90,7 @@ void CloseSocket(Socket s) {
     std::fprintf(stderr, "testserver: %s\n", problem.c_str());
     std::fprintf(stderr,
                  "usage: testserver [--port N] [--port-file FILE] [--log FILE] [--hang-seconds S]"
-                 " [--idle-seconds S] [--stop-file FILE] ANSWER...\n"
+                 " [--idle-seconds S] [--stop-file FILE] [--content-type TEXT] ANSWER...\n"
                  "ANSWER: STATUS[:BODY] | STATUS@FILE | refuse | hang\n");
     std::exit(2);
 }
@@ -151,6 +153,8 @@ Options ParseOptions(int argc, char** argv) {
             options.idleSeconds = std::atoi(value().c_str());
         } else if (arg == "--stop-file") {
             options.stopFile = value();
+        } else if (arg == "--content-type") {
+            options.contentType = value();
         } else if (arg.rfind("--", 0) == 0) {
             Usage("unknown option " + arg);
         } else {
@@ -331,8 +335,9 @@ void Serve(Socket connection, const Answer& answer, int number, const Options& o
         return;
     }
     std::string reply = "HTTP/1.1 " + std::to_string(answer.status) + " " + Reason(answer.status) +
-                        "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
-                        std::to_string(answer.body.size()) + "\r\nConnection: close\r\n\r\n";
+                        "\r\nContent-Type: " + options.contentType +
+                        "\r\nContent-Length: " + std::to_string(answer.body.size()) +
+                        "\r\nConnection: close\r\n\r\n";
     reply += answer.body;
     SendAll(connection, reply);
 #ifdef _WIN32
