@@ -12,6 +12,17 @@ namespace {
 template <class World>
 class HttpContract : public ::testing::Test {
 protected:
+    // One JSON post to the server, which must answer; the answer as the facet gives it.
+    platform::HttpResponse PostTo(const contract::LoopbackServer& server) {
+        platform::HttpResponse response;
+        long number = 0;
+        std::string text;
+        EXPECT_TRUE(world.platform().http().Post(server.Url("/x"),
+                                                 {{"Content-Type", "application/json"}}, "[]",
+                                                 &response, &number, &text))
+            << number << " " << text;
+        return response;
+    }
     World world;
 };
 
@@ -20,12 +31,7 @@ TYPED_TEST_SUITE(HttpContract, contract::PlatformWorlds, contract::WorldNames);
 // The program names itself and its version; the answer without a charset is taken as UTF-8.
 TYPED_TEST(HttpContract, RequestsNameTheProgram) {
     contract::LoopbackServer server({"200:1"});
-    platform::HttpResponse response;
-    long number = 0;
-    std::string text;
-    ASSERT_TRUE(this->world.platform().http().Post(
-        server.Url("/x"), {{"Content-Type", "application/json"}}, "[]", &response, &number, &text))
-        << number << " " << text;
+    const platform::HttpResponse response = this->PostTo(server);
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.body, "1");
     ASSERT_EQ(server.Requests().size(), 1u);
@@ -44,12 +50,7 @@ TYPED_TEST(HttpContract, AnswerDecodedByItsCharset) {
         4);
     contract::LoopbackServer server(
         {"--content-type", "application/json; charset=utf-16le", "200@" + answer.string()});
-    platform::HttpResponse response;
-    long number = 0;
-    std::string text;
-    ASSERT_TRUE(this->world.platform().http().Post(
-        server.Url("/x"), {{"Content-Type", "application/json"}}, "[]", &response, &number, &text))
-        << number << " " << text;
+    const platform::HttpResponse response = this->PostTo(server);
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.body, "20");
     std::filesystem::remove_all(folder);
