@@ -165,6 +165,12 @@ bool SkipOnWine(const ContractWorld& world, const char* caseName, const char* wi
     return true;
 }
 
+bool ExpectsWineAnswer(bool onWine, const char* caseName, const char* wineNote) {
+    if (!wineNote || !onWine) return false;
+    std::printf("[ WINE     ] %s: expecting Wine's recorded answer: %s\n", caseName, wineNote);
+    return true;
+}
+
 std::string Escaped(const std::string& bytes) {
     constexpr std::size_t kShown = 400;
     std::string out;

@@ -10,8 +10,10 @@
 //     }; TYPED_TEST_SUITE(FilesContract, contract::ContractWorlds, contract::WorldNames);
 //     TYPED_TEST(FilesContract, DeleteFile) { for (const auto& c : kCases) { ... } }
 //
-// Cases where Wine is known to answer otherwise than Windows carry a note and are left out with
-// SkipOnWine (they still run against the emulation, and against Windows itself).
+// Cases where Wine is known to answer otherwise than Windows carry Windows' answer, Wine's answer
+// and a note. They run in every world: the emulation and Windows itself must give Windows' answer,
+// Wine must give exactly the answer recorded for it (see WineAnswer), so a Wine that starts to
+// agree with Windows, or gives a third answer, fails the case loudly.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -155,6 +157,24 @@ std::filesystem::path FreshTemporaryFolder(const std::string& prefix);
 // Whether a case noted as answered otherwise by Wine is left out in this world; says so in the
 // test's output when it is.
 bool SkipOnWine(const ContractWorld& world, const char* caseName, const char* wineNote);
+
+// Whether this world must give the answer recorded as Wine's rather than Windows' answer: true on
+// Wine for a case with a note (printed as an expected difference in the test's output).
+bool ExpectsWineAnswer(bool onWine, const char* caseName, const char* wineNote);
+
+// The answer a case pins in this world: windows, or wine where the world runs on Wine and the case
+// records that Wine answers otherwise (wineNote set). A recorded Wine answer equal to Windows' is a
+// fault of the case itself.
+//
+//     EXPECT_EQ(got, contract::WineAnswer(world, c.name, c.want, c.wineWant, c.wineNote));
+template <class World, class T>
+const T& WineAnswer(const World& world, const char* caseName, const T& windows, const T& wine,
+                    const char* wineNote) {
+    if (wineNote) {
+        EXPECT_NE(windows, wine) << caseName << ": Wine's recorded answer is Windows' own";
+    }
+    return ExpectsWineAnswer(world.OnWine(), caseName, wineNote) ? wine : windows;
+}
 
 // Bytes as C-style escapes (the first few hundred), for readable failure messages.
 std::string Escaped(const std::string& bytes);
