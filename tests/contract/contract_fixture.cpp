@@ -86,9 +86,8 @@ fs::path FreshTemporaryFolder(const std::string& prefix) {
     static std::atomic<unsigned> counter{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (;;) {
-        const fs::path folder =
-            fs::temp_directory_path() /
-            (prefix + std::to_string(stamp % 1000000007) + "-" + std::to_string(counter++));
+        fs::path folder = fs::temp_directory_path() / (prefix + std::to_string(stamp % 1000000007) +
+                                                       "-" + std::to_string(counter++));
         std::error_code error;
         if (fs::create_directory(folder, error)) return folder;
         if (error)

@@ -389,12 +389,17 @@ bool EmulatedFiles::IsWow64Process(bool* wow64) {
     return true;
 }
 
-// The state handed out: 1 when redirection was on before the call, 2 when it was off already.
+// The state handed out: the address of one of two markers, for redirection on before the call or
+// off already.
+namespace {
+char redirectionWasOn;
+char redirectionWasOff;
+}  // namespace
+
 bool EmulatedFiles::Wow64DisableWow64FsRedirection(void** oldValue) {
     if (!machine_.wow64()) return Fail(kErrorInvalidFunction);
     if (!oldValue) return Fail(kErrorInvalidParameter);
-    *oldValue = reinterpret_cast<void*>(
-        static_cast<std::uintptr_t>(machine_.fsRedirectionDisabled ? 2 : 1));
+    *oldValue = machine_.fsRedirectionDisabled ? &redirectionWasOff : &redirectionWasOn;
     machine_.fsRedirectionDisabled = true;
     machine_.Journal("Wow64DisableWow64FsRedirection");
     return true;
@@ -402,9 +407,10 @@ bool EmulatedFiles::Wow64DisableWow64FsRedirection(void** oldValue) {
 
 bool EmulatedFiles::Wow64RevertWow64FsRedirection(void* oldValue) {
     if (!machine_.wow64()) return Fail(kErrorInvalidFunction);
-    const auto state = reinterpret_cast<std::uintptr_t>(oldValue);
-    if (state != 1 && state != 2) return Fail(kErrorInvalidParameter);
-    machine_.fsRedirectionDisabled = state == 2;
+    if (oldValue != &redirectionWasOn && oldValue != &redirectionWasOff) {
+        return Fail(kErrorInvalidParameter);
+    }
+    machine_.fsRedirectionDisabled = oldValue == &redirectionWasOff;
     machine_.Journal("Wow64RevertWow64FsRedirection");
     return true;
 }

@@ -359,13 +359,8 @@ public:
         }
 #else
         lockFd_ = ::open(path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-        if (lockFd_ < 0) {
-            answer_ = false;  // an unusable lock cannot tell of another instance
-        } else if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-            answer_ = true;
-        } else {
-            answer_ = false;
-        }
+        // An unusable lock cannot tell of another instance.
+        answer_ = lockFd_ >= 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0;
 #endif
         return *answer_;
     }

@@ -51,12 +51,10 @@ Opened Open(const Machine& machine, const char* fileName, bool forWriting) {
         name.find_first_of("\\/:") == std::string::npos ? "C:\\Windows\\" + name : name);
     std::error_code error;
     const auto status = fs::status(opened.host, error);
-    if (fs::is_directory(status)) {
+    if (fs::is_directory(status) || (forWriting && fs::exists(status) && IsReadOnly(opened.host))) {
         opened.error = kErrorAccessDenied;
     } else if (!fs::exists(status)) {
         if (!fs::is_directory(opened.host.parent_path(), error)) opened.error = kErrorPathNotFound;
-    } else if (forWriting && IsReadOnly(opened.host)) {
-        opened.error = kErrorAccessDenied;
     } else {
         std::ifstream in(opened.host, std::ios::binary);
         std::ostringstream content;

@@ -128,9 +128,7 @@ bool LexicallyWellFormed(std::string_view text) {
                 if (quote) {
                     if (ch == quote) {
                         quote = 0;
-                    } else if (ch == '<') {
-                        return false;
-                    } else if (ch == '&' && !ValidReference(text, j)) {
+                    } else if (ch == '<' || (ch == '&' && !ValidReference(text, j))) {
                         return false;
                     }
                 } else if (ch == '"' || ch == '\'') {
@@ -374,6 +372,8 @@ private:
         return reinterpret_cast<XmlNode>(node.internal_object());
     }
     static pugi::xml_node Node(XmlNode handle) {
+        // The facet's node handle is the node's address.
+        // NOLINTNEXTLINE(performance-no-int-to-ptr)
         return pugi::xml_node(reinterpret_cast<pugi::xml_node_struct*>(handle));
     }
 

@@ -31,7 +31,8 @@ public:
     // ERROR_ACCESS_DENIED, ERROR_BAD_EXE_FORMAT, ...) in *error when it cannot be started.
     static std::unique_ptr<StartedProgram> Start(const SpawnRequest& request, DWORD* error);
 
-    ~StartedProgram();
+    // Closes the process handle where the host hands one out (Windows).
+    ~StartedProgram();  // NOLINT(performance-trivially-destructible)
     StartedProgram(const StartedProgram&) = delete;
     StartedProgram& operator=(const StartedProgram&) = delete;
 
