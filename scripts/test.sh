@@ -131,16 +131,32 @@ release() {
 format_check() {
     "$top/scripts/format.sh" --check
 }
-lint() {
-    # clang-tidy (.clang-tidy) over the native build's own sources, generated files excepted.
-    cmake --preset debug >/dev/null || return 1
-    local output
-    output=$(run-clang-tidy-14 -p build/debug -j 2 -quiet -use-color=false \
-        "^$top/(src|tools|tests)/" 2>&1)
-    local rc=$?
-    grep -E ': (warning|error): ' <<<"$output" | sort -u
-    [ $rc -eq 0 ] || echo "clang-tidy found faults (exit $rc)"
-    return $rc
+# clang-tidy (.clang-tidy) over the native build's own sources (src, tools, tests), generated files
+# excepted. It runs beside the later stages, one file at a time at the lowest priority, so that it
+# takes the core that the single-threaded stages (benchmark, fuzzing, valgrind, Wine) leave idle.
+lint_log=""
+lint_start() {
+    lint_log=$(mktemp)
+    lint_began=$SECONDS
+    (
+        nice -n 19 run-clang-tidy-14 -p build/debug -j 1 -quiet "^$top/(src|tools|tests)/" \
+            >"$lint_log" 2>&1
+        echo $? >"$lint_log.rc"
+    ) &
+    lint_pid=$!
+}
+lint_finish() {
+    [ -n "$lint_log" ] || { echo "clang-tidy did not start: the native build failed"; return 1; }
+    wait "$lint_pid"
+    local rc
+    rc=$(cat "$lint_log.rc" 2>/dev/null || echo 1)
+    echo "clang-tidy over $(grep -c '^clang-tidy' "$lint_log") files, finished" \
+        "$((SECONDS - lint_began)) s after it started"
+    # Findings without the colour codes that run-clang-tidy-14 always asks for.
+    sed 's/\x1b\[[0-9;]*m//g' "$lint_log" | grep -E ': (warning|error): ' | sort -u
+    [ "$rc" -eq 0 ] || echo "clang-tidy found faults (exit $rc)"
+    rm -f "$lint_log" "$lint_log.rc"
+    return "$rc"
 }
 # The release package, unpacked where the Wine scenarios can run what is shipped.
 package_unpacked=$top/build/mingw-i686/package-unpacked
@@ -195,9 +211,7 @@ else
 probe_wow64
 stage "format check (clang-format 14)" format_check
 stage "native build and tests" native
-# clang-tidy over the whole tree takes longer than CI's budget allows and is not clean yet: run it
-# on demand with RS_LINT=1.
-[ "${RS_LINT:-0}" = 1 ] && stage "lint (clang-tidy 14)" lint
+[ -f build/debug/compile_commands.json ] && [ $failed -eq 0 ] && lint_start
 stage "native release build (-O2) and tests" release
 stage "benchmark check (gross regressions only)" bench_check
 stage "sanitizer build and tests" sanitized
@@ -211,6 +225,7 @@ stage "contract tests under Wine, x86_64" wine_contract x86_64
 # The scenarios' machines are those of the shipped 32-bit agent (its key in the 32-bit view): the
 # x86_64 build, which no agent ships, would not find it there, so it runs the contract tests only.
 stage32 "scenarios under Wine, the shipping i686 program from the package, under WoW64" wine_scenarios
+stage "lint (clang-tidy 14, beside the stages since the native build)" lint_finish
 fi
 "$top/tools/wine/prefix.sh" stop "$wine_prefix" >/dev/null 2>&1
 rm -rf "$wine_prefix"
