@@ -20,6 +20,8 @@ public:
     // small gives ERROR_MORE_DATA with the needed size. valueName null or "" is the default value.
     virtual LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* type, BYTE* data,
                                   DWORD* dataSize) = 0;
+    // For a text type (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) a size that leaves out the NUL right
+    // after the text is taken with it: Windows reads the byte after the data to see.
     virtual LONG RegSetValueExA(HKEY key, const char* valueName, DWORD type, const BYTE* data,
                                 DWORD dataSize) = 0;
     virtual LONG RegCloseKey(HKEY key) = 0;

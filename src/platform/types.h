@@ -48,6 +48,7 @@ inline constexpr LONG kErrorMoreData = 234;
 inline constexpr LONG kErrorNoMoreItems = 259;
 inline constexpr LONG kErrorDirNotEmpty = 145;
 inline constexpr LONG kErrorBadPathname = 161;
+inline constexpr LONG kErrorInvalidName = 123;
 inline constexpr LONG kErrorNoMoreFiles = 18;
 inline constexpr LONG kErrorCallNotImplemented = 120;
 inline constexpr LONG kErrorBadFormat = 11;

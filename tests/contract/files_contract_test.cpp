@@ -183,6 +183,92 @@ TYPED_TEST(FilesContract, AppendCreatesThenAppends) {
               std::make_pair(false, DWORD{5}));
 }
 
+// Characters no Windows file name may hold: control characters, * ? | and the DOS wildcards
+// < > ". The file system refuses them with ERROR_INVALID_NAME and nothing is created. (Microsoft,
+// "Naming Files, Paths, and Namespaces"; kernel32 directory tests: CreateDirectoryW with ? or *.)
+TYPED_TEST(FilesContract, NamesWindowsRefuse) {
+    for (const char* relative : {"a*b", "a?b", "a<b", "a>b", "a|b", "a\"b", "a\tb", "a\x01b",
+                                 "a\x1f"
+                                 "b.txt",
+                                 "dir\\x|y.txt"}) {
+        const std::string name = contract::Escaped(relative);
+        const std::string path = this->P(relative);
+        EXPECT_EQ(this->Call(this->files().CreateDirectoryA(path.c_str())),
+                  std::make_pair(false, DWORD{123}))
+            << "CreateDirectoryA " << name;
+        EXPECT_EQ(this->Call(this->files().AppendToFile(path.c_str(), "x")),
+                  std::make_pair(false, DWORD{123}))
+            << "AppendToFile " << name;
+        EXPECT_EQ(this->files().GetFileAttributesA(path.c_str()), platform::kInvalidFileAttributes)
+            << name;
+        EXPECT_EQ(this->world.LastError(), DWORD{123}) << "GetFileAttributesA " << name;
+        std::string content;
+        EXPECT_EQ(this->Call(this->files().ReadWholeFile(path.c_str(), &content)),
+                  std::make_pair(false, DWORD{123}))
+            << "ReadWholeFile " << name;
+        EXPECT_EQ(
+            this->Call(this->files().CopyFileA(this->P("a.txt").c_str(), path.c_str(), false)),
+            std::make_pair(false, DWORD{123}))
+            << "CopyFileA " << name;
+    }
+    EXPECT_EQ(this->world.ListRaw(this->P("")),
+              (std::vector<std::string>{"B.ini", "a.txt", "dir", "full"}))
+        << "nothing was created";
+    EXPECT_TRUE(this->world.ListRaw(this->P("dir")).empty());
+    // A wildcard in the folder part of a search pattern is refused too; in its last part it
+    // is the pattern.
+    std::vector<platform::FindData> found;
+    EXPECT_EQ(this->Call(this->files().FindFiles(this->P("f*l\\*").c_str(), &found)),
+              std::make_pair(false, DWORD{123}));
+}
+
+// Windows drops the trailing dots and spaces of a path's last part, and one trailing dot of a
+// folder part before it. (kernel32 directory tests: CreateDirectoryA of "name." and "name  "
+// make "name"; "name./x" is made in "name".) That a folder part keeps any more of them, so that
+// "name../x" and "name /x" fail with ERROR_PATH_NOT_FOUND on NT, is not pinned here: the
+// emulated world of the Windows test binary lies on Windows' own files, whose names it meets
+// through the same rules.
+TYPED_TEST(FilesContract, TrailingDotsAndSpacesOfAPathPart) {
+    auto& f = this->files();
+    EXPECT_TRUE(f.CreateDirectoryA(this->P("trail.").c_str()));
+    EXPECT_TRUE(f.CreateDirectoryA(this->P("spaced  ").c_str()));
+    EXPECT_EQ(this->Call(f.CreateDirectoryA(this->P("dir. .").c_str())),
+              std::make_pair(false, DWORD{183}))
+        << "dir. . is dir";
+    EXPECT_TRUE(f.AppendToFile(this->P("log.txt. .").c_str(), "one"));
+    EXPECT_TRUE(f.AppendToFile(this->P("dir.\\in.txt").c_str(), "two"));
+    EXPECT_EQ(
+        this->world.ListRaw(this->P("")),
+        (std::vector<std::string>{"B.ini", "a.txt", "dir", "full", "log.txt", "spaced", "trail"}));
+    EXPECT_EQ(this->world.ReadRaw(this->P("log.txt")), "one");
+    EXPECT_EQ(this->world.ReadRaw(this->P("dir\\in.txt")), "two");
+    EXPECT_NE(f.GetFileAttributesA(this->P("a.txt . ").c_str()), platform::kInvalidFileAttributes);
+    std::string content;
+    EXPECT_TRUE(f.ReadWholeFile(this->P("a.txt.").c_str(), &content));
+    EXPECT_EQ(content, "hello");
+    for (const char* relative : {"dir.\\..\\nodir.\\x.txt", "nodir. .\\x.txt"}) {
+        EXPECT_EQ(this->Call(f.AppendToFile(this->P(relative).c_str(), "x")),
+                  std::make_pair(false, DWORD{3}))
+            << relative;
+    }
+}
+
+// NUL names the null device in every folder: writes to it succeed and leave no file, and it
+// reads as empty. (Microsoft, "Naming Files, Paths, and Namespaces": reserved device names.)
+TYPED_TEST(FilesContract, TheNulDevice) {
+    for (const char* relative : {"dir\\NUL", "dir\\nul", "dir\\Nul."}) {
+        EXPECT_EQ(this->Call(this->files().AppendToFile(this->P(relative).c_str(), "lost")),
+                  std::make_pair(true, DWORD{0}))
+            << relative;
+        std::string content = "left";
+        EXPECT_EQ(this->Call(this->files().ReadWholeFile(this->P(relative).c_str(), &content)),
+                  std::make_pair(true, DWORD{0}))
+            << relative;
+        EXPECT_EQ(content, "") << relative;
+    }
+    EXPECT_TRUE(this->world.ListRaw(this->P("dir")).empty());
+}
+
 TYPED_TEST(FilesContract, ReadOnlyFiles) {
     if (!this->world.MakeReadOnly(this->P("a.txt"))) {
         GTEST_SKIP() << "this host ignores the read-only attribute for writing (Wine as root)";

@@ -169,4 +169,133 @@ TYPED_TEST(RegistryContract, SetDwordAndReadItBack) {
     this->reg().RegCloseKey(readOnly);
 }
 
+// Text set without its NUL and read back. A size that leaves out the NUL right after the text
+// is taken with it; text that really has no NUL is stored so, and the ANSI read hands a NUL
+// after it when the buffer has room, with the size still the data's own; empty text leaves the
+// buffer alone. (advapi32 registry tests, test_set_value: "off-by-one size", "zero-byte"
+// string; RegQueryValueExA's conversion appends the NUL as NT does.)
+TYPED_TEST(RegistryContract, TextSetWithoutItsNul) {
+    struct Case {
+        const char* name;
+        const char* data;  // what lies in memory
+        DWORD size;        // the size handed over
+        DWORD type;
+        std::string want;  // the bytes read back, as many as the size handed back
+        BYTE after;        // the buffer's byte after them
+    };
+    const Case cases[] = {
+        {"OffByOne", "abc\0", 3, platform::kRegSz, std::string("abc\0", 4), 0xCC},
+        {"Counted", "abc\0", 4, platform::kRegSz, std::string("abc\0", 4), 0xCC},
+        {"Unterminated", "abcX", 3, platform::kRegSz, "abc", 0},
+        {"ExpandOffByOne", "%A%\0", 3, platform::kRegExpandSz, std::string("%A%\0", 4), 0xCC},
+        {"ZeroBytes", "", 0, platform::kRegSz, "", 0xCC},
+    };
+    const HKEY key = this->Open("SOFTWARE\\RSContract\\Values", platform::kKeyAllAccess);
+    for (const Case& c : cases) {
+        EXPECT_EQ(this->reg().RegSetValueExA(key, c.name, c.type,
+                                             reinterpret_cast<const BYTE*>(c.data), c.size),
+                  0)
+            << c.name;
+        DWORD type = 0, size = 0;
+        EXPECT_EQ(this->reg().RegQueryValueExA(key, c.name, &type, nullptr, &size), 0) << c.name;
+        EXPECT_EQ(size, c.want.size()) << c.name << ": size asked alone";
+        std::vector<BYTE> buffer(16, 0xCC);
+        size = static_cast<DWORD>(buffer.size());
+        EXPECT_EQ(this->reg().RegQueryValueExA(key, c.name, &type, buffer.data(), &size), 0)
+            << c.name;
+        EXPECT_EQ(type, c.type) << c.name;
+        ASSERT_EQ(size, c.want.size()) << c.name;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.data()), size), c.want) << c.name;
+        EXPECT_EQ(buffer[size], c.after) << c.name << ": the byte after the data";
+    }
+    this->reg().RegCloseKey(key);
+}
+
+// An open relative to an open key stays in that key's view: from the 64-bit view,
+// KEY_WOW64_32KEY leads to the 32-bit twin of the whole path; from the 32-bit view,
+// KEY_WOW64_64KEY does not lead out, and its WOW6432Node has none below it. (advapi32 registry
+// tests, test_redirection, the Windows 7 and later answers.)
+TYPED_TEST(RegistryContract, OpensRelativeToAKeyOfAView) {
+    constexpr DWORD k64 = platform::kKeyWow64_64Key;
+    constexpr DWORD k32 = platform::kKeyWow64_32Key;
+    struct Case {
+        const char* name;
+        const char* parent;
+        DWORD parentView;
+        const char* child;
+        DWORD childView;
+        std::string want;  // "Which" of the key reached, "" when it is not found
+        std::string wineWant = {};
+        const char* wineNote = nullptr;
+    };
+    // A 64-bit program on Wine 8 stays in the parent's 64-bit view (advapi32 registry tests,
+    // test_redirection: todo_wine on 64-bit); a 32-bit one gets Windows' answer.
+    const char* wine64 = contract::kWindowsTestBinary && sizeof(void*) == 8
+                             ? "a 64-bit program on Wine keeps the parent's 64-bit view"
+                             : nullptr;
+    const Case cases[] = {
+        {"64 parent, plain", "SOFTWARE", k64, "RSContract\\View", 0, "64"},
+        {"64 parent, 64", "SOFTWARE", k64, "RSContract\\View", k64, "64"},
+        {"64 parent, 32", "SOFTWARE", k64, "RSContract\\View", k32, "32", "64", wine64},
+        {"64 parent, WOW6432Node named", "SOFTWARE", k64, "WOW6432Node\\RSContract\\View", 0, "32"},
+        {"32 parent, plain", "SOFTWARE", k32, "RSContract\\View", 0, "32"},
+        {"32 parent, 64", "SOFTWARE", k32, "RSContract\\View", k64, "32"},
+        {"32 parent, WOW6432Node named", "SOFTWARE", k32, "WOW6432Node\\RSContract\\View", 0, ""},
+        {"64 subkey parent, plain", "SOFTWARE\\RSContract", k64, "View", 0, "64"},
+        {"64 subkey parent, 32", "SOFTWARE\\RSContract", k64, "View", k32, "32", "64", wine64},
+        {"32 subkey parent, 64", "SOFTWARE\\RSContract", k32, "View", k64, "32"},
+    };
+    for (const Case& c : cases) {
+        const HKEY parent = this->Open(c.parent, platform::kKeyRead | c.parentView);
+        HKEY child = 0;
+        const LONG result =
+            this->reg().RegOpenKeyExA(parent, c.child, 0, platform::kKeyRead | c.childView, &child);
+        std::string which;
+        if (result == 0) {
+            const std::string text = this->Read(child, "Which");
+            which = text.substr(0, text.find('\0'));
+            this->reg().RegCloseKey(child);
+        } else {
+            EXPECT_EQ(result, 2) << c.name;
+        }
+        EXPECT_EQ(which, contract::WineAnswer(this->world, c.name, c.want, c.wineWant, c.wineNote))
+            << c.name;
+        this->reg().RegCloseKey(parent);
+    }
+}
+
+// A key opened for setting values only refuses to be read, with ERROR_ACCESS_DENIED, the size
+// query included; one opened with a generic right reads as the key rights it stands for.
+// (RegQueryValueEx: "The key must have been opened with the KEY_QUERY_VALUE access right.")
+TYPED_TEST(RegistryContract, WhatAHandleMayDoFollowsItsAccess) {
+    struct Case {
+        const char* name;
+        DWORD access;
+        LONG query;
+        LONG set;
+    };
+    const Case cases[] = {
+        {"KEY_SET_VALUE", platform::kKeySetValue, 5, 0},
+        {"KEY_QUERY_VALUE", platform::kKeyQueryValue, 0, 5},
+        {"KEY_READ", platform::kKeyRead, 0, 5},
+        {"GENERIC_READ", 0x80000000u, 0, 5},
+        {"GENERIC_WRITE", 0x40000000u, 5, 0},
+        {"KEY_ALL_ACCESS", platform::kKeyAllAccess, 0, 0},
+    };
+    const BYTE one[4] = {1, 0, 0, 0};
+    for (const Case& c : cases) {
+        const HKEY key = this->Open("SOFTWARE\\RSContract\\Values", c.access);
+        DWORD type = 0, size = 0;
+        EXPECT_EQ(this->reg().RegQueryValueExA(key, "Text", &type, nullptr, &size), c.query)
+            << c.name;
+        BYTE buffer[16] = {};
+        size = sizeof buffer;
+        EXPECT_EQ(this->reg().RegQueryValueExA(key, "Text", &type, buffer, &size), c.query)
+            << c.name;
+        EXPECT_EQ(this->reg().RegSetValueExA(key, "Set", platform::kRegDword, one, 4), c.set)
+            << c.name;
+        this->reg().RegCloseKey(key);
+    }
+}
+
 }  // namespace

@@ -89,6 +89,31 @@ FindData Describe(const fs::path& path, const std::string& name) {
     return data;
 }
 
+// ERROR_INVALID_NAME for a path holding a character that no Windows file name may hold: control
+// characters, the wildcards * and ?, the DOS wildcards < > " and |. A drive's colon and the
+// folder separators are no part of a name. With wildcardsInLast, the last part is a search
+// pattern and may hold wildcards.
+DWORD NameError(const char* path, bool wildcardsInLast = false) {
+    const std::string text = path ? path : "";
+    const std::size_t last = text.find_last_of("\\/");
+    const std::size_t end = wildcardsInLast ? (last == std::string::npos ? 0 : last) : text.size();
+    for (std::size_t i = 0; i < end; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || std::strchr("*?<>|\"", c) != nullptr) return kErrorInvalidName;
+    }
+    return 0;
+}
+
+// The NUL device: every folder holds it, writes to it vanish and it reads as empty. (Windows
+// takes the name with trailing dots and spaces, and in any case.)
+bool IsNulDevice(const char* path) {
+    std::string text = path ? path : "";
+    const std::size_t last = text.find_last_of("\\/:");
+    std::string name = last == std::string::npos ? text : text.substr(last + 1);
+    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+    return UpperAscii(name) == "NUL";
+}
+
 }  // namespace
 
 std::uint64_t ToFileTime(fs::file_time_type time) {
@@ -142,6 +167,10 @@ fs::path EmulatedFiles::Host(const std::string& path) const {
 }
 
 DWORD EmulatedFiles::GetFileAttributesA(const char* path) {
+    if (const DWORD refused = NameError(path)) {
+        machine_.lastError = refused;
+        return kInvalidFileAttributes;
+    }
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) {
@@ -152,6 +181,7 @@ DWORD EmulatedFiles::GetFileAttributesA(const char* path) {
 }
 
 bool EmulatedFiles::SetFileAttributesA(const char* path, DWORD attributes) {
+    if (const DWORD refused = NameError(path)) return Fail(refused);
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
@@ -162,6 +192,7 @@ bool EmulatedFiles::SetFileAttributesA(const char* path, DWORD attributes) {
 }
 
 bool EmulatedFiles::GetFileSizeEx(const char* path, std::uint64_t* size) {
+    if (const DWORD refused = NameError(path)) return Fail(refused);
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
@@ -173,6 +204,7 @@ bool EmulatedFiles::GetFileSizeEx(const char* path, std::uint64_t* size) {
 }
 
 bool EmulatedFiles::DeleteFileA(const char* path) {
+    if (const DWORD refused = NameError(path)) return Fail(refused);
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
@@ -184,6 +216,7 @@ bool EmulatedFiles::DeleteFileA(const char* path) {
 }
 
 bool EmulatedFiles::CreateDirectoryA(const char* path) {
+    if (const DWORD refused = NameError(path)) return Fail(refused);
     const fs::path host = Host(path);
     std::error_code error;
     if (fs::exists(host, error)) return Fail(kErrorAlreadyExists);
@@ -194,6 +227,7 @@ bool EmulatedFiles::CreateDirectoryA(const char* path) {
 }
 
 bool EmulatedFiles::RemoveDirectoryA(const char* path) {
+    if (const DWORD refused = NameError(path)) return Fail(refused);
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
@@ -207,6 +241,7 @@ bool EmulatedFiles::MakeSureDirectoryPathExists(const char* path) {
     std::string text = path ? path : "";
     const auto last = text.find_last_of("\\/");
     if (last == std::string::npos) return true;
+    if (const DWORD refused = NameError(text.substr(0, last + 1).c_str())) return Fail(refused);
     const fs::path host = Host(text.substr(0, last + 1));
     std::error_code error;
     if (fs::is_directory(host, error)) return true;
@@ -215,6 +250,7 @@ bool EmulatedFiles::MakeSureDirectoryPathExists(const char* path) {
 }
 
 bool EmulatedFiles::CopyFileA(const char* source, const char* destination, bool failIfExists) {
+    if (const DWORD refused = NameError(source) | NameError(destination)) return Fail(refused);
     const fs::path from = Host(source);
     const fs::path to = Host(destination);
     std::error_code error;
@@ -244,6 +280,7 @@ bool EmulatedFiles::CopyFileA(const char* source, const char* destination, bool 
 }
 
 bool EmulatedFiles::MoveFileA(const char* source, const char* destination) {
+    if (const DWORD refused = NameError(source) | NameError(destination)) return Fail(refused);
     const fs::path from = Host(source);
     const fs::path to = Host(destination);
     std::error_code error;
@@ -258,6 +295,10 @@ bool EmulatedFiles::MoveFileA(const char* source, const char* destination) {
 }
 
 bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found) {
+    if (const DWORD refused = NameError(pattern, true)) {
+        if (found) found->clear();
+        return Fail(refused);
+    }
     std::string text = pattern ? pattern : "";
     const auto last = text.find_last_of("\\/");
     const std::string folderPart = last == std::string::npos ? "" : text.substr(0, last + 1);
@@ -319,6 +360,8 @@ bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found)
 }
 
 bool EmulatedFiles::AppendToFile(const char* path, const std::string& bytes) {
+    if (const DWORD refused = NameError(path)) return Fail(refused);
+    if (IsNulDevice(path)) return true;
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::is_directory(host.parent_path(), error)) return Fail(kErrorPathNotFound);
@@ -334,6 +377,11 @@ bool EmulatedFiles::AppendToFile(const char* path, const std::string& bytes) {
 }
 
 bool EmulatedFiles::ReadWholeFile(const char* path, std::string* bytes) {
+    if (const DWORD refused = NameError(path)) return Fail(refused);
+    if (IsNulDevice(path)) {
+        if (bytes) bytes->clear();
+        return true;
+    }
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
@@ -353,6 +401,7 @@ bool EmulatedFiles::ReadWholeFile(const char* path, std::string* bytes) {
 DWORD EmulatedFiles::GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) {
     *reparsePoint = false;
     *adminOwned = false;
+    if (const DWORD refused = NameError(path)) return refused;
     const fs::path host = Host(path);
     std::error_code error;
     const fs::file_status status = fs::symlink_status(host, error);

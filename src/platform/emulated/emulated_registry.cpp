@@ -28,6 +28,22 @@ std::string ToView32(const std::string& path) {
 constexpr DWORD kWriteAccess = kKeySetValue | 0x0004 /*CREATE_SUB_KEY*/ | 0x00010000 /*DELETE*/ |
                                0x00040000 /*WRITE_DAC*/ | 0x00080000 /*WRITE_OWNER*/;
 
+// The generic rights as a key maps them (GENERIC_READ is KEY_READ, ...); MAXIMUM_ALLOWED is
+// everything that the key's permissions grant, all of it for SYSTEM.
+DWORD KeyRights(DWORD access) {
+    DWORD rights = access & 0x00FFFFFF & ~0x02000000u;
+    if (access & 0x80000000u) rights |= kKeyRead;       // GENERIC_READ
+    if (access & 0x40000000u) rights |= 0x20006;        // GENERIC_WRITE: KEY_WRITE
+    if (access & 0x20000000u) rights |= kKeyRead;       // GENERIC_EXECUTE: KEY_EXECUTE
+    if (access & 0x10000000u) rights |= kKeyAllAccess;  // GENERIC_ALL
+    if (access & 0x02000000u) rights |= kKeyAllAccess;  // MAXIMUM_ALLOWED
+    return rights;
+}
+
+bool IsText(DWORD type) {
+    return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+}
+
 }  // namespace
 
 const EmulatedRegistry::OpenKey* EmulatedRegistry::Lookup(HKEY key) const {
@@ -44,7 +60,7 @@ LONG EmulatedRegistry::Open(HKEY root, const char* subKey, DWORD access, bool vi
     const OpenKey* parent = Lookup(root);
     if (!parent) return kErrorInvalidHandle;
     std::string path = Join(SplitKeyPath(parent->path + "\\" + (subKey ? subKey : "")));
-    if (root == kHkeyLocalMachine && view32) path = ToView32(path);
+    if (view32) path = ToView32(path);
     if (!machine_.hive().Find(path)) return kErrorFileNotFound;
     // Keys listed under [RegistryReadOnly] refuse an open that asks for any write access, as a
     // key whose permissions grant SYSTEM read access only.
@@ -61,22 +77,28 @@ LONG EmulatedRegistry::Open(HKEY root, const char* subKey, DWORD access, bool vi
     return kErrorSuccess;
 }
 
+// An open relative to an open key stays in that key's view, unless it names the 32-bit view
+// itself: from a key of the 64-bit view, KEY_WOW64_32KEY reaches the 32-bit twin of the path,
+// while from a key of the 32-bit view KEY_WOW64_64KEY does not lead out of it.
 LONG EmulatedRegistry::RegOpenKeyA(HKEY root, const char* subKey, HKEY* result) {
-    return Open(root, subKey, kKeyAllAccess, machine_.wow64(), result);
+    return Open(root, subKey, kKeyAllAccess, root == kHkeyLocalMachine && machine_.wow64(), result);
 }
 
 LONG EmulatedRegistry::RegOpenKeyExA(HKEY root, const char* subKey, DWORD /*options*/, DWORD access,
                                      HKEY* result) {
-    bool view32 = machine_.wow64();
-    if (access & kKeyWow64_64Key) view32 = false;
-    if (access & kKeyWow64_32Key) view32 = true;
-    return Open(root, subKey, access & ~(kKeyWow64_64Key | kKeyWow64_32Key), view32, result);
+    bool view32 = (access & kKeyWow64_32Key) != 0;
+    if (root == kHkeyLocalMachine && !(access & (kKeyWow64_64Key | kKeyWow64_32Key))) {
+        view32 = machine_.wow64();
+    }
+    return Open(root, subKey, KeyRights(access & ~(kKeyWow64_64Key | kKeyWow64_32Key)), view32,
+                result);
 }
 
 LONG EmulatedRegistry::RegQueryValueExA(HKEY key, const char* valueName, DWORD* type, BYTE* data,
                                         DWORD* dataSize) {
     const OpenKey* open = Lookup(key);
     if (!open) return kErrorInvalidHandle;
+    if (!(open->access & kKeyQueryValue)) return kErrorAccessDenied;
     if (data && !dataSize) return kErrorInvalidParameter;
     RegKey* regKey = machine_.hive().Find(open->path);
     if (!regKey) return kErrorFileNotFound;  // deleted since it was opened
@@ -94,10 +116,10 @@ LONG EmulatedRegistry::RegQueryValueExA(HKEY key, const char* valueName, DWORD* 
     }
     std::memcpy(data, value->data.data(), size);
     // Text stored without its NUL gets one when the buffer has room for it; the size handed
-    // back stays the data's own.
-    const bool text =
-        value->type == kRegSz || value->type == kRegExpandSz || value->type == kRegMultiSz;
-    if (text && *dataSize > size && (size == 0 || value->data.back() != '\0')) data[size] = 0;
+    // back stays the data's own. Empty text leaves the buffer as it was.
+    if (IsText(value->type) && size > 0 && *dataSize > size && value->data.back() != '\0') {
+        data[size] = 0;
+    }
     *dataSize = size;
     return kErrorSuccess;
 }
@@ -110,6 +132,11 @@ LONG EmulatedRegistry::RegSetValueExA(HKEY key, const char* valueName, DWORD typ
     if (!data && dataSize) return 998;  // ERROR_NOACCESS
     RegKey* regKey = machine_.hive().Find(open->path);
     if (!regKey) return kErrorFileNotFound;
+    // Text whose size leaves out the NUL that follows it is stored with that NUL: Windows looks
+    // at the byte after the data for it.
+    if (IsText(type) && dataSize > 0 && data[dataSize - 1] != 0 && data[dataSize] == 0) {
+        ++dataSize;
+    }
     RegValue stored{valueName ? valueName : "", type,
                     std::string(reinterpret_cast<const char*>(data), dataSize)};
     if (RegValue* existing = regKey->FindValue(stored.name)) {

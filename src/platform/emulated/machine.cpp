@@ -132,6 +132,16 @@ fs::path Machine::HostPath(const std::string& windowsPath) const {
             current += path[i];
         }
     }
+    // Windows drops the trailing dots and spaces of the last part and one trailing dot of each
+    // part before it: C:\dir.\log.txt. is C:\dir\log.txt, while C:\dir..\x stays apart.
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        if (parts[i].size() > 1 && parts[i].back() == '.') parts[i].pop_back();
+    }
+    if (!parts.empty()) {
+        std::string& last = parts.back();
+        while (!last.empty() && (last.back() == '.' || last.back() == ' ')) last.pop_back();
+        if (last.empty()) parts.pop_back();
+    }
     fs::path host = drive ? folder_ / "drives" / std::string(1, drive) : folder_ / "network";
     bool exists = true;
     for (const std::string& part : parts) {

@@ -44,7 +44,7 @@ std::optional<std::vector<Token>> Tokens(const std::string& text) {
                     static_cast<char>(std::toupper(static_cast<unsigned char>(text[i++])));
             }
             tokens.push_back(token);
-        } else if (c == '/' || c == '-' || c == ':') {
+        } else if (c == '/' || c == '-' || c == ':' || c == ',') {
             tokens.push_back({Token::Kind::Separator, std::string(1, text[i++])});
         } else {
             return std::nullopt;
@@ -86,10 +86,10 @@ private:
     std::size_t at_ = 0;
 };
 
-int FullYear(const Token& year) {
+int FullYear(int year, std::size_t digits) {
     // The calendar's two-digit year limit, 2049 on current Windows (and Wine).
-    if (year.text.size() <= 2) return year.value <= 49 ? 2000 + year.value : 1900 + year.value;
-    return year.value;
+    if (digits <= 2) return year <= 49 ? 2000 + year : 1900 + year;
+    return year;
 }
 
 struct Date {
@@ -104,32 +104,112 @@ struct Time {
     int second = 0;
 };
 
-// M/D/Y or M/D, or YYYY-M-D.
+// The month of a United States month name, full or in its three letters; 0 for other words.
+int MonthOfName(const std::string& word) {
+    static const char* const kMonths[] = {"JANUARY",   "FEBRUARY", "MARCH",    "APRIL",
+                                          "MAY",       "JUNE",     "JULY",     "AUGUST",
+                                          "SEPTEMBER", "OCTOBER",  "NOVEMBER", "DECEMBER"};
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = kMonths[i];
+        if (word == name || (word.size() == 3 && name.compare(0, 3, word) == 0)) return i + 1;
+    }
+    return 0;
+}
+
+bool IsMark(const Token* token) {
+    return token && token->kind == Token::Kind::Word &&
+           (token->text == "AM" || token->text == "PM" || token->text == "A" || token->text == "P");
+}
+
+// Whether the reader stands at a time: a number followed by ":" or by an AM or PM mark.
+bool AtTime(const Reader& in) {
+    const Token* first = in.Peek();
+    if (!first || first->kind != Token::Kind::Number) return false;
+    const Token* next = in.Peek(1);
+    if (next && next->kind == Token::Kind::Separator && next->text == ":") return true;
+    if (IsMark(next)) return true;
+    return next && next->kind == Token::Kind::Separator && next->text == " " && IsMark(in.Peek(2));
+}
+
+// One element of a date: a number or a month name.
+struct Element {
+    int value = 0;
+    std::size_t digits = 0;  // 0 for a month name
+};
+
+bool PlausibleDay(const Element& e) {
+    return e.digits > 0 && e.digits <= 2 && e.value >= 1 && e.value <= 31;
+}
+
+// Two or three numbers and at most one month name, apart by "/", "-", blanks or a comma:
+//   M/D/Y, M-D-Y (a first number above 12 that fits as a day is the day), Y/M/D and Y-M-D
+//   (a first number of three digits or more), M/D and M-D (this year);
+//   with a month name, the number that fits as a day is the day and the other the year:
+//   "March 1, 2021", "1 Mar 2021", "1-Mar-2021", "Mar 1" (this year).
 std::optional<Date> ReadDate(Reader& in, int currentYear) {
-    const std::size_t start = in.position();
-    const auto first = in.Number();
-    if (!first) return std::nullopt;
-    Date date;
-    if (first->text.size() == 4 && in.Separator("-")) {
-        const auto month = in.Number();
-        if (!month || !in.Separator("-")) return std::nullopt;
-        const auto day = in.Number();
-        if (!day) return std::nullopt;
-        date = {first->value, month->value, day->value};
-    } else if (in.Separator("/")) {
-        const auto second = in.Number();
-        if (!second) return std::nullopt;
-        int year = currentYear;
-        if (in.Separator("/")) {
-            const auto third = in.Number();
-            if (!third || third->text.size() == 5) return std::nullopt;
-            year = FullYear(*third);
+    std::vector<Element> elements;
+    int monthNames = 0;
+    for (;;) {
+        if (const auto number = in.Number()) {
+            elements.push_back({number->value, number->text.size()});
+        } else if (const auto word = in.Word()) {
+            const int month = MonthOfName(*word);
+            if (month == 0) return std::nullopt;
+            elements.push_back({month, 0});
+            ++monthNames;
+        } else {
+            return std::nullopt;
         }
-        date = {year, first->value, second->value};
-        if (date.month > 12 && date.day <= 12) std::swap(date.month, date.day);
+        if (elements.size() == 3 || in.AtEnd()) break;
+        // The separator to the next element, unless a blank ends the date before a time.
+        const std::size_t before = in.position();
+        if (in.Separator("/") || in.Separator("-")) {
+            // as written
+        } else {
+            const bool blank = in.Separator(" ");
+            const bool comma = in.Separator(",");
+            if (!blank && !comma) return std::nullopt;
+            if (blank && !comma && AtTime(in)) {
+                in.Rewind(before);
+                break;
+            }
+            in.Separator(" ");
+        }
+    }
+    if (elements.size() < 2 || monthNames > 1) return std::nullopt;
+    Date date;
+    if (monthNames == 1) {
+        std::vector<Element> numbers;
+        for (const Element& e : elements) {
+            if (e.digits == 0) {
+                date.month = e.value;
+            } else {
+                numbers.push_back(e);
+            }
+        }
+        if (numbers.size() == 1) {
+            if (!PlausibleDay(numbers[0])) return std::nullopt;
+            date.day = numbers[0].value;
+            date.year = currentYear;
+        } else {
+            const bool firstIsDay = PlausibleDay(numbers[0]);
+            if (!firstIsDay && !PlausibleDay(numbers[1])) return std::nullopt;
+            const Element& day = firstIsDay ? numbers[0] : numbers[1];
+            const Element& year = firstIsDay ? numbers[1] : numbers[0];
+            date.day = day.value;
+            date.year = FullYear(year.value, year.digits);
+        }
+    } else if (elements.size() == 3 && elements[0].digits >= 3) {
+        date = {elements[0].value, elements[1].value, elements[2].value};
     } else {
-        in.Rewind(start);
-        return std::nullopt;
+        date.month = elements[0].value;
+        date.day = elements[1].value;
+        date.year = currentYear;
+        if (elements.size() == 3) {
+            if (elements[2].digits == 5) return std::nullopt;
+            date.year = FullYear(elements[2].value, elements[2].digits);
+        }
+        if (date.month > 12 && date.day <= 12) std::swap(date.month, date.day);
     }
     if (date.year < 100 || date.year > 9999 ||
         !common::IsValidDate(date.year, date.month, date.day)) {
@@ -138,32 +218,36 @@ std::optional<Date> ReadDate(Reader& in, int currentYear) {
     return date;
 }
 
-// H:MM[:SS] [AM|PM].
+// H:MM[:SS] [mark], or H mark; the mark is AM, PM, A or P, with or without a blank before it.
 std::optional<Time> ReadTime(Reader& in) {
     const auto hour = in.Number();
-    if (!hour || !in.Separator(":")) return std::nullopt;
-    const auto minute = in.Number();
-    if (!minute) return std::nullopt;
-    Time time{hour->value, minute->value, 0};
-    if (in.Separator(":")) {
-        const auto second = in.Number();
-        if (!second) return std::nullopt;
-        time.second = second->value;
+    if (!hour) return std::nullopt;
+    Time time{hour->value, 0, 0};
+    const bool minutes = in.Separator(":");
+    if (minutes) {
+        const auto minute = in.Number();
+        if (!minute || minute->text.size() > 2) return std::nullopt;
+        time.minute = minute->value;
+        if (in.Separator(":")) {
+            const auto second = in.Number();
+            if (!second) return std::nullopt;
+            time.second = second->value;
+        }
     }
-    if (hour->text.size() > 2 || minute->text.size() > 2 || time.minute > 59 || time.second > 59) {
-        return std::nullopt;
-    }
-    // An AM or PM mark, with or without a blank before it.
+    if (hour->text.size() > 2 || time.minute > 59 || time.second > 59) return std::nullopt;
     const std::size_t beforeMark = in.position();
     in.Separator(" ");
     if (const auto mark = in.Word()) {
-        if (*mark == "PM") {
+        // A mark on an hour above 12 is ignored, as Windows does.
+        if (*mark == "PM" || *mark == "P") {
             if (time.hour < 12) time.hour += 12;
-        } else if (*mark == "AM") {
+        } else if (*mark == "AM" || *mark == "A") {
             if (time.hour == 12) time.hour = 0;
         } else {
             return std::nullopt;
         }
+    } else if (!minutes) {
+        return std::nullopt;  // an hour alone needs its mark
     } else {
         in.Rewind(beforeMark);
     }
@@ -179,10 +263,8 @@ std::optional<double> ParseUsDateText(const std::string& text, int currentYear) 
     Reader in(std::move(*tokens));
     Date date;
     Time time;
-    // A time alone: a number followed by ":".
-    const Token* second = in.Peek(1);
-    const bool timeOnly = second && second->kind == Token::Kind::Separator && second->text == ":";
-    if (!timeOnly) {
+    // A time alone: a number followed by ":" or by its mark.
+    if (!AtTime(in)) {
         const auto read = ReadDate(in, currentYear);
         if (!read) return std::nullopt;
         date = *read;
