@@ -94,14 +94,24 @@ TYPED_TEST(PowerContract, AdjustShutdownPrivilege) {
                                                     &state.privileges[0].luid));
     state.privileges[0].attributes = platform::kSePrivilegeEnabled;
     platform::TokenPrivileges2 previous;
-    DWORD length = 0;
-    const Answer tooSmall = this->Called([&] {
-        return this->power().AdjustTokenPrivileges(token, false, &state, 4, &previous, &length);
+    struct Refusal {
+        Answer answer;
+        DWORD length;
+        bool operator==(const Refusal&) const = default;
+    };
+    Refusal tooSmall{};
+    tooSmall.answer = this->Called([&] {
+        return this->power().AdjustTokenPrivileges(token, false, &state, 4, &previous,
+                                                   &tooSmall.length);
     });
-    EXPECT_EQ(tooSmall, (Answer{false, 122}));  // ERROR_INSUFFICIENT_BUFFER
-    EXPECT_EQ(length, 16u);                     // the count and one entry
+    // NtAdjustPrivilegesToken: STATUS_BUFFER_TOO_SMALL with the size needed (the count and one
+    // entry), nothing changed.
+    EXPECT_EQ(tooSmall, contract::WineAnswer(this->world, "previous state too small",
+                                             Refusal{{false, 122}, 16}, Refusal{{true, 0}, 4},
+                                             "changes the token and reports only the count"));
+    ASSERT_EQ(this->SetShutdownPrivilege(token, false), (Answer{true, 0}));
 
-    length = 0;
+    DWORD length = 0;
     const Answer enabled = this->Called([&] {
         return this->power().AdjustTokenPrivileges(
             token, false, &state, platform::kTokenPrivileges2Size, &previous, &length);
