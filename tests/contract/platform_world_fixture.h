@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "contract_fixture.h"
@@ -35,6 +37,20 @@ public:
     const std::string& LogPath() const { return logPath_; }
     std::vector<std::string> LogLines() const;
 
+    // What the suites of the process-level facets set up and compare with. The emulated machine
+    // stands for the Windows the Windows test binary runs on: an ordinary account ("tester")
+    // with its own session at the console, not the system account.
+    //
+    // Gives the world's program an environment variable (before the case calls its facets).
+    virtual void SetVariable(const std::string& name, const std::string& value) = 0;
+    // The running program's own entry in the process list.
+    virtual platform::ProcessEntry OwnProcess() const = 0;
+    // A platform over the same Windows, as a second copy of the program has it.
+    virtual std::unique_ptr<platform::Platform> AnotherPlatform() = 0;
+    // An enabled task of that name in the Task Scheduler's root folder, removed with the world.
+    // False when the world cannot register one.
+    virtual bool MakeTask(const std::string& name) = 0;
+
 protected:
     std::unique_ptr<platform::Platform> platform_;
     std::string logPath_;
@@ -46,6 +62,16 @@ class EmulatedPlatformWorld final : public PlatformWorld {
 public:
     static constexpr const char* kName = "Emulated";
     EmulatedPlatformWorld();
+
+    void SetVariable(const std::string& name, const std::string& value) override;
+    platform::ProcessEntry OwnProcess() const override;
+    std::unique_ptr<platform::Platform> AnotherPlatform() override;
+    bool MakeTask(const std::string& name) override;
+
+private:
+    // Writes machine.ini from the world's facts and opens the machine again.
+    void Reopen();
+    std::vector<std::pair<std::string, std::string>> variables_;
 };
 
 #ifdef RS_CONTRACT_WIN32
@@ -53,12 +79,31 @@ class Win32PlatformWorld final : public PlatformWorld {
 public:
     static constexpr const char* kName = "Win32";
     Win32PlatformWorld();
+    ~Win32PlatformWorld() override;
     bool OnWine() const override;
+
+    void SetVariable(const std::string& name, const std::string& value) override;
+    platform::ProcessEntry OwnProcess() const override;
+    std::unique_ptr<platform::Platform> AnotherPlatform() override;
+    bool MakeTask(const std::string& name) override;
+
+private:
+    std::vector<std::string> variables_;
+    std::vector<std::string> tasks_;
 };
+// The suites of the COM-reached facets run on the real platform only: the Windows build of the
+// emulation binds no COM class.
 using PlatformWorlds = ::testing::Types<Win32PlatformWorld>;
+// The suites of the process-level facets hold both to the same cases.
+using ProcessWorlds = ::testing::Types<EmulatedPlatformWorld, Win32PlatformWorld>;
 #else
 using PlatformWorlds = ::testing::Types<EmulatedPlatformWorld>;
+using ProcessWorlds = ::testing::Types<EmulatedPlatformWorld>;
 #endif
+
+// The time since the host system started, in seconds, as the host itself counts it (past the
+// facets: /proc/uptime on Linux, GetTickCount64 on Windows).
+std::int64_t HostUpTimeSeconds();
 
 // Whether a case noted as answered otherwise by Wine is left out in this world; says so when it is.
 bool SkipOnWine(const PlatformWorld& world, const char* caseName, const char* wineNote);

@@ -30,6 +30,11 @@
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
+// GetTickCount64 only: the rest of the Windows headers would rename the facets' methods.
+// clang-format off
+#include <windef.h>
+#include <sysinfoapi.h>
+// clang-format on
 #else
 #include <sys/file.h>
 #include <time.h>
@@ -237,8 +242,9 @@ public:
         if (auto fact = machine_.facts().Get("System", "TickCount64"); fact && !fact->empty()) {
             return std::strtoull(fact->c_str(), nullptr, 10);
         }
+        // Else the real host's time since its start, as GetTickCount64 counts it.
 #ifdef _WIN32
-        return static_cast<std::uint64_t>(std::clock());
+        return ::GetTickCount64();
 #else
         timespec boot{};
         clock_gettime(CLOCK_BOOTTIME, &boot);

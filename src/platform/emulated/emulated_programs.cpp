@@ -131,6 +131,12 @@ bool EmulatedShellExecuteEx(Machine& machine, const std::string& account, ShellE
 DWORD EmulatedWaitForSingleObject(Machine& machine, HANDLE handle, DWORD milliseconds) {
     Machine::Object* object = machine.Find(handle, Machine::Object::Kind::Process);
     if (!object) return kWaitFailed;
+    // A wait needs SYNCHRONIZE on the handle, as any wait on a kernel object does.
+    constexpr DWORD kSynchronize = 0x00100000;
+    if (!(object->access & kSynchronize)) {
+        machine.lastError = kErrorAccessDenied;
+        return kWaitFailed;
+    }
     Machine::Process* process = machine.FindProcess(object->processId);
     if (!process) return kWaitObject0;  // gone from the list: it has ended
     if (!process->program) {

@@ -179,7 +179,11 @@ LONG EmulatedTasks::GetTask(const std::string& folderPath, const std::string& ta
     const std::string store = system + "\\Tasks\\" + folder;
     std::error_code error;
     const fs::path folderHost = machine_.HostPath(store);
-    if (!fs::is_directory(folderHost, error)) return HresultFromWin32(kErrorFileNotFound);
+    // The root folder is always there (a store without its folder holds no task); any other
+    // folder that is not there is ERROR_PATH_NOT_FOUND, as GetFolder reports it.
+    if (!fs::is_directory(folderHost, error)) {
+        return HresultFromWin32(folder.empty() ? kErrorFileNotFound : kErrorPathNotFound);
+    }
     if (taskName.empty()) return HresultFromWin32(kErrorInvalidParameter);
 
     const std::string taskPath = "\\" + (folder.empty() ? taskName : folder + "\\" + taskName);

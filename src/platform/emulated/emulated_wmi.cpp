@@ -119,16 +119,24 @@ std::optional<Answer> FromFact(const Machine& machine, const char* name) {
     return Answer{Answer::Kind::Value, *fact};
 }
 
-// The local offset from UTC in minutes, as the host's time zone has it now.
+// The local offset from UTC in minutes, as the host's time zone has it now (a time zone east of
+// Greenwich is ahead: India's is +330).
 long LocalOffsetMinutes() {
-#ifdef _WIN32
-    return 0;
-#else
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
-    return local.tm_gmtoff / 60;
+    std::tm utc{};
+#ifdef _WIN32
+    if (localtime_s(&local, &now) != 0 || gmtime_s(&utc, &now) != 0) return 0;
+#else
+    if (!localtime_r(&now, &local) || !gmtime_r(&now, &utc)) return 0;
 #endif
+    const auto minutes = [](const std::tm& tm) {
+        return (common::DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * 24 +
+                tm.tm_hour) *
+                   60 +
+               tm.tm_min;
+    };
+    return static_cast<long>(minutes(local) - minutes(utc));
 }
 
 // The CIM DATETIME text of the local time upTimeSeconds before now.
