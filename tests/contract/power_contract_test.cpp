@@ -104,8 +104,9 @@ TYPED_TEST(PowerContract, AdjustShutdownPrivilege) {
         return this->power().AdjustTokenPrivileges(token, false, &state, 4, &previous,
                                                    &tooSmall.length);
     });
-    // NtAdjustPrivilegesToken: STATUS_BUFFER_TOO_SMALL with the size needed (the count and one
-    // entry), nothing changed.
+    // Microsoft's AdjustTokenPrivileges page: a PreviousState buffer too small for the whole list
+    // of changed privileges fails the call and adjusts nothing; ReturnLength gets the size needed
+    // (the count and one entry).
     EXPECT_EQ(tooSmall, contract::WineAnswer(this->world, "previous state too small",
                                              Refusal{{false, 122}, 16}, Refusal{{true, 0}, 4},
                                              "changes the token and reports only the count"));
