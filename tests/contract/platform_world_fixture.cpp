@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -88,11 +87,5 @@ bool Win32PlatformWorld::OnWine() const {
 }
 
 #endif  // RS_CONTRACT_WIN32
-
-bool SkipOnWine(const PlatformWorld& world, const char* caseName, const char* wineNote) {
-    if (!wineNote || !world.OnWine()) return false;
-    std::printf("[  SKIP    ] %s: Wine differs from Windows here: %s\n", caseName, wineNote);
-    return true;
-}
 
 }  // namespace contract

@@ -60,7 +60,4 @@ using PlatformWorlds = ::testing::Types<Win32PlatformWorld>;
 using PlatformWorlds = ::testing::Types<EmulatedPlatformWorld>;
 #endif
 
-// Whether a case noted as answered otherwise by Wine is left out in this world; says so when it is.
-bool SkipOnWine(const PlatformWorld& world, const char* caseName, const char* wineNote);
-
 }  // namespace contract
