@@ -158,12 +158,6 @@ bool EmulatedWorld::EnforcesReadOnly(const fs::path&) const {
 
 // ---------------------------------------------------------------------------------------------
 
-bool SkipOnWine(const ContractWorld& world, const char* caseName, const char* wineNote) {
-    if (!wineNote || !world.OnWine()) return false;
-    std::printf("[  SKIP    ] %s: Wine differs from Windows here: %s\n", caseName, wineNote);
-    return true;
-}
-
 bool ExpectsWineAnswer(bool onWine, const char* caseName, const char* wineNote) {
     if (!wineNote || !onWine) return false;
     std::printf("[ WINE     ] %s: expecting Wine's recorded answer: %s\n", caseName, wineNote);

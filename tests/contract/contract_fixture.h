@@ -154,10 +154,6 @@ struct WorldNames {
 // A new, empty folder in the host's temporary folder, its name starting with prefix.
 std::filesystem::path FreshTemporaryFolder(const std::string& prefix);
 
-// Whether a case noted as answered otherwise by Wine is left out in this world; says so in the
-// test's output when it is.
-bool SkipOnWine(const ContractWorld& world, const char* caseName, const char* wineNote);
-
 // Whether this world must give the answer recorded as Wine's rather than Windows' answer: true on
 // Wine for a case with a note (printed as an expected difference in the test's output).
 bool ExpectsWineAnswer(bool onWine, const char* caseName, const char* wineNote);

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -228,12 +227,6 @@ std::int64_t HostUpTimeSeconds() {
     in >> seconds;
     return static_cast<std::int64_t>(seconds);
 #endif
-}
-
-bool SkipOnWine(const PlatformWorld& world, const char* caseName, const char* wineNote) {
-    if (!wineNote || !world.OnWine()) return false;
-    std::printf("[  SKIP    ] %s: Wine differs from Windows here: %s\n", caseName, wineNote);
-    return true;
 }
 
 }  // namespace contract

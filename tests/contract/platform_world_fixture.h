@@ -105,7 +105,4 @@ using ProcessWorlds = ::testing::Types<EmulatedPlatformWorld>;
 // facets: /proc/uptime on Linux, GetTickCount64 on Windows).
 std::int64_t HostUpTimeSeconds();
 
-// Whether a case noted as answered otherwise by Wine is left out in this world; says so when it is.
-bool SkipOnWine(const PlatformWorld& world, const char* caseName, const char* wineNote);
-
 }  // namespace contract

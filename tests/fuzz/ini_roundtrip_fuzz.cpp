@@ -49,9 +49,9 @@ std::set<std::pair<std::string, std::string>> NamedKeys(std::string_view body) {
         std::size_t end = body.find_first_of("\r\n", pos);
         if (end == std::string_view::npos) end = body.size();
         const std::string_view line = ini::Trim(body.substr(pos, end - pos));
-        const std::size_t close = line.rfind(']');
-        if (!line.empty() && line[0] == '[' && close != std::string_view::npos) {
-            section = Lower(ini::Trim(ini::UpToNul(line.substr(1, close - 1))));
+        if (!line.empty() && line[0] == '[') {
+            const std::string_view inside = line.substr(1);
+            section = Lower(ini::Trim(ini::UpToNul(inside.substr(0, inside.find(']')))));
         } else if (const std::size_t eq = line.find('='); eq != std::string_view::npos) {
             keys.emplace(section, Lower(ini::Trim(ini::UpToNul(line.substr(0, eq)))));
         }

@@ -197,6 +197,7 @@ std::string UnreadableStateFiles(const TempMachine& machine, bool profilesToo = 
         std::istringstream lines(ini::Decode(FileText(it->path())).body);
         std::string line;
         while (std::getline(lines, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
             const std::string_view text = ini::Trim(line);
             if (text.empty() || text[0] == ';' || text.find('=') != std::string_view::npos ||
                 (text[0] == '[' && text.back() == ']')) {

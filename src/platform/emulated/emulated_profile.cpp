@@ -153,7 +153,12 @@ DWORD EmulatedProfile::GetPrivateProfileStringA(const char* section, const char*
     }
     std::optional<std::string> value;
     if (opened.exists) value = ini::Lookup(ini::Decode(opened.bytes).body, section, key);
-    return CopyOut(ini::Unquote(value ? std::string_view(*value) : fallback), buffer, size);
+    // A missing file, section or key leaves ERROR_FILE_NOT_FOUND, a value cut to the buffer
+    // ERROR_MORE_DATA; a value read whole leaves the last error as it was.
+    const std::string_view text = ini::Unquote(value ? std::string_view(*value) : fallback);
+    if (!value) machine_.lastError = kErrorFileNotFound;
+    if (text.size() >= size) machine_.lastError = kErrorMoreData;
+    return CopyOut(text, buffer, size);
 }
 
 bool EmulatedProfile::WritePrivateProfileStringA(const char* section, const char* key,
@@ -175,6 +180,8 @@ bool EmulatedProfile::WritePrivateProfileStringA(const char* section, const char
         machine_.lastError = kErrorAccessDenied;
         return false;
     }
+    // Windows opens the file before it creates it: a new file leaves that first failure behind.
+    if (!opened.exists) machine_.lastError = kErrorFileNotFound;
     return true;
 }
 

@@ -12,15 +12,7 @@ namespace {
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
-constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
-
-std::string SwapPairs(std::string_view bytes) {
-    std::string out(bytes);
-    for (std::size_t i = 0; i + 1 < out.size(); i += 2) std::swap(out[i], out[i + 1]);
-    return out;
-}
 
 char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -53,8 +45,9 @@ struct Entry {
 };
 
 struct Section {
-    std::string_view name;         // trimmed and cut at a NUL; "" for the lines before any header
-    std::size_t lastLine = kNone;  // the header or the section's last non-blank line
+    std::string_view name;         // trimmed and cut at a NUL
+    bool named = true;             // false for the lines before the first header
+    std::size_t lastLine = kNone;  // the header or the section's last key line
     std::vector<Entry> entries;
 };
 
@@ -66,6 +59,7 @@ struct Layout {
 Layout Parse(std::string_view body) {
     Layout layout;
     layout.sections.emplace_back();
+    layout.sections.back().named = false;
     // A line with an empty key name right after another key with an empty name is no key.
     bool previousNameEmpty = false;
     bool havePrevious = false;
@@ -85,16 +79,16 @@ Layout Parse(std::string_view body) {
         if (content.empty()) continue;
 
         if (content.front() == '[') {
-            const std::size_t close = content.rfind(']');
-            if (close != std::string_view::npos) {
-                Section section;
-                section.name = UpToNul(Trim(content.substr(1, close - 1)));
-                section.lastLine = index;
-                layout.sections.push_back(section);
-                havePrevious = false;
-                continue;
-            }
+            // The name ends at the first ']', or with the line when there is none.
+            const std::string_view inside = content.substr(1);
+            Section section;
+            section.name = UpToNul(Trim(inside.substr(0, inside.find(']'))));
+            section.lastLine = index;
+            layout.sections.push_back(section);
+            havePrevious = false;
+            continue;
         }
+        if (content.front() == ';') continue;
 
         Section& section = layout.sections.back();
         section.lastLine = index;
@@ -118,7 +112,7 @@ Layout Parse(std::string_view body) {
 // Only the first section of a name counts, even when it lacks the key.
 const Section* FindSection(const Layout& layout, std::string_view name) {
     for (const Section& section : layout.sections) {
-        if (SameName(section.name, name)) return &section;
+        if (section.named && SameName(section.name, name)) return &section;
     }
     return nullptr;
 }
@@ -133,7 +127,13 @@ const Entry* FindEntry(const Section& section, std::string_view key) {
 }  // namespace
 
 bool IsBlank(char c) {
-    return (c >= '\t' && c <= '\r') || c == '\x1A' || c == ' ';
+    return c == ' ' || c == '\t' || c == '\v';
+}
+
+std::string_view TrimSpaces(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return text;
 }
 
 std::string_view TrimLeft(std::string_view text) {
@@ -151,15 +151,9 @@ std::string_view UpToNul(std::string_view text) {
 
 Text Decode(std::string_view fileBytes) {
     Text text;
-    if (fileBytes.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
-        text.encoding = Encoding::kUtf8;
-        text.body = std::string(fileBytes.substr(kUtf8Mark.size()));
-    } else if (fileBytes.substr(0, 2) == kUtf16LeMark) {
+    if (fileBytes.substr(0, kUtf16LeMark.size()) == kUtf16LeMark) {
         text.encoding = Encoding::kUtf16Le;
-        text.body = Utf16LeToUtf8(std::string(fileBytes.substr(2)));
-    } else if (fileBytes.substr(0, 2) == kUtf16BeMark) {
-        text.encoding = Encoding::kUtf16Be;
-        text.body = Utf16LeToUtf8(SwapPairs(fileBytes.substr(2)));
+        text.body = Utf16LeToUtf8(std::string(fileBytes.substr(kUtf16LeMark.size())));
     } else {
         text.body = std::string(fileBytes);
     }
@@ -167,15 +161,8 @@ Text Decode(std::string_view fileBytes) {
 }
 
 std::string Encode(const Text& text) {
-    switch (text.encoding) {
-        case Encoding::kUtf8:
-            return std::string(kUtf8Mark) + text.body;
-        case Encoding::kUtf16Le:
-            return std::string(kUtf16LeMark) + Utf8ToUtf16Le(text.body);
-        case Encoding::kUtf16Be:
-            return std::string(kUtf16BeMark) + SwapPairs(Utf8ToUtf16Le(text.body));
-        case Encoding::kAnsi:
-            break;
+    if (text.encoding == Encoding::kUtf16Le) {
+        return std::string(kUtf16LeMark) + Utf8ToUtf16Le(text.body);
     }
     return text.body;
 }
@@ -183,9 +170,9 @@ std::string Encode(const Text& text) {
 std::optional<std::string> Lookup(std::string_view body, std::string_view section,
                                   std::string_view key) {
     const Layout layout = Parse(body);
-    const Section* found = FindSection(layout, Trim(section));
+    const Section* found = FindSection(layout, TrimSpaces(section));
     if (!found) return std::nullopt;
-    const Entry* entry = FindEntry(*found, Trim(key));
+    const Entry* entry = FindEntry(*found, TrimSpaces(key));
     if (!entry || !entry->value) return std::nullopt;
     return std::string(UpToNul(*entry->value));
 }
@@ -200,36 +187,33 @@ std::string_view Unquote(std::string_view value) {
 
 std::optional<std::string> Assign(std::string_view body, std::string_view section,
                                   std::string_view key, std::string_view value) {
-    value = TrimLeft(value);
+    section = TrimSpaces(section);
+    key = TrimSpaces(key);
     const Layout layout = Parse(body);
     std::string out;
-    const Section* found = FindSection(layout, Trim(section));
+    const Section* found = FindSection(layout, section);
     if (!found) {
         out.reserve(body.size() + section.size() + key.size() + value.size() + 10);
         out.append(body);
         if (!out.empty() && out.back() != '\n' && out.back() != '\r') out += "\r\n";
-        out.append("[").append(TrimLeft(section)).append("]\r\n");
-        out.append(TrimLeft(key)).append("=").append(value).append("\r\n");
+        out.append("[").append(section).append("]\r\n");
+        out.append(key).append("=").append(value).append("\r\n");
         return out;
     }
 
-    if (const Entry* entry = FindEntry(*found, Trim(key))) {
+    if (const Entry* entry = FindEntry(*found, key)) {
         if (entry->value && UpToNul(*entry->value) == value) return std::nullopt;
         const Line& line = layout.lines[entry->line];
-        out.reserve(body.size() + value.size() + 1);
+        out.reserve(body.size() + value.size() + 3);
         out.append(body.substr(0, line.begin));
         out.append(UpToNul(entry->name)).append("=").append(value);
+        if (line.next == line.end) out.append("\r\n");
         out.append(body.substr(line.end));
         return out;
     }
 
-    const std::string newLine = std::string(TrimLeft(key)) + "=" + std::string(value);
+    const std::string newLine = std::string(key) + "=" + std::string(value);
     out.reserve(body.size() + newLine.size() + 4);
-    if (found->lastLine == kNone) {
-        // The section without a name, and no line before the first header.
-        out.append(newLine).append("\r\n").append(body);
-        return out;
-    }
     const Line& line = layout.lines[found->lastLine];
     if (line.next > line.end) {
         out.append(body.substr(0, line.next)).append(newLine).append("\r\n");
