@@ -169,7 +169,7 @@ lint_finish() {
     wait "$lint_pid"
     local rc
     rc=$(cat "$lint_log.rc" 2>/dev/null || echo 1)
-    echo "clang-tidy over $(grep -c '^clang-tidy' "$lint_log") files, finished" \
+    echo "clang-tidy over $(grep -c '^clang-tidy' "$lint_log") files, reported" \
         "$((SECONDS - lint_began)) s after it started"
     # Findings without the colour codes that run-clang-tidy-14 always asks for.
     sed 's/\x1b\[[0-9;]*m//g' "$lint_log" | grep -E '(^|: )(warning|error): ' | sort -u
