@@ -4,18 +4,14 @@
 #include "platform/http_errors.h"
 #include "platform/tasks.h"
 
-#ifndef _WIN32
 #include <curl/curl.h>
 #include <dlfcn.h>
 
 #include <memory>
-#endif
 
 namespace platform::emulated {
 
 namespace {
-
-#ifndef _WIN32
 
 constexpr long kConnectTimeoutMs = 15000;
 constexpr long kWholeExchangeTimeoutMs = 60000;
@@ -108,24 +104,12 @@ struct ListDeleter {
     void operator()(curl_slist* list) const { api->slist_free_all(list); }
 };
 
-#endif
-
 }  // namespace
 
 bool EmulatedHttp::Post(const std::string& url,
                         const std::vector<std::pair<std::string, std::string>>& headers,
                         const std::string& body, HttpResponse* response, long* errorNumber,
                         std::string* errorText) {
-#ifdef _WIN32
-    (void)url;
-    (void)headers;
-    (void)body;
-    (void)response;
-    if (errorNumber) *errorNumber = HresultFromWin32(kErrorCallNotImplemented);
-    if (errorText) *errorText = "This function is not supported on this system.";
-    machine_.lastError = kErrorCallNotImplemented;
-    return false;
-#else
     const Curl* api = LoadCurl();
     if (!api) {
         // As WinHTTP fails when its module cannot be loaded.
@@ -189,7 +173,6 @@ bool EmulatedHttp::Post(const std::string& url,
         response->body = AnswerToUtf8(answer, CharsetOf(contentType ? contentType : ""));
     }
     return true;
-#endif
 }
 
 }  // namespace platform::emulated

@@ -10,8 +10,8 @@ namespace platform::emulated {
 // 0x80072EFD, "A connection with the server could not be established"), so that logs read
 // alike on both hosts. Each post is journaled. Time-outs: 15 s to connect, 60 s for the whole
 // exchange. Proxies from the environment are not used: the posts go where they are addressed.
-// In a Windows build of the emulated host there is no libcurl: every post fails with
-// ERROR_CALL_NOT_IMPLEMENTED.
+// The emulation's Windows build has no libcurl: every post fails with ERROR_CALL_NOT_IMPLEMENTED
+// there (src/platform/win32/emulation/emulated_http_windows.cpp).
 class EmulatedHttp final : public Http {
 public:
     explicit EmulatedHttp(Machine& machine) : machine_(machine) {}

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/dates.h"
+#include "platform/emulated/host.h"
 #include "platform/emulated/text_codec.h"
 
 namespace platform::emulated {
@@ -125,11 +126,7 @@ long LocalOffsetMinutes() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     std::tm utc{};
-#ifdef _WIN32
-    if (localtime_s(&local, &now) != 0 || gmtime_s(&utc, &now) != 0) return 0;
-#else
-    if (!localtime_r(&now, &local) || !gmtime_r(&now, &utc)) return 0;
-#endif
+    if (!host::LocalTime(now, &local) || !host::UtcTime(now, &utc)) return 0;
     const auto minutes = [](const std::tm& tm) {
         return (common::DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * 24 +
                 tm.tm_hour) *
