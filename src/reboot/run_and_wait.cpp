@@ -12,7 +12,6 @@ using activity_log::WriteLogLine;
 
 namespace {
 
-constexpr platform::DWORD kShellExecuteInfoSize = 60;  // the 32-bit record
 constexpr platform::DWORD kUnlistedAttributes = platform::kFileAttributeHidden |
                                                 platform::kFileAttributeSystem |
                                                 platform::kFileAttributeDirectory;
@@ -49,7 +48,6 @@ bool ShellAndWait(run::RunContext& ctx, const std::string& programPath,
         errorNumber.clear();
         errorDescription.clear();
         platform::ShellExecuteInfo request;
-        request.cbSize = kShellExecuteInfoSize;
         // In session 0 nobody can answer a dialog: no error UI, no download-zone prompt, and the
         // call returns only once the start is done.
         request.fMask = platform::kSeeMaskNoCloseProcess | platform::kSeeMaskNoAsync |

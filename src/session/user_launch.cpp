@@ -18,7 +18,6 @@ constexpr const char* kProcedure = "fncExecuteInUserAccount";
 constexpr platform::DWORD kGenericAll = 0x10000000;
 constexpr platform::DWORD kProcessAllAccess = 0x1F0FFF;
 constexpr platform::DWORD kTokenAllAccess = 0xF00FF;
-constexpr platform::DWORD kStartupInfoSize = 68;  // the 32-bit record
 constexpr platform::DWORD kPromptWaitMilliseconds = 1800000;
 constexpr const char* kDesktop = "winsta0\\default";
 
@@ -79,7 +78,6 @@ platform::HANDLE CreateForUser(run::RunContext& ctx, platform::HANDLE token,
                                Impersonation* impersonation = nullptr) {
     auto& processes = ctx.platform.processes();
     platform::StartupInfo startup;
-    startup.cb = kStartupInfoSize;
     startup.lpDesktop = kDesktop;
     const platform::DWORD flags =
         environment ? platform::kCreateNoWindow | platform::kCreateUnicodeEnvironment

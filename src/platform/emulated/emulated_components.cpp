@@ -70,12 +70,22 @@ std::string KeyedXor(std::string bytes) {
     return bytes;
 }
 
-// ProgIDs are matched without regard to case, as the registry matches key names.
+// The classes the host has registered, and their methods.
+constexpr const char* kEncryptorProgId = "VERUZE.XmlEncryptor";
+constexpr const char* kEncryptorMethod = "Encrypt";
+constexpr const char* kWebPostProgId = "Postbird.webpost";
+constexpr const char* kWebPostMethod = "PostXMLString";
+
+// ProgIDs are matched without regard to case, as the registry matches key names; method names
+// likewise, as GetIDsOfNames matches them.
 bool ProgIdIs(const std::string& name, const char* progId) {
     return common::Upper(name) == common::Upper(progId);
 }
 
 constexpr std::size_t kDetailAnswerLength = 200;
+
+// The web-post stand-in's time-outs, those of the Windows stand-in (postbird.cpp).
+constexpr HttpTimeouts kWebPostTimeouts{0, 15000, 30000, 30000};
 
 }  // namespace
 
@@ -91,7 +101,7 @@ LONG EmulatedComponents::CreateObject(const char* progId, ComObject* object) {
     *object = 0;
     const std::string name = progId ? progId : "";
     Kind kind;
-    if (ProgIdIs(name, kXmlEncryptorProgId)) {
+    if (ProgIdIs(name, kEncryptorProgId)) {
         kind = Kind::kEncryptor;
     } else if (ProgIdIs(name, kWebPostProgId)) {
         kind = Kind::kWebPost;
@@ -111,14 +121,16 @@ void EmulatedComponents::ReleaseObject(ComObject object) {
     objects_.erase(object);
 }
 
-bool EmulatedComponents::Find(ComObject object, Kind kind, LONG* hr, std::string* errorText) const {
+bool EmulatedComponents::Find(ComObject object, Kind kind, const char* method, LONG* hr,
+                              std::string* errorText) const {
     const auto found = objects_.find(object);
     if (found == objects_.end()) {
         *hr = kEPointer;
         if (errorText) *errorText = "Invalid pointer";
         return false;
     }
-    if (found->second != kind) {
+    const char* own = found->second == Kind::kEncryptor ? kEncryptorMethod : kWebPostMethod;
+    if (found->second != kind || !ProgIdIs(method ? method : "", own)) {
         *hr = kDispEUnknownName;
         if (errorText) *errorText = "Unknown name.";
         return false;
@@ -126,10 +138,11 @@ bool EmulatedComponents::Find(ComObject object, Kind kind, LONG* hr, std::string
     return true;
 }
 
-LONG EmulatedComponents::EncryptText(ComObject encryptor, const std::string& text,
-                                     std::string* encrypted, std::string* errorText) {
+LONG EmulatedComponents::EncryptText(ComObject encryptor, const char* method,
+                                     const std::string& text, std::string* encrypted,
+                                     std::string* errorText) {
     LONG hr = kSOk;
-    if (!Find(encryptor, Kind::kEncryptor, &hr, errorText)) return hr;
+    if (!Find(encryptor, Kind::kEncryptor, method, &hr, errorText)) return hr;
     if (encrypted) *encrypted = StandInEncrypt(text);
     return kSOk;
 }
@@ -137,10 +150,10 @@ LONG EmulatedComponents::EncryptText(ComObject encryptor, const std::string& tex
 // The stand-in's answer: the service's answer text in the return value when it answered with a
 // 2xx status; otherwise an empty return value and the reason in the details (a status line and
 // the start of the answer, or the transport's error number and text).
-LONG EmulatedComponents::PostXMLString(ComObject webPost, PostXmlStringCall* call,
-                                       std::string* errorText) {
+LONG EmulatedComponents::PostXMLString(ComObject webPost, const char* method,
+                                       PostXmlStringCall* call, std::string* errorText) {
     LONG hr = kSOk;
-    if (!Find(webPost, Kind::kWebPost, &hr, errorText)) return hr;
+    if (!Find(webPost, Kind::kWebPost, method, &hr, errorText)) return hr;
     if (!call) return kEPointer;
     machine_.Journal("PostXMLString " + call->url + " bytes " + std::to_string(call->body.size()));
     HttpResponse response;
@@ -150,8 +163,8 @@ LONG EmulatedComponents::PostXMLString(ComObject webPost, PostXmlStringCall* cal
     call->detail1.clear();
     call->detail2.clear();
     call->detail3.clear();
-    if (!http_.Post(call->url, {{"Content-Type", "text/xml; charset=utf-8"}}, call->body, &response,
-                    &errorNumber, &transportError)) {
+    if (!http_.Post(call->url, {{"Content-Type", "text/xml; charset=utf-8"}}, call->body,
+                    kWebPostTimeouts, &response, &errorNumber, &transportError)) {
         // The system error number, as the Windows stand-in gives it (not its HRESULT form).
         const auto code = static_cast<std::uint32_t>(errorNumber);
         const long error =

@@ -24,14 +24,17 @@ public:
                     std::int32_t length) override;
     LONG CreateObject(const char* progId, ComObject* object) override;
     void ReleaseObject(ComObject object) override;
-    LONG EncryptText(ComObject encryptor, const std::string& text, std::string* encrypted,
-                     std::string* errorText) override;
-    LONG PostXMLString(ComObject webPost, PostXmlStringCall* call, std::string* errorText) override;
+    LONG EncryptText(ComObject encryptor, const char* method, const std::string& text,
+                     std::string* encrypted, std::string* errorText) override;
+    LONG PostXMLString(ComObject webPost, const char* method, PostXmlStringCall* call,
+                       std::string* errorText) override;
 
 private:
     enum class Kind { kEncryptor, kWebPost };
-    // The object behind a handle when it is of the kind wanted; false with *hr otherwise.
-    bool Find(ComObject object, Kind kind, LONG* hr, std::string* errorText) const;
+    // The object behind a handle when it is of the kind wanted and the method is its own; false
+    // with *hr otherwise.
+    bool Find(ComObject object, Kind kind, const char* method, LONG* hr,
+              std::string* errorText) const;
 
     Machine& machine_;
     Http& http_;

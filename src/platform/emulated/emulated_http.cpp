@@ -1,20 +1,17 @@
 #include "platform/emulated/emulated_http.h"
 
-#include "platform/http_charset.h"
-#include "platform/http_errors.h"
-#include "platform/tasks.h"
-
 #include <curl/curl.h>
 #include <dlfcn.h>
 
 #include <memory>
 
+#include "platform/http_charset.h"
+#include "platform/http_errors.h"
+#include "platform/tasks.h"
+
 namespace platform::emulated {
 
 namespace {
-
-constexpr long kConnectTimeoutMs = 15000;
-constexpr long kWholeExchangeTimeoutMs = 60000;
 
 void Report(long winHttpError, long* errorNumber, std::string* errorText) {
     if (errorNumber) *errorNumber = HresultFromWin32(winHttpError);
@@ -108,8 +105,8 @@ struct ListDeleter {
 
 bool EmulatedHttp::Post(const std::string& url,
                         const std::vector<std::pair<std::string, std::string>>& headers,
-                        const std::string& body, HttpResponse* response, long* errorNumber,
-                        std::string* errorText) {
+                        const std::string& body, const HttpTimeouts& timeouts,
+                        HttpResponse* response, long* errorNumber, std::string* errorText) {
     const Curl* api = LoadCurl();
     if (!api) {
         // As WinHTTP fails when its module cannot be loaded.
@@ -149,8 +146,9 @@ bool EmulatedHttp::Post(const std::string& url,
     api->easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
     api->easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     api->easy_setopt(easy, CURLOPT_PROXY, "");
-    api->easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-    api->easy_setopt(easy, CURLOPT_TIMEOUT_MS, kWholeExchangeTimeoutMs);
+    api->easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connectMs));
+    api->easy_setopt(easy, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(timeouts.sendMs) + static_cast<long>(timeouts.receiveMs));
     api->easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     api->easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
 

@@ -282,15 +282,11 @@ public:
     EmulatedSelf(Machine& machine, std::string argumentText, std::string exeName)
         : machine_(machine), argumentText_(std::move(argumentText)), exeName_(std::move(exeName)) {}
     ~EmulatedSelf() override { host::ReleaseFileLock(lockFd_); }
-    std::string ExeName() override {
-        return exeName_;
-    }
+    std::string ExeName() override { return exeName_; }
     ProgramVersion Version() override {
         return {RS_VERSION_MAJOR, RS_VERSION_MINOR, RS_VERSION_PATCH};
     }
-    std::string ArgumentText() override {
-        return argumentText_;
-    }
+    std::string ArgumentText() override { return argumentText_; }
     // An exclusive lock on <machine>/instance.lock, held until the process ends. [Instance]
     // HeldBy=<account> stands for an earlier instance of that account holding the mutex: the
     // same account and the system account open it (ERROR_ALREADY_EXISTS), any other is refused

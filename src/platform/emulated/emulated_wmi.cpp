@@ -43,45 +43,6 @@ std::size_t SkipSpaces(std::string_view text, std::size_t& at) {
     return at - from;
 }
 
-// A moniker "winmgmts:[{security settings}[!]][\\server\]namespace": the server and the
-// namespace as written (both empty when absent). The namespace runs to the end and holds no line
-// break. Where a moniker reads more than one way, the first of: settings with their "!", settings
-// without it, no settings; and within each, a server before none.
-bool ParseMoniker(std::string_view moniker, std::string& server, std::string& nameSpace) {
-    std::size_t start = 0;
-    if (!TakeWord(moniker, start, "winmgmts:")) return false;
-    std::size_t afterSettings[3];
-    std::size_t choices = 0;
-    if (start < moniker.size() && moniker[start] == '{') {
-        const auto close = moniker.find('}', start + 1);
-        if (close != std::string_view::npos) {
-            if (close + 1 < moniker.size() && moniker[close + 1] == '!')
-                afterSettings[choices++] = close + 2;
-            afterSettings[choices++] = close + 1;
-        }
-    }
-    afterSettings[choices++] = start;
-    for (std::size_t i = 0; i < choices; ++i) {
-        const std::size_t at = afterSettings[i];
-        const std::string_view rest = moniker.substr(at);
-        if (rest.size() >= 2 && rest[0] == '\\' && rest[1] == '\\') {
-            const auto end = rest.find('\\', 2);
-            if (end != std::string_view::npos &&
-                rest.find_first_of("\r\n", end + 1) == std::string_view::npos) {
-                server = rest.substr(2, end - 2);
-                nameSpace = rest.substr(end + 1);
-                return true;
-            }
-        }
-        if (rest.find_first_of("\r\n") == std::string_view::npos) {
-            server.clear();
-            nameSpace = rest;
-            return true;
-        }
-    }
-    return false;
-}
-
 // A query "select * from <class>" (words without regard to case, white space around and between
 // them); the class name of letters, digits and "_".
 bool ParseSelectAll(std::string_view query, std::string& className) {
@@ -180,13 +141,8 @@ LONG EmulatedWmi::Connect(const std::string& server, const std::string& nameSpac
     return 0;
 }
 
-LONG EmulatedWmi::BindMoniker(const std::string& moniker, WmiService* service) {
-    // winmgmts:[{security settings}[!]][\\server\]namespace
-    std::string server, nameSpace;
-    if (!ParseMoniker(moniker, server, nameSpace)) {
-        if (service) *service = 0;
-        return static_cast<LONG>(0x800401E4u);  // MK_E_SYNTAX
-    }
+LONG EmulatedWmi::BindMoniker(const std::string& server, const std::string& nameSpace,
+                              int /*impersonationLevel*/, WmiService* service) {
     return Connect(server, nameSpace.empty() ? "root\\cimv2" : nameSpace, service);
 }
 

@@ -19,7 +19,8 @@ class EmulatedWmi final : public Wmi {
 public:
     EmulatedWmi(Machine& machine, Clock& clock) : machine_(machine), clock_(clock) {}
 
-    LONG BindMoniker(const std::string& moniker, WmiService* service) override;
+    LONG BindMoniker(const std::string& server, const std::string& nameSpace,
+                     int impersonationLevel, WmiService* service) override;
     LONG ConnectServer(const std::string& server, const std::string& nameSpace,
                        const std::string& user, const std::string& password, int impersonationLevel,
                        WmiService* service) override;

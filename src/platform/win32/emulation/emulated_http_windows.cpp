@@ -7,8 +7,8 @@ namespace platform::emulated {
 
 bool EmulatedHttp::Post(const std::string& /*url*/,
                         const std::vector<std::pair<std::string, std::string>>& /*headers*/,
-                        const std::string& /*body*/, HttpResponse* /*response*/,
-                        long* errorNumber, std::string* errorText) {
+                        const std::string& /*body*/, const HttpTimeouts& /*timeouts*/,
+                        HttpResponse* /*response*/, long* errorNumber, std::string* errorText) {
     if (errorNumber) *errorNumber = HresultFromWin32(kErrorCallNotImplemented);
     if (errorText) *errorText = "This function is not supported on this system.";
     machine_.lastError = kErrorCallNotImplemented;
