@@ -73,7 +73,8 @@ bool ShellAndWait(run::RunContext& ctx, const std::string& programPath,
             WriteLogLine(ctx, "ModReboot", "ShellAndWait", "EREOR",
                          "Exe not able execute SuccessFully", errorNumber);
         }
-        processes.CloseHandle(process.release());  // also when it is 0, as always
+        // Also when it is 0 (no process handle came back): the close then only fails.
+        processes.CloseHandle(process.release());
         return result;
     } catch (const std::exception& e) {
         errorNumber = std::to_string(common::FailureNumber(e));

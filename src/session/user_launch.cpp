@@ -117,7 +117,7 @@ void WaitForPrompt(run::RunContext& ctx, platform::HANDLE reopened) {
     processes.GetExitCodeProcess(process.get(), &exitCode);
     if (exitCode != platform::kStillActive) return;
     processes.WaitForSingleObject(process.get(), kPromptWaitMilliseconds);
-    // The handle's number is no file name: this ends no process, as it never has.
+    // Asked by the handle's number, which names no program: this ends no process.
     fncTerminateProcessByName(ctx, std::to_string(process.get()));
     processes.CloseHandle(process.release());
 }
@@ -148,7 +148,7 @@ bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
     auto& system = ctx.platform.system();
     bool result = false;
     // Every token and handle this procedure obtains is released by these owners, on the trapped
-    // path too; the normal paths release them in the order they always have.
+    // path too; the normal paths release each where the procedure is done with it.
     platform::OwnedHandle userToken(processes);
     platform::OwnedHandle primaryToken(processes);
     platform::OwnedHandle shellProcess(processes);

@@ -21,55 +21,6 @@ bool EmulatedComponents::CallCipher(const char* libraryPath, const char* exportN
 
 namespace {
 
-constexpr char kStandInKey[] = "VERUZE-XmlEncryptor-stand-in";
-constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string Base64(const std::string& bytes) {
-    std::string out;
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                           (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                           static_cast<unsigned char>(bytes[i + 2]);
-        out += kBase64[(v >> 18) & 63];
-        out += kBase64[(v >> 12) & 63];
-        out += kBase64[(v >> 6) & 63];
-        out += kBase64[v & 63];
-    }
-    if (i < bytes.size()) {
-        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        out += kBase64[(v >> 18) & 63];
-        out += kBase64[(v >> 12) & 63];
-        out += i + 1 < bytes.size() ? kBase64[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
-
-std::string Unbase64(const std::string& text) {
-    std::string out;
-    unsigned v = 0;
-    int bits = 0;
-    for (const char c : text) {
-        const char* at = std::strchr(kBase64, c);
-        if (c == '\0' || !at) continue;
-        v = (v << 6) | static_cast<unsigned>(at - kBase64);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += static_cast<char>((v >> bits) & 0xFF);
-        }
-    }
-    return out;
-}
-
-std::string KeyedXor(std::string bytes) {
-    constexpr std::size_t kKeyLength = sizeof kStandInKey - 1;
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] ^= kStandInKey[i % kKeyLength];
-    return bytes;
-}
-
 // The classes the host has registered, and their methods.
 constexpr const char* kEncryptorProgId = "VERUZE.XmlEncryptor";
 constexpr const char* kEncryptorMethod = "Encrypt";
@@ -88,13 +39,6 @@ constexpr std::size_t kDetailAnswerLength = 200;
 constexpr HttpTimeouts kWebPostTimeouts{0, 15000, 30000, 30000};
 
 }  // namespace
-
-std::string StandInEncrypt(const std::string& text) {
-    return Base64(KeyedXor(text));
-}
-std::string StandInDecrypt(const std::string& encrypted) {
-    return KeyedXor(Unbase64(encrypted));
-}
 
 LONG EmulatedComponents::CreateObject(const char* progId, ComObject* object) {
     if (!object) return kEPointer;

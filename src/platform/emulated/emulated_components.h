@@ -4,6 +4,7 @@
 
 #include "platform/components.h"
 #include "platform/emulated/machine.h"
+#include "platform/emulated/standin_encryptor.h"
 #include "platform/http.h"
 
 namespace platform::emulated {
@@ -41,11 +42,5 @@ private:
     std::map<ComObject, Kind> objects_;
     ComObject nextObject_ = 0x100;
 };
-
-// The stand-in encryptor's transform: the text's bytes XORed with a fixed key, in base64, so that
-// the result can sit inside a CDATA section. The Windows stand-in does the same with the
-// text's UTF-8 bytes.
-std::string StandInEncrypt(const std::string& text);
-std::string StandInDecrypt(const std::string& encrypted);
 
 }  // namespace platform::emulated

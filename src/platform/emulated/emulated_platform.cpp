@@ -402,10 +402,10 @@ public:
           self_(machine_, argumentText, exeName),
           session_(machine_),
           system_(machine_),
-          // The web-post stand-in posts through the host's HTTP facet (bound here, made below).
-          components_(machine_, http_),
           tasks_(machine_),
           http_(machine_),
+          // The web-post stand-in posts through the host's HTTP facet, made before it.
+          components_(machine_, http_),
           wmi_(machine_, clock_),
           power_(machine_) {}
 
@@ -436,9 +436,9 @@ private:
     EmulatedSelf self_;
     EmulatedSession session_;
     EmulatedSystem system_;
-    EmulatedComponents components_;
     EmulatedTasks tasks_;
     EmulatedHttp http_;
+    EmulatedComponents components_;
     EmulatedXml xml_;
     EmulatedWmi wmi_;
     EmulatedPower power_;

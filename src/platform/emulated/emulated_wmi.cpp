@@ -197,13 +197,6 @@ LONG EmulatedWmi::ExecQuery(WmiService service, const std::string& query,
     if (EqualsNoCase(className, "Win32_PerfFormattedData_PerfOS_System")) {
         return answer("SystemUpTime", "SystemUpTime", std::to_string(upTime));
     }
-    if (EqualsNoCase(className, "Win32_Process")) {
-        for (auto& process : machine_.processes) {
-            if (process.program && process.program->Ended()) continue;
-            add({{"Name", process.exeFile}, {"ProcessId", std::to_string(process.id)}});
-        }
-        return 0;
-    }
     return kInvalidClass;
 }
 

@@ -11,7 +11,6 @@ namespace platform::emulated {
 //   Win32_OperatingSystem                   LastBootUpTime: [System] LastBootUpTime, else the
 //                                           local time less the up-time, as CIM text
 //   Win32_PerfFormattedData_PerfOS_System   SystemUpTime: [System] SystemUpTime, else the up-time
-//   Win32_Process                           Name, ProcessId: the machine's running processes
 // The up-time is [System] TickCount64 (milliseconds), else the real host's. An empty fact makes
 // its query fail (WBEM_E_FAILED), as a broken WMI would; "(null)" gives the property a null
 // value, "(none)" makes the query return no object.
