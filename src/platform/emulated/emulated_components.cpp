@@ -1,21 +1,36 @@
 #include "platform/emulated/emulated_components.h"
 
+#include <dlfcn.h>
+
 #include <cstring>
 
 #include "common/text.h"
-#include "platform/emulated/host.h"
 
 namespace platform::emulated {
+
+namespace {
+constexpr DWORD kErrorModNotFound = 126;
+constexpr DWORD kErrorProcNotFound = 127;
+}  // namespace
 
 bool EmulatedComponents::CallCipher(const char* libraryPath, const char* exportName, char* buffer,
                                     std::int32_t length) {
     machine_.Journal(std::string("LoadLibrary ") + libraryPath);
-    DWORD error = 0;
-    if (!host::CallLibraryFunction(machine_.HostPath(libraryPath), exportName, buffer, length,
-                                   &error)) {
-        machine_.lastError = error;
+    const std::string host = machine_.HostPath(libraryPath).string();
+    void* library = ::dlopen(host.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        machine_.lastError = kErrorModNotFound;
         return false;
     }
+    using CipherFunction = int (*)(char*, std::int32_t);
+    auto function = reinterpret_cast<CipherFunction>(::dlsym(library, exportName));
+    if (!function) {
+        ::dlclose(library);
+        machine_.lastError = kErrorProcNotFound;
+        return false;
+    }
+    function(buffer, length);
+    ::dlclose(library);
     return true;
 }
 

@@ -17,6 +17,9 @@ namespace platform::emulated {
 // transform as the Windows stand-in (StandInEncrypt), and "Postbird.webpost" really posts the
 // body over the host's HTTP facet and journals each post. A class listed in the machine's
 // [MissingComponents] (<ProgID>=1) is not registered: creating it fails with CO_E_CLASSSTRING.
+// The emulation's Windows build, which serves the contract tests only (they hold the real
+// components there), binds nothing and has no class registered
+// (src/platform/win32/emulation/emulated_components_windows.cpp).
 class EmulatedComponents final : public Components {
 public:
     EmulatedComponents(Machine& machine, Http& http) : machine_(machine), http_(http) {}

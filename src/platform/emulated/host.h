@@ -46,11 +46,4 @@ bool QuickDescribe(const std::string& path, const std::string& name, FindData* d
 void ForEachName(const std::filesystem::path& folder,
                  const std::function<void(const std::string& path, const std::string& name)>& each);
 
-// Loads the host library, calls its function of that name on the buffer as the cipher library's
-// exports are called, and unloads it. False with ERROR_MOD_NOT_FOUND or ERROR_PROC_NOT_FOUND in
-// *error when the library or the function cannot be bound (always in the Windows build, which
-// binds nothing).
-bool CallLibraryFunction(const std::filesystem::path& library, const char* name, char* buffer,
-                         std::int32_t length, DWORD* error);
-
 }  // namespace platform::emulated::host

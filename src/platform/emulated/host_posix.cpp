@@ -1,6 +1,5 @@
 // The emulated host's services of a POSIX system (the Linux build).
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,11 +11,6 @@
 #include "platform/emulated/host.h"
 
 namespace platform::emulated::host {
-
-namespace {
-constexpr DWORD kErrorModNotFound = 126;
-constexpr DWORD kErrorProcNotFound = 127;
-}  // namespace
 
 bool LocalTime(std::time_t seconds, std::tm* tm) {
     return localtime_r(&seconds, tm) != nullptr;
@@ -102,25 +96,6 @@ void ForEachName(
         each(path, name);
     }
     ::closedir(listing);
-}
-
-bool CallLibraryFunction(const std::filesystem::path& library, const char* name, char* buffer,
-                         std::int32_t length, DWORD* error) {
-    void* loaded = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!loaded) {
-        *error = kErrorModNotFound;
-        return false;
-    }
-    using Function = int (*)(char*, std::int32_t);
-    auto function = reinterpret_cast<Function>(::dlsym(loaded, name));
-    if (!function) {
-        ::dlclose(loaded);
-        *error = kErrorProcNotFound;
-        return false;
-    }
-    function(buffer, length);
-    ::dlclose(loaded);
-    return true;
 }
 
 }  // namespace platform::emulated::host

@@ -71,11 +71,4 @@ void ForEachName(
     }
 }
 
-// The emulation's Windows build serves the contract tests only; it binds nothing.
-bool CallLibraryFunction(const std::filesystem::path& /*library*/, const char* /*name*/,
-                         char* /*buffer*/, std::int32_t /*length*/, DWORD* error) {
-    *error = ERROR_MOD_NOT_FOUND;
-    return false;
-}
-
 }  // namespace platform::emulated::host
