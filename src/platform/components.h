@@ -13,16 +13,8 @@ namespace platform {
 // A COM object of the agent, reached through its IDispatch; 0 is "no object".
 using ComObject = std::uintptr_t;
 
-// The agent's text encryptor: a COM class whose default interface's first method takes one text
-// and returns its encrypted form.
-inline constexpr const char* kXmlEncryptorProgId = "VERUZE.XmlEncryptor";
-inline constexpr const char* kXmlEncryptorMethod = "Encrypt";
-// The agent's web-post object and its method.
-inline constexpr const char* kWebPostProgId = "Postbird.webpost";
-inline constexpr const char* kWebPostMethod = "PostXMLString";
-
-// The nine arguments of PostXMLString, in their order. The by-reference ones (body and the last
-// four) come back as the component left them.
+// The nine arguments of the web-post object's method, in their order. The by-reference ones (body
+// and the last four) come back as the component left them.
 struct PostXmlStringCall {
     std::string body;         // 1, by reference
     bool flag = false;        // 2
@@ -52,16 +44,16 @@ public:
     virtual LONG CreateObject(const char* progId, ComObject* object) = 0;
     virtual void ReleaseObject(ComObject object) = 0;
 
-    // The text encryptor's method (kXmlEncryptorMethod) through IDispatch::GetIDsOfNames and
-    // Invoke, with the text by value; its result as text. On failure the HRESULT
-    // (DISP_E_UNKNOWNNAME when the object has no such method; for an exception raised by the
-    // object, its code) and *errorText, the object's description or the system's text.
-    virtual LONG EncryptText(ComObject encryptor, const std::string& text, std::string* encrypted,
-                             std::string* errorText) = 0;
+    // The text encryptor's method of that name through IDispatch::GetIDsOfNames and Invoke,
+    // with the text by value; its result as text. On failure the HRESULT (DISP_E_UNKNOWNNAME
+    // when the object has no such method; for an exception raised by the object, its code) and
+    // *errorText, the object's description or the system's text.
+    virtual LONG EncryptText(ComObject encryptor, const char* method, const std::string& text,
+                             std::string* encrypted, std::string* errorText) = 0;
 
-    // The web-post object's PostXMLString with the call's nine arguments. Failures as for
+    // The web-post object's method of that name with the call's nine arguments. Failures as for
     // EncryptText.
-    virtual LONG PostXMLString(ComObject webPost, PostXmlStringCall* call,
+    virtual LONG PostXMLString(ComObject webPost, const char* method, PostXmlStringCall* call,
                                std::string* errorText) = 0;
 };
 

@@ -404,15 +404,15 @@ public:
         return inner_.CreateObject(progId, object);
     }
     void ReleaseObject(ComObject object) override { inner_.ReleaseObject(object); }
-    LONG EncryptText(ComObject encryptor, const std::string& text, std::string* encrypted,
-                     std::string* errorText) override {
+    LONG EncryptText(ComObject encryptor, const char* method, const std::string& text,
+                     std::string* encrypted, std::string* errorText) override {
         if (in_.Fail("Components.EncryptText")) return HresultFromWin32(in_.Code());
-        return inner_.EncryptText(encryptor, text, encrypted, errorText);
+        return inner_.EncryptText(encryptor, method, text, encrypted, errorText);
     }
-    LONG PostXMLString(ComObject webPost, PostXmlStringCall* call,
+    LONG PostXMLString(ComObject webPost, const char* method, PostXmlStringCall* call,
                        std::string* errorText) override {
         if (in_.Fail("Components.PostXMLString")) return HresultFromWin32(in_.Code());
-        return inner_.PostXMLString(webPost, call, errorText);
+        return inner_.PostXMLString(webPost, method, call, errorText);
     }
 
 private:
@@ -423,12 +423,13 @@ private:
 class FaultyWmi final : public Wmi {
 public:
     FaultyWmi(Wmi& inner, Injector& injector) : inner_(inner), in_(injector) {}
-    LONG BindMoniker(const std::string& moniker, WmiService* service) override {
+    LONG BindMoniker(const std::string& server, const std::string& nameSpace,
+                     int impersonationLevel, WmiService* service) override {
         if (in_.Fail("Wmi.BindMoniker")) {
             if (service) *service = 0;
             return kWbemFailed;
         }
-        return inner_.BindMoniker(moniker, service);
+        return inner_.BindMoniker(server, nameSpace, impersonationLevel, service);
     }
     LONG ConnectServer(const std::string& server, const std::string& nameSpace,
                        const std::string& user, const std::string& password, int impersonationLevel,
@@ -617,8 +618,8 @@ public:
     FaultyHttp(Http& inner, Injector& injector) : inner_(inner), in_(injector) {}
     bool Post(const std::string& url,
               const std::vector<std::pair<std::string, std::string>>& headers,
-              const std::string& body, HttpResponse* response, long* errorNumber,
-              std::string* errorText) override {
+              const std::string& body, const HttpTimeouts& timeouts, HttpResponse* response,
+              long* errorNumber, std::string* errorText) override {
         if (in_.Fail("Http.Post")) {
             if (errorNumber) *errorNumber = HresultFromWin32(in_.Code());
             if (errorText) {
@@ -633,7 +634,7 @@ public:
             }
             return false;
         }
-        return inner_.Post(url, headers, body, response, errorNumber, errorText);
+        return inner_.Post(url, headers, body, timeouts, response, errorNumber, errorText);
     }
 
 private:

@@ -14,6 +14,15 @@ namespace platform {
 // The User-Agent of every request: the program and its version.
 inline constexpr char kHttpUserAgent[] = "RebootScheduler/" RS_VERSION_TEXT;
 
+// How long each step of a post may take, in milliseconds, as WinHttpSetTimeouts takes them (0:
+// no limit): the caller's choice.
+struct HttpTimeouts {
+    int resolveMs = 0;
+    int connectMs = 0;
+    int sendMs = 0;
+    int receiveMs = 0;
+};
+
 struct HttpResponse {
     long status = 0;   // HTTP status code
     std::string body;  // the response text as received
@@ -23,14 +32,14 @@ class Http {
 public:
     virtual ~Http() = default;
 
-    // POSTs body to url with the given headers and waits for the answer (within the
-    // implementation's time-out). False when no answer came (refused connection, bad address,
-    // time-out): *errorNumber and *errorText then say why, in the platform's terms (an HRESULT or
-    // system error number and its text).
+    // POSTs body to url with the given headers and waits for the answer within the time-outs.
+    // False when no answer came (refused connection, bad address, time-out): *errorNumber and
+    // *errorText then say why, in the platform's terms (an HRESULT or system error number and
+    // its text).
     virtual bool Post(const std::string& url,
                       const std::vector<std::pair<std::string, std::string>>& headers,
-                      const std::string& body, HttpResponse* response, long* errorNumber,
-                      std::string* errorText) = 0;
+                      const std::string& body, const HttpTimeouts& timeouts, HttpResponse* response,
+                      long* errorNumber, std::string* errorText) = 0;
 };
 
 }  // namespace platform

@@ -15,9 +15,9 @@ struct ProcessEntry {
     std::string exeFile;  // szExeFile: the executable file name, such as EXPLORER.EXE
 };
 
-// SHELLEXECUTEINFOA as the program fills it; the fields it leaves zero are not carried.
+// SHELLEXECUTEINFOA as the program fills it; the fields it leaves zero are not carried, nor the
+// record's size, which each implementation gives as its own.
 struct ShellExecuteInfo {
-    DWORD cbSize = 0;  // 60: the size of the 32-bit record
     DWORD fMask = 0;
     std::uintptr_t hwnd = 0;
     std::string lpVerb;

@@ -11,9 +11,9 @@ namespace platform {
 
 using EnvironmentBlock = std::uintptr_t;  // 0 is "no block"
 
-// STARTUPINFOA as the program fills it: its size and the desktop; every other field zero.
+// STARTUPINFOA as the program fills it: the desktop; every other field zero. The record's size
+// is each implementation's own.
 struct StartupInfo {
-    DWORD cb = 0;
     std::string lpDesktop;
 };
 

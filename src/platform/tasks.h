@@ -1,5 +1,5 @@
 // Tasks facet: the Task Scheduler 2.0 service objects as the program uses them. Results are
-// HRESULTs (S_OK, or the failing call's code such as HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)).
+// HRESULTs (S_OK, or the failing call's code such as ERROR_FILE_NOT_FOUND's HRESULT 0x80070002).
 #pragma once
 
 #include <memory>
@@ -9,7 +9,7 @@
 
 namespace platform {
 
-// HRESULT_FROM_WIN32: a system error code as the HRESULT a COM call reports for it.
+// A system error code as the HRESULT a COM call reports for it (facility 7, Win32).
 constexpr LONG HresultFromWin32(LONG error) {
     return error <= 0
                ? error

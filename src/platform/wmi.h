@@ -1,6 +1,7 @@
 // WMI facet: the management service's queries, reached the way the program binds it (a
-// "winmgmts:" moniker, or the scripting locator's ConnectServer), each object's properties read
-// as text. Results are HRESULTs (0 success; WBEM_E_* and RPC/COM codes otherwise).
+// "winmgmts:" moniker given by its parts, or the scripting locator's ConnectServer), each
+// object's properties read as text. Results are HRESULTs (0 success; WBEM_E_* and RPC/COM codes
+// otherwise).
 #pragma once
 
 #include <cstdint>
@@ -26,15 +27,20 @@ inline constexpr LONG kWbemFailed = static_cast<LONG>(0x80041001u);    // WBEM_E
 inline constexpr LONG kWbemNotFound = static_cast<LONG>(0x80041002u);  // WBEM_E_NOT_FOUND
 inline constexpr LONG kWbemInvalidQuery = static_cast<LONG>(0x80041017u);
 inline constexpr LONG kWbemInvalidNamespace = static_cast<LONG>(0x8004100Eu);
+// RPC_C_IMP_LEVEL_IDENTIFY and RPC_C_IMP_LEVEL_IMPERSONATE.
+inline constexpr int kImpersonationLevelIdentify = 2;
 inline constexpr int kImpersonationLevelImpersonate = 3;
 
 class Wmi {
 public:
     virtual ~Wmi() = default;
 
-    // GetObject("winmgmts:{impersonationLevel=impersonate}!\\.\root\cimv2") and its shorter
-    // forms: the service of the moniker's namespace on the named computer ("." is this one).
-    virtual LONG BindMoniker(const std::string& moniker, WmiService* service) = 0;
+    // GetObject("winmgmts:{impersonationLevel=<level>}!\\<server>\<nameSpace>"): the service
+    // of the namespace on the named computer ("." or empty is this one; an empty namespace is the
+    // moniker's default, root\cimv2), at that impersonation level (a moniker without settings
+    // binds at the scripting default, impersonate).
+    virtual LONG BindMoniker(const std::string& server, const std::string& nameSpace,
+                             int impersonationLevel, WmiService* service) = 0;
     // CreateObject("WbemScripting.SWbemLocator"), Security_.ImpersonationLevel, ConnectServer.
     virtual LONG ConnectServer(const std::string& server, const std::string& nameSpace,
                                const std::string& user, const std::string& password,

@@ -12,7 +12,6 @@ using activity_log::WriteLogLine;
 
 namespace {
 
-constexpr platform::DWORD kShellExecuteInfoSize = 60;  // the 32-bit record
 constexpr platform::DWORD kUnlistedAttributes = platform::kFileAttributeHidden |
                                                 platform::kFileAttributeSystem |
                                                 platform::kFileAttributeDirectory;
@@ -49,7 +48,6 @@ bool ShellAndWait(run::RunContext& ctx, const std::string& programPath,
         errorNumber.clear();
         errorDescription.clear();
         platform::ShellExecuteInfo request;
-        request.cbSize = kShellExecuteInfoSize;
         // In session 0 nobody can answer a dialog: no error UI, no download-zone prompt, and the
         // call returns only once the start is done.
         request.fMask = platform::kSeeMaskNoCloseProcess | platform::kSeeMaskNoAsync |
@@ -75,7 +73,8 @@ bool ShellAndWait(run::RunContext& ctx, const std::string& programPath,
             WriteLogLine(ctx, "ModReboot", "ShellAndWait", "EREOR",
                          "Exe not able execute SuccessFully", errorNumber);
         }
-        processes.CloseHandle(process.release());  // also when it is 0, as always
+        // Also when it is 0 (no process handle came back): the close then only fails.
+        processes.CloseHandle(process.release());
         return result;
     } catch (const std::exception& e) {
         errorNumber = std::to_string(common::FailureNumber(e));

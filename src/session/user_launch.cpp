@@ -18,7 +18,6 @@ constexpr const char* kProcedure = "fncExecuteInUserAccount";
 constexpr platform::DWORD kGenericAll = 0x10000000;
 constexpr platform::DWORD kProcessAllAccess = 0x1F0FFF;
 constexpr platform::DWORD kTokenAllAccess = 0xF00FF;
-constexpr platform::DWORD kStartupInfoSize = 68;  // the 32-bit record
 constexpr platform::DWORD kPromptWaitMilliseconds = 1800000;
 constexpr const char* kDesktop = "winsta0\\default";
 
@@ -79,7 +78,6 @@ platform::HANDLE CreateForUser(run::RunContext& ctx, platform::HANDLE token,
                                Impersonation* impersonation = nullptr) {
     auto& processes = ctx.platform.processes();
     platform::StartupInfo startup;
-    startup.cb = kStartupInfoSize;
     startup.lpDesktop = kDesktop;
     const platform::DWORD flags =
         environment ? platform::kCreateNoWindow | platform::kCreateUnicodeEnvironment
@@ -119,7 +117,7 @@ void WaitForPrompt(run::RunContext& ctx, platform::HANDLE reopened) {
     processes.GetExitCodeProcess(process.get(), &exitCode);
     if (exitCode != platform::kStillActive) return;
     processes.WaitForSingleObject(process.get(), kPromptWaitMilliseconds);
-    // The handle's number is no file name: this ends no process, as it never has.
+    // Asked by the handle's number, which names no program: this ends no process.
     fncTerminateProcessByName(ctx, std::to_string(process.get()));
     processes.CloseHandle(process.release());
 }
@@ -150,7 +148,7 @@ bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
     auto& system = ctx.platform.system();
     bool result = false;
     // Every token and handle this procedure obtains is released by these owners, on the trapped
-    // path too; the normal paths release them in the order they always have.
+    // path too; the normal paths release each where the procedure is done with it.
     platform::OwnedHandle userToken(processes);
     platform::OwnedHandle primaryToken(processes);
     platform::OwnedHandle shellProcess(processes);

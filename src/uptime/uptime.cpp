@@ -135,10 +135,10 @@ bool FN_CollectSysLastReboot(run::RunContext& ctx) {
     bool result = false;
     try {
         Service service(ctx.platform.wmi());
-        Check(ctx, ctx.platform.wmi().BindMoniker(
-                       std::string("winmgmts:{impersonationLevel=impersonate}!\\\\") + kComputer +
-                           "\\root\\cimv2",
-                       service.put()));
+        // winmgmts:{impersonationLevel=impersonate}!\\.\root\cimv2
+        Check(ctx, ctx.platform.wmi().BindMoniker(kComputer, "root\\cimv2",
+                                                  platform::kImpersonationLevelImpersonate,
+                                                  service.put()));
         std::vector<platform::WmiObject> objects;
         Check(ctx,
               ctx.platform.wmi().ExecQuery(service.get(), "SELECT * FROM Win32_OperatingSystem",
@@ -168,8 +168,9 @@ bool getSystemUPTimeByWMI(run::RunContext& ctx) {
         ctx.upTimeSeconds = 0;
         auto& wmi = ctx.platform.wmi();
         Service service(wmi);
-        Check(ctx, wmi.BindMoniker(std::string("winmgmts:\\\\") + kComputer + "\\root\\cimv2",
-                                   service.put()));
+        // winmgmts:\\.\root\cimv2, at the scripting default's impersonation level
+        Check(ctx, wmi.BindMoniker(kComputer, "root\\cimv2",
+                                   platform::kImpersonationLevelImpersonate, service.put()));
         Info(ctx, "getSystemUPTimeByWMI", "WMI object created.");
         // The locator's connection replaces the service bound above.
         Check(ctx, wmi.ConnectServer(".", "root\\CIMV2", "", "",

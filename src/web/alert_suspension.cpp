@@ -4,6 +4,7 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "web/agent_components.h"
 #include "web/com_objects.h"
 #include "web/web_config.h"
 
@@ -89,8 +90,7 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
     platform::Components& components = ctx.platform.components();
     ComObjectOwner webPost(components);
     try {
-        if (components.CreateObject(platform::kWebPostProgId, webPost.out()) < 0 ||
-            !webPost.get()) {
+        if (components.CreateObject(kWebPostProgId, webPost.out()) < 0 || !webPost.get()) {
             throw CannotCreateObject();
         }
         subReadXMLWebpost(ctx, kService);
@@ -131,7 +131,7 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
                 call.body = ctx.postXmlBody;
                 std::string errorText;
                 const platform::LONG hr =
-                    components.PostXMLString(webPost.get(), &call, &errorText);
+                    components.PostXMLString(webPost.get(), kWebPostMethod, &call, &errorText);
                 if (hr < 0) throw AutomationFailure(ctx, hr, errorText);
                 ctx.postXmlBody = call.body;
                 ctx.postReturnValue = call.returnValue;

@@ -15,6 +15,9 @@ namespace {
 
 constexpr const char* kForm = "ModWebPost";
 constexpr int kAttempts = 3;
+// 15 s to resolve the service's name, 15 s to connect, 30 s to send and 30 s for each part of
+// the answer.
+constexpr platform::HttpTimeouts kTimeouts{15000, 15000, 30000, 30000};
 
 struct PostKind {
     const char* module;
@@ -58,7 +61,7 @@ void Post(run::RunContext& ctx, const PostKind& kind) {
             long errorNumber = 0;
             std::string errorText;
             if (!ctx.platform.http().Post(address, {{"Content-Type", "application/json"}}, body,
-                                          &response, &errorNumber, &errorText)) {
+                                          kTimeouts, &response, &errorNumber, &errorText)) {
                 postError = ctx.platform.system().GetLastError();
                 throw common::Failure(errorNumber, errorText);
             }

@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "log/activity_log.h"
 #include "run/guard.h"
+#include "web/agent_components.h"
 #include "web/com_objects.h"
 
 namespace web {
@@ -126,13 +127,13 @@ std::string fncXMLEncrypt(run::RunContext& ctx, const std::string& xml) {
     platform::Components& components = ctx.platform.components();
     ComObjectOwner encryptor(components);
     try {
-        if (components.CreateObject(platform::kXmlEncryptorProgId, encryptor.out()) < 0 ||
-            !encryptor.get()) {
+        if (components.CreateObject(kXmlEncryptorProgId, encryptor.out()) < 0 || !encryptor.get()) {
             throw CannotCreateObject();
         }
         std::string encrypted;
         std::string errorText;
-        const LONG hr = components.EncryptText(encryptor.get(), xml, &encrypted, &errorText);
+        const LONG hr = components.EncryptText(encryptor.get(), kXmlEncryptorMethod, xml,
+                                               &encrypted, &errorText);
         if (hr < 0) throw AutomationFailure(ctx, hr, errorText);
         encryptor.Release();
         // The entry's name may have spaces around it; the element is named without them.

@@ -25,8 +25,7 @@ TYPED_TEST(ComSecurityContract, SetOnceThenTheQueriesStillAnswer) {
     auto& wmi = platform.wmi();
     platform::WmiService service = 0;
     ASSERT_EQ(
-        wmi.BindMoniker("winmgmts:{impersonationLevel=impersonate}!\\\\.\\root\\cimv2", &service),
-        0);
+        wmi.BindMoniker(".", "root\\cimv2", platform::kImpersonationLevelImpersonate, &service), 0);
     std::vector<platform::WmiObject> objects;
     EXPECT_EQ(
         wmi.ExecQuery(service, "SELECT * FROM Win32_OperatingSystem", {"LastBootUpTime"}, &objects),

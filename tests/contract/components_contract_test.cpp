@@ -10,6 +10,7 @@
 #include "loopback_server_fixture.h"
 #include "platform/emulated/emulated_components.h"
 #include "platform_world_fixture.h"
+#include "web/agent_components.h"
 
 namespace {
 
@@ -51,11 +52,12 @@ TYPED_TEST(ComponentsContract, EncryptorTransform) {
          "aj1saSggSjEJUnReU0NFXwYKFUQXSl0BFFlXXGpqPSUuexF3FVI="},
         {"&<>\"]]>", "cHlsdwcYEw=="},
     };
-    const ComObject encryptor = this->Create(platform::kXmlEncryptorProgId);
+    const ComObject encryptor = this->Create(web::kXmlEncryptorProgId);
     for (const auto& c : cases) {
         std::string encrypted = "unchanged";
         std::string errorText;
-        EXPECT_EQ(this->components().EncryptText(encryptor, c.clear, &encrypted, &errorText),
+        EXPECT_EQ(this->components().EncryptText(encryptor, web::kXmlEncryptorMethod, c.clear,
+                                                 &encrypted, &errorText),
                   platform::kSOk);
         EXPECT_EQ(encrypted, c.encrypted) << c.clear;
         EXPECT_EQ(platform::emulated::StandInDecrypt(encrypted), c.clear);
@@ -64,15 +66,16 @@ TYPED_TEST(ComponentsContract, EncryptorTransform) {
 }
 
 TYPED_TEST(ComponentsContract, AMethodTheObjectLacksIsAnUnknownName) {
-    const ComObject encryptor = this->Create(platform::kXmlEncryptorProgId);
-    const ComObject webPost = this->Create(platform::kWebPostProgId);
+    const ComObject encryptor = this->Create(web::kXmlEncryptorProgId);
+    const ComObject webPost = this->Create(web::kWebPostProgId);
     std::string text;
     std::string errorText;
-    EXPECT_EQ(this->components().EncryptText(webPost, "x", &text, &errorText),
-              platform::kDispEUnknownName);
+    EXPECT_EQ(
+        this->components().EncryptText(webPost, web::kXmlEncryptorMethod, "x", &text, &errorText),
+        platform::kDispEUnknownName);
     PostXmlStringCall call;
     call.url = "http://127.0.0.1:1/";
-    EXPECT_EQ(this->components().PostXMLString(encryptor, &call, &errorText),
+    EXPECT_EQ(this->components().PostXMLString(encryptor, web::kWebPostMethod, &call, &errorText),
               platform::kDispEUnknownName);
     this->components().ReleaseObject(encryptor);
     this->components().ReleaseObject(webPost);
@@ -100,7 +103,7 @@ TYPED_TEST(ComponentsContract, PostXMLStringSendsTheBodyAndReturnsTheAnswer) {
     const std::string body =
         "<wpacp><regid>1001</regid><opt>2</opt><mndtime>03/04/2021 17:06:07"
         "</mndtime></wpacp>";
-    const ComObject webPost = this->Create(platform::kWebPostProgId);
+    const ComObject webPost = this->Create(web::kWebPostProgId);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answer);
         contract::LoopbackServer server({c.answer});
@@ -109,7 +112,8 @@ TYPED_TEST(ComponentsContract, PostXMLStringSendsTheBodyAndReturnsTheAnswer) {
         call.url = server.Url("/tfr_wpacp.aspx?mmid=30&sid=20&rid=1001&rty=TRLA&ec=256");
         call.returnValue = "stale";
         std::string errorText;
-        ASSERT_EQ(this->components().PostXMLString(webPost, &call, &errorText), platform::kSOk)
+        ASSERT_EQ(this->components().PostXMLString(webPost, web::kWebPostMethod, &call, &errorText),
+                  platform::kSOk)
             << errorText;
         EXPECT_EQ(call.body, body);
         EXPECT_EQ(call.returnValue, c.returnValue);
@@ -135,12 +139,13 @@ TYPED_TEST(ComponentsContract, PostXMLStringSendsTheBodyAndReturnsTheAnswer) {
 
 // Nothing listening: no answer, with the system's "cannot connect" number and its text.
 TYPED_TEST(ComponentsContract, PostXMLStringToAClosedPort) {
-    const ComObject webPost = this->Create(platform::kWebPostProgId);
+    const ComObject webPost = this->Create(web::kWebPostProgId);
     PostXmlStringCall call;
     call.body = "<a/>";
     call.url = "http://127.0.0.1:" + std::to_string(contract::LoopbackServer::UnusedPort()) + "/x";
     std::string errorText;
-    ASSERT_EQ(this->components().PostXMLString(webPost, &call, &errorText), platform::kSOk);
+    ASSERT_EQ(this->components().PostXMLString(webPost, web::kWebPostMethod, &call, &errorText),
+              platform::kSOk);
     EXPECT_EQ(call.returnValue, "");
     EXPECT_EQ(call.detail1, "No answer from " + call.url);
     EXPECT_EQ(call.detail2, "12029");  // ERROR_WINHTTP_CANNOT_CONNECT

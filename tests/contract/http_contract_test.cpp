@@ -17,9 +17,9 @@ protected:
         platform::HttpResponse response;
         long number = 0;
         std::string text;
-        EXPECT_TRUE(world.platform().http().Post(server.Url("/x"),
-                                                 {{"Content-Type", "application/json"}}, "[]",
-                                                 &response, &number, &text))
+        EXPECT_TRUE(world.platform().http().Post(
+            server.Url("/x"), {{"Content-Type", "application/json"}}, "[]",
+            {15000, 15000, 30000, 30000}, &response, &number, &text))
             << number << " " << text;
         return response;
     }

@@ -140,7 +140,6 @@ TYPED_TEST(ProcessesContract, ShellExecuteOfAMissingProgram) {
     std::string folder = this->world.LogPath();
     folder.erase(folder.find_last_of('\\') + 1);
     platform::ShellExecuteInfo info;
-    info.cbSize = 60;
     info.fMask = platform::kSeeMaskNoCloseProcess | platform::kSeeMaskNoAsync |
                  platform::kSeeMaskFlagNoUi | platform::kSeeMaskNoZoneChecks;
     info.lpVerb = "open";

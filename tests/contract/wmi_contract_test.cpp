@@ -29,7 +29,7 @@ protected:
     // missing.
     std::optional<std::string> Single(const std::string& className, const std::string& property) {
         WmiService service = 0;
-        EXPECT_EQ(wmi().BindMoniker("winmgmts:{impersonationLevel=impersonate}!\\\\.\\root\\cimv2",
+        EXPECT_EQ(wmi().BindMoniker(".", "root\\cimv2", platform::kImpersonationLevelImpersonate,
                                     &service),
                   0);
         std::vector<platform::WmiObject> objects;
@@ -49,21 +49,29 @@ TYPED_TEST_SUITE(WmiContract, contract::ProcessWorlds, contract::WorldNames);
 // The default namespace is root\cimv2; a namespace that does not exist is
 // WBEM_E_INVALID_NAMESPACE (wbemprox services tests).
 TYPED_TEST(WmiContract, BindAndConnect) {
+    // The monikers by their parts: winmgmts:{impersonationLevel=impersonate}!\\.\root\cimv2,
+    // the same at the identify level, winmgmts:root\cimv2, winmgmts: and one of a missing
+    // namespace.
     const struct {
-        const char* moniker;
+        const char* server;
+        const char* nameSpace;
+        int impersonationLevel;
         LONG want;
     } monikers[] = {
-        {"winmgmts:{impersonationLevel=impersonate}!\\\\.\\root\\cimv2", 0},
-        {"winmgmts:\\\\.\\root\\cimv2", 0},
-        {"winmgmts:root\\cimv2", 0},
-        {"winmgmts:", 0},
-        {"winmgmts:\\\\.\\root\\RSContractNoSuchNamespace", platform::kWbemInvalidNamespace},
+        {".", "root\\cimv2", platform::kImpersonationLevelImpersonate, 0},
+        {".", "root\\cimv2", platform::kImpersonationLevelIdentify, 0},
+        {"", "root\\cimv2", platform::kImpersonationLevelImpersonate, 0},
+        {"", "", platform::kImpersonationLevelImpersonate, 0},
+        {".", "root\\RSContractNoSuchNamespace", platform::kImpersonationLevelImpersonate,
+         platform::kWbemInvalidNamespace},
     };
     for (const auto& c : monikers) {
         WmiService service = 0;
-        EXPECT_EQ(this->wmi().BindMoniker(c.moniker, &service), c.want) << c.moniker;
+        EXPECT_EQ(this->wmi().BindMoniker(c.server, c.nameSpace, c.impersonationLevel, &service),
+                  c.want)
+            << c.server << " " << c.nameSpace;
         if (c.want == 0) {
-            EXPECT_NE(service, 0u) << c.moniker;
+            EXPECT_NE(service, 0u) << c.server << " " << c.nameSpace;
             this->wmi().ReleaseService(service);
         }
     }
@@ -164,7 +172,9 @@ TYPED_TEST(WmiContract, SystemUpTimeAgreesWithTheTickCount) {
     const std::int64_t before =
         static_cast<std::int64_t>(this->world.platform().clock().GetTickCount64() / 1000);
     WmiService service = 0;
-    ASSERT_EQ(this->wmi().BindMoniker("winmgmts:\\\\.\\root\\cimv2", &service), 0);
+    ASSERT_EQ(this->wmi().BindMoniker(".", "root\\cimv2", platform::kImpersonationLevelImpersonate,
+                                      &service),
+              0);
     std::vector<platform::WmiObject> objects;
     EXPECT_EQ(this->wmi().ExecQuery(service, "SELECT * FROM Win32_PerfFormattedData_PerfOS_System",
                                     {"SystemUpTime"}, &objects),
@@ -195,7 +205,9 @@ TYPED_TEST(WmiContract, TickCountIsTheSystemsUpTime) {
 // WBEM_E_INVALID_CLASS (wbemprox query tests: todo_wine).
 TYPED_TEST(WmiContract, UnknownClass) {
     WmiService service = 0;
-    ASSERT_EQ(this->wmi().BindMoniker("winmgmts:\\\\.\\root\\cimv2", &service), 0);
+    ASSERT_EQ(this->wmi().BindMoniker(".", "root\\cimv2", platform::kImpersonationLevelImpersonate,
+                                      &service),
+              0);
     std::vector<platform::WmiObject> objects;
     const LONG got = this->wmi().ExecQuery(service, "SELECT * FROM Win32_RSContractNoSuchClass",
                                            {"Name"}, &objects);

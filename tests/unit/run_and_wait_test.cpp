@@ -197,7 +197,6 @@ TEST_P(ShellExecuteObstacles, FailsWithNoUiAndHangsWithout) {
     if (child == 0) {
         auto host = platform::emulated::MakeEmulatedPlatform(machine.folder(), "");
         platform::ShellExecuteInfo info;
-        info.cbSize = 60;
         info.fMask = c.mask;
         info.lpVerb = "Open";
         info.lpFile = kProgram;

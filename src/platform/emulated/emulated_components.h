@@ -4,6 +4,7 @@
 
 #include "platform/components.h"
 #include "platform/emulated/machine.h"
+#include "platform/emulated/standin_encryptor.h"
 #include "platform/http.h"
 
 namespace platform::emulated {
@@ -16,6 +17,9 @@ namespace platform::emulated {
 // transform as the Windows stand-in (StandInEncrypt), and "Postbird.webpost" really posts the
 // body over the host's HTTP facet and journals each post. A class listed in the machine's
 // [MissingComponents] (<ProgID>=1) is not registered: creating it fails with CO_E_CLASSSTRING.
+// The emulation's Windows build, which serves the contract tests only (they hold the real
+// components there), binds nothing and has no class registered
+// (src/platform/win32/emulation/emulated_components_windows.cpp).
 class EmulatedComponents final : public Components {
 public:
     EmulatedComponents(Machine& machine, Http& http) : machine_(machine), http_(http) {}
@@ -24,25 +28,22 @@ public:
                     std::int32_t length) override;
     LONG CreateObject(const char* progId, ComObject* object) override;
     void ReleaseObject(ComObject object) override;
-    LONG EncryptText(ComObject encryptor, const std::string& text, std::string* encrypted,
-                     std::string* errorText) override;
-    LONG PostXMLString(ComObject webPost, PostXmlStringCall* call, std::string* errorText) override;
+    LONG EncryptText(ComObject encryptor, const char* method, const std::string& text,
+                     std::string* encrypted, std::string* errorText) override;
+    LONG PostXMLString(ComObject webPost, const char* method, PostXmlStringCall* call,
+                       std::string* errorText) override;
 
 private:
     enum class Kind { kEncryptor, kWebPost };
-    // The object behind a handle when it is of the kind wanted; false with *hr otherwise.
-    bool Find(ComObject object, Kind kind, LONG* hr, std::string* errorText) const;
+    // The object behind a handle when it is of the kind wanted and the method is its own; false
+    // with *hr otherwise.
+    bool Find(ComObject object, Kind kind, const char* method, LONG* hr,
+              std::string* errorText) const;
 
     Machine& machine_;
     Http& http_;
     std::map<ComObject, Kind> objects_;
     ComObject nextObject_ = 0x100;
 };
-
-// The stand-in encryptor's transform: the text's bytes XORed with a fixed key, in base64, so that
-// the result can sit inside a CDATA section. The Windows stand-in does the same with the
-// text's UTF-8 bytes.
-std::string StandInEncrypt(const std::string& text);
-std::string StandInDecrypt(const std::string& encrypted);
 
 }  // namespace platform::emulated

@@ -7,11 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#ifndef _WIN32
-#include <dirent.h>
-#include <sys/stat.h>
-#endif
-
+#include "platform/emulated/host.h"
 #include "platform/emulated/text_codec.h"
 
 namespace platform::emulated {
@@ -54,31 +50,9 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
     return pi == p.size();
 }
 
-#ifndef _WIN32
-// One stat answers for a folder or a plain file what Describe asks one call at a time; a large
-// folder is listed with one system call a file instead of four. False for anything else (a
-// missing file, a device), which Describe then answers as before.
-bool StatDescribe(const char* path, const std::string& name, FindData* data) {
-    struct stat info {};
-    if (::stat(path, &info) != 0 || !(S_ISDIR(info.st_mode) || S_ISREG(info.st_mode))) return false;
-    data->fileName = name;
-    const bool directory = S_ISDIR(info.st_mode);
-    data->attributes = directory ? kFileAttributeDirectory : kFileAttributeArchive;
-    if ((info.st_mode & S_IWUSR) == 0) data->attributes |= kFileAttributeReadonly;
-    data->size = directory ? 0 : static_cast<std::uint64_t>(info.st_size);
-    constexpr std::int64_t k1601To1970 = 116444736000000000LL;
-    const std::int64_t nanoseconds =
-        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
-    data->lastWriteTime = static_cast<std::uint64_t>(nanoseconds / 100 + k1601To1970);
-    return true;
-}
-#endif
-
 FindData Describe(const fs::path& path, const std::string& name) {
     FindData data;
-#ifndef _WIN32
-    if (StatDescribe(path.c_str(), name, &data)) return data;
-#endif
+    if (host::QuickDescribe(path.string(), name, &data)) return data;
     data.fileName = name;
     std::error_code error;
     const bool directory = fs::is_directory(path, error);
@@ -319,36 +293,15 @@ bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found)
     // NTFS lists a folder in the order of its upper-cased names: each entry with its sort key.
     std::vector<std::pair<std::string, FindData>> entries;
     const bool all = namePart == "*";
-    auto take = [&](const auto& path, std::string name) {
+    // The folder's names as the host lists them: no path object is built for an entry that the
+    // pattern leaves out, and none is taken apart for one that it takes.
+    host::ForEachName(folder, [&](const std::string& path, const std::string& name) {
         if (all || WildcardMatch(namePart, name)) {
             FindData data;
-#ifndef _WIN32
-            if (!StatDescribe(path.c_str(), name, &data))
-#endif
-                data = Describe(fs::path(path), name);
-            entries.emplace_back(UpperAscii(std::move(name)), std::move(data));
+            if (!host::QuickDescribe(path, name, &data)) data = Describe(fs::path(path), name);
+            entries.emplace_back(UpperAscii(name), std::move(data));
         }
-    };
-#ifndef _WIN32
-    // The folder's names straight from the system: no path object is built for an entry that
-    // the pattern leaves out, and none is taken apart for one that it takes.
-    if (DIR* listing = ::opendir(folder.c_str())) {
-        std::string path = folder.string() + '/';
-        const std::size_t stem = path.size();
-        while (const dirent* entry = ::readdir(listing)) {
-            const char* name = entry->d_name;
-            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-            path.resize(stem);
-            path += name;
-            take(path, name);
-        }
-        ::closedir(listing);
-    }
-#else
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
-        take(entry.path(), entry.path().filename().string());
-    }
-#endif
+    });
     std::stable_sort(entries.begin(), entries.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     result.reserve(result.size() + entries.size());

@@ -1,24 +1,17 @@
 #include "platform/emulated/emulated_http.h"
 
-#include "platform/http_charset.h"
-#include "platform/http_errors.h"
-#include "platform/tasks.h"
-
-#ifndef _WIN32
 #include <curl/curl.h>
 #include <dlfcn.h>
 
 #include <memory>
-#endif
+
+#include "platform/http_charset.h"
+#include "platform/http_errors.h"
+#include "platform/tasks.h"
 
 namespace platform::emulated {
 
 namespace {
-
-#ifndef _WIN32
-
-constexpr long kConnectTimeoutMs = 15000;
-constexpr long kWholeExchangeTimeoutMs = 60000;
 
 void Report(long winHttpError, long* errorNumber, std::string* errorText) {
     if (errorNumber) *errorNumber = HresultFromWin32(winHttpError);
@@ -108,24 +101,12 @@ struct ListDeleter {
     void operator()(curl_slist* list) const { api->slist_free_all(list); }
 };
 
-#endif
-
 }  // namespace
 
 bool EmulatedHttp::Post(const std::string& url,
                         const std::vector<std::pair<std::string, std::string>>& headers,
-                        const std::string& body, HttpResponse* response, long* errorNumber,
-                        std::string* errorText) {
-#ifdef _WIN32
-    (void)url;
-    (void)headers;
-    (void)body;
-    (void)response;
-    if (errorNumber) *errorNumber = HresultFromWin32(kErrorCallNotImplemented);
-    if (errorText) *errorText = "This function is not supported on this system.";
-    machine_.lastError = kErrorCallNotImplemented;
-    return false;
-#else
+                        const std::string& body, const HttpTimeouts& timeouts,
+                        HttpResponse* response, long* errorNumber, std::string* errorText) {
     const Curl* api = LoadCurl();
     if (!api) {
         // As WinHTTP fails when its module cannot be loaded.
@@ -165,8 +146,9 @@ bool EmulatedHttp::Post(const std::string& url,
     api->easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
     api->easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     api->easy_setopt(easy, CURLOPT_PROXY, "");
-    api->easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-    api->easy_setopt(easy, CURLOPT_TIMEOUT_MS, kWholeExchangeTimeoutMs);
+    api->easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connectMs));
+    api->easy_setopt(easy, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(timeouts.sendMs) + static_cast<long>(timeouts.receiveMs));
     api->easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     api->easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
 
@@ -189,7 +171,6 @@ bool EmulatedHttp::Post(const std::string& url,
         response->body = AnswerToUtf8(answer, CharsetOf(contentType ? contentType : ""));
     }
     return true;
-#endif
 }
 
 }  // namespace platform::emulated

@@ -1,7 +1,5 @@
 #include "platform/emulated/emulated_platform.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -21,25 +19,11 @@
 #include "platform/emulated/emulated_tasks.h"
 #include "platform/emulated/emulated_wmi.h"
 #include "platform/emulated/emulated_xml.h"
+#include "platform/emulated/host.h"
 #include "platform/emulated/machine.h"
 #include "platform/emulated/text_codec.h"
 #include "platform/emulated/us_date_text.h"
 #include "version.h"
-
-#ifdef _WIN32
-#include <io.h>
-#include <share.h>
-#include <sys/stat.h>
-// GetTickCount64 only: the rest of the Windows headers would rename the facets' methods.
-// clang-format off
-#include <windef.h>
-#include <sysinfoapi.h>
-// clang-format on
-#else
-#include <sys/file.h>
-#include <time.h>
-#include <unistd.h>
-#endif
 
 namespace platform::emulated {
 
@@ -68,14 +52,6 @@ SystemTime FromTm(const std::tm& tm, int milliseconds) {
     return time;
 }
 
-bool LocalTm(std::time_t seconds, std::tm* tm) {
-#ifdef _WIN32
-    return localtime_s(tm, &seconds) == 0;
-#else
-    return localtime_r(&seconds, tm) != nullptr;
-#endif
-}
-
 // "2021-03-04 17:06:07" as a SYSTEMTIME, or nothing.
 std::optional<SystemTime> ParseClockFact(const std::string& text) {
     SystemTime time;
@@ -98,7 +74,7 @@ class EmulatedProcesses final : public Processes {
 public:
     EmulatedProcesses(Machine& machine, const std::string& exeName) : machine_(machine) {
         // The running program is always in the list, as on Windows.
-        machine_.processes.push_back({OwnProcessId(), exeName + ".exe",
+        machine_.processes.push_back({host::OwnProcessId(), exeName + ".exe",
                                       "C:\\Program Files\\VERUZE\\" + exeName + ".exe", nullptr});
     }
     bool SnapshotProcesses(std::vector<ProcessEntry>* entries) override {
@@ -213,13 +189,6 @@ private:
         return process;
     }
 
-    static DWORD OwnProcessId() {
-#ifdef _WIN32
-        return 4242;
-#else
-        return static_cast<DWORD>(::getpid());
-#endif
-    }
     Machine& machine_;
 };
 
@@ -235,7 +204,7 @@ public:
             std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
             1000;
         std::tm tm{};
-        LocalTm(std::chrono::system_clock::to_time_t(now), &tm);
+        host::LocalTime(std::chrono::system_clock::to_time_t(now), &tm);
         return FromTm(tm, static_cast<int>(milliseconds));
     }
     std::uint64_t GetTickCount64() override {
@@ -243,14 +212,7 @@ public:
             return std::strtoull(fact->c_str(), nullptr, 10);
         }
         // Else the real host's time since its start, as GetTickCount64 counts it.
-#ifdef _WIN32
-        return ::GetTickCount64();
-#else
-        timespec boot{};
-        clock_gettime(CLOCK_BOOTTIME, &boot);
-        return static_cast<std::uint64_t>(boot.tv_sec) * 1000 +
-               static_cast<std::uint64_t>(boot.tv_nsec / 1000000);
-#endif
+        return host::TickCount64();
     }
     bool FileTimeToLocalSystemTime(std::uint64_t fileTime, SystemTime* local) override {
         constexpr std::uint64_t k1601To1970 = 116444736000000000ULL;
@@ -260,7 +222,7 @@ public:
         }
         const auto seconds = static_cast<std::time_t>((fileTime - k1601To1970) / 10000000ULL);
         std::tm tm{};
-        if (!LocalTm(seconds, &tm)) {
+        if (!host::LocalTime(seconds, &tm)) {
             machine_.lastError = kErrorInvalidParameter;
             return false;
         }
@@ -319,24 +281,12 @@ class EmulatedSelf final : public Self {
 public:
     EmulatedSelf(Machine& machine, std::string argumentText, std::string exeName)
         : machine_(machine), argumentText_(std::move(argumentText)), exeName_(std::move(exeName)) {}
-    ~EmulatedSelf() override {
-        if (lockFd_ >= 0) {
-#ifdef _WIN32
-            _close(lockFd_);
-#else
-            ::close(lockFd_);
-#endif
-        }
-    }
-    std::string ExeName() override {
-        return exeName_;
-    }
+    ~EmulatedSelf() override { host::ReleaseFileLock(lockFd_); }
+    std::string ExeName() override { return exeName_; }
     ProgramVersion Version() override {
         return {RS_VERSION_MAJOR, RS_VERSION_MINOR, RS_VERSION_PATCH};
     }
-    std::string ArgumentText() override {
-        return argumentText_;
-    }
+    std::string ArgumentText() override { return argumentText_; }
     // An exclusive lock on <machine>/instance.lock, held until the process ends. [Instance]
     // HeldBy=<account> stands for an earlier instance of that account holding the mutex: the
     // same account and the system account open it (ERROR_ALREADY_EXISTS), any other is refused
@@ -354,20 +304,9 @@ public:
                 opens, static_cast<DWORD>(opens ? kErrorAlreadyExists : kErrorAccessDenied));
             return *answer_;
         }
-        const std::string path = (machine_.folder() / "instance.lock").string();
-#ifdef _WIN32
-        if (_sopen_s(&lockFd_, path.c_str(), _O_CREAT | _O_RDWR, _SH_DENYRW,
-                     _S_IREAD | _S_IWRITE) != 0) {
-            lockFd_ = -1;
-            answer_ = errno == EACCES;
-        } else {
-            answer_ = false;
-        }
-#else
-        lockFd_ = ::open(path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-        // An unusable lock cannot tell of another instance.
-        answer_ = lockFd_ >= 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0;
-#endif
+        bool heldElsewhere = false;
+        lockFd_ = host::TakeFileLock(machine_.folder() / "instance.lock", &heldElsewhere);
+        answer_ = heldElsewhere;
         return *answer_;
     }
 
@@ -419,7 +358,7 @@ public:
     DWORD GetLastError() override { return machine_.lastError; }
     void SetLastError(DWORD error) override { machine_.lastError = error; }
     DWORD FormatMessageA(DWORD messageId, char* buffer, DWORD size) override {
-        // An HRESULT made from a system error (HRESULT_FROM_WIN32) has that error's text.
+        // An HRESULT made from a system error (facility 7, 0x8007xxxx) has that error's text.
         if ((messageId & 0xFFFF0000u) == 0x80070000u) messageId &= 0xFFFFu;
         for (const MessageText& message : kMessages) {
             if (message.id != messageId) continue;
@@ -463,10 +402,10 @@ public:
           self_(machine_, argumentText, exeName),
           session_(machine_),
           system_(machine_),
-          // The web-post stand-in posts through the host's HTTP facet (bound here, made below).
-          components_(machine_, http_),
           tasks_(machine_),
           http_(machine_),
+          // The web-post stand-in posts through the host's HTTP facet, made before it.
+          components_(machine_, http_),
           wmi_(machine_, clock_),
           power_(machine_) {}
 
@@ -497,9 +436,9 @@ private:
     EmulatedSelf self_;
     EmulatedSession session_;
     EmulatedSystem system_;
-    EmulatedComponents components_;
     EmulatedTasks tasks_;
     EmulatedHttp http_;
+    EmulatedComponents components_;
     EmulatedXml xml_;
     EmulatedWmi wmi_;
     EmulatedPower power_;

@@ -10,12 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/emulated/host.h"
 #include "platform/emulated/ini_text.h"
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace platform::emulated {
 
@@ -91,34 +87,7 @@ bool ReplaceFile(const fs::path& named, const std::string& bytes) {
                                 ? fs::weakly_canonical(named, error)
                                 : named;
     const fs::path temporary = target.parent_path() / TemporaryName(target);
-#ifdef _WIN32
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            fs::remove(temporary, error);
-            return false;
-        }
-    }
-#else
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n <= 0) break;
-        written += static_cast<std::size_t>(n);
-    }
-    const bool complete = written == bytes.size() && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!complete) {
-        fs::remove(temporary, error);
-        return false;
-    }
-#endif
+    if (!host::WriteNewFile(temporary, bytes)) return false;
     const auto status = fs::status(target, error);
     if (fs::exists(status)) fs::permissions(temporary, status.permissions(), error);
     fs::rename(temporary, target, error);

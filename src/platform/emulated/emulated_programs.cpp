@@ -79,7 +79,7 @@ bool StillRunning(Machine::Process& process) {
 }
 
 bool EmulatedShellExecuteEx(Machine& machine, const std::string& account, ShellExecuteInfo* info) {
-    if (!info || info->cbSize != 60) {
+    if (!info) {
         machine.lastError = kErrorInvalidParameter;
         return false;
     }

@@ -122,7 +122,7 @@ bool EmulatedSession::CreateProcessAsUserA(HANDLE token, const char* application
                                            ProcessInformation* information) {
     const Machine::Object* user = machine_.Find(token, Kind::Token);
     if (!user) return false;
-    if (!information || !applicationName || startup.cb != 68) {
+    if (!information || !applicationName) {
         machine_.lastError = kErrorInvalidParameter;
         return false;
     }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/dates.h"
+#include "platform/emulated/host.h"
 #include "platform/emulated/text_codec.h"
 
 namespace platform::emulated {
@@ -40,45 +41,6 @@ std::size_t SkipSpaces(std::string_view text, std::size_t& at) {
     const std::size_t from = at;
     while (at < text.size() && IsSpace(text[at])) ++at;
     return at - from;
-}
-
-// A moniker "winmgmts:[{security settings}[!]][\\server\]namespace": the server and the
-// namespace as written (both empty when absent). The namespace runs to the end and holds no line
-// break. Where a moniker reads more than one way, the first of: settings with their "!", settings
-// without it, no settings; and within each, a server before none.
-bool ParseMoniker(std::string_view moniker, std::string& server, std::string& nameSpace) {
-    std::size_t start = 0;
-    if (!TakeWord(moniker, start, "winmgmts:")) return false;
-    std::size_t afterSettings[3];
-    std::size_t choices = 0;
-    if (start < moniker.size() && moniker[start] == '{') {
-        const auto close = moniker.find('}', start + 1);
-        if (close != std::string_view::npos) {
-            if (close + 1 < moniker.size() && moniker[close + 1] == '!')
-                afterSettings[choices++] = close + 2;
-            afterSettings[choices++] = close + 1;
-        }
-    }
-    afterSettings[choices++] = start;
-    for (std::size_t i = 0; i < choices; ++i) {
-        const std::size_t at = afterSettings[i];
-        const std::string_view rest = moniker.substr(at);
-        if (rest.size() >= 2 && rest[0] == '\\' && rest[1] == '\\') {
-            const auto end = rest.find('\\', 2);
-            if (end != std::string_view::npos &&
-                rest.find_first_of("\r\n", end + 1) == std::string_view::npos) {
-                server = rest.substr(2, end - 2);
-                nameSpace = rest.substr(end + 1);
-                return true;
-            }
-        }
-        if (rest.find_first_of("\r\n") == std::string_view::npos) {
-            server.clear();
-            nameSpace = rest;
-            return true;
-        }
-    }
-    return false;
 }
 
 // A query "select * from <class>" (words without regard to case, white space around and between
@@ -125,11 +87,7 @@ long LocalOffsetMinutes() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     std::tm utc{};
-#ifdef _WIN32
-    if (localtime_s(&local, &now) != 0 || gmtime_s(&utc, &now) != 0) return 0;
-#else
-    if (!localtime_r(&now, &local) || !gmtime_r(&now, &utc)) return 0;
-#endif
+    if (!host::LocalTime(now, &local) || !host::UtcTime(now, &utc)) return 0;
     const auto minutes = [](const std::tm& tm) {
         return (common::DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * 24 +
                 tm.tm_hour) *
@@ -183,13 +141,8 @@ LONG EmulatedWmi::Connect(const std::string& server, const std::string& nameSpac
     return 0;
 }
 
-LONG EmulatedWmi::BindMoniker(const std::string& moniker, WmiService* service) {
-    // winmgmts:[{security settings}[!]][\\server\]namespace
-    std::string server, nameSpace;
-    if (!ParseMoniker(moniker, server, nameSpace)) {
-        if (service) *service = 0;
-        return static_cast<LONG>(0x800401E4u);  // MK_E_SYNTAX
-    }
+LONG EmulatedWmi::BindMoniker(const std::string& server, const std::string& nameSpace,
+                              int /*impersonationLevel*/, WmiService* service) {
     return Connect(server, nameSpace.empty() ? "root\\cimv2" : nameSpace, service);
 }
 
@@ -243,13 +196,6 @@ LONG EmulatedWmi::ExecQuery(WmiService service, const std::string& query,
     }
     if (EqualsNoCase(className, "Win32_PerfFormattedData_PerfOS_System")) {
         return answer("SystemUpTime", "SystemUpTime", std::to_string(upTime));
-    }
-    if (EqualsNoCase(className, "Win32_Process")) {
-        for (auto& process : machine_.processes) {
-            if (process.program && process.program->Ended()) continue;
-            add({{"Name", process.exeFile}, {"ProcessId", std::to_string(process.id)}});
-        }
-        return 0;
     }
     return kInvalidClass;
 }

@@ -11,7 +11,6 @@ namespace platform::emulated {
 //   Win32_OperatingSystem                   LastBootUpTime: [System] LastBootUpTime, else the
 //                                           local time less the up-time, as CIM text
 //   Win32_PerfFormattedData_PerfOS_System   SystemUpTime: [System] SystemUpTime, else the up-time
-//   Win32_Process                           Name, ProcessId: the machine's running processes
 // The up-time is [System] TickCount64 (milliseconds), else the real host's. An empty fact makes
 // its query fail (WBEM_E_FAILED), as a broken WMI would; "(null)" gives the property a null
 // value, "(none)" makes the query return no object.
@@ -19,7 +18,8 @@ class EmulatedWmi final : public Wmi {
 public:
     EmulatedWmi(Machine& machine, Clock& clock) : machine_(machine), clock_(clock) {}
 
-    LONG BindMoniker(const std::string& moniker, WmiService* service) override;
+    LONG BindMoniker(const std::string& server, const std::string& nameSpace,
+                     int impersonationLevel, WmiService* service) override;
     LONG ConnectServer(const std::string& server, const std::string& nameSpace,
                        const std::string& user, const std::string& password, int impersonationLevel,
                        WmiService* service) override;

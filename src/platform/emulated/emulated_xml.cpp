@@ -1,24 +1,13 @@
 #include "platform/emulated/emulated_xml.h"
 
-#ifndef _WIN32
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <pugixml.hpp>
 #include <set>
 #include <string_view>
-#endif
 
 namespace platform::emulated {
-
-#ifdef _WIN32
-
-LONG EmulatedXml::CreateDocument(std::unique_ptr<XmlDocument>* document) {
-    if (document) document->reset();
-    return kRegdbEClassNotReg;
-}
-
-#else
 
 namespace {
 
@@ -387,7 +376,5 @@ LONG EmulatedXml::CreateDocument(std::unique_ptr<XmlDocument>* document) {
     *document = std::make_unique<PugiDocument>();
     return kSOk;
 }
-
-#endif
 
 }  // namespace platform::emulated

@@ -213,14 +213,6 @@ bool Machine::Close(HANDLE handle, std::initializer_list<Object::Kind> kinds) {
     return false;
 }
 
-std::size_t Machine::OpenProcessHandles() const {
-    std::size_t count = 0;
-    for (const auto& [handle, object] : objects_) {
-        if (object.kind == Object::Kind::Process || object.kind == Object::Kind::Thread) ++count;
-    }
-    return count;
-}
-
 void Machine::JournalOpenHandles() {
     if (handlesJournaled_) return;
     handlesJournaled_ = true;

@@ -89,8 +89,6 @@ public:
     // ERROR_INVALID_HANDLE).
     Object* Find(HANDLE handle, Object::Kind kind);
     bool Close(HANDLE handle, std::initializer_list<Object::Kind> kinds);
-    // Process and thread handles still open.
-    std::size_t OpenProcessHandles() const;
     // At the end of the program: a journal line counting the process and thread handles it left
     // open, when there are any. Once only; the destructor calls it too.
     void JournalOpenHandles();

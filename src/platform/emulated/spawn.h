@@ -1,5 +1,6 @@
 // Programs that the emulated host really starts: the executables (scripts or binaries) kept at
-// Windows paths in the machine folder, run as host processes and waited for.
+// Windows paths in the machine folder, run as host processes and waited for (spawn_posix.cpp; in
+// the emulation's Windows build src/platform/win32/emulation/spawn_windows.cpp).
 #pragma once
 
 #include <cstdint>
@@ -53,9 +54,7 @@ private:
     DWORD id_ = 0;
     DWORD exitCode_ = 259;
     bool ended_ = false;
-#ifdef _WIN32
-    void* process_ = nullptr;
-#endif
+    void* process_ = nullptr;  // the process handle, where the host hands one out (Windows)
 };
 
 }  // namespace platform::emulated

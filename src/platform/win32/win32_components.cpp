@@ -107,8 +107,8 @@ public:
         if (object) reinterpret_cast<IDispatch*>(object)->Release();
     }
 
-    LONG EncryptText(ComObject encryptor, const std::string& text, std::string* encrypted,
-                     std::string* errorText) override {
+    LONG EncryptText(ComObject encryptor, const char* method, const std::string& text,
+                     std::string* encrypted, std::string* errorText) override {
         const UniqueBstr argument(AllocText(text));
         VARIANT parameter;
         ::VariantInit(&parameter);
@@ -117,9 +117,8 @@ public:
         DISPPARAMS parameters{&parameter, nullptr, 1, 0};
         VARIANT result;
         ::VariantInit(&result);
-        HRESULT hr =
-            CallByName(reinterpret_cast<IDispatch*>(encryptor), ToWide(kXmlEncryptorMethod).c_str(),
-                       &parameters, &result, errorText);
+        HRESULT hr = CallByName(reinterpret_cast<IDispatch*>(encryptor), ToWide(method).c_str(),
+                                &parameters, &result, errorText);
         if (SUCCEEDED(hr)) {
             VARIANT asText;
             ::VariantInit(&asText);
@@ -137,7 +136,7 @@ public:
 
     // Arguments 1 and 6 to 9 go by reference (VT_BYREF | VT_BSTR), as a late-bound caller passes
     // its text variables; the component may replace them.
-    LONG PostXMLString(ComObject webPost, PostXmlStringCall* call,
+    LONG PostXMLString(ComObject webPost, const char* method, PostXmlStringCall* call,
                        std::string* errorText) override {
         if (!call) return E_POINTER;
         std::array<BSTR, 5> byReference = {AllocText(call->body), AllocText(call->returnValue),
@@ -170,9 +169,8 @@ public:
         DISPPARAMS parameters{arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
         VARIANT result;
         ::VariantInit(&result);
-        const HRESULT hr =
-            CallByName(reinterpret_cast<IDispatch*>(webPost), ToWide(kWebPostMethod).c_str(),
-                       &parameters, &result, errorText);
+        const HRESULT hr = CallByName(reinterpret_cast<IDispatch*>(webPost), ToWide(method).c_str(),
+                                      &parameters, &result, errorText);
         ::VariantClear(&result);
         call->body = TextOf(byReference[0]);
         call->returnValue = TextOf(byReference[1]);

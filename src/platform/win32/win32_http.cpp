@@ -33,11 +33,6 @@
 namespace platform::win32 {
 namespace {
 
-constexpr int kResolveTimeoutMs = 15000;
-constexpr int kConnectTimeoutMs = 15000;
-constexpr int kSendTimeoutMs = 30000;
-constexpr int kReceiveTimeoutMs = 30000;
-
 // The WinHTTP functions the post calls, bound once from the system folder.
 struct WinHttpApi {
     decltype(::WinHttpCrackUrl)* CrackUrl = nullptr;
@@ -110,12 +105,12 @@ class Win32Http final : public Http {
 public:
     bool Post(const std::string& url,
               const std::vector<std::pair<std::string, std::string>>& headers,
-              const std::string& body, HttpResponse* response, long* errorNumber,
-              std::string* errorText) override {
+              const std::string& body, const HttpTimeouts& timeouts, HttpResponse* response,
+              long* errorNumber, std::string* errorText) override {
         ::DWORD status = 0;
         std::string answer;
         std::string charset;
-        if (!Exchange(url, headers, body, &status, &answer, &charset)) {
+        if (!Exchange(url, headers, body, timeouts, &status, &answer, &charset)) {
             const ::DWORD error = ::GetLastError();
             if (errorNumber) *errorNumber = HRESULT_FROM_WIN32(error);
             if (errorText) *errorText = ErrorText(error);
@@ -139,8 +134,8 @@ private:
     // False with the failing call's last error.
     static bool Exchange(const std::string& url,
                          const std::vector<std::pair<std::string, std::string>>& headers,
-                         const std::string& body, ::DWORD* status, std::string* answer,
-                         std::string* charset) {
+                         const std::string& body, const HttpTimeouts& timeouts, ::DWORD* status,
+                         std::string* answer, std::string* charset) {
         const WinHttpApi* api = WinHttp();
         if (!api) return false;
         std::wstring wideUrl = ToWide(url);
@@ -172,8 +167,8 @@ private:
                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
         }
         if (!session) return false;
-        if (!api->SetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
-                              kReceiveTimeoutMs)) {
+        if (!api->SetTimeouts(session.get(), timeouts.resolveMs, timeouts.connectMs,
+                              timeouts.sendMs, timeouts.receiveMs)) {
             return false;
         }
         UniqueInternet connection(api->Connect(session.get(), host.c_str(), parts.nPort, 0));

@@ -76,8 +76,7 @@ public:
 #if defined(__i386__)
         static_assert(sizeof(record) == 60, "the 32-bit record is 60 bytes");
 #endif
-        // The program fills the 32-bit record; a 64-bit build passes its own record's size.
-        record.cbSize = info->cbSize == 60 ? sizeof(record) : info->cbSize;
+        record.cbSize = sizeof(record);
         record.fMask = info->fMask;
         record.hwnd = reinterpret_cast<HWND>(info->hwnd);
         record.lpVerb = info->lpVerb.empty() ? nullptr : info->lpVerb.c_str();

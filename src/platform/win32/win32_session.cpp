@@ -80,8 +80,7 @@ public:
 #if defined(__i386__)
         static_assert(sizeof(record) == 68, "the 32-bit record is 68 bytes");
 #endif
-        // The program fills the 32-bit record; a 64-bit build passes its own record's size.
-        record.cb = startup.cb == 68 ? sizeof(record) : startup.cb;
+        record.cb = sizeof(record);
         // The creation may write into the command line and the desktop name: hand it copies.
         std::vector<char> desktop(startup.lpDesktop.begin(), startup.lpDesktop.end());
         desktop.push_back('\0');

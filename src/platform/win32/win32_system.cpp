@@ -15,7 +15,8 @@ public:
     void SetLastError(DWORD error) override { ::SetLastError(error); }
 
     DWORD FormatMessageA(DWORD messageId, char* buffer, DWORD size) override {
-        // As the program has always asked: no FORMAT_MESSAGE_IGNORE_INSERTS, no arguments.
+        // Without FORMAT_MESSAGE_IGNORE_INSERTS and with no arguments, as the procedures that log
+        // the texts ask for them.
         return ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, messageId, 0, buffer, size,
                                 nullptr);
     }

@@ -1,11 +1,10 @@
 // WMI facet: the management service through COM. Both forms the program binds, the "winmgmts:"
-// moniker and the scripting locator's ConnectServer, come down to the same calls: the WBEM
-// locator's ConnectServer on \\server\namespace, the impersonation level set on the service's
-// proxy, ExecQuery, and each object's properties read and converted to text.
+// moniker (given by its parts) and the scripting locator's ConnectServer, come down to the same
+// calls: the WBEM locator's ConnectServer on \\server\namespace, the impersonation level set on
+// the service's proxy, ExecQuery, and each object's properties read and converted to text.
 #include <wbemidl.h>
 
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -88,21 +87,6 @@ std::optional<std::string> TextOf(VARIANT& value) {
     return result;
 }
 
-DWORD ImpersonationLevel(const std::string& settings) {
-    static const std::pair<const char*, DWORD> kLevels[] = {
-        {"anonymous", RPC_C_IMP_LEVEL_ANONYMOUS},
-        {"identify", RPC_C_IMP_LEVEL_IDENTIFY},
-        {"impersonate", RPC_C_IMP_LEVEL_IMPERSONATE},
-        {"delegate", RPC_C_IMP_LEVEL_DELEGATE}};
-    std::string lower;
-    for (char c : settings) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    for (const auto& [name, level] : kLevels) {
-        if (lower.find(std::string("impersonationlevel=") + name) != std::string::npos)
-            return level;
-    }
-    return RPC_C_IMP_LEVEL_IMPERSONATE;  // the moniker's default
-}
-
 class Win32Wmi final : public Wmi {
 public:
     ~Win32Wmi() override {
@@ -111,16 +95,12 @@ public:
         if (initialized_) ::CoUninitialize();
     }
 
-    LONG BindMoniker(const std::string& moniker, WmiService* service) override {
-        static const std::regex kForm(R"(^winmgmts:(\{([^}]*)\}!?)?(\\\\([^\\]*)\\)?(.*)$)",
-                                      std::regex::icase);
-        std::smatch match;
+    LONG BindMoniker(const std::string& server, const std::string& nameSpace,
+                     int impersonationLevel, WmiService* service) override {
         if (!service) return E_POINTER;
         *service = 0;
-        if (!std::regex_match(moniker, match, kForm)) return MK_E_SYNTAX;
-        const std::string server = match[4].str().empty() ? "." : match[4].str();
-        const std::string nameSpace = match[5].str().empty() ? "root\\cimv2" : match[5].str();
-        return Connect(server, nameSpace, {}, {}, ImpersonationLevel(match[2].str()), service);
+        return Connect(server.empty() ? "." : server, nameSpace.empty() ? "root\\cimv2" : nameSpace,
+                       {}, {}, static_cast<DWORD>(impersonationLevel), service);
     }
 
     LONG ConnectServer(const std::string& server, const std::string& nameSpace,
