@@ -14,7 +14,6 @@ namespace {
 
 constexpr long kDllNotFound = 53;    // the runtime's "File not found: <library>"
 constexpr long kNoEntryPoint = 453;  // "Can't find DLL entry point"
-constexpr platform::DWORD kErrorProcNotFound = 127;
 
 }  // namespace
 
@@ -28,7 +27,8 @@ std::string EncDecXML(run::RunContext& ctx, bool encipher, const std::string& pa
         const std::string library = ctx.installPath + kCipherLibrary;
         if (!ctx.platform.components().CallCipher(library.c_str(), function, content.data(),
                                                   static_cast<std::int32_t>(content.size()))) {
-            if (ctx.platform.system().GetLastError() == kErrorProcNotFound) {
+            if (ctx.platform.system().GetLastError() ==
+                static_cast<platform::DWORD>(platform::kErrorProcNotFound)) {
                 throw common::Failure(kNoEntryPoint, std::string("Can't find DLL entry point ") +
                                                          function + " in " + kCipherLibrary);
             }

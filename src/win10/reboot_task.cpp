@@ -2,6 +2,7 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
+#include "platform/com_types.h"
 #include "run/guard.h"
 #include "win10/json_records.h"
 
@@ -83,7 +84,7 @@ std::unique_ptr<platform::RegisteredTask> GetTask(run::RunContext& ctx,
         std::unique_ptr<platform::RegisteredTask> task;
         const LONG result = ctx.platform.tasks().GetTask(folderPath, taskName, &task);
         Check(ctx, result);
-        if (!task) throw ComFailure(ctx, static_cast<LONG>(0x80004005u));  // E_FAIL
+        if (!task) throw ComFailure(ctx, platform::kEFail);
         return task;
     } catch (const std::exception& e) {
         const std::string number = std::to_string(common::FailureNumber(e));

@@ -10,11 +10,6 @@
 
 namespace platform::emulated {
 
-namespace {
-constexpr DWORD kErrorModNotFound = 126;
-constexpr DWORD kErrorProcNotFound = 127;
-}  // namespace
-
 bool EmulatedComponents::CallCipher(const char* libraryPath, const char* exportName, char* buffer,
                                     std::int32_t length) {
 #ifdef _WIN32
