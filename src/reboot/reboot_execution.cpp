@@ -32,14 +32,13 @@ void Trapped(run::RunContext& ctx, const char* form, const char* procedure, cons
 void subRegisterRebootEvent(run::RunContext& ctx, const std::string& message) {
     auto& power = ctx.platform.power();
     try {
-        const platform::HANDLE log = power.RegisterEventSourceA(nullptr, kEventLog);
-        if (!power.ReportEventA(log, platform::kEventlogInformationType, 0, 0, {message})) {
+        const platform::OwnedEventSource log(power, power.RegisterEventSourceA(nullptr, kEventLog));
+        if (!power.ReportEventA(log.get(), platform::kEventlogInformationType, 0, 0, {message})) {
             // The number and description of the failure in hand: none, as nothing was raised.
             WriteLogLine(
                 ctx, "modReboot", "subRegisterRebootEvent", "ERROR",
                 LastError(ctx) + " 0  Reboot or Shutdown not logged to EventViewer -- " + message);
         }
-        power.DeregisterEventSource(log);
     } catch (const std::exception& e) {
         Trapped(ctx, "ModReboot", "subRegisterRebootEvent", "In Function subRegisterRebootEvent.",
                 e);

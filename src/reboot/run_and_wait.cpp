@@ -75,7 +75,6 @@ bool ShellAndWait(run::RunContext& ctx, const std::string& programPath,
             WriteLogLine(ctx, "ModReboot", "ShellAndWait", "EREOR",
                          "Exe not able execute SuccessFully", errorNumber);
         }
-        processes.CloseHandle(process.release());  // also when it is 0, as always
         return result;
     } catch (const std::exception& e) {
         errorNumber = std::to_string(common::FailureNumber(e));

@@ -5,6 +5,7 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
+#include "platform/handle_owner.h"
 #include "run/guard.h"
 
 namespace registry {
@@ -24,11 +25,11 @@ constexpr platform::DWORD kTextBufferSize = 255;
 
 bool fncRebootPending(run::RunContext& ctx) {
     auto& reg = ctx.platform.registry();
-    platform::HKEY key = 0;
+    platform::OwnedKey key(reg);
     bool result = false;
     try {
-        const platform::LONG code = reg.RegOpenKeyExA(platform::kHkeyLocalMachine,
-                                                      kRebootRequiredKey, 0, kFullAccess64, &key);
+        const platform::LONG code = reg.RegOpenKeyExA(
+            platform::kHkeyLocalMachine, kRebootRequiredKey, 0, kFullAccess64, key.put());
         WriteLogLine(ctx, "ModRegistry", "fncRebootPending", "INFO",
                      "Reboot registry return status - " + std::to_string(code));
         result = code == platform::kErrorSuccess;
@@ -39,21 +40,20 @@ bool fncRebootPending(run::RunContext& ctx) {
                      run::TrapLastError(ctx, e));
         result = false;
     }
-    reg.RegCloseKey(key);
     return result;
 }
 
 std::string ReadOSInfo(run::RunContext& ctx, const std::string& valueName) {
     auto& reg = ctx.platform.registry();
-    platform::HKEY key = 0;
+    platform::OwnedKey key(reg);
     std::string result;
     try {
         if (reg.RegOpenKeyExA(platform::kHkeyLocalMachine, kWindowsVersionKey, 0, kReadOsAccess,
-                              &key) == platform::kErrorSuccess) {
+                              key.put()) == platform::kErrorSuccess) {
             std::vector<platform::BYTE> buffer(kTextBufferSize, 0);
             platform::DWORD size = kTextBufferSize;
             platform::DWORD type = 0;
-            if (reg.RegQueryValueExA(key, valueName.c_str(), &type, buffer.data(), &size) ==
+            if (reg.RegQueryValueExA(key.get(), valueName.c_str(), &type, buffer.data(), &size) ==
                 platform::kErrorSuccess) {
                 const auto nul = std::find(buffer.begin(), buffer.end(), 0);
                 if (nul == buffer.end()) common::Raise(common::kInvalidCall);
@@ -65,7 +65,6 @@ std::string ReadOSInfo(run::RunContext& ctx, const std::string& valueName) {
                      std::to_string(common::FailureNumber(e)), common::FailureDescription(e));
         result.clear();
     }
-    reg.RegCloseKey(key);
     return result;
 }
 

@@ -26,45 +26,6 @@ void Log(run::RunContext& ctx, const char* type, const std::string& message) {
     WriteLogLine(ctx, kForm, kProcedure, type, message);
 }
 
-// An environment block, destroyed when its owner goes.
-class OwnedEnvironment {
-public:
-    explicit OwnedEnvironment(platform::Session& session) : session_(session) {}
-    OwnedEnvironment(const OwnedEnvironment&) = delete;
-    OwnedEnvironment& operator=(const OwnedEnvironment&) = delete;
-    ~OwnedEnvironment() {
-        if (block_) session_.DestroyEnvironmentBlock(block_);
-    }
-    platform::EnvironmentBlock* put() { return &block_; }
-    platform::EnvironmentBlock get() const { return block_; }
-
-private:
-    platform::Session& session_;
-    platform::EnvironmentBlock block_ = 0;
-};
-
-// Impersonation of the user that ends, whatever happens, when its owner goes.
-class Impersonation {
-public:
-    explicit Impersonation(platform::Session& session) : session_(session) {}
-    Impersonation(const Impersonation&) = delete;
-    Impersonation& operator=(const Impersonation&) = delete;
-    ~Impersonation() {
-        if (active_) session_.RevertToSelf();
-    }
-    void Begin(platform::HANDLE token) {
-        active_ = session_.ImpersonateLoggedOnUser(token) || active_;
-    }
-    void End() {
-        session_.RevertToSelf();
-        active_ = false;
-    }
-
-private:
-    platform::Session& session_;
-    bool active_ = false;
-};
-
 // The creation with the user's token, with the environment block when there is one. The program
 // is created out of the agent's job first (so that it reaches another session, and closing the
 // job does not end it); a job that refuses breakaway (ERROR_ACCESS_DENIED) gets a second creation
@@ -76,7 +37,7 @@ platform::HANDLE CreateForUser(run::RunContext& ctx, platform::HANDLE token,
                                const std::string& exePath, const std::string& arguments,
                                const std::string& workingFolder,
                                platform::EnvironmentBlock environment, const char* onFailure,
-                               Impersonation* impersonation = nullptr) {
+                               platform::Impersonation* impersonation = nullptr) {
     auto& processes = ctx.platform.processes();
     platform::StartupInfo startup;
     startup.cb = kStartupInfoSize;
@@ -121,7 +82,6 @@ void WaitForPrompt(run::RunContext& ctx, platform::HANDLE reopened) {
     processes.WaitForSingleObject(process.get(), kPromptWaitMilliseconds);
     // The handle's number is no file name: this ends no process, as it never has.
     fncTerminateProcessByName(ctx, std::to_string(process.get()));
-    processes.CloseHandle(process.release());
 }
 
 }  // namespace
@@ -155,8 +115,8 @@ bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
     platform::OwnedHandle primaryToken(processes);
     platform::OwnedHandle shellProcess(processes);
     platform::OwnedHandle shellToken(processes);
-    OwnedEnvironment environment(session);
-    Impersonation impersonation(session);
+    platform::OwnedEnvironmentBlock environment(session);
+    platform::Impersonation impersonation(session);
     try {
         const auto slash = exePath.rfind('\\');
         if (slash == std::string::npos) common::Raise(common::kInvalidCall);
@@ -197,7 +157,7 @@ bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
             WaitForPrompt(ctx, CreateForUser(ctx, primaryToken.get(), exePath, arguments,
                                              workingFolder, made ? environment.get() : 0, "ERROR"));
             result = true;
-            session.RevertToSelf();
+            impersonation.End();
             primaryToken.reset();
             userToken.reset();
             return result;

@@ -8,6 +8,7 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "platform/handle_owner.h"
 
 namespace uptime {
 
@@ -63,28 +64,6 @@ void Check(run::RunContext& ctx, platform::LONG code) {
     if (code < 0) throw common::Failure(code, WmiErrorText(ctx, code));
 }
 
-// A WMI service bound for one method call, released when the method returns.
-class Service {
-public:
-    explicit Service(platform::Wmi& wmi) : wmi_(wmi) {}
-    Service(const Service&) = delete;
-    Service& operator=(const Service&) = delete;
-    ~Service() { reset(); }
-    platform::WmiService get() const { return service_; }
-    platform::WmiService* put() {
-        reset();
-        return &service_;
-    }
-    void reset() {
-        if (service_) wmi_.ReleaseService(service_);
-        service_ = 0;
-    }
-
-private:
-    platform::Wmi& wmi_;
-    platform::WmiService service_ = 0;
-};
-
 // A property of a returned object; one the class does not have fails as the property read does.
 const std::optional<std::string>& Property(const platform::WmiObject& object, const char* name) {
     const auto found = object.properties.find(name);
@@ -134,7 +113,7 @@ std::string WMIDateStringToDate(run::RunContext& ctx, const std::optional<std::s
 bool FN_CollectSysLastReboot(run::RunContext& ctx) {
     bool result = false;
     try {
-        Service service(ctx.platform.wmi());
+        platform::OwnedWmiService service(ctx.platform.wmi());
         Check(ctx, ctx.platform.wmi().BindMoniker(
                        std::string("winmgmts:{impersonationLevel=impersonate}!\\\\") + kComputer +
                            "\\root\\cimv2",
@@ -167,7 +146,7 @@ bool getSystemUPTimeByWMI(run::RunContext& ctx) {
     try {
         ctx.upTimeSeconds = 0;
         auto& wmi = ctx.platform.wmi();
-        Service service(wmi);
+        platform::OwnedWmiService service(wmi);
         Check(ctx, wmi.BindMoniker(std::string("winmgmts:\\\\") + kComputer + "\\root\\cimv2",
                                    service.put()));
         Info(ctx, "getSystemUPTimeByWMI", "WMI object created.");

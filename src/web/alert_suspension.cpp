@@ -4,6 +4,7 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "platform/handle_owner.h"
 #include "web/com_objects.h"
 #include "web/web_config.h"
 
@@ -87,9 +88,9 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
                                    val3, val4);
     };
     platform::Components& components = ctx.platform.components();
-    ComObjectOwner webPost(components);
+    platform::OwnedComObject webPost(components);
     try {
-        if (components.CreateObject(platform::kWebPostProgId, webPost.out()) < 0 ||
+        if (components.CreateObject(platform::kWebPostProgId, webPost.put()) < 0 ||
             !webPost.get()) {
             throw CannotCreateObject();
         }
@@ -157,7 +158,7 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
         return false;
     } catch (const std::exception& e) {
         const auto lastError = ctx.platform.system().GetLastError();
-        webPost.Release();
+        webPost.reset();
         log("ERROR", "fncRebootSupressionWebPost.", std::to_string(common::FailureNumber(e)),
             common::FailureDescription(e), std::to_string(lastError));
         return false;

@@ -11,26 +11,6 @@
 
 namespace web {
 
-// Owns one object made by Components::CreateObject for the length of a procedure call.
-class ComObjectOwner {
-public:
-    explicit ComObjectOwner(platform::Components& components) : components_(components) {}
-    ~ComObjectOwner() { Release(); }
-    ComObjectOwner(const ComObjectOwner&) = delete;
-    ComObjectOwner& operator=(const ComObjectOwner&) = delete;
-
-    platform::ComObject* out() { return &object_; }
-    platform::ComObject get() const { return object_; }
-    void Release() {
-        if (object_) components_.ReleaseObject(object_);
-        object_ = 0;
-    }
-
-private:
-    platform::Components& components_;
-    platform::ComObject object_ = 0;
-};
-
 inline constexpr long kObjectNotSet = 91;  // "Object variable or With block variable not set"
 inline constexpr long kCannotCreateObject = 429;  // "ActiveX component can't create object"
 inline constexpr long kNoSuchMember = 438;  // "Object doesn't support this property or method"

@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "platform/handle_owner.h"
 #include "run/guard.h"
 #include "web/com_objects.h"
 
@@ -124,9 +125,9 @@ void subReadXMLWebpost(run::RunContext& ctx, const std::string& serviceName) {
 
 std::string fncXMLEncrypt(run::RunContext& ctx, const std::string& xml) {
     platform::Components& components = ctx.platform.components();
-    ComObjectOwner encryptor(components);
+    platform::OwnedComObject encryptor(components);
     try {
-        if (components.CreateObject(platform::kXmlEncryptorProgId, encryptor.out()) < 0 ||
+        if (components.CreateObject(platform::kXmlEncryptorProgId, encryptor.put()) < 0 ||
             !encryptor.get()) {
             throw CannotCreateObject();
         }
@@ -134,13 +135,13 @@ std::string fncXMLEncrypt(run::RunContext& ctx, const std::string& xml) {
         std::string errorText;
         const LONG hr = components.EncryptText(encryptor.get(), xml, &encrypted, &errorText);
         if (hr < 0) throw AutomationFailure(ctx, hr, errorText);
-        encryptor.Release();
+        encryptor.reset();
         // The entry's name may have spaces around it; the element is named without them.
         const std::string tag = common::Trim(ctx.webPostTagName);
         return "<" + tag + "><![CDATA[" + encrypted + "]]></" + tag + ">";
     } catch (const std::exception& e) {
         const auto lastError = ctx.platform.system().GetLastError();
-        encryptor.Release();
+        encryptor.reset();
         WriteLogLine(ctx, "ModWebPost", "fncXMLEncrypt", "ERROR",
                      std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
                      std::to_string(lastError));

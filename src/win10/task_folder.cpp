@@ -4,6 +4,7 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
+#include "platform/handle_owner.h"
 #include "run/file_system.h"
 #include "run/guard.h"
 
@@ -47,11 +48,10 @@ void subRenameTaskFolderForRebootJob(run::RunContext& ctx, bool suppress) {
     const auto info = [&](const std::string& message) {
         WriteLogLine(ctx, kForm, kModule, "INFO", message);
     };
-    void* redirection = nullptr;
-    bool redirectionOff = false;
+    platform::Wow64RedirectionOff redirection(files);
     try {
         info("Rename \"Reboot\" Folder");
-        if (fncIs64Bit(ctx)) redirectionOff = files.Wow64DisableWow64FsRedirection(&redirection);
+        if (fncIs64Bit(ctx)) redirection.SwitchOff();
         const std::string folder =
             run::FileSystem::GetDriveName(fncGetSysDir(ctx)) + kTaskStoreFolder;
         const std::string task = folder + "Reboot";
@@ -85,13 +85,10 @@ void subRenameTaskFolderForRebootJob(run::RunContext& ctx, bool suppress) {
             }
         }
         // Restored whenever it was switched off, not only when a second WOW64 query agrees.
-        if (redirectionOff) {
-            redirectionOff = false;
-            files.Wow64RevertWow64FsRedirection(redirection);
-        }
+        redirection.Restore();
     } catch (const std::exception& e) {
         const std::string lastError = std::to_string(ctx.platform.system().GetLastError());
-        if (redirectionOff) files.Wow64RevertWow64FsRedirection(redirection);
+        redirection.Restore();
         WriteLogLine(ctx, kForm, kModule, "ERROR", std::to_string(common::FailureNumber(e)),
                      common::FailureDescription(e), lastError);
     }
