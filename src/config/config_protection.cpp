@@ -4,6 +4,7 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
+#include "run/failures.h"
 #include "run/guard.h"
 
 namespace config {
@@ -38,9 +39,9 @@ std::string EncDecXML(run::RunContext& ctx, bool encipher, const std::string& pa
                      encipher ? "File encrypted successfully." : "File decrypted successfully.");
         return content;
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "ModComman", "EncDecXML", "ERROR",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "ModComman", "EncDecXML", "ERROR", failure.number, failure.description,
+                     failure.lastError);
         run::CloseAll(ctx);
     }
 }

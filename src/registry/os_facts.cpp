@@ -6,7 +6,7 @@
 #include "common/failure.h"
 #include "log/activity_log.h"
 #include "platform/handle_owner.h"
-#include "run/guard.h"
+#include "run/failures.h"
 
 namespace registry {
 
@@ -34,10 +34,10 @@ bool fncRebootPending(run::RunContext& ctx) {
                      "Reboot registry return status - " + std::to_string(code));
         result = code == platform::kErrorSuccess;
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, "ModRegistry", "fncRebootPending", "ERROR",
                      "Error finding Registry for Reboot Pending",
-                     std::to_string(common::FailureNumber(e)) + ":" + common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+                     failure.number + ":" + failure.description, failure.lastError);
         result = false;
     }
     return result;
@@ -61,8 +61,9 @@ std::string ReadOSInfo(run::RunContext& ctx, const std::string& valueName) {
             }
         }
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, "ModRegistry", "ReadOSInfo", "ERROR", "Fail to retrive OS Info.",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e));
+                     failure.number, failure.description);
         result.clear();
     }
     return result;

@@ -7,7 +7,7 @@
 #include "common/failure.h"
 #include "log/activity_log.h"
 #include "platform/handle_owner.h"
-#include "run/guard.h"
+#include "run/failures.h"
 
 namespace registry {
 
@@ -43,9 +43,9 @@ std::string GetString(run::RunContext& ctx, platform::HKEY hive, const std::stri
         reg.RegOpenKeyA(hive, keyPath.c_str(), key.put());  // on failure key stays 0
         result = RegQueryStringValue(ctx, key.get(), valueName);
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, "ModRegistry", "GetString", "ERROR", keyPath + "-" + valueName,
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+                     failure.number, failure.description, failure.lastError);
         result.clear();
     }
     return result;
@@ -102,9 +102,9 @@ std::string RegQueryStringValue(run::RunContext& ctx, platform::HKEY key,
                 return {};
         }
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "ModRegistry", "RegQueryStringValue", "ERROR", valueName,
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "ModRegistry", "RegQueryStringValue", "ERROR", valueName, failure.number,
+                     failure.description, failure.lastError);
         return {};
     }
 }
@@ -156,9 +156,10 @@ void SetRegDwordValue64(run::RunContext& ctx, const std::string& valueName, std:
         WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "INFO",
                      "Successfully modified Registry Values", valueName, keyPath, valueText);
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "ERROR",
-                     "Modifying Registry - " + valueName, common::FailureSource(e),
-                     common::FailureDescription(e), run::TrapLastError(ctx, e));
+                     "Modifying Registry - " + valueName, failure.source, failure.description,
+                     failure.lastError);
     }
 }
 

@@ -8,7 +8,7 @@
 #include "common/text.h"
 #include "log/activity_log.h"
 #include "platform/handle_owner.h"
-#include "run/guard.h"
+#include "run/failures.h"
 
 namespace session {
 
@@ -25,10 +25,10 @@ platform::DWORD GetCurrentUserToken(run::RunContext& ctx) {
             shellProcessId = process.processId;
         }
     } catch (const std::exception& e) {
-        WriteLogLine(
-            ctx, "modCommon", "GetCurrentUserToken", "ERROR",
-            "Failed to Get User Token, Err No :" + std::to_string(common::FailureNumber(e)) +
-                " Description :" + common::FailureDescription(e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "modCommon", "GetCurrentUserToken", "ERROR",
+                     "Failed to Get User Token, Err No :" + failure.number +
+                         " Description :" + failure.description);
     }
     return shellProcessId;
 }
@@ -102,9 +102,9 @@ std::string fncGetLoggedOnUserName(run::RunContext& ctx) {
         // A failed call leaves the buffer all NUL: the name is then empty.
         return std::string(buffer.begin(), std::find(buffer.begin(), buffer.end(), '\0'));
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "ModComman", "fncGetLoggedOnUserName", "ERROR",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "ModComman", "fncGetLoggedOnUserName", "ERROR", failure.number,
+                     failure.description, failure.lastError);
         return {};
     }
 }

@@ -5,6 +5,7 @@
 #include "common/failure.h"
 #include "log/activity_log.h"
 #include "platform/handle_owner.h"
+#include "run/failures.h"
 #include "session/accounts.h"
 
 namespace session {
@@ -88,17 +89,15 @@ void WaitForPrompt(run::RunContext& ctx, platform::HANDLE reopened) {
 
 std::string fncFormatMessage(run::RunContext& ctx, std::int32_t errorNumber) {
     try {
-        std::vector<char> buffer(257, ' ');
-        const platform::DWORD count = ctx.platform.system().FormatMessageA(
-            static_cast<platform::DWORD>(errorNumber), buffer.data(), 200);
-        if (count == 0) return std::to_string(errorNumber);
-        // The text without its closing CR LF: a text shorter than that cannot be cut.
-        if (count < 2) common::Raise(common::kInvalidCall);
-        return std::to_string(errorNumber) + "-" + std::string(buffer.data(), count - 2);
+        // The text without its closing CR LF, from a buffer of 200 characters.
+        const std::string text =
+            run::SystemMessage(ctx, static_cast<platform::DWORD>(errorNumber), 200);
+        if (text.empty()) return std::to_string(errorNumber);
+        return std::to_string(errorNumber) + "-" + text;
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, "ModComman", "fncFormatMessage", "ERR",
-                     " ErrDesc : " + std::to_string(common::FailureNumber(e)) + " " +
-                         common::FailureDescription(e));
+                     " ErrDesc : " + failure.number + " " + failure.description);
         return std::to_string(errorNumber);
     }
 }
@@ -187,8 +186,9 @@ bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
         shellProcess.reset();
         return result;
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, kForm, kProcedure, "ERRROR", std::to_string(common::FailureNumber(e)),
-                     common::FailureDescription(e), std::to_string(system.GetLastError()));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, kForm, kProcedure, "ERRROR", failure.number, failure.description,
+                     failure.lastError);
         return result;
     }
 }

@@ -5,7 +5,7 @@
 #include "common/text.h"
 #include "log/activity_log.h"
 #include "platform/handle_owner.h"
-#include "web/com_objects.h"
+#include "run/failures.h"
 #include "web/web_config.h"
 
 namespace web {
@@ -92,7 +92,7 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
     try {
         if (components.CreateObject(platform::kWebPostProgId, webPost.put()) < 0 ||
             !webPost.get()) {
-            throw CannotCreateObject();
+            throw run::CannotCreateObject();
         }
         subReadXMLWebpost(ctx, kService);
         ctx.postPrimaryURL = ctx.webPostPrimaryURL;
@@ -133,7 +133,7 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
                 std::string errorText;
                 const platform::LONG hr =
                     components.PostXMLString(webPost.get(), &call, &errorText);
-                if (hr < 0) throw AutomationFailure(ctx, hr, errorText);
+                if (hr < 0) throw run::ComFailure(ctx, hr, errorText);
                 ctx.postXmlBody = call.body;
                 ctx.postReturnValue = call.returnValue;
                 ctx.postDetail1 = call.detail1;
@@ -157,10 +157,10 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
         log("INFO", "Webpost URL .", address);
         return false;
     } catch (const std::exception& e) {
-        const auto lastError = ctx.platform.system().GetLastError();
+        const run::Trapped failure = run::Trap(ctx, e);
         webPost.reset();
-        log("ERROR", "fncRebootSupressionWebPost.", std::to_string(common::FailureNumber(e)),
-            common::FailureDescription(e), std::to_string(lastError));
+        log("ERROR", "fncRebootSupressionWebPost.", failure.number, failure.description,
+            failure.lastError);
         return false;
     }
 }

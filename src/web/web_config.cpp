@@ -6,8 +6,7 @@
 #include "common/text.h"
 #include "log/activity_log.h"
 #include "platform/handle_owner.h"
-#include "run/guard.h"
-#include "web/com_objects.h"
+#include "run/failures.h"
 
 namespace web {
 
@@ -25,7 +24,7 @@ public:
         : ctx_(ctx), document_(document) {}
 
     void Check(LONG hr) {
-        if (hr < 0) throw AutomationFailure(ctx_, hr, {});
+        if (hr < 0) throw run::ComFailure(ctx_, hr, {});
     }
     std::vector<XmlNode> ElementsByTagName(const std::string& name) {
         std::vector<XmlNode> nodes;
@@ -47,7 +46,7 @@ public:
         std::vector<XmlAttribute> attributes;
         const LONG hr = document_.Attributes(node, &attributes);
         Check(hr);
-        if (hr == platform::kSFalse) throw ObjectNotSet();
+        if (hr == platform::kSFalse) throw run::ObjectNotSet();
         return attributes;
     }
 
@@ -58,7 +57,7 @@ private:
 
 // The attribute at a position counted from 0; one past the last is a missing object.
 const std::string& At(const std::vector<XmlAttribute>& attributes, std::size_t position) {
-    if (position >= attributes.size()) throw ObjectNotSet();
+    if (position >= attributes.size()) throw run::ObjectNotSet();
     return attributes[position].value;
 }
 
@@ -73,7 +72,7 @@ void subReadXMLWebpost(run::RunContext& ctx, const std::string& serviceName) {
     try {
         std::unique_ptr<platform::XmlDocument> document;
         if (ctx.platform.xml().CreateDocument(&document) < 0 || !document) {
-            throw CannotCreateObject();
+            throw run::CannotCreateObject();
         }
         DomWalk dom(ctx, *document);
         // Whether the text parsed is not asked: a text that does not leaves no child node.
@@ -117,9 +116,9 @@ void subReadXMLWebpost(run::RunContext& ctx, const std::string& serviceName) {
         if (common::Trim(secondary).empty()) return;
         ctx.webPostSecondaryURL = scheme + secondary + "/" + ctx.webPostPage;
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "ModXML", "subReadXMLWebpost", "ERROR",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "ModXML", "subReadXMLWebpost", "ERROR", failure.number,
+                     failure.description, failure.lastError);
     }
 }
 
@@ -129,22 +128,21 @@ std::string fncXMLEncrypt(run::RunContext& ctx, const std::string& xml) {
     try {
         if (components.CreateObject(platform::kXmlEncryptorProgId, encryptor.put()) < 0 ||
             !encryptor.get()) {
-            throw CannotCreateObject();
+            throw run::CannotCreateObject();
         }
         std::string encrypted;
         std::string errorText;
         const LONG hr = components.EncryptText(encryptor.get(), xml, &encrypted, &errorText);
-        if (hr < 0) throw AutomationFailure(ctx, hr, errorText);
+        if (hr < 0) throw run::ComFailure(ctx, hr, errorText);
         encryptor.reset();
         // The entry's name may have spaces around it; the element is named without them.
         const std::string tag = common::Trim(ctx.webPostTagName);
         return "<" + tag + "><![CDATA[" + encrypted + "]]></" + tag + ">";
     } catch (const std::exception& e) {
-        const auto lastError = ctx.platform.system().GetLastError();
+        const run::Trapped failure = run::Trap(ctx, e);
         encryptor.reset();
-        WriteLogLine(ctx, "ModWebPost", "fncXMLEncrypt", "ERROR",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     std::to_string(lastError));
+        WriteLogLine(ctx, "ModWebPost", "fncXMLEncrypt", "ERROR", failure.number,
+                     failure.description, failure.lastError);
         return {};
     }
 }

@@ -5,8 +5,8 @@
 #include "common/failure.h"
 #include "log/activity_log.h"
 #include "platform/handle_owner.h"
+#include "run/failures.h"
 #include "run/file_system.h"
-#include "run/guard.h"
 
 namespace win10 {
 
@@ -28,9 +28,9 @@ std::string fncGetSysDir(run::RunContext& ctx) {
         const std::string whole(buffer.begin(), buffer.end());
         return whole.substr(0, count) + "\\";
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, kForm, "fncGetSysDir", "ERROR", "Retriving Windows Directory",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+                     failure.number, failure.description, failure.lastError);
         return {};
     }
 }
@@ -87,10 +87,10 @@ void subRenameTaskFolderForRebootJob(run::RunContext& ctx, bool suppress) {
         // Restored whenever it was switched off, not only when a second WOW64 query agrees.
         redirection.Restore();
     } catch (const std::exception& e) {
-        const std::string lastError = std::to_string(ctx.platform.system().GetLastError());
+        const run::Trapped failure = run::Trap(ctx, e);
         redirection.Restore();
-        WriteLogLine(ctx, kForm, kModule, "ERROR", std::to_string(common::FailureNumber(e)),
-                     common::FailureDescription(e), lastError);
+        WriteLogLine(ctx, kForm, kModule, "ERROR", failure.number, failure.description,
+                     failure.lastError);
     }
 }
 
