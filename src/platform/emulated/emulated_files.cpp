@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #ifndef _WIN32
@@ -332,17 +333,21 @@ bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found)
 #ifndef _WIN32
     // The folder's names straight from the system: no path object is built for an entry that
     // the pattern leaves out, and none is taken apart for one that it takes.
-    if (DIR* listing = ::opendir(folder.c_str())) {
+    // Closed on every path, also when an entry's description fails.
+    struct CloseListing {
+        void operator()(DIR* listing) const { ::closedir(listing); }
+    };
+    const std::unique_ptr<DIR, CloseListing> listing(::opendir(folder.c_str()));
+    if (listing) {
         std::string path = folder.string() + '/';
         const std::size_t stem = path.size();
-        while (const dirent* entry = ::readdir(listing)) {
+        while (const dirent* entry = ::readdir(listing.get())) {
             const char* name = entry->d_name;
             if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
             path.resize(stem);
             path += name;
             take(path, name);
         }
-        ::closedir(listing);
     }
 #else
     for (const auto& entry : fs::directory_iterator(folder, error)) {
