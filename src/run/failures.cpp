@@ -55,11 +55,11 @@ common::Failure ComFailure(RunContext& ctx, platform::LONG hr, const std::string
 
 Trapped Trap(RunContext& ctx, const std::exception& e) {
     const auto* failure = dynamic_cast<const common::Failure*>(&e);
-    const unsigned long lastError = failure && failure->systemError()
-                                        ? failure->systemError()
-                                        : ctx.platform.system().GetLastError();
+    const platform::DWORD threadError = ctx.platform.system().GetLastError();
+    const unsigned long lastError =
+        failure && failure->systemError() ? failure->systemError() : threadError;
     return {std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-            common::FailureSource(e), std::to_string(lastError)};
+            common::FailureSource(e), std::to_string(lastError), std::to_string(threadError)};
 }
 
 }  // namespace run

@@ -42,6 +42,10 @@ struct Trapped {
     std::string description;
     std::string source;
     std::string lastError;
+    // The thread's own value when the trap began, whatever the failure carries: what the one
+    // trap that does not follow the rule above logs (subRenameTaskFolderForRebootJob). On
+    // Windows it can differ from lastError (unwinding may have reset it).
+    std::string threadError;
 };
 Trapped Trap(RunContext& ctx, const std::exception& e);
 

@@ -90,7 +90,7 @@ void subRenameTaskFolderForRebootJob(run::RunContext& ctx, bool suppress) {
         const run::Trapped failure = run::Trap(ctx, e);
         redirection.Restore();
         WriteLogLine(ctx, kForm, kModule, "ERROR", failure.number, failure.description,
-                     failure.lastError);
+                     failure.threadError);
     }
 }
 

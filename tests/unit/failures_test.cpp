@@ -22,7 +22,12 @@ TEST(Trap, NumberDescriptionSourceAndLastErrorUnderOneRule) {
         const char* name;
         std::function<void()> raise;
         platform::DWORD threadError;
-        run::Trapped expected;
+        struct {
+            const char* number;
+            const char* description;
+            const char* source;
+            const char* lastError;  // the thread's own value is always threadError
+        } expected;
     };
     const Case cases[] = {
         {"a system failure carries its own last error",
@@ -60,6 +65,7 @@ TEST(Trap, NumberDescriptionSourceAndLastErrorUnderOneRule) {
             EXPECT_EQ(failure.description, c.expected.description);
             EXPECT_EQ(failure.source, c.expected.source);
             EXPECT_EQ(failure.lastError, c.expected.lastError);
+            EXPECT_EQ(failure.threadError, std::to_string(c.threadError));
         }
     }
 }
