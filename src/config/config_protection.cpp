@@ -4,6 +4,7 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
+#include "run/failures.h"
 #include "run/guard.h"
 
 namespace config {
@@ -14,7 +15,6 @@ namespace {
 
 constexpr long kDllNotFound = 53;    // the runtime's "File not found: <library>"
 constexpr long kNoEntryPoint = 453;  // "Can't find DLL entry point"
-constexpr platform::DWORD kErrorProcNotFound = 127;
 
 }  // namespace
 
@@ -28,7 +28,8 @@ std::string EncDecXML(run::RunContext& ctx, bool encipher, const std::string& pa
         const std::string library = ctx.installPath + kCipherLibrary;
         if (!ctx.platform.components().CallCipher(library.c_str(), function, content.data(),
                                                   static_cast<std::int32_t>(content.size()))) {
-            if (ctx.platform.system().GetLastError() == kErrorProcNotFound) {
+            if (ctx.platform.system().GetLastError() ==
+                static_cast<platform::DWORD>(platform::kErrorProcNotFound)) {
                 throw common::Failure(kNoEntryPoint, std::string("Can't find DLL entry point ") +
                                                          function + " in " + kCipherLibrary);
             }
@@ -38,9 +39,9 @@ std::string EncDecXML(run::RunContext& ctx, bool encipher, const std::string& pa
                      encipher ? "File encrypted successfully." : "File decrypted successfully.");
         return content;
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "ModComman", "EncDecXML", "ERROR",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "ModComman", "EncDecXML", "ERROR", failure.number, failure.description,
+                     failure.lastError);
         run::CloseAll(ctx);
     }
 }

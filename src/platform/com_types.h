@@ -8,10 +8,8 @@ namespace platform {
 
 inline constexpr LONG kSOk = 0;
 inline constexpr LONG kSFalse = 1;
-inline constexpr LONG kENotImpl = static_cast<LONG>(0x80004001u);
 inline constexpr LONG kEPointer = static_cast<LONG>(0x80004003u);
 inline constexpr LONG kEFail = static_cast<LONG>(0x80004005u);
-inline constexpr LONG kEOutOfMemory = static_cast<LONG>(0x8007000Eu);
 inline constexpr LONG kEInvalidArg = static_cast<LONG>(0x80070057u);
 inline constexpr LONG kDispEUnknownName = static_cast<LONG>(0x80020006u);
 inline constexpr LONG kDispEException = static_cast<LONG>(0x80020009u);

@@ -32,7 +32,6 @@ inline constexpr DWORD kSeeMaskNoCloseProcess = 0x40;
 inline constexpr DWORD kSeeMaskNoAsync = 0x100;            // return only once the start is done
 inline constexpr DWORD kSeeMaskFlagNoUi = 0x400;           // no error dialog: fail with the error
 inline constexpr DWORD kSeeMaskNoZoneChecks = 0x00800000;  // no download-zone security prompt
-inline constexpr DWORD kErrorAccessDisabledByPolicy = 1260;
 inline constexpr int kSwShowNormal = 1;
 inline constexpr DWORD kProcessTerminate = 0x0001;
 inline constexpr DWORD kProcessQueryLimitedInformation = 0x1000;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/error_codes.h"
+
 namespace platform {
 
 using DWORD = std::uint32_t;
@@ -31,27 +33,6 @@ inline constexpr DWORD kKeyRead = 0x20019;
 inline constexpr DWORD kKeyAllAccess = 0xF003F;
 inline constexpr DWORD kKeyWow64_64Key = 0x0100;
 inline constexpr DWORD kKeyWow64_32Key = 0x0200;
-
-// System error codes (winerror.h).
-inline constexpr LONG kErrorSuccess = 0;
-inline constexpr LONG kErrorInvalidFunction = 1;
-inline constexpr LONG kErrorFileNotFound = 2;
-inline constexpr LONG kErrorPathNotFound = 3;
-inline constexpr LONG kErrorAccessDenied = 5;
-inline constexpr LONG kErrorInvalidHandle = 6;
-inline constexpr LONG kErrorNotEnoughMemory = 8;
-inline constexpr LONG kErrorSharingViolation = 32;
-inline constexpr LONG kErrorFileExists = 80;
-inline constexpr LONG kErrorInvalidParameter = 87;
-inline constexpr LONG kErrorAlreadyExists = 183;
-inline constexpr LONG kErrorMoreData = 234;
-inline constexpr LONG kErrorNoMoreItems = 259;
-inline constexpr LONG kErrorDirNotEmpty = 145;
-inline constexpr LONG kErrorBadPathname = 161;
-inline constexpr LONG kErrorInvalidName = 123;
-inline constexpr LONG kErrorNoMoreFiles = 18;
-inline constexpr LONG kErrorCallNotImplemented = 120;
-inline constexpr LONG kErrorBadFormat = 11;
 
 // File attributes.
 inline constexpr DWORD kInvalidFileAttributes = 0xFFFFFFFFu;

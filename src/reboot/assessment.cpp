@@ -9,7 +9,7 @@
 #include "reboot/reboot_state.h"
 #include "reboot/run_and_wait.h"
 #include "registry/os_facts.h"
-#include "run/guard.h"
+#include "run/failures.h"
 #include "uptime/uptime.h"
 
 namespace reboot {
@@ -106,9 +106,9 @@ int CallRBTAssess(run::RunContext& ctx) {
         IniSetValue(ctx, "RebootStatus", "RBTPENDinRegistry", pending, ctx.rebootIniPath);
         Log(ctx, "INFO", "Writing on INI Reboot Pending IN Registry : " + pending);
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "ModReboot", "CallRBTAssess", "ERROR", "CallRBTAssess",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "ModReboot", "CallRBTAssess", "ERROR", "CallRBTAssess", failure.number,
+                     failure.description, failure.lastError);
     }
     return 0;
 }

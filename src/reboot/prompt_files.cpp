@@ -5,7 +5,7 @@
 #include "common/text.h"
 #include "log/activity_log.h"
 #include "reboot/reboot_state.h"
-#include "run/guard.h"
+#include "run/failures.h"
 #include "session/accounts.h"
 
 namespace reboot {
@@ -47,9 +47,9 @@ std::string ReadLatestBellhopFile(run::RunContext& ctx, const std::string& folde
             fileSystem.CopyFile(result, ctx.rebootIniPath, true);
         }
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "ModComman", "ReadLatestBellhopFile", "ERROR",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "ModComman", "ReadLatestBellhopFile", "ERROR", failure.number,
+                     failure.description, failure.lastError);
     }
     return result;
 }

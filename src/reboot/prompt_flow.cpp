@@ -9,7 +9,7 @@
 #include "reboot/reboot_state.h"
 #include "reboot/run_and_wait.h"
 #include "registry/os_facts.h"
-#include "run/guard.h"
+#include "run/failures.h"
 #include "session/user_launch.h"
 #include "web/alert_suspension.h"
 
@@ -86,9 +86,9 @@ int CallRebootUI(run::RunContext& ctx) {
         // The machine restarts whether or not the alerts were suspended.
         RebootSystem(ctx);
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "ModReboot", "CallRebootUI", "ERROR", "CallRebootUI.",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "ModReboot", "CallRebootUI", "ERROR", "CallRebootUI.", failure.number,
+                     failure.description, failure.lastError);
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "platform/handle_owner.h"
 #include "reboot/reboot_state.h"
 #include "run/end_of_run.h"
+#include "run/failures.h"
 
 namespace reboot {
 
@@ -21,10 +22,10 @@ std::string LastError(run::RunContext& ctx) {
     return std::to_string(ctx.platform.system().GetLastError());
 }
 
-void Trapped(run::RunContext& ctx, const char* form, const char* procedure, const char* message,
-             const std::exception& e) {
-    WriteLogLine(ctx, form, procedure, "ERROR", message, std::to_string(common::FailureNumber(e)),
-                 common::FailureDescription(e), LastError(ctx));
+void LogTrap(run::RunContext& ctx, const char* form, const char* procedure, const char* message,
+             const run::Trapped& failure) {
+    WriteLogLine(ctx, form, procedure, "ERROR", message, failure.number, failure.description,
+                 failure.lastError);
 }
 
 }  // namespace
@@ -32,17 +33,17 @@ void Trapped(run::RunContext& ctx, const char* form, const char* procedure, cons
 void subRegisterRebootEvent(run::RunContext& ctx, const std::string& message) {
     auto& power = ctx.platform.power();
     try {
-        const platform::HANDLE log = power.RegisterEventSourceA(nullptr, kEventLog);
-        if (!power.ReportEventA(log, platform::kEventlogInformationType, 0, 0, {message})) {
+        const platform::OwnedEventSource log(power, power.RegisterEventSourceA(nullptr, kEventLog));
+        if (!power.ReportEventA(log.get(), platform::kEventlogInformationType, 0, 0, {message})) {
             // The number and description of the failure in hand: none, as nothing was raised.
             WriteLogLine(
                 ctx, "modReboot", "subRegisterRebootEvent", "ERROR",
                 LastError(ctx) + " 0  Reboot or Shutdown not logged to EventViewer -- " + message);
         }
-        power.DeregisterEventSource(log);
     } catch (const std::exception& e) {
-        Trapped(ctx, "ModReboot", "subRegisterRebootEvent", "In Function subRegisterRebootEvent.",
-                e);
+        const run::Trapped failure = run::Trap(ctx, e);
+        LogTrap(ctx, "ModReboot", "subRegisterRebootEvent", "In Function subRegisterRebootEvent.",
+                failure);
     }
 }
 
@@ -87,7 +88,9 @@ bool InitiateShutdownMachine(run::RunContext& ctx, const std::string& /*machineN
         return power.AdjustTokenPrivileges(token.get(), false, &privileges,
                                            platform::kTokenPrivileges2Size, &previous, &length);
     } catch (const std::exception& e) {
-        Trapped(ctx, "ModReboot", "InitiateShutdownMachine", "In InitiateShutdownMachine.", e);
+        const run::Trapped failure = run::Trap(ctx, e);
+        LogTrap(ctx, "ModReboot", "InitiateShutdownMachine", "In InitiateShutdownMachine.",
+                failure);
         return false;
     }
 }
@@ -105,7 +108,8 @@ void RebootSystem(run::RunContext& ctx) {
         InitiateShutdownMachine(ctx, ".", true, true, true, 0, kShutdownComment);
         info("Application stopped.");
     } catch (const std::exception& e) {
-        Trapped(ctx, "ModReboot", "RebootSystem", "In RebootSystem.", e);
+        const run::Trapped failure = run::Trap(ctx, e);
+        LogTrap(ctx, "ModReboot", "RebootSystem", "In RebootSystem.", failure);
         info("Application stopped.");
     }
     run::EndProcess(run::RunEnd::RebootRequested);

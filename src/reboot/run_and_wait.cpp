@@ -5,6 +5,7 @@
 #include "common/failure.h"
 #include "log/activity_log.h"
 #include "platform/handle_owner.h"
+#include "run/failures.h"
 
 namespace reboot {
 
@@ -73,12 +74,11 @@ bool ShellAndWait(run::RunContext& ctx, const std::string& programPath,
             WriteLogLine(ctx, "ModReboot", "ShellAndWait", "EREOR",
                          "Exe not able execute SuccessFully", errorNumber);
         }
-        // Also when it is 0 (no process handle came back): the close then only fails.
-        processes.CloseHandle(process.release());
         return result;
     } catch (const std::exception& e) {
-        errorNumber = std::to_string(common::FailureNumber(e));
-        errorDescription = common::FailureDescription(e);
+        const run::Trapped failure = run::Trap(ctx, e);
+        errorNumber = failure.number;
+        errorDescription = failure.description;
         WriteLogLine(ctx, "ModReboot", "ShellAndWait", "EREOR", "Exe not able execute SuccessFully",
                      errorNumber);
         return false;

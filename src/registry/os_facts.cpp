@@ -5,7 +5,8 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
-#include "run/guard.h"
+#include "platform/handle_owner.h"
+#include "run/failures.h"
 
 namespace registry {
 
@@ -24,36 +25,35 @@ constexpr platform::DWORD kTextBufferSize = 255;
 
 bool fncRebootPending(run::RunContext& ctx) {
     auto& reg = ctx.platform.registry();
-    platform::HKEY key = 0;
+    platform::OwnedKey key(reg);
     bool result = false;
     try {
-        const platform::LONG code = reg.RegOpenKeyExA(platform::kHkeyLocalMachine,
-                                                      kRebootRequiredKey, 0, kFullAccess64, &key);
+        const platform::LONG code = reg.RegOpenKeyExA(
+            platform::kHkeyLocalMachine, kRebootRequiredKey, 0, kFullAccess64, key.put());
         WriteLogLine(ctx, "ModRegistry", "fncRebootPending", "INFO",
                      "Reboot registry return status - " + std::to_string(code));
         result = code == platform::kErrorSuccess;
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, "ModRegistry", "fncRebootPending", "ERROR",
                      "Error finding Registry for Reboot Pending",
-                     std::to_string(common::FailureNumber(e)) + ":" + common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+                     failure.number + ":" + failure.description, failure.lastError);
         result = false;
     }
-    reg.RegCloseKey(key);
     return result;
 }
 
 std::string ReadOSInfo(run::RunContext& ctx, const std::string& valueName) {
     auto& reg = ctx.platform.registry();
-    platform::HKEY key = 0;
+    platform::OwnedKey key(reg);
     std::string result;
     try {
         if (reg.RegOpenKeyExA(platform::kHkeyLocalMachine, kWindowsVersionKey, 0, kReadOsAccess,
-                              &key) == platform::kErrorSuccess) {
+                              key.put()) == platform::kErrorSuccess) {
             std::vector<platform::BYTE> buffer(kTextBufferSize, 0);
             platform::DWORD size = kTextBufferSize;
             platform::DWORD type = 0;
-            if (reg.RegQueryValueExA(key, valueName.c_str(), &type, buffer.data(), &size) ==
+            if (reg.RegQueryValueExA(key.get(), valueName.c_str(), &type, buffer.data(), &size) ==
                 platform::kErrorSuccess) {
                 const auto nul = std::find(buffer.begin(), buffer.end(), 0);
                 if (nul == buffer.end()) common::Raise(common::kInvalidCall);
@@ -61,11 +61,11 @@ std::string ReadOSInfo(run::RunContext& ctx, const std::string& valueName) {
             }
         }
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, "ModRegistry", "ReadOSInfo", "ERROR", "Fail to retrive OS Info.",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e));
+                     failure.number, failure.description);
         result.clear();
     }
-    reg.RegCloseKey(key);
     return result;
 }
 

@@ -6,7 +6,8 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
-#include "run/guard.h"
+#include "platform/handle_owner.h"
+#include "run/failures.h"
 
 namespace registry {
 
@@ -36,18 +37,17 @@ std::int32_t FirstFourBytes(const std::vector<platform::BYTE>& data) {
 std::string GetString(run::RunContext& ctx, platform::HKEY hive, const std::string& keyPath,
                       const std::string& valueName) {
     auto& reg = ctx.platform.registry();
-    platform::HKEY key = 0;
+    platform::OwnedKey key(reg);
     std::string result;
     try {
-        reg.RegOpenKeyA(hive, keyPath.c_str(), &key);  // on failure key stays 0
-        result = RegQueryStringValue(ctx, key, valueName);
+        reg.RegOpenKeyA(hive, keyPath.c_str(), key.put());  // on failure key stays 0
+        result = RegQueryStringValue(ctx, key.get(), valueName);
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, "ModRegistry", "GetString", "ERROR", keyPath + "-" + valueName,
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+                     failure.number, failure.description, failure.lastError);
         result.clear();
     }
-    reg.RegCloseKey(key);
     return result;
 }
 
@@ -102,9 +102,9 @@ std::string RegQueryStringValue(run::RunContext& ctx, platform::HKEY key,
                 return {};
         }
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "ModRegistry", "RegQueryStringValue", "ERROR", valueName,
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "ModRegistry", "RegQueryStringValue", "ERROR", valueName, failure.number,
+                     failure.description, failure.lastError);
         return {};
     }
 }
@@ -113,34 +113,33 @@ void SetRegDwordValue64(run::RunContext& ctx, const std::string& valueName, std:
                         const std::string& keyPath) {
     auto& reg = ctx.platform.registry();
     const std::string valueText = std::to_string(value);
-    platform::HKEY key = 0;
+    platform::OwnedKey key(reg);
     try {
         WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "INFO", "Modifying Registry Values",
                      valueName, keyPath, valueText);
         ctx.regValueChanged = false;
         if (reg.RegOpenKeyExA(platform::kHkeyLocalMachine, keyPath.c_str(), 0, kAllAccess64,
-                              &key) != platform::kErrorSuccess) {
+                              key.put()) != platform::kErrorSuccess) {
             throw Failure(kOwnFailure,
                           "SetRegDwordValue64: Key Not Found, " + keyPath + " : " + valueName,
                           "lResult");
         }
         DWORD type = 0;
         DWORD size = 0;
-        reg.RegQueryValueExA(key, valueName.c_str(), &type, nullptr, &size);
+        reg.RegQueryValueExA(key.get(), valueName.c_str(), &type, nullptr, &size);
         platform::BYTE bytes[4];
         const auto raw = static_cast<std::uint32_t>(value);
         for (int i = 0; i < 4; ++i) bytes[i] = static_cast<platform::BYTE>((raw >> (8 * i)) & 0xFF);
         if (type == platform::kRegDword) {
             std::vector<platform::BYTE> current(4, 0);
             DWORD currentSize = 4;
-            reg.RegQueryValueExA(key, valueName.c_str(), &type, current.data(), &currentSize);
+            reg.RegQueryValueExA(key.get(), valueName.c_str(), &type, current.data(), &currentSize);
             if (FirstFourBytes(current) == value) {
                 WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "INFO",
                              "REGISTRY VALUE ALREADY UPDATED ", valueName, keyPath);
             } else {
-                reg.RegSetValueExA(key, valueName.c_str(), platform::kRegDword, bytes, 4);
-                reg.RegCloseKey(key);
-                key = 0;
+                reg.RegSetValueExA(key.get(), valueName.c_str(), platform::kRegDword, bytes, 4);
+                key.reset();
                 WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "INFO",
                              "UPDATED REGISTRY VALUE", valueName, keyPath);
                 ctx.regValueChanged = true;
@@ -148,9 +147,8 @@ void SetRegDwordValue64(run::RunContext& ctx, const std::string& valueName, std:
         } else {
             WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "INFO",
                          "REGISTRY VALUE IS NOT AVAILABLE", keyPath);
-            reg.RegSetValueExA(key, valueName.c_str(), platform::kRegDword, bytes, 4);
-            reg.RegCloseKey(key);
-            key = 0;
+            reg.RegSetValueExA(key.get(), valueName.c_str(), platform::kRegDword, bytes, 4);
+            key.reset();
             ctx.regValueChanged = true;
             WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "INFO",
                          "REGISTRY VALUE TURNED OFF ", valueName, keyPath);
@@ -158,11 +156,11 @@ void SetRegDwordValue64(run::RunContext& ctx, const std::string& valueName, std:
         WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "INFO",
                      "Successfully modified Registry Values", valueName, keyPath, valueText);
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "ERROR",
-                     "Modifying Registry - " + valueName, common::FailureSource(e),
-                     common::FailureDescription(e), run::TrapLastError(ctx, e));
+                     "Modifying Registry - " + valueName, failure.source, failure.description,
+                     failure.lastError);
     }
-    if (key) reg.RegCloseKey(key);
 }
 
 }  // namespace registry

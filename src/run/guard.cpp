@@ -5,28 +5,11 @@
 #include "common/text.h"
 #include "log/activity_log.h"
 #include "run/end_of_run.h"
+#include "run/failures.h"
 
 namespace run {
 
 using activity_log::WriteLogLine;
-
-common::Failure SystemFailure(RunContext& ctx) {
-    auto& system = ctx.platform.system();
-    const platform::DWORD code = system.GetLastError();
-    char buffer[512] = {};
-    const platform::DWORD count = system.FormatMessageA(code, buffer, sizeof buffer);
-    std::string text(buffer, count);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return common::Failure(static_cast<long>(code), text, {}, code);
-}
-
-std::string TrapLastError(RunContext& ctx, const std::exception& e) {
-    if (const auto* failure = dynamic_cast<const common::Failure*>(&e);
-        failure && failure->systemError()) {
-        return std::to_string(failure->systemError());
-    }
-    return std::to_string(ctx.platform.system().GetLastError());
-}
 
 bool AlreadyRunning(RunContext& ctx) {
     constexpr const char* kStars = "*************************";
@@ -44,10 +27,10 @@ bool AlreadyRunning(RunContext& ctx) {
         WriteLogLine(ctx, "ModComman", "AlreadyRunning", "INFO", kStars);
         return true;
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, "ModComman", "AlreadyRunning", "INFO", kStars);
         WriteLogLine(ctx, "ModComman", "AlreadyRunning", "INFO",
-                     "Failed to Check Previous Instance", std::to_string(common::FailureNumber(e)),
-                     common::FailureDescription(e));
+                     "Failed to Check Previous Instance", failure.number, failure.description);
         WriteLogLine(ctx, "ModComman", "AlreadyRunning", "INFO", kStars);
         return false;
     }

@@ -10,6 +10,7 @@
 #include "registry/os_facts.h"
 #include "registry/registry_access.h"
 #include "run/end_of_run.h"
+#include "run/failures.h"
 
 namespace run {
 
@@ -74,8 +75,9 @@ void InitializeEXE(RunContext& ctx) {
             EndProcess(RunEnd::AgentNotConfigured);
         }
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, "modCommon", "InitializeEXE", "EREOR", "Exe unable to execute ",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e));
+                     failure.number, failure.description);
     }
 }
 

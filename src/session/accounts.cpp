@@ -7,7 +7,8 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
-#include "run/guard.h"
+#include "platform/handle_owner.h"
+#include "run/failures.h"
 
 namespace session {
 
@@ -24,10 +25,10 @@ platform::DWORD GetCurrentUserToken(run::RunContext& ctx) {
             shellProcessId = process.processId;
         }
     } catch (const std::exception& e) {
-        WriteLogLine(
-            ctx, "modCommon", "GetCurrentUserToken", "ERROR",
-            "Failed to Get User Token, Err No :" + std::to_string(common::FailureNumber(e)) +
-                " Description :" + common::FailureDescription(e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "modCommon", "GetCurrentUserToken", "ERROR",
+                     "Failed to Get User Token, Err No :" + failure.number +
+                         " Description :" + failure.description);
     }
     return shellProcessId;
 }
@@ -70,24 +71,24 @@ std::string fncTerminateProcessByName(run::RunContext& ctx, const std::string& n
         // Each failing step is passed over and the walk goes on. The image name needs only the
         // right to query; the right to end is asked for only from a process whose name matches,
         // so that no other process (lsass among them) is ever opened for more.
-        const platform::HANDLE query = processes.OpenProcess(
-            platform::kProcessQueryLimitedInformation, false, entry.processId);
+        platform::OwnedHandle query(
+            processes, processes.OpenProcess(platform::kProcessQueryLimitedInformation, false,
+                                             entry.processId));
         if (!query) continue;
         std::vector<char> buffer(kPathBufferSize + 1, '\0');
         platform::DWORD count = kPathBufferSize;
-        const bool named = processes.QueryFullProcessImageNameA(query, buffer.data(), &count);
-        processes.CloseHandle(query);
+        const bool named = processes.QueryFullProcessImageNameA(query.get(), buffer.data(), &count);
+        query.reset();  // before any other process is opened
         if (!named || count == 0) continue;
         const std::string path(buffer.data(), std::min<platform::DWORD>(count, kPathBufferSize));
         const auto slash = path.find_last_of('\\');
         const std::string fileName = common::Lower(common::Trim(
             common::RemoveAll(slash == std::string::npos ? path : path.substr(slash + 1), '\0')));
         if (fileName != wanted) continue;
-        const platform::HANDLE handle =
-            processes.OpenProcess(platform::kProcessTerminate, false, entry.processId);
+        const platform::OwnedHandle handle(
+            processes, processes.OpenProcess(platform::kProcessTerminate, false, entry.processId));
         if (!handle) continue;
-        result = processes.TerminateProcess(handle, 0) ? path : std::string();
-        processes.CloseHandle(handle);
+        result = processes.TerminateProcess(handle.get(), 0) ? path : std::string();
     }
     return result;
 }
@@ -101,9 +102,9 @@ std::string fncGetLoggedOnUserName(run::RunContext& ctx) {
         // A failed call leaves the buffer all NUL: the name is then empty.
         return std::string(buffer.begin(), std::find(buffer.begin(), buffer.end(), '\0'));
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "ModComman", "fncGetLoggedOnUserName", "ERROR",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "ModComman", "fncGetLoggedOnUserName", "ERROR", failure.number,
+                     failure.description, failure.lastError);
         return {};
     }
 }

@@ -5,6 +5,7 @@
 #include "common/failure.h"
 #include "log/activity_log.h"
 #include "platform/handle_owner.h"
+#include "run/failures.h"
 #include "session/accounts.h"
 
 namespace session {
@@ -25,45 +26,6 @@ void Log(run::RunContext& ctx, const char* type, const std::string& message) {
     WriteLogLine(ctx, kForm, kProcedure, type, message);
 }
 
-// An environment block, destroyed when its owner goes.
-class OwnedEnvironment {
-public:
-    explicit OwnedEnvironment(platform::Session& session) : session_(session) {}
-    OwnedEnvironment(const OwnedEnvironment&) = delete;
-    OwnedEnvironment& operator=(const OwnedEnvironment&) = delete;
-    ~OwnedEnvironment() {
-        if (block_) session_.DestroyEnvironmentBlock(block_);
-    }
-    platform::EnvironmentBlock* put() { return &block_; }
-    platform::EnvironmentBlock get() const { return block_; }
-
-private:
-    platform::Session& session_;
-    platform::EnvironmentBlock block_ = 0;
-};
-
-// Impersonation of the user that ends, whatever happens, when its owner goes.
-class Impersonation {
-public:
-    explicit Impersonation(platform::Session& session) : session_(session) {}
-    Impersonation(const Impersonation&) = delete;
-    Impersonation& operator=(const Impersonation&) = delete;
-    ~Impersonation() {
-        if (active_) session_.RevertToSelf();
-    }
-    void Begin(platform::HANDLE token) {
-        active_ = session_.ImpersonateLoggedOnUser(token) || active_;
-    }
-    void End() {
-        session_.RevertToSelf();
-        active_ = false;
-    }
-
-private:
-    platform::Session& session_;
-    bool active_ = false;
-};
-
 // The creation with the user's token, with the environment block when there is one. The program
 // is created out of the agent's job first (so that it reaches another session, and closing the
 // job does not end it); a job that refuses breakaway (ERROR_ACCESS_DENIED) gets a second creation
@@ -75,7 +37,7 @@ platform::HANDLE CreateForUser(run::RunContext& ctx, platform::HANDLE token,
                                const std::string& exePath, const std::string& arguments,
                                const std::string& workingFolder,
                                platform::EnvironmentBlock environment, const char* onFailure,
-                               Impersonation* impersonation = nullptr) {
+                               platform::Impersonation* impersonation = nullptr) {
     auto& processes = ctx.platform.processes();
     platform::StartupInfo startup;
     startup.lpDesktop = kDesktop;
@@ -119,24 +81,21 @@ void WaitForPrompt(run::RunContext& ctx, platform::HANDLE reopened) {
     processes.WaitForSingleObject(process.get(), kPromptWaitMilliseconds);
     // Asked by the handle's number, which names no program: this ends no process.
     fncTerminateProcessByName(ctx, std::to_string(process.get()));
-    processes.CloseHandle(process.release());
 }
 
 }  // namespace
 
 std::string fncFormatMessage(run::RunContext& ctx, std::int32_t errorNumber) {
     try {
-        std::vector<char> buffer(257, ' ');
-        const platform::DWORD count = ctx.platform.system().FormatMessageA(
-            static_cast<platform::DWORD>(errorNumber), buffer.data(), 200);
-        if (count == 0) return std::to_string(errorNumber);
-        // The text without its closing CR LF: a text shorter than that cannot be cut.
-        if (count < 2) common::Raise(common::kInvalidCall);
-        return std::to_string(errorNumber) + "-" + std::string(buffer.data(), count - 2);
+        // The text without its closing CR LF, from a buffer of 200 characters.
+        const std::string text =
+            run::SystemMessage(ctx, static_cast<platform::DWORD>(errorNumber), 200);
+        if (text.empty()) return std::to_string(errorNumber);
+        return std::to_string(errorNumber) + "-" + text;
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, "ModComman", "fncFormatMessage", "ERR",
-                     " ErrDesc : " + std::to_string(common::FailureNumber(e)) + " " +
-                         common::FailureDescription(e));
+                     " ErrDesc : " + failure.number + " " + failure.description);
         return std::to_string(errorNumber);
     }
 }
@@ -153,8 +112,8 @@ bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
     platform::OwnedHandle primaryToken(processes);
     platform::OwnedHandle shellProcess(processes);
     platform::OwnedHandle shellToken(processes);
-    OwnedEnvironment environment(session);
-    Impersonation impersonation(session);
+    platform::OwnedEnvironmentBlock environment(session);
+    platform::Impersonation impersonation(session);
     try {
         const auto slash = exePath.rfind('\\');
         if (slash == std::string::npos) common::Raise(common::kInvalidCall);
@@ -195,7 +154,7 @@ bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
             WaitForPrompt(ctx, CreateForUser(ctx, primaryToken.get(), exePath, arguments,
                                              workingFolder, made ? environment.get() : 0, "ERROR"));
             result = true;
-            session.RevertToSelf();
+            impersonation.End();
             primaryToken.reset();
             userToken.reset();
             return result;
@@ -225,8 +184,9 @@ bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
         shellProcess.reset();
         return result;
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, kForm, kProcedure, "ERRROR", std::to_string(common::FailureNumber(e)),
-                     common::FailureDescription(e), std::to_string(system.GetLastError()));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, kForm, kProcedure, "ERRROR", failure.number, failure.description,
+                     failure.lastError);
         return result;
     }
 }

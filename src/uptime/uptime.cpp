@@ -8,6 +8,8 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "platform/handle_owner.h"
+#include "run/failures.h"
 
 namespace uptime {
 
@@ -23,9 +25,8 @@ void Info(run::RunContext& ctx, const char* procedure, const std::string& messag
 }
 
 void Error(run::RunContext& ctx, const char* procedure, const char* context,
-           const std::exception& e) {
-    WriteLogLine(ctx, kForm, procedure, context, "ERROR", std::to_string(common::FailureNumber(e)),
-                 common::FailureDescription(e));
+           const run::Trapped& failure) {
+    WriteLogLine(ctx, kForm, procedure, context, "ERROR", failure.number, failure.description);
 }
 
 std::string UpTimeLine(std::int32_t seconds) {
@@ -33,8 +34,8 @@ std::string UpTimeLine(std::int32_t seconds) {
 }
 
 // The description the scripting layer gives a failed WMI call: the management service's own
-// texts for its codes, the system's text for the others.
-std::string WmiErrorText(run::RunContext& ctx, platform::LONG code) {
+// texts for its codes; none for the others, which get the system's text.
+std::string WmiDescription(platform::LONG code) {
     switch (static_cast<std::uint32_t>(code)) {
         case 0x80041001u:
             return "Generic failure";
@@ -49,41 +50,13 @@ std::string WmiErrorText(run::RunContext& ctx, platform::LONG code) {
         case 0x80041017u:
             return "Invalid query";
         default:
-            break;
+            return {};
     }
-    char buffer[512] = {};
-    const platform::DWORD count = ctx.platform.system().FormatMessageA(
-        static_cast<platform::DWORD>(code), buffer, sizeof buffer);
-    std::string text(buffer, count);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text.empty() ? "Automation error" : text;
 }
 
 void Check(run::RunContext& ctx, platform::LONG code) {
-    if (code < 0) throw common::Failure(code, WmiErrorText(ctx, code));
+    if (code < 0) throw run::ComFailure(ctx, code, WmiDescription(code));
 }
-
-// A WMI service bound for one method call, released when the method returns.
-class Service {
-public:
-    explicit Service(platform::Wmi& wmi) : wmi_(wmi) {}
-    Service(const Service&) = delete;
-    Service& operator=(const Service&) = delete;
-    ~Service() { reset(); }
-    platform::WmiService get() const { return service_; }
-    platform::WmiService* put() {
-        reset();
-        return &service_;
-    }
-    void reset() {
-        if (service_) wmi_.ReleaseService(service_);
-        service_ = 0;
-    }
-
-private:
-    platform::Wmi& wmi_;
-    platform::WmiService service_ = 0;
-};
 
 // A property of a returned object; one the class does not have fails as the property read does.
 const std::optional<std::string>& Property(const platform::WmiObject& object, const char* name) {
@@ -126,7 +99,8 @@ std::string WMIDateStringToDate(run::RunContext& ctx, const std::optional<std::s
         return part(4, 2) + "/" + part(6, 2) + "/" + part(0, 4) + " " + part(8, 2) + ":" +
                part(10, 2) + ":" + part(12, 2);
     } catch (const std::exception& e) {
-        Error(ctx, "WMIDateStringToDate", "Error while getting date,", e);
+        const run::Trapped failure = run::Trap(ctx, e);
+        Error(ctx, "WMIDateStringToDate", "Error while getting date,", failure);
         return "";
     }
 }
@@ -134,7 +108,7 @@ std::string WMIDateStringToDate(run::RunContext& ctx, const std::optional<std::s
 bool FN_CollectSysLastReboot(run::RunContext& ctx) {
     bool result = false;
     try {
-        Service service(ctx.platform.wmi());
+        platform::OwnedWmiService service(ctx.platform.wmi());
         // winmgmts:{impersonationLevel=impersonate}!\\.\root\cimv2
         Check(ctx, ctx.platform.wmi().BindMoniker(kComputer, "root\\cimv2",
                                                   platform::kImpersonationLevelImpersonate,
@@ -157,7 +131,8 @@ bool FN_CollectSysLastReboot(run::RunContext& ctx) {
             result = true;
         }
     } catch (const std::exception& e) {
-        Error(ctx, "FN_CollectSysLastReboot", "Error while getting date,", e);
+        const run::Trapped failure = run::Trap(ctx, e);
+        Error(ctx, "FN_CollectSysLastReboot", "Error while getting date,", failure);
     }
     return result;
 }
@@ -167,7 +142,7 @@ bool getSystemUPTimeByWMI(run::RunContext& ctx) {
     try {
         ctx.upTimeSeconds = 0;
         auto& wmi = ctx.platform.wmi();
-        Service service(wmi);
+        platform::OwnedWmiService service(wmi);
         // winmgmts:\\.\root\cimv2, at the scripting default's impersonation level
         Check(ctx, wmi.BindMoniker(kComputer, "root\\cimv2",
                                    platform::kImpersonationLevelImpersonate, service.put()));
@@ -190,7 +165,8 @@ bool getSystemUPTimeByWMI(run::RunContext& ctx) {
             result = true;
         }
     } catch (const std::exception& e) {
-        Error(ctx, "getSystemUPTimeByWMI", "GetString", e);
+        const run::Trapped failure = run::Trap(ctx, e);
+        Error(ctx, "getSystemUPTimeByWMI", "GetString", failure);
     }
     return result;
 }
@@ -203,7 +179,8 @@ bool getSystemUPTimeByAPI(run::RunContext& ctx) {
         Info(ctx, "getSystemUPTimeByAPI", UpTimeLine(ctx.upTimeSeconds));
         return true;
     } catch (const std::exception& e) {
-        Error(ctx, "getSystemUPTimeByAPI", "GetString", e);
+        const run::Trapped failure = run::Trap(ctx, e);
+        Error(ctx, "getSystemUPTimeByAPI", "GetString", failure);
         return false;
     }
 }

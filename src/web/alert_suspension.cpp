@@ -4,8 +4,9 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "platform/handle_owner.h"
+#include "run/failures.h"
 #include "web/agent_components.h"
-#include "web/com_objects.h"
 #include "web/web_config.h"
 
 namespace web {
@@ -88,10 +89,10 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
                                    val3, val4);
     };
     platform::Components& components = ctx.platform.components();
-    ComObjectOwner webPost(components);
+    platform::OwnedComObject webPost(components);
     try {
-        if (components.CreateObject(kWebPostProgId, webPost.out()) < 0 || !webPost.get()) {
-            throw CannotCreateObject();
+        if (components.CreateObject(kWebPostProgId, webPost.put()) < 0 || !webPost.get()) {
+            throw run::CannotCreateObject();
         }
         subReadXMLWebpost(ctx, kService);
         ctx.postPrimaryURL = ctx.webPostPrimaryURL;
@@ -132,7 +133,7 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
                 std::string errorText;
                 const platform::LONG hr =
                     components.PostXMLString(webPost.get(), kWebPostMethod, &call, &errorText);
-                if (hr < 0) throw AutomationFailure(ctx, hr, errorText);
+                if (hr < 0) throw run::ComFailure(ctx, hr, errorText);
                 ctx.postXmlBody = call.body;
                 ctx.postReturnValue = call.returnValue;
                 ctx.postDetail1 = call.detail1;
@@ -156,10 +157,10 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
         log("INFO", "Webpost URL .", address);
         return false;
     } catch (const std::exception& e) {
-        const auto lastError = ctx.platform.system().GetLastError();
-        webPost.Release();
-        log("ERROR", "fncRebootSupressionWebPost.", std::to_string(common::FailureNumber(e)),
-            common::FailureDescription(e), std::to_string(lastError));
+        const run::Trapped failure = run::Trap(ctx, e);
+        webPost.reset();
+        log("ERROR", "fncRebootSupressionWebPost.", failure.number, failure.description,
+            failure.lastError);
         return false;
     }
 }

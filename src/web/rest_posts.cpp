@@ -1,10 +1,9 @@
 #include "web/rest_posts.h"
 
-#include <optional>
-
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "run/failures.h"
 #include "web/service_endpoints.h"
 
 namespace web {
@@ -36,8 +35,6 @@ constexpr PostKind kAuditPost{"fncWin10AudWebPost", "v1/Win10Audit/",
 
 void Post(run::RunContext& ctx, const PostKind& kind) {
     std::string& records = kind.isAudit ? ctx.auditJson : ctx.errorLogJson;
-    // The failed post's own system error, taken before the failure unwinds to the trap.
-    std::optional<platform::DWORD> postError;
     try {
         ctx.postPrimaryURL = fncGetServiceURL(ctx, kRestService, "");
         if (!kind.isAudit && common::Trim(ctx.errorLogJson).empty()) return;
@@ -62,8 +59,9 @@ void Post(run::RunContext& ctx, const PostKind& kind) {
             std::string errorText;
             if (!ctx.platform.http().Post(address, {{"Content-Type", "application/json"}}, body,
                                           kTimeouts, &response, &errorNumber, &errorText)) {
-                postError = ctx.platform.system().GetLastError();
-                throw common::Failure(errorNumber, errorText);
+                // With the failed post's own system error, taken before the failure unwinds.
+                throw common::Failure(errorNumber, errorText, {},
+                                      ctx.platform.system().GetLastError());
             }
             if (AnswerCountsAsSuccess(response.body)) {
                 WriteLogLine(ctx, kForm, kind.module, "INFO", kind.successText, response.body);
@@ -72,9 +70,9 @@ void Post(run::RunContext& ctx, const PostKind& kind) {
             WriteLogLine(ctx, kForm, kind.module, "ERROR", kind.failureText, response.body);
         }
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, kForm, kind.module, "ERROR", std::string(kind.module) + ".",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     std::to_string(postError.value_or(ctx.platform.system().GetLastError())));
+                     failure.number, failure.description, failure.lastError);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "platform/handle_owner.h"
 #include "reboot/reboot_state.h"
 
 namespace web {
@@ -22,15 +23,16 @@ constexpr platform::DWORD kReadAccessViews[] = {
 std::string HostbookRegValue(run::RunContext& ctx, platform::HKEY root, const std::string& subKey,
                              const std::string& valueName, int type) {
     auto& reg = ctx.platform.registry();
-    platform::HKEY key = 0;
+    platform::OwnedKey key(reg);
     std::string result;
     try {
         for (const platform::DWORD access : kReadAccessViews) {
-            if (reg.RegOpenKeyExA(root, subKey.c_str(), 0, access, &key) == platform::kErrorSuccess)
+            if (reg.RegOpenKeyExA(root, subKey.c_str(), 0, access, key.put()) ==
+                platform::kErrorSuccess)
                 break;
-            key = 0;
+            key.release();  // what a failed open leaves is no key
         }
-        if (key != 0) {
+        if (key) {
             const char* name = valueName.c_str();
             if (type == 1) {
                 // First into an empty buffer, to learn the size; then into one of that size.
@@ -38,11 +40,12 @@ std::string HostbookRegValue(run::RunContext& ctx, platform::HKEY root, const st
                 platform::BYTE empty[1] = {0};
                 platform::DWORD size = 0;
                 platform::DWORD valueType = platform::kRegSz;
-                platform::LONG answer = reg.RegQueryValueExA(key, name, &valueType, empty, &size);
+                platform::LONG answer =
+                    reg.RegQueryValueExA(key.get(), name, &valueType, empty, &size);
                 if (answer == platform::kErrorMoreData) {
                     buffer.assign(size, '\0');
                     valueType = platform::kRegSz;
-                    answer = reg.RegQueryValueExA(key, name, &valueType,
+                    answer = reg.RegQueryValueExA(key.get(), name, &valueType,
                                                   reinterpret_cast<platform::BYTE*>(buffer.data()),
                                                   &size);
                 }
@@ -56,7 +59,7 @@ std::string HostbookRegValue(run::RunContext& ctx, platform::HKEY root, const st
                 std::uint8_t bytes[4] = {};
                 platform::DWORD size = 4;
                 platform::DWORD valueType = platform::kRegDword;
-                if (reg.RegQueryValueExA(key, name, &valueType, bytes, &size) ==
+                if (reg.RegQueryValueExA(key.get(), name, &valueType, bytes, &size) ==
                     platform::kErrorSuccess) {
                     const std::uint32_t raw = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
                                               (static_cast<std::uint32_t>(bytes[3]) << 24);
@@ -67,7 +70,6 @@ std::string HostbookRegValue(run::RunContext& ctx, platform::HKEY root, const st
     } catch (const std::exception&) {
         result.clear();
     }
-    if (key != 0) reg.RegCloseKey(key);
     return result;
 }
 

@@ -5,9 +5,9 @@
 
 #include "common/text.h"
 #include "log/activity_log.h"
-#include "run/guard.h"
+#include "platform/handle_owner.h"
+#include "run/failures.h"
 #include "web/agent_components.h"
-#include "web/com_objects.h"
 
 namespace web {
 
@@ -25,7 +25,7 @@ public:
         : ctx_(ctx), document_(document) {}
 
     void Check(LONG hr) {
-        if (hr < 0) throw AutomationFailure(ctx_, hr, {});
+        if (hr < 0) throw run::ComFailure(ctx_, hr, {});
     }
     std::vector<XmlNode> ElementsByTagName(const std::string& name) {
         std::vector<XmlNode> nodes;
@@ -47,7 +47,7 @@ public:
         std::vector<XmlAttribute> attributes;
         const LONG hr = document_.Attributes(node, &attributes);
         Check(hr);
-        if (hr == platform::kSFalse) throw ObjectNotSet();
+        if (hr == platform::kSFalse) throw run::ObjectNotSet();
         return attributes;
     }
 
@@ -58,7 +58,7 @@ private:
 
 // The attribute at a position counted from 0; one past the last is a missing object.
 const std::string& At(const std::vector<XmlAttribute>& attributes, std::size_t position) {
-    if (position >= attributes.size()) throw ObjectNotSet();
+    if (position >= attributes.size()) throw run::ObjectNotSet();
     return attributes[position].value;
 }
 
@@ -73,7 +73,7 @@ void subReadXMLWebpost(run::RunContext& ctx, const std::string& serviceName) {
     try {
         std::unique_ptr<platform::XmlDocument> document;
         if (ctx.platform.xml().CreateDocument(&document) < 0 || !document) {
-            throw CannotCreateObject();
+            throw run::CannotCreateObject();
         }
         DomWalk dom(ctx, *document);
         // Whether the text parsed is not asked: a text that does not leaves no child node.
@@ -117,34 +117,33 @@ void subReadXMLWebpost(run::RunContext& ctx, const std::string& serviceName) {
         if (common::Trim(secondary).empty()) return;
         ctx.webPostSecondaryURL = scheme + secondary + "/" + ctx.webPostPage;
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "ModXML", "subReadXMLWebpost", "ERROR",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "ModXML", "subReadXMLWebpost", "ERROR", failure.number,
+                     failure.description, failure.lastError);
     }
 }
 
 std::string fncXMLEncrypt(run::RunContext& ctx, const std::string& xml) {
     platform::Components& components = ctx.platform.components();
-    ComObjectOwner encryptor(components);
+    platform::OwnedComObject encryptor(components);
     try {
-        if (components.CreateObject(kXmlEncryptorProgId, encryptor.out()) < 0 || !encryptor.get()) {
-            throw CannotCreateObject();
+        if (components.CreateObject(kXmlEncryptorProgId, encryptor.put()) < 0 || !encryptor.get()) {
+            throw run::CannotCreateObject();
         }
         std::string encrypted;
         std::string errorText;
         const LONG hr = components.EncryptText(encryptor.get(), kXmlEncryptorMethod, xml,
                                                &encrypted, &errorText);
-        if (hr < 0) throw AutomationFailure(ctx, hr, errorText);
-        encryptor.Release();
+        if (hr < 0) throw run::ComFailure(ctx, hr, errorText);
+        encryptor.reset();
         // The entry's name may have spaces around it; the element is named without them.
         const std::string tag = common::Trim(ctx.webPostTagName);
         return "<" + tag + "><![CDATA[" + encrypted + "]]></" + tag + ">";
     } catch (const std::exception& e) {
-        const auto lastError = ctx.platform.system().GetLastError();
-        encryptor.Release();
-        WriteLogLine(ctx, "ModWebPost", "fncXMLEncrypt", "ERROR",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     std::to_string(lastError));
+        const run::Trapped failure = run::Trap(ctx, e);
+        encryptor.reset();
+        WriteLogLine(ctx, "ModWebPost", "fncXMLEncrypt", "ERROR", failure.number,
+                     failure.description, failure.lastError);
         return {};
     }
 }

@@ -2,7 +2,8 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
-#include "run/guard.h"
+#include "platform/com_types.h"
+#include "run/failures.h"
 #include "win10/json_records.h"
 
 namespace win10 {
@@ -13,31 +14,15 @@ using platform::LONG;
 namespace {
 
 constexpr const char* kForm = "ModComman";
-// The runtime's failure for a call on an object that is not there.
-constexpr long kObjectNotSet = 91;
-
 // A failed Task Scheduler call as the failure a trap reports: the HRESULT in signed decimal and
 // the system's text for it.
-common::Failure ComFailure(run::RunContext& ctx, LONG result) {
-    char text[512] = {};
-    const auto length = ctx.platform.system().FormatMessageA(static_cast<platform::DWORD>(result),
-                                                             text, sizeof text);
-    std::string description(text, length);
-    while (!description.empty() && (description.back() == '\n' || description.back() == '\r' ||
-                                    description.back() == ' ')) {
-        description.pop_back();
-    }
-    if (description.empty()) description = "Automation error";
-    return common::Failure(result, description);
-}
-
 void Check(run::RunContext& ctx, LONG result) {
-    if (result < 0) throw ComFailure(ctx, result);
+    if (result < 0) throw run::ComFailure(ctx, result);
 }
 
+// The runtime's failure for a call on a task that is not there.
 platform::RegisteredTask& Use(std::unique_ptr<platform::RegisteredTask>& task) {
-    if (!task)
-        throw common::Failure(kObjectNotSet, "Object variable or With block variable not set");
+    if (!task) throw run::ObjectNotSet();
     return *task;
 }
 
@@ -83,13 +68,13 @@ std::unique_ptr<platform::RegisteredTask> GetTask(run::RunContext& ctx,
         std::unique_ptr<platform::RegisteredTask> task;
         const LONG result = ctx.platform.tasks().GetTask(folderPath, taskName, &task);
         Check(ctx, result);
-        if (!task) throw ComFailure(ctx, static_cast<LONG>(0x80004005u));  // E_FAIL
+        if (!task) throw run::ComFailure(ctx, platform::kEFail);
         return task;
     } catch (const std::exception& e) {
-        const std::string number = std::to_string(common::FailureNumber(e));
-        const std::string description = common::FailureDescription(e);
-        WriteLogLine(ctx, kForm, "GetTask", "ERROR", number, description,
-                     run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        const std::string number = failure.number;
+        const std::string description = failure.description;
+        WriteLogLine(ctx, kForm, "GetTask", "ERROR", number, description, failure.lastError);
         ctx.errorLogJson += ErrorRecord(ctx.regId, "RebootGetTask",
                                         "Err - " + number + " - " + description, ctx.runStartTime);
         return nullptr;
@@ -119,9 +104,10 @@ void subDisableRebootNotification(run::RunContext& ctx, bool disable) {
             }
         }
     } catch (const std::exception& e) {
-        const std::string number = std::to_string(common::FailureNumber(e));
-        const std::string description = common::FailureDescription(e);
-        WriteLogLine(ctx, kForm, kModule, "ERROR", number, description, run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        const std::string number = failure.number;
+        const std::string description = failure.description;
+        WriteLogLine(ctx, kForm, kModule, "ERROR", number, description, failure.lastError);
         ctx.errorLogJson += ErrorRecord(ctx.regId, "RebootTask",
                                         std::string(kModule) + " - " + number + " - " + description,
                                         ctx.runStartTime);

@@ -4,7 +4,7 @@
 #include "common/text.h"
 #include "log/activity_log.h"
 #include "registry/registry_access.h"
-#include "run/guard.h"
+#include "run/failures.h"
 #include "web/rest_posts.h"
 #include "win10/json_records.h"
 #include "win10/reboot_task.h"
@@ -30,8 +30,9 @@ void subSuppressRebootNotification(run::RunContext& ctx, bool suppress) {
         subRenameTaskFolderForRebootJob(ctx, suppress);
         subDisableRebootNotification(ctx, suppress);
     } catch (const std::exception& e) {
-        WriteLogLine(ctx, "ModComman", kModule, "ERROR", std::to_string(common::FailureNumber(e)),
-                     common::FailureDescription(e), run::TrapLastError(ctx, e));
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "ModComman", kModule, "ERROR", failure.number, failure.description,
+                     failure.lastError);
     }
 }
 

@@ -4,8 +4,9 @@
 
 #include "common/failure.h"
 #include "log/activity_log.h"
+#include "platform/handle_owner.h"
+#include "run/failures.h"
 #include "run/file_system.h"
-#include "run/guard.h"
 
 namespace win10 {
 
@@ -27,9 +28,9 @@ std::string fncGetSysDir(run::RunContext& ctx) {
         const std::string whole(buffer.begin(), buffer.end());
         return whole.substr(0, count) + "\\";
     } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
         WriteLogLine(ctx, kForm, "fncGetSysDir", "ERROR", "Retriving Windows Directory",
-                     std::to_string(common::FailureNumber(e)), common::FailureDescription(e),
-                     run::TrapLastError(ctx, e));
+                     failure.number, failure.description, failure.lastError);
         return {};
     }
 }
@@ -47,11 +48,10 @@ void subRenameTaskFolderForRebootJob(run::RunContext& ctx, bool suppress) {
     const auto info = [&](const std::string& message) {
         WriteLogLine(ctx, kForm, kModule, "INFO", message);
     };
-    void* redirection = nullptr;
-    bool redirectionOff = false;
+    platform::Wow64RedirectionOff redirection(files);
     try {
         info("Rename \"Reboot\" Folder");
-        if (fncIs64Bit(ctx)) redirectionOff = files.Wow64DisableWow64FsRedirection(&redirection);
+        if (fncIs64Bit(ctx)) redirection.SwitchOff();
         const std::string folder =
             run::FileSystem::GetDriveName(fncGetSysDir(ctx)) + kTaskStoreFolder;
         const std::string task = folder + "Reboot";
@@ -85,15 +85,12 @@ void subRenameTaskFolderForRebootJob(run::RunContext& ctx, bool suppress) {
             }
         }
         // Restored whenever it was switched off, not only when a second WOW64 query agrees.
-        if (redirectionOff) {
-            redirectionOff = false;
-            files.Wow64RevertWow64FsRedirection(redirection);
-        }
+        redirection.Restore();
     } catch (const std::exception& e) {
-        const std::string lastError = std::to_string(ctx.platform.system().GetLastError());
-        if (redirectionOff) files.Wow64RevertWow64FsRedirection(redirection);
-        WriteLogLine(ctx, kForm, kModule, "ERROR", std::to_string(common::FailureNumber(e)),
-                     common::FailureDescription(e), lastError);
+        const run::Trapped failure = run::Trap(ctx, e);
+        redirection.Restore();
+        WriteLogLine(ctx, kForm, kModule, "ERROR", failure.number, failure.description,
+                     failure.threadError);
     }
 }
 

@@ -8,11 +8,6 @@
 
 namespace platform::emulated {
 
-namespace {
-constexpr DWORD kErrorModNotFound = 126;
-constexpr DWORD kErrorProcNotFound = 127;
-}  // namespace
-
 bool EmulatedComponents::CallCipher(const char* libraryPath, const char* exportName, char* buffer,
                                     std::int32_t length) {
     machine_.Journal(std::string("LoadLibrary ") + libraryPath);

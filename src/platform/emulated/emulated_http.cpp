@@ -110,7 +110,6 @@ bool EmulatedHttp::Post(const std::string& url,
     const Curl* api = LoadCurl();
     if (!api) {
         // As WinHTTP fails when its module cannot be loaded.
-        constexpr long kErrorModNotFound = 126;
         if (errorNumber) *errorNumber = HresultFromWin32(kErrorModNotFound);
         if (errorText) *errorText = "The specified module could not be found.";
         machine_.lastError = kErrorModNotFound;

@@ -8,12 +8,6 @@ namespace platform::emulated {
 
 namespace {
 
-constexpr DWORD kErrorInvalidParameter = 87;
-constexpr DWORD kErrorInsufficientBuffer = 122;
-constexpr DWORD kErrorNotAllAssigned = 1300;
-constexpr DWORD kErrorNoSuchPrivilege = 1313;
-constexpr DWORD kErrorPrivilegeNotHeld = 1314;
-constexpr DWORD kRpcServerUnavailable = 1722;
 constexpr DWORD kShutdownPrivilege = 19;
 
 using Kind = Machine::Object::Kind;

@@ -14,11 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr DWORD kErrorFileNotFound = 2;
-constexpr DWORD kErrorAccessDenied = 5;
-constexpr DWORD kErrorInvalidParameter = 87;
-constexpr DWORD kErrorDirectory = 267;
-constexpr DWORD kErrorNoAssociation = 1155;
 constexpr unsigned long kZoneInternet = 3;  // URLZONE_INTERNET; 4 is URLZONE_UNTRUSTED
 
 std::string Hex(DWORD value) {

@@ -11,10 +11,6 @@ namespace platform::emulated {
 
 namespace {
 
-constexpr DWORD kErrorInvalidParameter = 87;
-constexpr DWORD kErrorInsufficientBuffer = 122;
-constexpr DWORD kErrorNoToken = 1008;
-constexpr DWORD kErrorPrivilegeNotHeld = 1314;
 constexpr DWORD kNoSession = 0xFFFFFFFFu;
 
 using Kind = Machine::Object::Kind;

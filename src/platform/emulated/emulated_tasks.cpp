@@ -13,8 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr LONG kErrorServiceDisabled = 1058;
-
 struct Range {
     std::size_t begin = 0;  // first character of the element's content
     std::size_t end = 0;    // its closing tag

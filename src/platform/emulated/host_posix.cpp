@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 
 #include "platform/emulated/host.h"
 
@@ -84,18 +85,21 @@ bool QuickDescribe(const std::string& path, const std::string& name, FindData* d
 void ForEachName(
     const std::filesystem::path& folder,
     const std::function<void(const std::string& path, const std::string& name)>& each) {
-    DIR* listing = ::opendir(folder.c_str());
+    // Closed on every path, also when an entry's description fails.
+    struct CloseListing {
+        void operator()(DIR* listing) const { ::closedir(listing); }
+    };
+    const std::unique_ptr<DIR, CloseListing> listing(::opendir(folder.c_str()));
     if (!listing) return;
     std::string path = folder.string() + '/';
     const std::size_t stem = path.size();
-    while (const dirent* entry = ::readdir(listing)) {
+    while (const dirent* entry = ::readdir(listing.get())) {
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
         path.resize(stem);
         path += name;
         each(path, name);
     }
-    ::closedir(listing);
 }
 
 }  // namespace platform::emulated::host

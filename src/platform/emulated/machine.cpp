@@ -239,7 +239,6 @@ bool Machine::JobFact(const char* name) const {
 bool Machine::JobAllowsCreation(DWORD creationFlags, bool otherSession, bool* inJob,
                                 DWORD* error) const {
     constexpr DWORD kCreateBreakawayFromJob = 0x01000000;
-    constexpr DWORD kErrorAccessDenied = 5;
     *inJob = false;
     if (!JobFact("InJob")) return true;
     if (creationFlags & kCreateBreakawayFromJob) {

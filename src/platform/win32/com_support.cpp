@@ -24,4 +24,13 @@ std::string FromWide(const wchar_t* text, int length, UINT codePage) {
     return result;
 }
 
+UniqueBstr BstrOf(const std::string& text) {
+    const std::wstring wide = ToWide(text);
+    return UniqueBstr(::SysAllocStringLen(wide.c_str(), static_cast<UINT>(wide.size())));
+}
+
+std::string TextOfBstr(BSTR text) {
+    return text ? FromWide(text, static_cast<int>(::SysStringLen(text))) : std::string();
+}
+
 }  // namespace platform::win32

@@ -27,6 +27,10 @@ public:
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
 
+    // CoInitializeEx's answer: S_OK or S_FALSE (joined), RPC_E_CHANGED_MODE (the thread keeps
+    // the apartment it had), or another failure (no apartment).
+    HRESULT result() const { return result_; }
+
 private:
     HRESULT result_;
 };
@@ -47,9 +51,22 @@ struct BstrTraits {
 };
 using UniqueBstr = UniqueHandle<BstrTraits>;
 
+// A VARIANT that holds a value of its own (a BSTR, an interface, an array), cleared by
+// VariantClear. Zero-filled, it is VT_EMPTY, as VariantInit leaves it.
+struct VariantTraits {
+    using Handle = VARIANT;
+    static void Close(Handle value) noexcept { ::VariantClear(&value); }
+    static bool IsValid(const Handle& value) noexcept { return value.vt != VT_EMPTY; }
+};
+using UniqueVariant = UniqueHandle<VariantTraits>;
+
 // Text in code page `codePage` to UTF-16 and back. Characters the target cannot hold become
 // the code page's default character.
 std::wstring ToWide(const std::string& text, UINT codePage = CP_ACP);
 std::string FromWide(const wchar_t* text, int length = -1, UINT codePage = CP_ACP);
+
+// A BSTR of the text (active code page), and a BSTR's text (empty for a null one).
+UniqueBstr BstrOf(const std::string& text);
+std::string TextOfBstr(BSTR text);
 
 }  // namespace platform::win32

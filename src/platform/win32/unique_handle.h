@@ -37,6 +37,15 @@ public:
     // Gives up ownership without closing.
     Handle release() noexcept { return std::exchange(handle_, Handle{}); }
 
+    // Where a call writes the handle it gives out; one held already is closed first.
+    Handle* put() noexcept {
+        reset();
+        return &handle_;
+    }
+    // The held handle's own place, for a callee that may replace it (an argument passed by
+    // reference): whatever is there when the owner goes is closed.
+    Handle* addressof() noexcept { return &handle_; }
+
     // Closes the handle held, if any, and takes `handle`. The thread's last-error value is kept
     // across the close, so that a failing call can return through an owner's destructor and
     // still leave its own error for the caller to read.
@@ -82,6 +91,13 @@ struct FindHandleTraits {
     static void Close(Handle find) noexcept { ::FindClose(find); }
 };
 
+// A loaded module (LoadLibraryExA), unloaded by FreeLibrary.
+struct ModuleTraits {
+    using Handle = ::HMODULE;
+    static void Close(Handle module) noexcept { ::FreeLibrary(module); }
+    static bool IsValid(Handle module) noexcept { return module != nullptr; }
+};
+
 // Memory that a system call allocated with LocalAlloc for its caller (a security descriptor).
 struct LocalMemoryTraits {
     using Handle = ::HLOCAL;
@@ -91,6 +107,7 @@ struct LocalMemoryTraits {
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
+using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 
 }  // namespace platform::win32

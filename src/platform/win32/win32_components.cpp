@@ -4,29 +4,16 @@
 
 #include "platform/components.h"
 #include "platform/win32/com_support.h"
+#include "platform/win32/system_message.h"
 #include "platform/win32/win32_facets.h"
 #include "platform/win32/windows_include.h"
 
 namespace platform::win32 {
 namespace {
 
-BSTR AllocText(const std::string& text) {
-    const std::wstring wide = ToWide(text);
-    return ::SysAllocStringLen(wide.c_str(), static_cast<UINT>(wide.size()));
-}
-
-std::string TextOf(BSTR text) {
-    return text ? FromWide(text, static_cast<int>(::SysStringLen(text))) : std::string();
-}
-
 // The system's text for an HRESULT, without its line end; empty when it has none.
 std::string SystemText(HRESULT hr) {
-    char buffer[512] = {};
-    DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                         static_cast<DWORD>(hr), 0, buffer, sizeof buffer, nullptr);
-    while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == '\r')) --length;
-    return std::string(buffer, length);
+    return SystemMessage(static_cast<::DWORD>(hr));
 }
 
 // A method called by name, as a late-bound caller calls it: GetIDsOfNames, then Invoke. An
@@ -55,7 +42,7 @@ HRESULT CallByName(IDispatch* object, const wchar_t* name, DISPPARAMS* parameter
         } else if (exception.wCode != 0) {
             hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, exception.wCode);
         }
-        if (errorText) *errorText = description ? TextOf(description.get()) : SystemText(hr);
+        if (errorText) *errorText = description ? TextOfBstr(description.get()) : SystemText(hr);
     } else if (FAILED(hr) && errorText) {
         *errorText = SystemText(hr);
     }
@@ -72,18 +59,14 @@ public:
         // By its full path, and with the altered search order: the library's own dependencies
         // are then looked for in its folder first, not in the program's folder or the current
         // one (a full path alone does not change where they are looked for).
-        HMODULE library = ::LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        // Unloaded on every path; the owner keeps GetProcAddress's last error across the unload.
+        const UniqueModule library(
+            ::LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
         if (!library) return false;
         const auto function = reinterpret_cast<CipherFunction>(
-            reinterpret_cast<void*>(::GetProcAddress(library, exportName)));
-        if (!function) {
-            const DWORD error = ::GetLastError();
-            ::FreeLibrary(library);
-            ::SetLastError(error);
-            return false;
-        }
+            reinterpret_cast<void*>(::GetProcAddress(library.get(), exportName)));
+        if (!function) return false;
         function(buffer, length);
-        ::FreeLibrary(library);
         return true;
     }
 
@@ -109,28 +92,24 @@ public:
 
     LONG EncryptText(ComObject encryptor, const char* method, const std::string& text,
                      std::string* encrypted, std::string* errorText) override {
-        const UniqueBstr argument(AllocText(text));
+        const UniqueBstr argument(BstrOf(text));
         VARIANT parameter;
         ::VariantInit(&parameter);
         parameter.vt = VT_BSTR;
         parameter.bstrVal = argument.get();  // still owned by `argument`
         DISPPARAMS parameters{&parameter, nullptr, 1, 0};
-        VARIANT result;
-        ::VariantInit(&result);
+        UniqueVariant result;
         HRESULT hr = CallByName(reinterpret_cast<IDispatch*>(encryptor), ToWide(method).c_str(),
-                                &parameters, &result, errorText);
+                                &parameters, result.put(), errorText);
         if (SUCCEEDED(hr)) {
-            VARIANT asText;
-            ::VariantInit(&asText);
-            hr = ::VariantChangeType(&asText, &result, 0, VT_BSTR);
+            UniqueVariant asText;
+            hr = ::VariantChangeType(asText.put(), result.addressof(), 0, VT_BSTR);
             if (SUCCEEDED(hr)) {
-                if (encrypted) *encrypted = TextOf(asText.bstrVal);
+                if (encrypted) *encrypted = TextOfBstr(asText.get().bstrVal);
             } else if (errorText) {
                 *errorText = SystemText(hr);
             }
-            ::VariantClear(&asText);
         }
-        ::VariantClear(&result);
         return hr;
     }
 
@@ -139,12 +118,14 @@ public:
     LONG PostXMLString(ComObject webPost, const char* method, PostXmlStringCall* call,
                        std::string* errorText) override {
         if (!call) return E_POINTER;
-        std::array<BSTR, 5> byReference = {AllocText(call->body), AllocText(call->returnValue),
-                                           AllocText(call->detail1), AllocText(call->detail2),
-                                           AllocText(call->detail3)};
-        const UniqueBstr url(AllocText(call->url));
-        const UniqueBstr text4(AllocText(call->text4));
-        const UniqueBstr text5(AllocText(call->text5));
+        // The component may free one of these and leave another in its place: the owners free
+        // whatever is there at the end.
+        std::array<UniqueBstr, 5> byReference = {BstrOf(call->body), BstrOf(call->returnValue),
+                                                 BstrOf(call->detail1), BstrOf(call->detail2),
+                                                 BstrOf(call->detail3)};
+        const UniqueBstr url(BstrOf(call->url));
+        const UniqueBstr text4(BstrOf(call->text4));
+        const UniqueBstr text5(BstrOf(call->text5));
         // Invoke takes the arguments last to first.
         std::array<VARIANT, 9> arguments;
         for (VARIANT& argument : arguments) ::VariantInit(&argument);
@@ -156,28 +137,25 @@ public:
             argument.vt = VT_BSTR;
             argument.bstrVal = text;
         };
-        byRef(arguments[8], &byReference[0]);
+        byRef(arguments[8], byReference[0].addressof());
         arguments[7].vt = VT_BOOL;
         arguments[7].boolVal = call->flag ? VARIANT_TRUE : VARIANT_FALSE;
         byValue(arguments[6], url.get());
         byValue(arguments[5], text4.get());
         byValue(arguments[4], text5.get());
-        byRef(arguments[3], &byReference[1]);
-        byRef(arguments[2], &byReference[2]);
-        byRef(arguments[1], &byReference[3]);
-        byRef(arguments[0], &byReference[4]);
+        byRef(arguments[3], byReference[1].addressof());
+        byRef(arguments[2], byReference[2].addressof());
+        byRef(arguments[1], byReference[3].addressof());
+        byRef(arguments[0], byReference[4].addressof());
         DISPPARAMS parameters{arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
-        VARIANT result;
-        ::VariantInit(&result);
+        UniqueVariant result;
         const HRESULT hr = CallByName(reinterpret_cast<IDispatch*>(webPost), ToWide(method).c_str(),
-                                      &parameters, &result, errorText);
-        ::VariantClear(&result);
-        call->body = TextOf(byReference[0]);
-        call->returnValue = TextOf(byReference[1]);
-        call->detail1 = TextOf(byReference[2]);
-        call->detail2 = TextOf(byReference[3]);
-        call->detail3 = TextOf(byReference[4]);
-        for (BSTR text : byReference) ::SysFreeString(text);
+                                      &parameters, result.put(), errorText);
+        call->body = TextOfBstr(byReference[0].get());
+        call->returnValue = TextOfBstr(byReference[1].get());
+        call->detail1 = TextOfBstr(byReference[2].get());
+        call->detail2 = TextOfBstr(byReference[3].get());
+        call->detail3 = TextOfBstr(byReference[4].get());
         return hr;
     }
 

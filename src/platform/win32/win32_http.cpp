@@ -16,6 +16,7 @@
 #include "platform/http_errors.h"
 #include "platform/win32/com_support.h"
 #include "platform/win32/system_library.h"
+#include "platform/win32/system_message.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_facets.h"
 #include "platform/win32/windows_include.h"
@@ -82,19 +83,10 @@ using UniqueInternet = UniqueHandle<InternetHandleTraits>;
 // The text Windows gives for a WinHTTP error (from winhttp.dll's messages), else the English
 // text, else the system's; without its line end.
 std::string ErrorText(::DWORD error) {
-    char buffer[512] = {};
-    ::DWORD length = 0;
-    if (HMODULE module = SystemLibrary("winhttp.dll")) {
-        length = ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  module, error, 0, buffer, sizeof buffer, nullptr);
-    }
-    std::string text(buffer, length);
+    std::string text;
+    if (HMODULE module = SystemLibrary("winhttp.dll")) text = SystemMessage(error, module);
     if (text.empty()) text = WinHttpErrorText(static_cast<long>(error));
-    if (text.empty()) {
-        length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, buffer, sizeof buffer, nullptr);
-        text.assign(buffer, length);
-    }
+    if (text.empty()) text = SystemMessage(error);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
         text.pop_back();
     }

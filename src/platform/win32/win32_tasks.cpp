@@ -28,8 +28,7 @@ public:
         BSTR text = nullptr;
         const HRESULT result = task_.get()->get_Name(&text);
         UniqueBstr owned(text);
-        if (SUCCEEDED(result))
-            *name = FromWide(owned.get(), static_cast<int>(::SysStringLen(owned.get())));
+        if (SUCCEEDED(result)) *name = TextOfBstr(owned.get());
         return result;
     }
 

@@ -11,10 +11,6 @@
 namespace platform::win32 {
 namespace {
 
-std::string TextOf(BSTR text) {
-    return text ? FromWide(text, static_cast<int>(::SysStringLen(text))) : std::string();
-}
-
 // The nodes handed out are kept, each with its own reference, as long as the document; a
 // node's handle is its place in that list (0 is no node, 1 the document itself).
 class Win32XmlDocument final : public XmlDocument {
@@ -30,8 +26,7 @@ public:
     }
 
     LONG LoadXML(const std::string& text, bool* parsed) override {
-        const std::wstring wide = ToWide(text);
-        const UniqueBstr bstr(::SysAllocStringLen(wide.c_str(), static_cast<UINT>(wide.size())));
+        const UniqueBstr bstr(BstrOf(text));
         VARIANT_BOOL ok = VARIANT_FALSE;
         const HRESULT hr = document_.get()->loadXML(bstr.get(), &ok);
         if (parsed) *parsed = SUCCEEDED(hr) && ok == VARIANT_TRUE;
@@ -52,8 +47,7 @@ public:
     LONG GetElementsByTagName(const std::string& tagName, std::vector<XmlNode>* elements) override {
         if (!elements) return E_POINTER;
         elements->clear();
-        const std::wstring wide = ToWide(tagName);
-        const UniqueBstr name(::SysAllocStringLen(wide.c_str(), static_cast<UINT>(wide.size())));
+        const UniqueBstr name(BstrOf(tagName));
         IXMLDOMNodeList* raw = nullptr;
         const HRESULT hr = document_.get()->getElementsByTagName(name.get(), &raw);
         const UniqueCom<IXMLDOMNodeList> list(raw);
@@ -87,7 +81,7 @@ public:
         BSTR raw = nullptr;
         const HRESULT hr = found->get_nodeName(&raw);
         const UniqueBstr text(raw);
-        *name = TextOf(text.get());
+        *name = TextOfBstr(text.get());
         return hr;
     }
 
@@ -97,7 +91,7 @@ public:
         BSTR raw = nullptr;
         const HRESULT hr = found->get_baseName(&raw);
         const UniqueBstr text(raw);
-        *name = TextOf(text.get());
+        *name = TextOfBstr(text.get());
         return hr;
     }
 
@@ -123,18 +117,14 @@ public:
             hr = attribute.get()->get_nodeName(&rawName);
             const UniqueBstr attributeName(rawName);
             if (FAILED(hr)) return hr;
-            entry.name = TextOf(attributeName.get());
-            VARIANT typed;
-            ::VariantInit(&typed);
-            hr = attribute.get()->get_nodeTypedValue(&typed);
-            if (SUCCEEDED(hr) && typed.vt != VT_NULL && typed.vt != VT_EMPTY) {
-                VARIANT text;
-                ::VariantInit(&text);
-                hr = ::VariantChangeType(&text, &typed, 0, VT_BSTR);
-                if (SUCCEEDED(hr)) entry.value = TextOf(text.bstrVal);
-                ::VariantClear(&text);
+            entry.name = TextOfBstr(attributeName.get());
+            UniqueVariant typed;
+            hr = attribute.get()->get_nodeTypedValue(typed.put());
+            if (SUCCEEDED(hr) && typed.get().vt != VT_NULL && typed.get().vt != VT_EMPTY) {
+                UniqueVariant text;
+                hr = ::VariantChangeType(text.put(), typed.addressof(), 0, VT_BSTR);
+                if (SUCCEEDED(hr)) entry.value = TextOfBstr(text.get().bstrVal);
             }
-            ::VariantClear(&typed);
             if (FAILED(hr)) return hr;
             attributes->push_back(std::move(entry));
         }

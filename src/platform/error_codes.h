@@ -1,0 +1,43 @@
+// System error codes (winerror.h) as the facets report them and the program compares them:
+// Windows' own names and values, held as LONG like the registry functions' results. The one
+// list for every part of the program, the emulated host included.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+inline constexpr std::int32_t kErrorSuccess = 0;
+inline constexpr std::int32_t kErrorInvalidFunction = 1;
+inline constexpr std::int32_t kErrorFileNotFound = 2;
+inline constexpr std::int32_t kErrorPathNotFound = 3;
+inline constexpr std::int32_t kErrorAccessDenied = 5;
+inline constexpr std::int32_t kErrorInvalidHandle = 6;
+inline constexpr std::int32_t kErrorNotEnoughMemory = 8;
+inline constexpr std::int32_t kErrorNoMoreFiles = 18;
+inline constexpr std::int32_t kErrorSharingViolation = 32;
+inline constexpr std::int32_t kErrorFileExists = 80;
+inline constexpr std::int32_t kErrorInvalidParameter = 87;
+inline constexpr std::int32_t kErrorCallNotImplemented = 120;
+inline constexpr std::int32_t kErrorInsufficientBuffer = 122;
+inline constexpr std::int32_t kErrorInvalidName = 123;
+inline constexpr std::int32_t kErrorModNotFound = 126;
+inline constexpr std::int32_t kErrorProcNotFound = 127;
+inline constexpr std::int32_t kErrorDirNotEmpty = 145;
+inline constexpr std::int32_t kErrorBadPathname = 161;
+inline constexpr std::int32_t kErrorAlreadyExists = 183;
+inline constexpr std::int32_t kErrorEnvvarNotFound = 203;
+inline constexpr std::int32_t kErrorMoreData = 234;
+inline constexpr std::int32_t kErrorNoMoreItems = 259;
+inline constexpr std::int32_t kErrorDirectory = 267;      // the directory name is invalid
+inline constexpr std::int32_t kErrorMrMidNotFound = 317;  // no message text for the number
+inline constexpr std::int32_t kErrorNoToken = 1008;
+inline constexpr std::int32_t kErrorServiceDisabled = 1058;
+inline constexpr std::int32_t kErrorNoAssociation = 1155;
+inline constexpr std::int32_t kErrorAccessDisabledByPolicy = 1260;
+inline constexpr std::int32_t kErrorNotAllAssigned = 1300;
+inline constexpr std::int32_t kErrorNoSuchPrivilege = 1313;
+inline constexpr std::int32_t kErrorPrivilegeNotHeld = 1314;
+inline constexpr std::int32_t kRpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
+
+}  // namespace platform
