@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault_injection.h"
+#include "fault_injection.h"
 #include "run/run_context.h"
 
 namespace testing_support {

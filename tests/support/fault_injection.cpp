@@ -1,4 +1,4 @@
-#include "platform/fault_injection.h"
+#include "fault_injection.h"
 
 #include <cstdlib>
 
