@@ -69,11 +69,4 @@ private:
 RunResult RunProgram(const TempMachine& machine, const std::string& argumentText,
                      platform::FaultPlan* plan = nullptr);
 
-// Fails every call of `survey` (a normal run's trace) in turn, once with access denied and once
-// with file not found, running `reset` before each run; every run must end through an exit code
-// from 0 to highestExit, with no failure escaping a trap.
-void ExpectEveryFailingCallEndsCleanly(const TempMachine& machine, const std::string& argumentText,
-                                       const platform::FaultPlan& survey, int highestExit,
-                                       const std::function<void()>& reset = {});
-
 }  // namespace testing_support
