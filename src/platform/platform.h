@@ -2,6 +2,8 @@
 // Win32 implementation on Windows, the emulated host over a machine folder elsewhere.
 #pragma once
 
+#include <memory>
+
 #include "platform/clock.h"
 #include "platform/components.h"
 #include "platform/environment.h"
@@ -20,25 +22,47 @@
 
 namespace platform {
 
+// Every facet of the bundle, in one list: X(Facet, accessor). The bundles (the Win32 one, the
+// emulated host, the tests' fault injection) expand it, so that a facet is added in one place.
+#define RS_PLATFORM_FACETS(X)   \
+    X(Registry, registry)       \
+    X(Profile, profile)         \
+    X(Files, files)             \
+    X(Processes, processes)     \
+    X(Clock, clock)             \
+    X(Environment, environment) \
+    X(Self, self)               \
+    X(Session, session)         \
+    X(System, system)           \
+    X(Components, components)   \
+    X(Wmi, wmi)                 \
+    X(Power, power)             \
+    X(Tasks, tasks)             \
+    X(Http, http)               \
+    X(Xml, xml)
+
 class Platform {
 public:
     virtual ~Platform() = default;
 
-    virtual Registry& registry() = 0;
-    virtual Profile& profile() = 0;
-    virtual Files& files() = 0;
-    virtual Processes& processes() = 0;
-    virtual Clock& clock() = 0;
-    virtual Environment& environment() = 0;
-    virtual Self& self() = 0;
-    virtual Session& session() = 0;
-    virtual System& system() = 0;
-    virtual Components& components() = 0;
-    virtual Wmi& wmi() = 0;
-    virtual Power& power() = 0;
-    virtual Tasks& tasks() = 0;
-    virtual Http& http() = 0;
-    virtual Xml& xml() = 0;
+#define RS_PLATFORM_FACET_ACCESSOR(Facet, name) virtual Facet& name() = 0;
+    RS_PLATFORM_FACETS(RS_PLATFORM_FACET_ACCESSOR)
+#undef RS_PLATFORM_FACET_ACCESSOR
 };
+
+// A bundle that keeps each facet in a member named after its accessor (registry_, ...), held by
+// value or by pointer, gets its accessors with RS_PLATFORM_FACETS(RS_PLATFORM_FACET_MEMBER).
+template <class Facet>
+Facet& FacetOf(Facet& facet) {
+    return facet;
+}
+template <class Facet>
+Facet& FacetOf(std::unique_ptr<Facet>& facet) {
+    return *facet;
+}
+#define RS_PLATFORM_FACET_MEMBER(Facet, name) \
+    Facet& name() override {                  \
+        return ::platform::FacetOf(name##_);  \
+    }
 
 }  // namespace platform

@@ -5,8 +5,12 @@
 namespace run {
 
 std::string SystemMessage(RunContext& ctx, platform::DWORD id, platform::DWORD size) {
+    return SystemMessage(ctx.platform.system(), id, size);
+}
+
+std::string SystemMessage(platform::System& system, platform::DWORD id, platform::DWORD size) {
     char buffer[512] = {};
-    const platform::DWORD count = ctx.platform.system().FormatMessageA(
+    const platform::DWORD count = system.FormatMessageA(
         id, buffer, size < sizeof buffer ? size : static_cast<platform::DWORD>(sizeof buffer));
     std::string text(buffer, count);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();

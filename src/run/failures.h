@@ -14,6 +14,7 @@ namespace run {
 // The system's message text for a number (FormatMessageA, size characters at most with the
 // NUL), without its line end; empty when the system has none.
 std::string SystemMessage(RunContext& ctx, platform::DWORD id, platform::DWORD size = 512);
+std::string SystemMessage(platform::System& system, platform::DWORD id, platform::DWORD size = 512);
 
 // A failure made of the thread's last system error: its number and the system's text for it.
 common::Failure SystemFailure(RunContext& ctx);

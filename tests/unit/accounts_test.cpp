@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <sstream>
 
+#include "fault_injection.h"
 #include "platform/emulated/emulated_platform.h"
-#include "platform/fault_injection.h"
 #include "program_support.h"
 #include "run_support.h"
 

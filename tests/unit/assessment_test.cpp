@@ -43,23 +43,4 @@ TEST(Assessment, PatchProgramRunsOnceOverTwoRuns) {
     EXPECT_NE(state.find("RBTPENDinRegistry=1"), std::string::npos) << state;
 }
 
-// Every platform call of an assessment run that starts the patch program failing in turn, with
-// two codes: each run still ends through one of its ends, no failure escapes a trap.
-TEST(Assessment, EveryFailingCallOfAnAssessmentRunEndsCleanly) {
-    TempMachine machine;
-    DueMachine(machine);
-    // The state is cleared before each run, so that every run is a first one.
-    const auto fresh = [&] {
-        std::filesystem::remove_all(machine.HostPath("C:\\ProgramData\\VERUZE"));
-        std::filesystem::remove(machine.HostPath(testing_support::kAgentLog));
-    };
-    fresh();
-    platform::FaultPlan survey;
-    ASSERT_EQ(RunProgram(machine, "RBTASSESS", &survey).exitCode, 0);
-    bool started = false;
-    for (const auto& call : survey.trace) started = started || call == "Processes.ShellExecuteExA";
-    ASSERT_TRUE(started);
-    testing_support::ExpectEveryFailingCallEndsCleanly(machine, "RBTASSESS", survey, 4, fresh);
-}
-
 }  // namespace

@@ -96,19 +96,6 @@ TEST(MainFlow, LoggedValuesKeepEveryRecordOnOneLine) {
     }
 }
 
-// Every platform call of a run without argument is made to fail in turn, with two different
-// codes: each run must still end through one of the five ends, never by a failure escaping.
-TEST(MainFlow, EveryFailingCallOfARunWithoutArgumentEndsCleanly) {
-    TempMachine machine;
-    machine.Registry(AgentRegistry());
-    machine.File("C:\\Agent\\keep.txt", "");
-    platform::FaultPlan survey;
-    const auto normal = RunProgram(machine, "", &survey);
-    ASSERT_EQ(normal.exitCode, 0);
-    ASSERT_GT(survey.calls, 10);
-    testing_support::ExpectEveryFailingCallEndsCleanly(machine, "", survey, 4);
-}
-
 // The instance mutex: opened as an existing one, or refused with access denied (the system
 // account's mutex seen by an administrator's copy), it tells of an earlier instance; any other
 // answer does not. Before, the refusal read as "no earlier instance".

@@ -47,21 +47,4 @@ TEST(PromptFlow, AnswerToRestartEndsTheRunWithTheRequest) {
     EXPECT_EQ(journal.find("Handles open at exit"), std::string::npos) << journal;
 }
 
-// Every platform call of an RBT run that ends in a restart failing in turn, with two codes: each
-// run still ends through one of its ends, no failure escapes a trap.
-TEST(PromptFlow, EveryFailingCallOfARestartingRunEndsCleanly) {
-    TempMachine machine;
-    RestartingMachine(machine);
-    const auto fresh = [&] {
-        // A prompt program whose wait was failed may still be writing: errors are let pass.
-        std::error_code error;
-        std::filesystem::remove_all(machine.HostPath("C:\\ProgramData\\VERUZE"), error);
-        std::filesystem::remove(machine.HostPath(testing_support::kAgentLog), error);
-    };
-    fresh();
-    platform::FaultPlan survey;
-    ASSERT_EQ(RunProgram(machine, "RBT", &survey).exitCode, 5);
-    testing_support::ExpectEveryFailingCallEndsCleanly(machine, "RBT", survey, 5, fresh);
-}
-
 }  // namespace

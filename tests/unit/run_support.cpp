@@ -132,24 +132,4 @@ RunResult RunProgram(const TempMachine& machine, const std::string& argumentText
     return result;
 }
 
-void ExpectEveryFailingCallEndsCleanly(const TempMachine& machine, const std::string& argumentText,
-                                       const platform::FaultPlan& survey, int highestExit,
-                                       const std::function<void()>& reset) {
-    for (const platform::DWORD code :
-         {platform::kErrorAccessDenied, platform::kErrorFileNotFound}) {
-        for (long call = 1; call <= survey.calls; ++call) {
-            if (reset) reset();
-            platform::FaultPlan plan;
-            plan.failAt = call;
-            plan.code = code;
-            const auto result = RunProgram(machine, argumentText, &plan);
-            EXPECT_FALSE(result.crashed)
-                << "call " << call << " " << survey.trace[call - 1] << ": " << result.crash;
-            EXPECT_GE(result.exitCode, 0) << "call " << call;
-            EXPECT_LE(result.exitCode, highestExit)
-                << "call " << call << " " << survey.trace[call - 1];
-        }
-    }
-}
-
 }  // namespace testing_support

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault_injection.h"
+#include "fault_injection.h"
 #include "run/run_context.h"
 
 namespace testing_support {
@@ -68,12 +68,5 @@ private:
 
 RunResult RunProgram(const TempMachine& machine, const std::string& argumentText,
                      platform::FaultPlan* plan = nullptr);
-
-// Fails every call of `survey` (a normal run's trace) in turn, once with access denied and once
-// with file not found, running `reset` before each run; every run must end through an exit code
-// from 0 to highestExit, with no failure escaping a trap.
-void ExpectEveryFailingCallEndsCleanly(const TempMachine& machine, const std::string& argumentText,
-                                       const platform::FaultPlan& survey, int highestExit,
-                                       const std::function<void()>& reset = {});
 
 }  // namespace testing_support

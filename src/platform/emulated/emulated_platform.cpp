@@ -409,21 +409,7 @@ public:
           wmi_(machine_, clock_),
           power_(machine_) {}
 
-    Registry& registry() override { return registry_; }
-    Profile& profile() override { return profile_; }
-    Files& files() override { return files_; }
-    Processes& processes() override { return processes_; }
-    Clock& clock() override { return clock_; }
-    Environment& environment() override { return environment_; }
-    Self& self() override { return self_; }
-    Session& session() override { return session_; }
-    System& system() override { return system_; }
-    Components& components() override { return components_; }
-    Tasks& tasks() override { return tasks_; }
-    Http& http() override { return http_; }
-    Xml& xml() override { return xml_; }
-    Wmi& wmi() override { return wmi_; }
-    Power& power() override { return power_; }
+    RS_PLATFORM_FACETS(RS_PLATFORM_FACET_MEMBER)
 
 private:
     Machine machine_;

@@ -20,10 +20,10 @@ struct FaultPlan {
     static constexpr int kStoppedExitCode = 86;
     DWORD code = kErrorAccessDenied;
     long calls = 0;
-    std::vector<std::string> trace;  // every call made, in order
+    std::vector<std::string> trace;  // every call made, in order ("Registry.RegOpenKeyA", ...)
 
     // Counts the call and tells whether it is the one to fail.
-    bool ShouldFail(const char* operation);
+    bool ShouldFail(std::string operation);
 };
 
 class FaultInjectingPlatform final : public Platform {
@@ -31,21 +31,9 @@ public:
     FaultInjectingPlatform(Platform& inner, FaultPlan& plan);
     ~FaultInjectingPlatform() override;
 
-    Registry& registry() override;
-    Profile& profile() override;
-    Files& files() override;
-    Processes& processes() override;
-    Clock& clock() override;
-    Environment& environment() override;
-    Self& self() override;
-    Session& session() override;
-    System& system() override;
-    Components& components() override;
-    Wmi& wmi() override;
-    Power& power() override;
-    Tasks& tasks() override;
-    Http& http() override;
-    Xml& xml() override;
+#define RS_FAULTY_FACET_ACCESSOR(Facet, name) Facet& name() override;
+    RS_PLATFORM_FACETS(RS_FAULTY_FACET_ACCESSOR)
+#undef RS_FAULTY_FACET_ACCESSOR
 
 private:
     struct Facets;

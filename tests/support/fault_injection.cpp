@@ -1,0 +1,384 @@
+#include "fault_injection.h"
+
+#include <cstdlib>
+#include <type_traits>
+#include <utility>
+
+#include "run/failures.h"
+
+namespace platform {
+
+bool FaultPlan::ShouldFail(std::string operation) {
+    ++calls;
+    trace.push_back(std::move(operation));
+    if (calls == stopAt) std::_Exit(kStoppedExitCode);
+    return calls == failAt;
+}
+
+namespace {
+
+// Shared by the decorators: the plan, and the inner System that takes a failure's last error.
+struct Injector {
+    FaultPlan& plan;
+    System& innerSystem;
+};
+
+// How a call fails: as its result type does (Plain), after the inner call made anyway (a close
+// that must not leak), with a value of its own (Or), emptying an out-parameter (Clear).
+struct Plain {};
+struct Anyway {};
+template <class R>
+struct Or {
+    R value;
+};
+template <class T>
+struct Clear {
+    T* out;
+};
+template <class R>
+Or(R) -> Or<R>;
+template <class T>
+Clear(T*) -> Clear<T>;
+
+// A facet passed on to its inner one, each call counted as "<facet>.<operation>" by the plan.
+template <class F>
+class Decorator : public F {
+public:
+    using Facet = F;
+    Decorator(Facet& inner, Injector& injector, const char* name)
+        : inner_(inner), in_(injector), name_(name) {}
+
+protected:
+    // A failed call's result: false, zero or empty; a LONG is the system error (registry, COM
+    // security), WBEM_E_FAILED, DISP_E_TYPEMISMATCH (clock) or the error as an HRESULT (COM).
+    template <class R>
+    R Failed() const {
+        if constexpr (!std::is_same_v<R, LONG>) {
+            return R{};
+        } else {
+            const LONG code = static_cast<LONG>(in_.plan.code);
+            if (std::is_same_v<F, Registry> || std::is_same_v<F, System>) return code;
+            if (std::is_same_v<F, Wmi>) return kWbemFailed;
+            if (std::is_same_v<F, Clock>) return kDispTypeMismatch;
+            return HresultFromWin32(code);
+        }
+    }
+    bool Fail(const char* operation) {
+        if (!in_.plan.ShouldFail(name_ + "." + operation)) return false;
+        in_.innerSystem.SetLastError(in_.plan.code);
+        return true;
+    }
+
+    template <class How, class R, class... P, class... A>
+    R Call(How how, const char* op, R (Facet::*method)(P...), A&&... args) {
+        if constexpr (std::is_same_v<How, Anyway>) {
+            const R result = (inner_.*method)(std::forward<A>(args)...);
+            return Fail(op) ? Failed<R>() : result;
+        } else if (!Fail(op)) {
+            return (inner_.*method)(std::forward<A>(args)...);
+        } else if constexpr (requires { how.value; }) {
+            return static_cast<R>(how.value);
+        } else {
+            if constexpr (requires { how.out; }) {
+                if (how.out) *how.out = {};
+            }
+            return Failed<R>();
+        }
+    }
+
+    Facet& inner_;
+    Injector& in_;
+    std::string name_;
+};
+
+// An operation's parameters from their types alone (T1 a1, T2 a2, ...), and its arguments.
+#define RS_NTH(_1, _2, _3, _4, _5, _6, _7, _8, _9, N, ...) N
+#define RS_COUNT(...) RS_NTH(__VA_ARGS__ __VA_OPT__(, ) 9, 8, 7, 6, 5, 4, 3, 2, 1, 0)
+#define RS_CAT(a, b) RS_CAT_(a, b)
+#define RS_CAT_(a, b) a##b
+#define RS_EACH(M, ...) RS_CAT(RS_EACH, RS_COUNT(__VA_ARGS__))(M, __VA_ARGS__)
+#define RS_EACH0(M, ...)
+#define RS_EACH1(M, T1) M(T1, 1)
+#define RS_EACH2(M, T1, T2) RS_EACH1(M, T1), M(T2, 2)
+#define RS_EACH3(M, T1, T2, T3) RS_EACH2(M, T1, T2), M(T3, 3)
+#define RS_EACH4(M, T1, T2, T3, T4) RS_EACH3(M, T1, T2, T3), M(T4, 4)
+#define RS_EACH5(M, T1, T2, T3, T4, T5) RS_EACH4(M, T1, T2, T3, T4), M(T5, 5)
+#define RS_EACH6(M, T1, T2, T3, T4, T5, T6) RS_EACH5(M, T1, T2, T3, T4, T5), M(T6, 6)
+#define RS_EACH9(M, T1, T2, T3, T4, T5, T6, T7, T8, T9) \
+    RS_EACH6(M, T1, T2, T3, T4, T5, T6), M(T7, 7), M(T8, 8), M(T9, 9)
+#define RS_PARAMETER(T, n) T a##n
+#define RS_ARGUMENT(T, n) a##n
+
+// One operation of the decorated facet, from its result and parameter types, passed on to the
+// inner one and failing as `how` says (aN names its N-th parameter).
+#define RS_FORWARD_AS(how, R, Op, ...)                                                     \
+    R Op(RS_EACH(RS_PARAMETER, __VA_ARGS__)) override {                                    \
+        return Call(how, #Op, &Facet::Op __VA_OPT__(, RS_EACH(RS_ARGUMENT, __VA_ARGS__))); \
+    }
+#define RS_FORWARD(R, Op, ...) RS_FORWARD_AS(Plain{}, R, Op, __VA_ARGS__)
+
+class FaultyRegistry final : public Decorator<Registry> {
+public:
+    using Decorator::Decorator;
+    RS_FORWARD_AS(Clear{a3}, LONG, RegOpenKeyA, HKEY, const char*, HKEY*);
+    RS_FORWARD_AS(Clear{a5}, LONG, RegOpenKeyExA, HKEY, const char*, DWORD, DWORD, HKEY*);
+    RS_FORWARD(LONG, RegQueryValueExA, HKEY, const char*, DWORD*, BYTE*, DWORD*);
+    RS_FORWARD(LONG, RegSetValueExA, HKEY, const char*, DWORD, const BYTE*, DWORD);
+    RS_FORWARD_AS(Anyway{}, LONG, RegCloseKey, HKEY);
+};
+
+class FaultyProfile final : public Decorator<Profile> {
+public:
+    using Decorator::Decorator;
+    // A failed read leaves the default in the buffer, as for a file the real call cannot open.
+    DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* fallback,
+                                   char* buffer, DWORD size, const char* fileName) override {
+        if (Fail("GetPrivateProfileStringA")) {
+            if (!buffer || size == 0) return 0;
+            const std::string text = std::string(fallback ? fallback : "").substr(0, size - 1);
+            text.copy(buffer, text.size());
+            buffer[text.size()] = '\0';
+            return static_cast<DWORD>(text.size());
+        }
+        return inner_.GetPrivateProfileStringA(section, key, fallback, buffer, size, fileName);
+    }
+    RS_FORWARD(bool, WritePrivateProfileStringA, const char*, const char*, const char*,
+               const char*);
+};
+
+class FaultyFiles final : public Decorator<Files> {
+public:
+    using Decorator::Decorator;
+    RS_FORWARD_AS(Or{kInvalidFileAttributes}, DWORD, GetFileAttributesA, const char*);
+    RS_FORWARD(bool, SetFileAttributesA, const char*, DWORD);
+    RS_FORWARD(bool, GetFileSizeEx, const char*, std::uint64_t*);
+    RS_FORWARD(bool, DeleteFileA, const char*);
+    RS_FORWARD(bool, CreateDirectoryA, const char*);
+    RS_FORWARD(bool, RemoveDirectoryA, const char*);
+    RS_FORWARD(bool, MakeSureDirectoryPathExists, const char*);
+    RS_FORWARD(bool, CopyFileA, const char*, const char*, bool);
+    RS_FORWARD(bool, MoveFileA, const char*, const char*);
+    DWORD GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) override {
+        if (Fail("GetReparsePointOwner")) {
+            *reparsePoint = *adminOwned = false;
+            return in_.plan.code;
+        }
+        return inner_.GetReparsePointOwner(path, reparsePoint, adminOwned);
+    }
+    RS_FORWARD_AS(Clear{a2}, bool, FindFiles, const char*, std::vector<FindData>*);
+    RS_FORWARD(bool, AppendToFile, const char*, const std::string&);
+    RS_FORWARD(bool, ReadWholeFile, const char*, std::string*);
+    RS_FORWARD(DWORD, GetSystemDirectoryA, char*, DWORD);
+    RS_FORWARD(bool, IsWow64Process, bool*);
+    RS_FORWARD(bool, Wow64DisableWow64FsRedirection, void**);
+    RS_FORWARD(bool, Wow64RevertWow64FsRedirection, void*);
+};
+
+class FaultyProcesses final : public Decorator<Processes> {
+public:
+    using Decorator::Decorator;
+    RS_FORWARD_AS(Clear{a1}, bool, SnapshotProcesses, std::vector<ProcessEntry>*);
+    RS_FORWARD(HANDLE, OpenProcess, DWORD, bool, DWORD);
+    RS_FORWARD(bool, EnumProcessModules, HANDLE, DWORD*);
+    RS_FORWARD(DWORD, GetModuleFileNameExA, HANDLE, char*, DWORD);
+    RS_FORWARD(bool, TerminateProcess, HANDLE, unsigned);
+    RS_FORWARD(bool, QueryFullProcessImageNameA, HANDLE, char*, DWORD*);
+    RS_FORWARD_AS(Anyway{}, bool, CloseHandle, HANDLE);
+    bool ShellExecuteExA(ShellExecuteInfo* info) override {
+        if (Fail("ShellExecuteExA")) {
+            if (info) info->hProcess = 0;
+            return false;
+        }
+        return inner_.ShellExecuteExA(info);
+    }
+    RS_FORWARD_AS(Or{kWaitFailed}, DWORD, WaitForSingleObject, HANDLE, DWORD);
+    RS_FORWARD(bool, GetExitCodeProcess, HANDLE, DWORD*);
+    void ExitProcess(unsigned exitCode) override { inner_.ExitProcess(exitCode); }
+};
+
+// GetLocalTime and GetTickCount64 cannot fail on Windows: a failed call answers nonsense, zero.
+class FaultyClock final : public Decorator<Clock> {
+public:
+    using Decorator::Decorator;
+    RS_FORWARD(SystemTime, GetLocalTime);
+    RS_FORWARD(std::uint64_t, GetTickCount64);
+    RS_FORWARD(bool, FileTimeToLocalSystemTime, std::uint64_t, SystemTime*);
+    RS_FORWARD(bool, GetShortDateText, const SystemTime&, std::string*);
+    RS_FORWARD(bool, GetLongTimeText, const SystemTime&, std::string*);
+    RS_FORWARD(LONG, VarDateFromStr, const std::string&, double*);
+};
+
+class FaultyEnvironment final : public Decorator<Environment> {
+public:
+    using Decorator::Decorator;
+    RS_FORWARD(bool, GetEnvironmentVariableA, const char*, std::string*);
+};
+
+// A failed instance test (the mutex cannot be made) cannot tell of another instance.
+class FaultySelf final : public Decorator<Self> {
+public:
+    using Decorator::Decorator;
+    RS_FORWARD(std::string, ExeName);
+    RS_FORWARD(ProgramVersion, Version);
+    RS_FORWARD(std::string, ArgumentText);
+    RS_FORWARD(bool, PreviousInstanceRunning);
+};
+
+// A failed console query finds no session; the block is released and the revert made anyway.
+class FaultySession final : public Decorator<Session> {
+public:
+    using Decorator::Decorator;
+    RS_FORWARD(bool, GetUserNameA, char*, DWORD*);
+    RS_FORWARD_AS(Or{0xFFFFFFFFu}, DWORD, WTSGetActiveConsoleSessionId);
+    RS_FORWARD(bool, WTSQueryUserToken, DWORD, HANDLE*);
+    RS_FORWARD_AS(Clear{a6}, bool, DuplicateTokenEx, HANDLE, DWORD, bool, int, int, HANDLE*);
+    RS_FORWARD_AS(Clear{a1}, bool, CreateEnvironmentBlock, EnvironmentBlock*, HANDLE, bool);
+    RS_FORWARD_AS(Anyway{}, bool, DestroyEnvironmentBlock, EnvironmentBlock);
+    RS_FORWARD_AS(Clear{a9}, bool, CreateProcessAsUserA, HANDLE, const char*, const char*, bool,
+                  DWORD, EnvironmentBlock, const char*, const StartupInfo&, ProcessInformation*);
+    RS_FORWARD_AS(Clear{a3}, bool, OpenProcessToken, HANDLE, DWORD, HANDLE*);
+    RS_FORWARD(bool, ImpersonateLoggedOnUser, HANDLE);
+    RS_FORWARD_AS(Anyway{}, bool, RevertToSelf);
+};
+
+class FaultySystem final : public Decorator<System> {
+public:
+    using Decorator::Decorator;
+    DWORD GetLastError() override { return inner_.GetLastError(); }
+    void SetLastError(DWORD error) override { inner_.SetLastError(error); }
+    RS_FORWARD(DWORD, FormatMessageA, DWORD, char*, DWORD);
+    RS_FORWARD(LONG, InitializeComSecurity);
+};
+
+class FaultyComponents final : public Decorator<Components> {
+public:
+    using Decorator::Decorator;
+    RS_FORWARD(bool, CallCipher, const char*, const char*, char*, std::int32_t);
+    RS_FORWARD_AS(Clear{a2}, LONG, CreateObject, const char*, ComObject*);
+    void ReleaseObject(ComObject object) override { inner_.ReleaseObject(object); }
+    RS_FORWARD(LONG, EncryptText, ComObject, const char*, const std::string&, std::string*,
+               std::string*);
+    RS_FORWARD(LONG, PostXMLString, ComObject, const char*, PostXmlStringCall*, std::string*);
+};
+
+class FaultyWmi final : public Decorator<Wmi> {
+public:
+    using Decorator::Decorator;
+    RS_FORWARD_AS(Clear{a4}, LONG, BindMoniker, const std::string&, const std::string&, int,
+                  WmiService*);
+    RS_FORWARD_AS(Clear{a6}, LONG, ConnectServer, const std::string&, const std::string&,
+                  const std::string&, const std::string&, int, WmiService*);
+    RS_FORWARD_AS(Clear{a4}, LONG, ExecQuery, WmiService, const std::string&,
+                  const std::vector<std::string>&, std::vector<WmiObject>*);
+    void ReleaseService(WmiService service) override { inner_.ReleaseService(service); }
+};
+
+// The event log is closed either way, so that an injected failure leaks nothing.
+class FaultyPower final : public Decorator<Power> {
+public:
+    using Decorator::Decorator;
+    RS_FORWARD_AS(Clear{a2}, bool, OpenCurrentProcessToken, DWORD, HANDLE*);
+    RS_FORWARD(bool, LookupPrivilegeValueA, const char*, const char*, Luid*);
+    RS_FORWARD(bool, AdjustTokenPrivileges, HANDLE, bool, const TokenPrivileges2*, DWORD,
+               TokenPrivileges2*, DWORD*);
+    RS_FORWARD(bool, InitiateSystemShutdownExA, const char*, const char*, DWORD, bool, bool, DWORD);
+    RS_FORWARD(HANDLE, RegisterEventSourceA, const char*, const char*);
+    RS_FORWARD(bool, ReportEventA, HANDLE, std::uint16_t, std::uint16_t, DWORD,
+               const std::vector<std::string>&);
+    RS_FORWARD_AS(Anyway{}, bool, DeregisterEventSource, HANDLE);
+};
+
+// The task and the document own what they decorate; their calls count under the facet's name.
+class FaultyRegisteredTask final : public Decorator<RegisteredTask> {
+public:
+    FaultyRegisteredTask(std::unique_ptr<RegisteredTask> inner, Injector& injector)
+        : Decorator(*inner, injector, "Tasks"), owned_(std::move(inner)) {}
+    RS_FORWARD(LONG, get_State, LONG*);
+    RS_FORWARD(LONG, get_Name, std::string*);
+    RS_FORWARD(LONG, put_Enabled, bool);
+
+private:
+    std::unique_ptr<RegisteredTask> owned_;
+};
+
+class FaultyTasks final : public Decorator<Tasks> {
+public:
+    using Decorator::Decorator;
+    LONG GetTask(const std::string& folder, const std::string& name,
+                 std::unique_ptr<RegisteredTask>* task) override {
+        const LONG result = Call(Clear{task}, "GetTask", &Tasks::GetTask, folder, name, task);
+        if (*task) *task = std::make_unique<FaultyRegisteredTask>(std::move(*task), in_);
+        return result;
+    }
+};
+
+class FaultyXmlDocument final : public Decorator<XmlDocument> {
+public:
+    FaultyXmlDocument(std::unique_ptr<XmlDocument> inner, Injector& injector)
+        : Decorator(*inner, injector, "Xml"), owned_(std::move(inner)) {}
+    RS_FORWARD_AS(Clear{a2}, LONG, LoadXML, const std::string&, bool*);
+    XmlNode DocumentNode() override { return inner_.DocumentNode(); }
+    RS_FORWARD(LONG, HasChildNodes, XmlNode, bool*);
+    RS_FORWARD(LONG, GetElementsByTagName, const std::string&, std::vector<XmlNode>*);
+    RS_FORWARD(LONG, ChildNodes, XmlNode, std::vector<XmlNode>*);
+    RS_FORWARD(LONG, NodeType, XmlNode, int*);
+    RS_FORWARD(LONG, NodeName, XmlNode, std::string*);
+    RS_FORWARD(LONG, BaseName, XmlNode, std::string*);
+    RS_FORWARD(LONG, Attributes, XmlNode, std::vector<XmlAttribute>*);
+
+private:
+    std::unique_ptr<XmlDocument> owned_;
+};
+
+class FaultyXml final : public Decorator<Xml> {
+public:
+    using Decorator::Decorator;
+    LONG CreateDocument(std::unique_ptr<XmlDocument>* document) override {
+        const LONG result = Call(Clear{document}, "CreateDocument", &Xml::CreateDocument, document);
+        if (document && *document) {
+            *document = std::make_unique<FaultyXmlDocument>(std::move(*document), in_);
+        }
+        return result;
+    }
+};
+
+// A failed post reports the injected system error as its HRESULT, with the system's text.
+class FaultyHttp final : public Decorator<Http> {
+public:
+    using Decorator::Decorator;
+    bool Post(const std::string& url,
+              const std::vector<std::pair<std::string, std::string>>& headers,
+              const std::string& body, const HttpTimeouts& timeouts, HttpResponse* response,
+              long* errorNumber, std::string* errorText) override {
+        if (Fail("Post")) {
+            if (errorNumber) *errorNumber = HresultFromWin32(static_cast<LONG>(in_.plan.code));
+            if (errorText) *errorText = run::SystemMessage(in_.innerSystem, in_.plan.code);
+            return false;
+        }
+        return inner_.Post(url, headers, body, timeouts, response, errorNumber, errorText);
+    }
+};
+
+}  // namespace
+
+struct FaultInjectingPlatform::Facets {
+    Facets(Platform& in, FaultPlan& plan) : inner(in), injector{plan, in.system()} {}
+    Platform& inner;
+    Injector injector;
+#define RS_FAULTY_FACET(Facet, name) Faulty##Facet name{inner.name(), injector, #Facet};
+    RS_PLATFORM_FACETS(RS_FAULTY_FACET)
+#undef RS_FAULTY_FACET
+};
+
+FaultInjectingPlatform::FaultInjectingPlatform(Platform& inner, FaultPlan& plan)
+    : facets_(std::make_unique<Facets>(inner, plan)) {}
+FaultInjectingPlatform::~FaultInjectingPlatform() = default;
+
+#define RS_FAULTY_FACET_ACCESSOR(Facet, name) \
+    Facet& FaultInjectingPlatform::name() {   \
+        return facets_->name;                 \
+    }
+RS_PLATFORM_FACETS(RS_FAULTY_FACET_ACCESSOR)
+#undef RS_FAULTY_FACET_ACCESSOR
+
+}  // namespace platform
