@@ -17,6 +17,9 @@ bool AlreadyRunning(RunContext& ctx) {
         std::vector<platform::ProcessEntry> processes;
         if (!ctx.platform.processes().SnapshotProcesses(&processes)) throw SystemFailure(ctx);
         const std::string ownName = common::Upper(ctx.platform.self().ExeName());
+        // Without its own name the check cannot be made: an empty name is part of every name,
+        // and every run would count as a second copy.
+        if (ownName.empty()) throw SystemFailure(ctx);
         int count = 0;
         for (const auto& process : processes) {
             if (common::Contains(common::Upper(common::Trim(process.exeFile)), ownName)) ++count;

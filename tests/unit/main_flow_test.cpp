@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "fault_injection.h"
 #include "platform/self.h"
 #include "program_support.h"
 #include "run_support.h"
@@ -82,6 +83,41 @@ TEST(MainFlow, SecondCopyStopsAfterTheGuardLines) {
     }
     EXPECT_EQ(result.log, expected);
     EXPECT_EQ(result.exitCode, 3);
+}
+
+// A copy that cannot read its own name cannot tell another copy from itself: the check is
+// reported as failed and the run goes on, as when the process list cannot be read.
+TEST(MainFlow, OwnNameUnreadMakesNoSecondCopy) {
+    TempMachine machine;
+    machine.Registry(AgentRegistry());
+    machine.File("C:\\Agent\\keep.txt", "");
+    platform::FaultPlan survey;
+    RunProgram(machine, "RBTX", &survey);
+    // The first look is the log header's; the second is the guard's.
+    long guardsLook = 0;
+    int looks = 0;
+    for (std::size_t i = 0; i < survey.trace.size() && !guardsLook; ++i) {
+        if (survey.trace[i] == "Self.ExeName" && ++looks == 2)
+            guardsLook = static_cast<long>(i) + 1;
+    }
+    ASSERT_GT(guardsLook, 0);
+    TempMachine fresh;
+    fresh.Registry(AgentRegistry());
+    fresh.File("C:\\Agent\\keep.txt", "");
+    platform::FaultPlan plan;
+    plan.failAt = guardsLook;
+    plan.code = platform::kErrorAccessDenied;
+    const auto result = RunProgram(fresh, "RBTX", &plan);
+    auto expected = kHeader;
+    for (const char* line : {"*************************\t\t\t",
+                             "Failed to Check Previous Instance\t5\tAccess is denied.\t",
+                             "*************************\t\t\t"}) {
+        expected.push_back(std::string("ModComman\tAlreadyRunning\tINFO\t") + line);
+    }
+    expected.push_back(MainLine("Invalid Parameter"));
+    expected.push_back("ModComman\tCloseAll\tINFO\tEND\t\t\t");
+    EXPECT_EQ(result.log, expected);
+    EXPECT_EQ(result.exitCode, 0);
 }
 
 TEST(MainFlow, LoggedValuesKeepEveryRecordOnOneLine) {
