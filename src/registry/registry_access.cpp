@@ -32,6 +32,19 @@ std::int32_t FirstFourBytes(const std::vector<platform::BYTE>& data) {
     return static_cast<std::int32_t>(value);
 }
 
+// A write the registry refuses is a failure of the procedure, not a value written: it is never
+// reported as done, and the result flag stays false.
+void WriteDword(platform::Registry& reg, platform::HKEY key, const std::string& valueName,
+                const platform::BYTE (&bytes)[4], const std::string& keyPath) {
+    const platform::LONG written =
+        reg.RegSetValueExA(key, valueName.c_str(), platform::kRegDword, bytes, 4);
+    if (written != platform::kErrorSuccess) {
+        throw Failure(kOwnFailure,
+                      "SetRegDwordValue64: Value Not Written, " + keyPath + " : " + valueName,
+                      "lResult", static_cast<unsigned long>(written));
+    }
+}
+
 }  // namespace
 
 std::string GetString(run::RunContext& ctx, platform::HKEY hive, const std::string& keyPath,
@@ -138,7 +151,7 @@ void SetRegDwordValue64(run::RunContext& ctx, const std::string& valueName, std:
                 WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "INFO",
                              "REGISTRY VALUE ALREADY UPDATED ", valueName, keyPath);
             } else {
-                reg.RegSetValueExA(key.get(), valueName.c_str(), platform::kRegDword, bytes, 4);
+                WriteDword(reg, key.get(), valueName, bytes, keyPath);
                 key.reset();
                 WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "INFO",
                              "UPDATED REGISTRY VALUE", valueName, keyPath);
@@ -147,7 +160,7 @@ void SetRegDwordValue64(run::RunContext& ctx, const std::string& valueName, std:
         } else {
             WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "INFO",
                          "REGISTRY VALUE IS NOT AVAILABLE", keyPath);
-            reg.RegSetValueExA(key.get(), valueName.c_str(), platform::kRegDword, bytes, 4);
+            WriteDword(reg, key.get(), valueName, bytes, keyPath);
             key.reset();
             ctx.regValueChanged = true;
             WriteLogLine(ctx, "ModRegistry", "SetRegDwordValue64", "INFO",

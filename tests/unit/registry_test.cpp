@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "fault_injection.h"
 #include "registry/os_facts.h"
 #include "registry/registry_access.h"
 #include "run_support.h"
@@ -139,6 +142,53 @@ INSTANTIATE_TEST_SUITE_P(
                   {"INFO\tModifying Registry Values", "ERROR\tModifying Registry - NoAuto"},
                   false}),
     [](const auto& info) { return info.param.name; });
+
+// A write the registry refuses (a policy key a security product guards, say) is reported by
+// the trap and leaves the flag false: the run must not tell the service the policy is set.
+TEST(Registry, ARefusedDwordWriteIsReportedAndNotCounted) {
+    const struct {
+        const char* existing;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {"\"NoAuto\"=dword:00000000",
+         {"INFO\tModifying Registry Values", "ERROR\tModifying Registry - NoAuto\tlResult"}},
+        {"",
+         {"INFO\tModifying Registry Values", "INFO\tREGISTRY VALUE IS NOT AVAILABLE\t",
+          "ERROR\tModifying Registry - NoAuto\tlResult"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.existing);
+        TempMachine machine;
+        machine.Registry(std::string("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Policy]\r\n") + c.existing +
+                         "\r\n");
+        platform::FaultPlan survey;
+        {
+            ContextOn on(machine, &survey);
+            registry::SetRegDwordValue64(on.ctx(), "NoAuto", 1, "SOFTWARE\\Policy");
+        }
+        const auto write =
+            std::find(survey.trace.begin(), survey.trace.end(), "Registry.RegSetValueExA");
+        ASSERT_NE(write, survey.trace.end());
+        TempMachine fresh;
+        fresh.Registry(std::string("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Policy]\r\n") + c.existing +
+                       "\r\n");
+        platform::FaultPlan plan;
+        plan.failAt = write - survey.trace.begin() + 1;
+        plan.code = platform::kErrorAccessDenied;
+        ContextOn on(fresh, &plan);
+        on.ctx().regValueChanged = true;
+        registry::SetRegDwordValue64(on.ctx(), "NoAuto", 1, "SOFTWARE\\Policy");
+        const auto log = on.Log();
+        ASSERT_EQ(log.size(), c.messages.size());
+        for (std::size_t i = 0; i < log.size(); ++i) {
+            EXPECT_NE(log[i].find(c.messages[i]), std::string::npos) << log[i];
+        }
+        EXPECT_EQ(log.back(),
+                  "ModRegistry\tSetRegDwordValue64\tERROR\tModifying Registry - NoAuto\tlResult\t"
+                  "SetRegDwordValue64: Value Not Written, SOFTWARE\\Policy : NoAuto\t5");
+        EXPECT_FALSE(on.ctx().regValueChanged);
+    }
+}
 
 TEST(OsFacts, RebootPendingFollowsTheKeyAndLogsTheOpenResult) {
     for (const bool present : {true, false}) {

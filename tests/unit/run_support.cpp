@@ -97,9 +97,10 @@ std::vector<std::string> LogLines(const TempMachine& machine, const std::string&
     return lines;
 }
 
-ContextOn::ContextOn(const TempMachine& machine) : machine_(machine) {
+ContextOn::ContextOn(const TempMachine& machine, platform::FaultPlan* plan) : machine_(machine) {
     platform_ = platform::emulated::MakeEmulatedPlatform(machine.folder(), "");
-    ctx_ = std::make_unique<run::RunContext>(*platform_);
+    if (plan) faulty_ = std::make_unique<platform::FaultInjectingPlatform>(*platform_, *plan);
+    ctx_ = std::make_unique<run::RunContext>(faulty_ ? *faulty_ : *platform_);
     std::filesystem::create_directories(machine.HostPath(kAgentLog).parent_path());
     ctx_->logFilePath = kAgentLog;
     ctx_->installPath = "C:\\Agent\\";

@@ -55,7 +55,8 @@ std::vector<std::string> LogLines(const TempMachine& machine, const std::string&
 // A run context on an emulated machine for calling single procedures; its log goes to kAgentLog.
 class ContextOn {
 public:
-    explicit ContextOn(const TempMachine& machine);
+    // With a plan, the procedures reach the machine through the fault-injecting platform.
+    explicit ContextOn(const TempMachine& machine, platform::FaultPlan* plan = nullptr);
     ~ContextOn();
     run::RunContext& ctx() { return *ctx_; }
     std::vector<std::string> Log() const { return LogLines(machine_, kAgentLog); }
@@ -63,6 +64,7 @@ public:
 private:
     const TempMachine& machine_;
     std::unique_ptr<platform::Platform> platform_;
+    std::unique_ptr<platform::Platform> faulty_;
     std::unique_ptr<run::RunContext> ctx_;
 };
 
