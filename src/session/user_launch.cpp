@@ -67,16 +67,22 @@ platform::HANDLE CreateForUser(run::RunContext& ctx, platform::HANDLE token,
         return 0;
     }
     Log(ctx, "INFO", "Successfully Started the process");
-    return processes.OpenProcess(kProcessAllAccess, true, created.dwProcessId);
+    const platform::HANDLE reopened =
+        processes.OpenProcess(kProcessAllAccess, true, created.dwProcessId);
+    // Without a second handle the creation's own one serves for the wait: the prompt's answer
+    // must not be read while the prompt may still be writing it.
+    return reopened ? reopened : createdProcess.release();
 }
 
-// While the started program runs, waits up to the prompt's limit for it. The reopened handle is
-// closed in every case.
+// While the started program runs, waits up to the prompt's limit for it. The handle is closed
+// in every case.
 void WaitForPrompt(run::RunContext& ctx, platform::HANDLE reopened) {
     auto& processes = ctx.platform.processes();
     platform::OwnedHandle process(processes, reopened);
     platform::DWORD exitCode = 0;
-    processes.GetExitCodeProcess(process.get(), &exitCode);
+    // A started program whose exit code cannot be read is waited for as a running one.
+    if (!processes.GetExitCodeProcess(process.get(), &exitCode) && process.get())
+        exitCode = platform::kStillActive;
     if (exitCode != platform::kStillActive) return;
     processes.WaitForSingleObject(process.get(), kPromptWaitMilliseconds);
     // Asked by the handle's number, which names no program: this ends no process.
