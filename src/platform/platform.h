@@ -45,6 +45,7 @@ class Platform {
 public:
     virtual ~Platform() = default;
 
+// NOLINTNEXTLINE(bugprone-macro-parentheses): Facet names a type, which takes no parentheses.
 #define RS_PLATFORM_FACET_ACCESSOR(Facet, name) virtual Facet& name() = 0;
     RS_PLATFORM_FACETS(RS_PLATFORM_FACET_ACCESSOR)
 #undef RS_PLATFORM_FACET_ACCESSOR

@@ -54,7 +54,8 @@ private:
     DWORD id_ = 0;
     DWORD exitCode_ = 259;
     bool ended_ = false;
-    void* process_ = nullptr;  // the process handle, where the host hands one out (Windows)
+    // The process handle, where the host hands one out (Windows); unused elsewhere.
+    [[maybe_unused]] void* process_ = nullptr;
 };
 
 }  // namespace platform::emulated
