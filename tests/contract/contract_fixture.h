@@ -55,6 +55,10 @@ public:
     // True for the real Win32 implementation when the Windows below it is Wine.
     virtual bool OnWine() const { return false; }
 
+    // A UTF-8 text in the code page the world's A functions take: as it is on the emulated host,
+    // whose ANSI code page is UTF-8; empty when the world's code page lacks one of its characters.
+    virtual std::string AnsiText(const std::string& utf8) const { return utf8; }
+
     // Whether the world's program is a 32-bit process on 64-bit Windows, as the shipping program
     // is on agents' machines: true in the i686 Windows test binary (run on 64-bit Windows only,
     // with the emulated machine made alike), false natively and in the x86_64 one.
@@ -129,6 +133,7 @@ public:
     platform::DWORD LastError() override;
     void SetLastError(platform::DWORD error) override;
     bool OnWine() const override;
+    std::string AnsiText(const std::string& utf8) const override;
     bool SeedRegistry(const std::string& regExportText) override;
 
 protected:

@@ -65,6 +65,24 @@ bool Win32World::OnWine() const {
     return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+std::string Win32World::AnsiText(const std::string& utf8) const {
+    const int length = static_cast<int>(utf8.size());
+    const int wideLength =
+        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
+    if (wideLength <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, wide.data(),
+                          wideLength);
+    BOOL lossy = FALSE;
+    const int ansiLength = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                                 wideLength, nullptr, 0, nullptr, &lossy);
+    if (ansiLength <= 0 || lossy) return {};
+    std::string ansi(static_cast<std::size_t>(ansiLength), '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, ansi.data(),
+                          ansiLength, nullptr, &lossy);
+    return lossy ? std::string() : ansi;
+}
+
 namespace {
 
 // The suites keep their keys below this name, in both views, and nowhere else.

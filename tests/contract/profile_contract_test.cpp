@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "contract_fixture.h"
+#include "platform/emulated/text_codec.h"
 
 namespace {
 
@@ -65,6 +66,8 @@ struct ReadCase {
 // and a suite of INI file cases run on Windows 10 through these functions ("INI suite" below).
 
 constexpr const char* kWineCommentKeys = "Wine takes a comment line for a key named with its ';'";
+constexpr const char* kWineWholeValues =
+    "Wine hands out values of 65,536 characters and more whole";
 constexpr const char* kWineNamelessTop =
     "Wine puts the lines before the first header in the section named \"\"";
 
@@ -190,10 +193,18 @@ std::vector<ReadCase> ReadCases() {
         // Long lines.
         {"megabytes before the key", Place::kFile, "[s]\r\nk=" + huge + "\r\nj=1\r\n", "s", "j",
          "d", 100, 1, "1"},
-        {"megabyte value cut", Place::kFile, "[s]\r\nk=" + huge + "\r\n", "s", "k", "d", 10, 9,
-         "xxxxxxxxx"},
-        {"long value whole", Place::kFile, "[s]\r\nk=" + huge.substr(0, 100000) + "\r\n", "s", "k",
-         "d", 100001, 100000, huge.substr(0, 100000)},
+        // INI suite: a value's length is a 16-bit count. 65,535 characters come out whole,
+        // 65,536 as nothing, a longer value as its first (length modulo 65,536) characters.
+        {"megabyte value cut", Place::kFile, "[s]\r\nk=" + huge + huge.substr(0, 20) + "\r\n", "s",
+         "k", "d", 10, 9, "xxxxxxxxx"},
+        {"long value whole", Place::kFile, "[s]\r\nk=" + huge.substr(0, 65535) + "\r\n", "s", "k",
+         "d", 65536, 65535, huge.substr(0, 65535)},
+        {"value of 65,536 characters reads as nothing", Place::kFile,
+         "[s]\r\nk=" + huge.substr(0, 65536) + "\r\n", "s", "k", "d", 65537, 0, "",
+         kWineWholeValues, 65536, huge.substr(0, 65536)},
+        {"value of 65,537 characters reads as its first", Place::kFile,
+         "[s]\r\nk=" + huge.substr(0, 65537) + "\r\n", "s", "k", "d", 65538, 1, "x",
+         kWineWholeValues, 65537, huge.substr(0, 65537)},
         {"megabyte line without line break", Place::kFile, "[s]\r\nk=v\r\n" + huge, "s", "k", "d",
          100, 1, "v"},
 
@@ -252,6 +263,9 @@ struct WriteCase {
 constexpr const char* kWineRewrites =
     "Wine writes the whole file anew from what it parsed; Windows keeps the other lines as they "
     "were";
+
+constexpr const char* kWineMarkOnly =
+    "Wine writes the new section right after the mark of a file that holds only the mark";
 
 std::vector<WriteCase> WriteCases() {
     const std::string plain = "[s]\r\nk=v\r\n";
@@ -356,6 +370,10 @@ std::vector<WriteCase> WriteCases() {
          Utf16Le("[s]\r\nk=2\r\n")},
         {"UTF-16LE section appended", Place::kFile, Utf16Le("[s]\r\nk=1\r\n"), "t", "k", "2", true,
          0, Utf16Le("[s]\r\nk=1\r\n[t]\r\nk=2\r\n")},
+        // INI suite: the mark begins the first line, which has no line end yet.
+        {"UTF-16LE mark alone: a line break before the section", Place::kFile, Utf16Le(""), "s",
+         "k", "v", true, 0, Utf16Le("\r\n[s]\r\nk=v\r\n"), kWineMarkOnly,
+         Utf16Le("[s]\r\nk=v\r\n")},
 
         // Failures.
         {"missing folder", Place::kNoFolder, "", "s", "k", "v", false, platform::kErrorPathNotFound,
@@ -462,7 +480,8 @@ TYPED_TEST(ProfileContract, WritePrivateProfileString) {
 // error behind: the documentation says a missing file gives ERROR_FILE_NOT_FOUND, and Windows
 // leaves it too for a missing key (kernel32 profile tests, todo_wine: "Win 7") and after a write
 // that had to create its file (INI suite); a value cut to the buffer leaves ERROR_MORE_DATA
-// (INI suite).
+// (INI suite), and so does a buffer of size 0 (INI suite); a value of 65,536 characters, read
+// as nothing, leaves none (INI suite: last error 0, the marker here).
 TYPED_TEST(ProfileContract, LastError) {
     constexpr DWORD kMarker = 0xDEAD;
     constexpr const char* kWineClears = "Wine sets the last error to 0";
@@ -478,6 +497,7 @@ TYPED_TEST(ProfileContract, LastError) {
         DWORD error;
         DWORD wineError = 0;
         const char* wineNote = nullptr;
+        DWORD marker = kMarker;  // the last error before the call
     } cases[] = {
         {"read of a missing file", false, Place::kNoFile, "", "s", "k", 100,
          platform::kErrorFileNotFound},
@@ -487,6 +507,10 @@ TYPED_TEST(ProfileContract, LastError) {
          platform::kErrorFileNotFound, 0, kWineClears},
         {"read of a value cut to the buffer", false, Place::kFile, plain, "s", "k", 3,
          platform::kErrorMoreData, 0, kWineClears},
+        {"read into a buffer of size 0", false, Place::kFile, plain, "s", "k", 0,
+         platform::kErrorMoreData, kMarker, "Wine leaves the last error as it was"},
+        {"read of a value of 65,536 characters", false, Place::kFile,
+         "[s]\r\nk=" + std::string(65536, 'x') + "\r\n", "s", "k", 65537, 0, 0, nullptr, 0},
         {"write that creates its file", true, Place::kNoFile, "", "s", "k", 0,
          platform::kErrorFileNotFound, 0, kWineClears},
     };
@@ -496,12 +520,12 @@ TYPED_TEST(ProfileContract, LastError) {
         const std::string fileName = "error" + std::to_string(index++) + ".ini";
         std::string path;
         if (!this->Prepare(c.name, c.place, c.file, fileName, &path)) continue;
-        this->world.SetLastError(kMarker);
+        this->world.SetLastError(c.marker);
         if (c.write) {
             EXPECT_TRUE(this->world.profile().WritePrivateProfileStringA(c.section, c.key, "v",
                                                                          path.c_str()));
         } else {
-            std::vector<char> buffer(c.size);
+            std::vector<char> buffer(c.size + 1);
             this->world.profile().GetPrivateProfileStringA(c.section, c.key, "d", buffer.data(),
                                                            c.size, path.c_str());
         }
@@ -509,6 +533,41 @@ TYPED_TEST(ProfileContract, LastError) {
         EXPECT_EQ(error,
                   contract::WineAnswer(this->world, c.name, c.error, c.wineError, c.wineNote));
     }
+}
+
+// INI suite: into a UTF-16LE file that holds only its mark the A function writes UTF-16LE, a
+// section name outside ASCII included, after a line break; later writes keep the encoding.
+TYPED_TEST(ProfileContract, MarkOnlyFileTakesNamesOutsideAscii) {
+    auto& profile = this->world.profile();
+    const std::string section = "\xC2\xA7\xE2\x82\xAC\xC2\xB0\xC2\xB4\xC2\xB2\xC2\xB3";  // UTF-8
+    const std::string ansi = this->world.AnsiText(section);
+    ASSERT_FALSE(ansi.empty()) << "the ANSI code page lacks the section name's characters";
+    const std::string path = this->world.WindowsPath("unicode.ini");
+    this->world.WriteRaw(path, Utf16Le(""));
+    const struct {
+        const char* key;
+        const char* value;
+        std::string lines;  // the file's lines after the header, in UTF-8
+    } steps[] = {
+        {"k", "v", "k=v\r\n"},
+        {"j", "w", "k=v\r\nj=w\r\n"},
+    };
+    // What comes between the mark and the section's header.
+    const std::string lineBreak = contract::WineAnswer(
+        this->world, "section outside ASCII", std::string("\r\n"), std::string(), kWineMarkOnly);
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.key);
+        EXPECT_TRUE(
+            profile.WritePrivateProfileStringA(ansi.c_str(), step.key, step.value, path.c_str()));
+        EXPECT_EQ(Escaped(this->world.ReadRaw(path).value_or("")),
+                  Escaped(Utf16Le("") + platform::emulated::Utf8ToUtf16Le(
+                                            lineBreak + "[" + section + "]\r\n" + step.lines)));
+    }
+    char buffer[8] = {};
+    EXPECT_EQ(profile.GetPrivateProfileStringA(ansi.c_str(), "j", "", buffer, sizeof buffer,
+                                               path.c_str()),
+              1u);
+    EXPECT_STREQ(buffer, "w");
 }
 
 // Written values read back; the writes leave nothing else in the folder.

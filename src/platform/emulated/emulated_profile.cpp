@@ -19,6 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr std::size_t kValueLengthModulus = 65536;
+
 bool IsReadOnly(const fs::path& path) {
     std::error_code error;
     const auto perms = fs::status(path, error).permissions();
@@ -104,7 +106,12 @@ bool ReplaceFile(const fs::path& named, const std::string& bytes) {
 DWORD EmulatedProfile::GetPrivateProfileStringA(const char* section, const char* key,
                                                 const char* defaultValue, char* buffer, DWORD size,
                                                 const char* fileName) {
-    if (!buffer || size == 0) return 0;
+    if (size == 0) {
+        // Nothing fits, not even the NUL: the buffer stays as it was.
+        machine_.lastError = kErrorMoreData;
+        return 0;
+    }
+    if (!buffer) return 0;
     if (!section || !key) {
         buffer[0] = '\0';
         machine_.lastError = kErrorInvalidParameter;
@@ -124,7 +131,10 @@ DWORD EmulatedProfile::GetPrivateProfileStringA(const char* section, const char*
     if (opened.exists) value = ini::Lookup(ini::Decode(opened.bytes).body, section, key);
     // A missing file, section or key leaves ERROR_FILE_NOT_FOUND, a value cut to the buffer
     // ERROR_MORE_DATA; a value read whole leaves the last error as it was.
-    const std::string_view text = ini::Unquote(value ? std::string_view(*value) : fallback);
+    std::string_view text = ini::Unquote(value ? std::string_view(*value) : fallback);
+    // A value's length is a 16-bit count: 65,535 characters come out whole, 65,536 as nothing,
+    // and a longer one as its length modulo 65,536 (its first characters), without an error.
+    if (value) text = text.substr(0, text.size() % kValueLengthModulus);
     if (!value) machine_.lastError = kErrorFileNotFound;
     if (text.size() >= size) machine_.lastError = kErrorMoreData;
     return CopyOut(text, buffer, size);
@@ -142,7 +152,7 @@ bool EmulatedProfile::WritePrivateProfileStringA(const char* section, const char
         return false;
     }
     ini::Text text = opened.exists ? ini::Decode(opened.bytes) : ini::Text{};
-    auto edited = ini::Assign(text.body, section, key, value);
+    auto edited = ini::Assign(text, section, key, value);
     if (!edited) return true;  // the file already says so and is left alone
     text.body = std::move(*edited);
     if (machine_.WriteDenied(fileName) || !ReplaceFile(opened.host, ini::Encode(text))) {

@@ -185,8 +185,9 @@ std::string_view Unquote(std::string_view value) {
     return value;
 }
 
-std::optional<std::string> Assign(std::string_view body, std::string_view section,
-                                  std::string_view key, std::string_view value) {
+std::optional<std::string> Assign(const Text& text, std::string_view section, std::string_view key,
+                                  std::string_view value) {
+    const std::string_view body = text.body;
     section = TrimSpaces(section);
     key = TrimSpaces(key);
     const Layout layout = Parse(body);
@@ -195,7 +196,8 @@ std::optional<std::string> Assign(std::string_view body, std::string_view sectio
     if (!found) {
         out.reserve(body.size() + section.size() + key.size() + value.size() + 10);
         out.append(body);
-        if (!out.empty() && out.back() != '\n' && out.back() != '\r') out += "\r\n";
+        const bool markOnly = out.empty() && text.encoding == Encoding::kUtf16Le;
+        if (markOnly || (!out.empty() && out.back() != '\n' && out.back() != '\r')) out += "\r\n";
         out.append("[").append(section).append("]\r\n");
         out.append(key).append("=").append(value).append("\r\n");
         return out;

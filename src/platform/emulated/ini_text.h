@@ -23,6 +23,8 @@
 // - A new key goes right after the last key line of its section (comment and blank lines after
 //   it stay after it), or right after the section's header when it has no key.
 // - A new section goes at the end of the file, after a line break if the file lacks a final one.
+//   A UTF-16LE file's byte-order mark begins its first line: a file holding only the mark is a
+//   line without its line end, and a new section goes after a CR LF there too.
 // - New lines end with CR LF. Section and key names are written without their leading and
 //   trailing spaces; the value is written exactly as given.
 //
@@ -70,9 +72,9 @@ std::optional<std::string> Lookup(std::string_view body, std::string_view sectio
 // The value without one pair of matching quotes ('...' or "...") around it, as it is handed out.
 std::string_view Unquote(std::string_view value);
 
-// The body with key set to value in section, or nothing when the file already holds exactly
-// that value. Section and key are trimmed of spaces; the value is written as it is given.
-std::optional<std::string> Assign(std::string_view body, std::string_view section,
-                                  std::string_view key, std::string_view value);
+// The text's body with key set to value in section, or nothing when the file already holds
+// exactly that value. Section and key are trimmed of spaces; the value is written as it is given.
+std::optional<std::string> Assign(const Text& text, std::string_view section, std::string_view key,
+                                  std::string_view value);
 
 }  // namespace platform::emulated::ini
