@@ -96,8 +96,15 @@ TYPED_TEST(RegistryContract, MissingKeysAndValues) {
               2);
     EXPECT_EQ(this->reg().RegOpenKeyA(kHkeyLocalMachine, "SOFTWARE\\RSContract\\Nope", &key), 2);
     key = this->Open("SOFTWARE\\RSContract\\Values");
-    DWORD type = 99, size = 0;
+    // A size query of a missing value answers size 0; a read leaves the size as it was
+    // (advapi32 registry tests, test_query_value_ex).
+    DWORD type = 99, size = 0xDEADBEEF;
     EXPECT_EQ(this->reg().RegQueryValueExA(key, "Missing", &type, nullptr, &size), 2);
+    EXPECT_EQ(size, 0u);
+    BYTE buffer[8];
+    size = sizeof buffer;
+    EXPECT_EQ(this->reg().RegQueryValueExA(key, "Missing", &type, buffer, &size), 2);
+    EXPECT_EQ(size, sizeof buffer);
     EXPECT_EQ(this->reg().RegQueryValueExA(0, "Text", &type, nullptr, &size), 6) << "no key";
     EXPECT_EQ(this->reg().RegCloseKey(key), 0);
     EXPECT_EQ(this->reg().RegCloseKey(0), 6);
@@ -132,7 +139,55 @@ TYPED_TEST(RegistryContract, DataAsTheAnsiFunctionsHandItOut) {
     EXPECT_EQ(this->Read(key, "Number"), std::string("\x70\x11\x01\x00", 4));
     // Text stored without its NUL: the size stays the data's own.
     EXPECT_EQ(this->Read(key, "NoNul").size(), 2u);
+    // The type and the size may be one variable (advapi32 registry tests, test_query_value_ex).
+    DWORD both = 4;
+    BYTE number[4] = {};
+    EXPECT_EQ(this->reg().RegQueryValueExA(key, "Number", &both, number, &both), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(number), 4), std::string("\x70\x11\x01\x00", 4));
     this->reg().RegCloseKey(key);
+}
+
+// The open calls' edges (advapi32 registry tests, test_reg_open_key): RegOpenKeyA without a
+// sub-key hands back the key it was given, even no key at all; a sub-key that starts with a
+// backslash is a bad path name; a handle that is no key fails before the caller's variable is
+// touched, while a key that is missing sets it to NULL.
+TYPED_TEST(RegistryContract, OpenArgumentEdges) {
+    enum class Handle { kRoot, kNull, kAsItWas, kAny };
+    constexpr HKEY kBefore = 0x4321;
+    struct Case {
+        const char* name;
+        bool legacy;
+        HKEY root;
+        const char* subKey;
+        LONG result;
+        Handle handle;
+        Handle wineHandle = Handle::kAny;
+        const char* wineNote = nullptr;
+    };
+    constexpr const char* kWineClears = "Wine sets the caller's variable to NULL";
+    const Case cases[] = {
+        {"no sub-key", true, kHkeyLocalMachine, nullptr, 0, Handle::kRoot},
+        {"empty sub-key", true, kHkeyLocalMachine, "", 0, Handle::kRoot},
+        {"no key and no sub-key", true, 0, nullptr, 0, Handle::kNull},
+        {"no key", true, 0, "SOFTWARE\\RSContract\\Values", 6, Handle::kAsItWas, Handle::kNull,
+         kWineClears},
+        {"no key, RegOpenKeyExA", false, 0, "", 6, Handle::kAsItWas, Handle::kNull, kWineClears},
+        {"missing key", true, kHkeyLocalMachine, "SOFTWARE\\RSContract\\Nope", 2, Handle::kNull},
+        {"sub-key from a backslash", true, kHkeyLocalMachine, "\\SOFTWARE\\RSContract\\Values", 161,
+         Handle::kAny},
+    };
+    for (const Case& c : cases) {
+        HKEY key = kBefore;
+        const LONG result =
+            c.legacy ? this->reg().RegOpenKeyA(c.root, c.subKey, &key)
+                     : this->reg().RegOpenKeyExA(c.root, c.subKey, 0, platform::kKeyRead, &key);
+        EXPECT_EQ(result, c.result) << c.name;
+        const Handle handle =
+            contract::WineAnswer(this->world, c.name, c.handle, c.wineHandle, c.wineNote);
+        const HKEY want[] = {c.root, 0, kBefore, key};
+        EXPECT_EQ(key, want[static_cast<int>(handle)]) << c.name;
+        if (result == 0 && key != c.root) this->reg().RegCloseKey(key);
+    }
 }
 
 TYPED_TEST(RegistryContract, BufferTooSmallGivesMoreDataAndTheNeededSize) {

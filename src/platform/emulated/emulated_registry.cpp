@@ -56,9 +56,13 @@ const EmulatedRegistry::OpenKey* EmulatedRegistry::Lookup(HKEY key) const {
 LONG EmulatedRegistry::Open(HKEY root, const char* subKey, DWORD access, bool view32,
                             HKEY* result) {
     if (!result) return kErrorInvalidParameter;
-    *result = 0;
+    // A handle that is no key fails before anything is handed back: the caller's variable keeps
+    // what it held.
     const OpenKey* parent = Lookup(root);
     if (!parent) return kErrorInvalidHandle;
+    *result = 0;
+    // A sub-key is relative: one that starts at a backslash is no path below the key.
+    if (subKey && subKey[0] == '\\') return kErrorBadPathname;
     std::string path = Join(SplitKeyPath(parent->path + "\\" + (subKey ? subKey : "")));
     if (view32) path = ToView32(path);
     if (!machine_.hive().Find(path)) return kErrorFileNotFound;
@@ -81,6 +85,11 @@ LONG EmulatedRegistry::Open(HKEY root, const char* subKey, DWORD access, bool vi
 // itself: from a key of the 64-bit view, KEY_WOW64_32KEY reaches the 32-bit twin of the path,
 // while from a key of the 32-bit view KEY_WOW64_64KEY does not lead out of it.
 LONG EmulatedRegistry::RegOpenKeyA(HKEY root, const char* subKey, HKEY* result) {
+    // No sub-key hands back the key itself, the predefined one and no key at all included.
+    if (result && (!subKey || !*subKey) && (!root || Lookup(root))) {
+        *result = root;
+        return kErrorSuccess;
+    }
     return Open(root, subKey, kKeyAllAccess, root == kHkeyLocalMachine && machine_.wow64(), result);
 }
 
@@ -103,21 +112,27 @@ LONG EmulatedRegistry::RegQueryValueExA(HKEY key, const char* valueName, DWORD* 
     RegKey* regKey = machine_.hive().Find(open->path);
     if (!regKey) return kErrorFileNotFound;  // deleted since it was opened
     RegValue* value = regKey->FindValue(valueName ? valueName : "");
-    if (!value) return kErrorFileNotFound;
+    if (!value) {
+        // A size query of a missing value answers 0; a read leaves the size as it was.
+        if (!data && dataSize) *dataSize = 0;
+        return kErrorFileNotFound;
+    }
+    // The room is read before the type is written: both may be the same variable.
+    const DWORD room = dataSize ? *dataSize : 0;
     if (type) *type = value->type;
     const auto size = static_cast<DWORD>(value->data.size());
     if (!data) {
         if (dataSize) *dataSize = size;
         return kErrorSuccess;
     }
-    if (*dataSize < size) {
+    if (room < size) {
         *dataSize = size;
         return kErrorMoreData;
     }
     std::memcpy(data, value->data.data(), size);
     // Text stored without its NUL gets one when the buffer has room for it; the size handed
     // back stays the data's own. Empty text leaves the buffer as it was.
-    if (IsText(value->type) && size > 0 && *dataSize > size && value->data.back() != '\0') {
+    if (IsText(value->type) && size > 0 && room > size && value->data.back() != '\0') {
         data[size] = 0;
     }
     *dataSize = size;
