@@ -173,6 +173,61 @@ TYPED_TEST(FilesContract, FindFiles) {
               std::make_pair(false, DWORD{3}));
 }
 
+// Where a search fails: a folder that cannot be opened before the name is looked at, an empty
+// name in one that can (kernel32 file tests, test_FindFirstFileA: "C:\\", "C:\\foo\\" and
+// "C:\\foo\\bar.txt" with foo absent), and a file's name taken for a folder, which is no
+// directory name (ERROR_DIRECTORY).
+TYPED_TEST(FilesContract, SearchesThatFail) {
+    const struct {
+        const char* name;
+        std::string pattern;
+        DWORD error;
+        DWORD wineError = 0;
+        const char* wineNote = nullptr;
+    } cases[] = {
+        {"drive root with a trailing backslash", "C:\\", 2},
+        {"missing folder with a trailing backslash", this->P("nodir\\"), 3, 2,
+         "Wine answers ERROR_FILE_NOT_FOUND"},
+        {"name in a missing folder", this->P("nodir\\bar.txt"), 3},
+        {"inside a plain file", this->P("a.txt\\*"), 267, 123, "Wine answers ERROR_INVALID_NAME"},
+    };
+    for (const auto& c : cases) {
+        std::vector<platform::FindData> found(1);
+        this->world.SetLastError(0xDEAD);
+        EXPECT_FALSE(this->files().FindFiles(c.pattern.c_str(), &found)) << c.name;
+        EXPECT_EQ(this->world.LastError(),
+                  contract::WineAnswer(this->world, c.name, c.error, c.wineError, c.wineNote))
+            << c.name;
+        EXPECT_TRUE(found.empty()) << c.name;
+    }
+}
+
+// A search that listed its last entry leaves the last error of the FindNextFileA that found no
+// more, ERROR_NO_MORE_FILES; NUL is found in every folder as an empty file (kernel32 file tests,
+// test_FindFirstFileA: "c:\\nul", test_FindNextFileA).
+TYPED_TEST(FilesContract, FinishedSearches) {
+    const struct {
+        std::string pattern;
+        const char* name;
+        std::uint64_t size;
+    } cases[] = {
+        {this->P("a.txt"), "a.txt", 5},
+        {"C:\\nul", "nul", 0},
+        {this->P("dir\\nul"), "nul", 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<platform::FindData> found;
+        this->world.SetLastError(0xDEAD);
+        ASSERT_TRUE(this->files().FindFiles(c.pattern.c_str(), &found)) << c.pattern;
+        EXPECT_EQ(this->world.LastError(), DWORD{18}) << c.pattern;
+        ASSERT_EQ(found.size(), 1u) << c.pattern;
+        EXPECT_EQ(found[0].fileName, c.name);
+        EXPECT_EQ(found[0].attributes, platform::kFileAttributeArchive) << c.pattern;
+        EXPECT_EQ(found[0].size, c.size) << c.pattern;
+    }
+    EXPECT_TRUE(this->world.ListRaw(this->P("dir")).empty());
+}
+
 TYPED_TEST(FilesContract, AppendCreatesThenAppends) {
     EXPECT_TRUE(this->files().AppendToFile(this->P("log.txt").c_str(), "one\r\n"));
     EXPECT_TRUE(this->files().AppendToFile(this->P("log.txt").c_str(), "two\r\n"));

@@ -280,9 +280,24 @@ bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found)
     const fs::path folder = Host(folderPart.empty() ? "C:\\" : folderPart);
     std::vector<FindData> result;
     std::error_code error;
+    // The folder is opened before the name is looked at: a missing one fails with
+    // ERROR_PATH_NOT_FOUND, a file in its place with ERROR_DIRECTORY, and an empty name in a
+    // folder that is there with ERROR_FILE_NOT_FOUND.
     if (namePart.empty() || !fs::is_directory(folder, error)) {
         if (found) found->clear();
-        return Fail(namePart.empty() ? kErrorFileNotFound : kErrorPathNotFound);
+        // The host sees nothing at all behind a file's name with a separator after it.
+        const fs::path itself = folder.has_filename() ? folder : folder.parent_path();
+        if (fs::is_directory(itself, error)) return Fail(kErrorFileNotFound);
+        return Fail(fs::exists(itself, error) ? kErrorDirectory : kErrorPathNotFound);
+    }
+    // NUL is the null device in every folder, listed as an empty file.
+    if (IsNulDevice(pattern)) {
+        FindData device;
+        device.fileName = namePart;
+        device.attributes = kFileAttributeArchive;
+        if (found) *found = {device};
+        machine_.lastError = kErrorNoMoreFiles;
+        return true;
     }
     const bool isRoot = folder == Host(folderPart.substr(0, 2) + "\\");
     if (!isRoot) {
@@ -309,6 +324,8 @@ bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found)
     const bool none = result.empty();
     if (found) *found = std::move(result);
     if (none) return Fail(kErrorFileNotFound);
+    // The walk ends when FindNextFileA has nothing more: the caller sees ERROR_NO_MORE_FILES.
+    machine_.lastError = kErrorNoMoreFiles;
     return true;
 }
 
