@@ -34,22 +34,25 @@ TYPED_TEST(SelfContract, NameAndVersion) {
 // answer holds for the copy's life.
 TYPED_TEST(SelfContract, PreviousInstance) {
     auto& first = this->world.platform().self();
-    EXPECT_FALSE(first.PreviousInstanceRunning()) << "the first copy";
-    EXPECT_FALSE(first.PreviousInstanceRunning()) << "the first copy, asked again";
+    EXPECT_FALSE(first.PreviousInstanceRunning().earlierInstance) << "the first copy";
+    EXPECT_FALSE(first.PreviousInstanceRunning().earlierInstance) << "the first copy, asked again";
     {
         const auto second = this->world.AnotherPlatform();
-        EXPECT_TRUE(second->self().PreviousInstanceRunning()) << "a copy while the first runs";
-        EXPECT_TRUE(second->self().PreviousInstanceRunning()) << "the same copy, asked again";
+        EXPECT_TRUE(second->self().PreviousInstanceRunning().earlierInstance)
+            << "a copy while the first runs";
+        EXPECT_TRUE(second->self().PreviousInstanceRunning().earlierInstance)
+            << "the same copy, asked again";
     }
-    EXPECT_FALSE(first.PreviousInstanceRunning()) << "the first copy, after the second";
+    EXPECT_FALSE(first.PreviousInstanceRunning().earlierInstance)
+        << "the first copy, after the second";
 }
 
 TYPED_TEST(SelfContract, NoPreviousInstanceOnceTheFirstHasEnded) {
     {
         const auto first = this->world.AnotherPlatform();
-        ASSERT_FALSE(first->self().PreviousInstanceRunning());
+        ASSERT_FALSE(first->self().PreviousInstanceRunning().earlierInstance);
     }
-    EXPECT_FALSE(this->world.platform().self().PreviousInstanceRunning());
+    EXPECT_FALSE(this->world.platform().self().PreviousInstanceRunning().earlierInstance);
 }
 
 }  // namespace
