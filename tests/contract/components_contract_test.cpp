@@ -162,8 +162,8 @@ TYPED_TEST(ComponentsContract, PostXMLStringToAClosedPort) {
 // A DLL planted beside the program under a name that something loads by name is found there
 // first, until the program restricts the search at start-up; from then on only the system
 // folder is searched (error 126). The search stays restricted for the rest of this process, as
-// for the program: the later cases show that COM, MSXML, WinHTTP and the cipher library still
-// load. Defined before them, so that the first load sees the process's own search order.
+// for the program; nothing else in this binary restricts it, so the first load sees the
+// process's own search order.
 TEST(Win32Components, ALibraryBesideTheProgramIsLoadedByNameOnlyBeforeTheSearchIsRestricted) {
     char self[MAX_PATH] = {};
     ASSERT_NE(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);

@@ -55,4 +55,14 @@ TYPED_TEST(SelfContract, NoPreviousInstanceOnceTheFirstHasEnded) {
     EXPECT_FALSE(this->world.platform().self().PreviousInstanceRunning().earlierInstance);
 }
 
+// Anybody may make an object of the mutex's name first; one of another kind is no instance: the
+// copy goes on and says what it found. Before, such an object gave "no instance" silently, and
+// a mutex another account made ended every run.
+TYPED_TEST(SelfContract, AnEventOfTheNameIsNoInstance) {
+    this->world.TakeInstanceNameWithAnEvent();
+    const platform::InstanceTest test = this->world.platform().self().PreviousInstanceRunning();
+    EXPECT_FALSE(test.earlierInstance);
+    EXPECT_EQ(test.foreignObject, "another kind of object, error 6");
+}
+
 }  // namespace
