@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "platform/types.h"
 
@@ -50,6 +51,12 @@ inline InstanceVerdict JudgeInstanceMutex(bool made, DWORD error, MutexOwner own
     if (!made && error == static_cast<DWORD>(kErrorInvalidHandle))
         return InstanceVerdict::ForeignObject;
     return InstanceVerdict::NoEarlierInstance;
+}
+
+// The test's answer for a verdict; `found` tells what holds the name of a foreign object.
+inline InstanceTest InstanceTestOf(InstanceVerdict verdict, std::string found) {
+    return {verdict == InstanceVerdict::EarlierInstance,
+            verdict == InstanceVerdict::ForeignObject ? std::move(found) : std::string()};
 }
 
 class Self {

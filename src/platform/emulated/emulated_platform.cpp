@@ -351,18 +351,7 @@ public:
         machine_.Journal(std::string("CreateMutex ") + kInstanceMutexName + " account=" + account +
                          (made ? " exists" : " failed error=" + std::to_string(error)) + " " +
                          found);
-        InstanceTest answer;
-        switch (JudgeInstanceMutex(made, error, judged)) {
-            case InstanceVerdict::EarlierInstance:
-                answer.earlierInstance = true;
-                break;
-            case InstanceVerdict::ForeignObject:
-                answer.foreignObject = found;
-                break;
-            case InstanceVerdict::NoEarlierInstance:
-                break;
-        }
-        answer_ = answer;
+        answer_ = InstanceTestOf(JudgeInstanceMutex(made, error, judged), found);
         return *answer_;
     }
 

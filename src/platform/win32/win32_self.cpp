@@ -159,16 +159,7 @@ public:
         } else if (mutex == nullptr) {
             found = "another kind of object, error " + std::to_string(error);
         }
-        switch (JudgeInstanceMutex(mutex != nullptr, error, owner)) {
-            case InstanceVerdict::EarlierInstance:
-                answer_.earlierInstance = true;
-                break;
-            case InstanceVerdict::ForeignObject:
-                answer_.foreignObject = found;
-                break;
-            case InstanceVerdict::NoEarlierInstance:
-                break;
-        }
+        answer_ = InstanceTestOf(JudgeInstanceMutex(mutex != nullptr, error, owner), found);
         return answer_;
     }
 
