@@ -70,6 +70,14 @@ windows32() {
         esac
     done
     grep -q 'TERMINAL_SERVICE_AWARE' <<<"$headers" || { echo "not linked --tsaware"; bad=1; }
+    # Loaded at a random address (which needs the relocations kept) and with data not executable.
+    local flag
+    for flag in DYNAMIC_BASE NX_COMPAT; do
+        grep -qw "$flag" <<<"$headers" && echo "header: $flag" ||
+            { echo "the header lacks $flag"; bad=1; }
+    done
+    i686-w64-mingw32-objdump -h "$exe" | grep -q '[[:space:]]\.reloc[[:space:]]' ||
+        { echo "no .reloc section: the program could not be moved"; bad=1; }
     # The embedded manifest: asInvoker, and Windows 7, 8, 8.1 and 10/11 as supported systems.
     manifest=$(strings -a "$exe" | tr -d '\r')
     grep -q '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>' <<<"$manifest" ||

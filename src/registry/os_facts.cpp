@@ -17,8 +17,10 @@ namespace {
 constexpr const char* kRebootRequiredKey =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\RebootRequired";
 constexpr const char* kWindowsVersionKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-constexpr platform::DWORD kFullAccess64 = 0xF013F;  // KEY_ALL_ACCESS | KEY_WOW64_64KEY
-constexpr platform::DWORD kReadOsAccess = 0x13F;    // KEY_WOW64_64KEY | 0x3F
+// Read access only: the key's existence is all that is asked, and a key whose rights refuse
+// writing (as an administrator or a policy may set them) still marks a pending reboot.
+constexpr platform::DWORD kReadAccess64 = platform::kKeyRead | platform::kKeyWow64_64Key;
+constexpr platform::DWORD kReadOsAccess = 0x13F;  // KEY_WOW64_64KEY | 0x3F
 constexpr platform::DWORD kTextBufferSize = 255;
 
 }  // namespace
@@ -29,7 +31,7 @@ bool fncRebootPending(run::RunContext& ctx) {
     bool result = false;
     try {
         const platform::LONG code = reg.RegOpenKeyExA(
-            platform::kHkeyLocalMachine, kRebootRequiredKey, 0, kFullAccess64, key.put());
+            platform::kHkeyLocalMachine, kRebootRequiredKey, 0, kReadAccess64, key.put());
         WriteLogLine(ctx, "ModRegistry", "fncRebootPending", "INFO",
                      "Reboot registry return status - " + std::to_string(code));
         result = code == platform::kErrorSuccess;

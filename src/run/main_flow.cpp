@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "platform/self.h"
 #include "reboot/assessment.h"
 #include "reboot/prompt_flow.h"
 #include "run/end_of_run.h"
@@ -33,13 +34,21 @@ bool IsAcceptedArgument(const std::string& commandArg) {
 
 void Main(RunContext& ctx) {
     auto& platform = ctx.platform;
-    if (platform.self().PreviousInstanceRunning()) EndProcess(RunEnd::PreviousInstance);
+    const platform::InstanceTest instance = platform.self().PreviousInstanceRunning();
+    if (instance.earlierInstance) EndProcess(RunEnd::PreviousInstance);
     // Once, before the first COM call (WMI, the Task Scheduler, the agent's components), so that
     // their proxies impersonate as the queries need instead of taking the machine's default. A
     // refusal leaves the default in force and the run goes on.
     platform.system().InitializeComSecurity();
 
     activity_log::InitLogFile(ctx);
+    // Told now that the log is open: an object another account made under the instance mutex's
+    // name is no instance, and holds no run back.
+    if (!instance.foreignObject.empty()) {
+        WriteLogLine(ctx, "modMain", "Main", "ERROR",
+                     "Instance mutex name taken by another account", platform::kInstanceMutexName,
+                     instance.foreignObject);
+    }
     if (AlreadyRunning(ctx)) EndProcess(RunEnd::AnotherCopyRunning);
 
     ctx.commandArg = CleanCommandArg(platform.self().ArgumentText());

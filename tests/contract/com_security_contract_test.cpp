@@ -1,5 +1,6 @@
-// The process's COM security, set once at start-up, and the WMI queries made after it: natively
-// against the emulation, in the Windows test binary against the real COM (Wine accepts both).
+// The System facet: the system's message texts (both worlds), and the process's COM security,
+// set once at start-up, with the WMI queries made after it: natively against the emulation, in
+// the Windows test binary against the real COM.
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,27 @@ TYPED_TEST(ComSecurityContract, SetOnceThenTheQueriesStillAnswer) {
     // CIM date text: yyyymmddHHMMSS.mmmmmmsUUU
     EXPECT_EQ(found->second->size(), 25u) << *found->second;
     wmi.ReleaseService(service);
+}
+
+template <class World>
+class SystemContract : public ::testing::Test {
+protected:
+    World world;
+};
+
+TYPED_TEST_SUITE(SystemContract, contract::ProcessWorlds, contract::WorldNames);
+
+// A text with an insert comes as it stands: no argument is ever passed, and without
+// FORMAT_MESSAGE_IGNORE_INSERTS the call would fail or read arguments that were never given.
+TYPED_TEST(SystemContract, MessageTextsKeepTheirInserts) {
+    auto& system = this->world.platform().system();
+    char buffer[512] = {};
+    const platform::DWORD length = system.FormatMessageA(193, buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer, length),
+              contract::WineAnswer(this->world, "error 193's text",
+                                   std::string("%1 is not a valid Win32 application.\r\n"),
+                                   std::string("Bad EXE format for %1.\r\n"),
+                                   "its own English wording, the insert kept"));
 }
 
 }  // namespace

@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 
 #ifdef RS_CONTRACT_WIN32
+#include <filesystem>
+
+#include "platform/win32/system_library.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_facets.h"
+#include "platform/win32/windows_include.h"
 #endif
 
 #include "loopback_server_fixture.h"
@@ -154,11 +159,42 @@ TYPED_TEST(ComponentsContract, PostXMLStringToAClosedPort) {
 }
 
 #ifdef RS_CONTRACT_WIN32
+// A DLL planted beside the program under a name that something loads by name is found there
+// first, until the program restricts the search at start-up; from then on only the system
+// folder is searched (error 126). The search stays restricted for the rest of this process, as
+// for the program; nothing else in this binary restricts it, so the first load sees the
+// process's own search order.
+TEST(Win32Components, ALibraryBesideTheProgramIsLoadedByNameOnlyBeforeTheSearchIsRestricted) {
+    char self[MAX_PATH] = {};
+    ASSERT_NE(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    const std::filesystem::path folder = std::filesystem::path(self).parent_path();
+    const std::string planted = (folder / "rs_planted.dll").string();
+    ASSERT_TRUE(
+        ::CopyFileA((folder / "XmlEncryptor.dll").string().c_str(), planted.c_str(), FALSE));
+    {
+        const platform::win32::UniqueModule before(::LoadLibraryA("rs_planted.dll"));
+        EXPECT_TRUE(before) << "the program's folder is searched first";
+    }
+    EXPECT_EQ(platform::win32::RestrictDllSearch(), platform::win32::DllSearch::SystemFolderOnly);
+    {
+        const platform::win32::UniqueModule after(::LoadLibraryA("rs_planted.dll"));
+        EXPECT_FALSE(after);
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    }
+    // A system DLL by name still loads.
+    const platform::win32::UniqueModule system(::LoadLibraryA("msimg32.dll"));
+    EXPECT_TRUE(system);
+    ::DeleteFileA(planted.c_str());
+}
+
 // The cipher library is loaded by its full path so that its own dependencies come from its
 // folder: the split stand-in (split\\Cryptel.dll importing split\\CipherKey.dll) lies in a folder
 // that is neither the program's nor the current one nor on the path. With a plain load of the
-// full path its dependency is not found (error 126) and the configuration could not be read.
+// full path its dependency is not found (error 126) and the configuration could not be read;
+// with the search restricted to the system folder, only the library's own folder serves it.
 TEST(Win32Components, TheCipherLibrarysDependenciesComeFromItsFolder) {
+    // As in the program, whose search is restricted before the library is loaded.
+    platform::win32::RestrictDllSearch();
     std::string path = std::string("Z:") + RS_SPLIT_CIPHER_LIBRARY;
     for (char& c : path) {
         if (c == '/') c = '\\';

@@ -69,6 +69,7 @@ void EmulatedPlatformWorld::Reopen() {
     if (ContractWorld::kWow64Process) facts += "[System]\r\nWow64=1\r\n";
     if (!variables_.empty()) facts += "[Environment]\r\n";
     for (const auto& [name, value] : variables_) facts += name + "=" + value + "\r\n";
+    if (instanceNameTaken_) facts += "[Instance]\r\nSquattedBy=mallory\r\nSquatObject=event\r\n";
     std::ofstream(cleanup_ / "machine.ini", std::ios::binary | std::ios::trunc) << facts;
     // The machine reads its folder when it is made.
     platform_ = platform::emulated::MakeEmulatedPlatform(cleanup_, "");
@@ -87,6 +88,11 @@ platform::ProcessEntry EmulatedPlatformWorld::OwnProcess() const {
 #else
     return {static_cast<platform::DWORD>(::getpid()), "RebootScheduler.exe"};
 #endif
+}
+
+void EmulatedPlatformWorld::TakeInstanceNameWithAnEvent() {
+    instanceNameTaken_ = true;
+    Reopen();
 }
 
 std::unique_ptr<platform::Platform> EmulatedPlatformWorld::AnotherPlatform() {
@@ -162,6 +168,7 @@ Win32PlatformWorld::Win32PlatformWorld() {
 
 Win32PlatformWorld::~Win32PlatformWorld() {
     platform_.reset();
+    if (instanceNameEvent_) ::CloseHandle(instanceNameEvent_);
     for (const auto& name : variables_) ::SetEnvironmentVariableA(name.c_str(), nullptr);
     if (tasks_.empty()) return;
     platform::win32::ComApartment apartment;
@@ -188,6 +195,11 @@ void Win32PlatformWorld::SetVariable(const std::string& name, const std::string&
 
 platform::ProcessEntry Win32PlatformWorld::OwnProcess() const {
     return {::GetCurrentProcessId(), "rs_contract_tests.exe"};
+}
+
+void Win32PlatformWorld::TakeInstanceNameWithAnEvent() {
+    instanceNameEvent_ = ::CreateEventA(nullptr, TRUE, FALSE, platform::kInstanceMutexName);
+    if (!instanceNameEvent_) ADD_FAILURE() << "no event, error " << ::GetLastError();
 }
 
 std::unique_ptr<platform::Platform> Win32PlatformWorld::AnotherPlatform() {

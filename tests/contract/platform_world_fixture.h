@@ -50,6 +50,9 @@ public:
     // An enabled task of that name in the Task Scheduler's root folder, removed with the world.
     // False when the world cannot register one.
     virtual bool MakeTask(const std::string& name) = 0;
+    // An event of the instance mutex's name, made before the program asks, as any account may
+    // make one; it goes with the world.
+    virtual void TakeInstanceNameWithAnEvent() = 0;
 
 protected:
     std::unique_ptr<platform::Platform> platform_;
@@ -67,11 +70,13 @@ public:
     platform::ProcessEntry OwnProcess() const override;
     std::unique_ptr<platform::Platform> AnotherPlatform() override;
     bool MakeTask(const std::string& name) override;
+    void TakeInstanceNameWithAnEvent() override;
 
 private:
     // Writes machine.ini from the world's facts and opens the machine again.
     void Reopen();
     std::vector<std::pair<std::string, std::string>> variables_;
+    bool instanceNameTaken_ = false;
 };
 
 #ifdef RS_CONTRACT_WIN32
@@ -86,10 +91,12 @@ public:
     platform::ProcessEntry OwnProcess() const override;
     std::unique_ptr<platform::Platform> AnotherPlatform() override;
     bool MakeTask(const std::string& name) override;
+    void TakeInstanceNameWithAnEvent() override;
 
 private:
     std::vector<std::string> variables_;
     std::vector<std::string> tasks_;
+    void* instanceNameEvent_ = nullptr;
 };
 // The suites of the COM-reached facets run on the real platform only: the Windows build of the
 // emulation binds no COM class.

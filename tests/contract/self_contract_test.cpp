@@ -34,22 +34,35 @@ TYPED_TEST(SelfContract, NameAndVersion) {
 // answer holds for the copy's life.
 TYPED_TEST(SelfContract, PreviousInstance) {
     auto& first = this->world.platform().self();
-    EXPECT_FALSE(first.PreviousInstanceRunning()) << "the first copy";
-    EXPECT_FALSE(first.PreviousInstanceRunning()) << "the first copy, asked again";
+    EXPECT_FALSE(first.PreviousInstanceRunning().earlierInstance) << "the first copy";
+    EXPECT_FALSE(first.PreviousInstanceRunning().earlierInstance) << "the first copy, asked again";
     {
         const auto second = this->world.AnotherPlatform();
-        EXPECT_TRUE(second->self().PreviousInstanceRunning()) << "a copy while the first runs";
-        EXPECT_TRUE(second->self().PreviousInstanceRunning()) << "the same copy, asked again";
+        EXPECT_TRUE(second->self().PreviousInstanceRunning().earlierInstance)
+            << "a copy while the first runs";
+        EXPECT_TRUE(second->self().PreviousInstanceRunning().earlierInstance)
+            << "the same copy, asked again";
     }
-    EXPECT_FALSE(first.PreviousInstanceRunning()) << "the first copy, after the second";
+    EXPECT_FALSE(first.PreviousInstanceRunning().earlierInstance)
+        << "the first copy, after the second";
 }
 
 TYPED_TEST(SelfContract, NoPreviousInstanceOnceTheFirstHasEnded) {
     {
         const auto first = this->world.AnotherPlatform();
-        ASSERT_FALSE(first->self().PreviousInstanceRunning());
+        ASSERT_FALSE(first->self().PreviousInstanceRunning().earlierInstance);
     }
-    EXPECT_FALSE(this->world.platform().self().PreviousInstanceRunning());
+    EXPECT_FALSE(this->world.platform().self().PreviousInstanceRunning().earlierInstance);
+}
+
+// Anybody may make an object of the mutex's name first; one of another kind is no instance: the
+// copy goes on and says what it found. Before, such an object gave "no instance" silently, and
+// a mutex another account made ended every run.
+TYPED_TEST(SelfContract, AnEventOfTheNameIsNoInstance) {
+    this->world.TakeInstanceNameWithAnEvent();
+    const platform::InstanceTest test = this->world.platform().self().PreviousInstanceRunning();
+    EXPECT_FALSE(test.earlierInstance);
+    EXPECT_EQ(test.foreignObject, "another kind of object, error 6");
 }
 
 }  // namespace

@@ -221,7 +221,7 @@ public:
     RS_FORWARD(std::string, ExeName);
     RS_FORWARD(ProgramVersion, Version);
     RS_FORWARD(std::string, ArgumentText);
-    RS_FORWARD(bool, PreviousInstanceRunning);
+    RS_FORWARD(InstanceTest, PreviousInstanceRunning);
 };
 
 // A failed console query finds no session; the block is released and the revert made anyway.

@@ -133,20 +133,32 @@ TEST(MainFlow, LoggedValuesKeepEveryRecordOnOneLine) {
 }
 
 // The instance mutex: opened as an existing one, or refused with access denied (the system
-// account's mutex seen by an administrator's copy), it tells of an earlier instance; any other
-// answer does not. Before, the refusal read as "no earlier instance".
+// account's mutex seen by an administrator's copy), it tells of an earlier instance when its
+// owner is trusted; an object of another owner or kind is reported and holds nothing back.
+// Before, access denied read as "no earlier instance", and any account's object ended every run.
 struct MutexCase {
     bool made;
     platform::DWORD error;
-    bool earlier;
+    platform::MutexOwner owner;
+    platform::InstanceVerdict verdict;
 };
 
 TEST(MainFlow, InstanceMutexAnswers) {
-    for (const MutexCase c :
-         {MutexCase{true, 0, false}, MutexCase{true, 183, true}, MutexCase{false, 5, true},
-          MutexCase{false, 6, false}, MutexCase{false, 87, false}}) {
-        EXPECT_EQ(platform::InstanceMutexTellsOfEarlierInstance(c.made, c.error), c.earlier)
-            << c.made << " " << c.error;
+    using platform::InstanceVerdict;
+    using Owner = platform::MutexOwner;
+    for (const MutexCase c : {
+             MutexCase{true, 0, Owner::NotRead, InstanceVerdict::NoEarlierInstance},
+             MutexCase{true, 183, Owner::Trusted, InstanceVerdict::EarlierInstance},
+             MutexCase{true, 183, Owner::Foreign, InstanceVerdict::ForeignObject},
+             MutexCase{true, 183, Owner::NotRead, InstanceVerdict::ForeignObject},
+             MutexCase{false, 5, Owner::Trusted, InstanceVerdict::EarlierInstance},
+             MutexCase{false, 5, Owner::Foreign, InstanceVerdict::ForeignObject},
+             MutexCase{false, 5, Owner::NotRead, InstanceVerdict::ForeignObject},
+             MutexCase{false, 6, Owner::NotRead, InstanceVerdict::ForeignObject},
+             MutexCase{false, 87, Owner::NotRead, InstanceVerdict::NoEarlierInstance},
+         }) {
+        EXPECT_EQ(platform::JudgeInstanceMutex(c.made, c.error, c.owner), c.verdict)
+            << c.made << " " << c.error << " " << static_cast<int>(c.owner);
     }
 }
 
@@ -155,11 +167,12 @@ struct HeldByCase {
     const char* facts;
     int exitCode;
     const char* journal;
+    const char* logLine;  // the report of an object that is no instance; empty for none
 };
 
 class InstanceHeldBy : public ::testing::TestWithParam<HeldByCase> {};
 
-TEST_P(InstanceHeldBy, AnEarlierInstanceOfAnyAccountStopsTheRun) {
+TEST_P(InstanceHeldBy, OnlyAnEarlierInstanceStopsTheRun) {
     const auto& c = GetParam();
     TempMachine machine;
     machine.Registry(AgentRegistry());
@@ -169,19 +182,54 @@ TEST_P(InstanceHeldBy, AnEarlierInstanceOfAnyAccountStopsTheRun) {
     EXPECT_EQ(result.exitCode, c.exitCode);
     if (c.exitCode == 1) {
         EXPECT_TRUE(result.log.empty());
+    } else {
+        const std::string report =
+            "modMain\tMain\tERROR\tInstance mutex name taken by another "
+            "account\tGlobal\\RebootScheduler.Instance\t";
+        const auto found =
+            std::find_if(result.log.begin(), result.log.end(),
+                         [&](const std::string& line) { return line.rfind(report, 0) == 0; });
+        if (*c.logLine == '\0') {
+            EXPECT_EQ(found, result.log.end());
+        } else {
+            ASSERT_NE(found, result.log.end());
+            EXPECT_EQ(*found, report + c.logLine + "\t");
+            // Once, right after the log is opened, before the process count.
+            EXPECT_EQ(found - result.log.begin(), static_cast<long>(kHeader.size()));
+            EXPECT_EQ(std::count(result.log.begin(), result.log.end(), *found), 1);
+        }
     }
-    EXPECT_NE(testing_support::Journal(machine).find(c.journal), std::string::npos);
+    EXPECT_NE(testing_support::Journal(machine).find(c.journal), std::string::npos)
+        << testing_support::Journal(machine);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, InstanceHeldBy,
     ::testing::Values(
-        HeldByCase{"SystemSeesSystem", "[Instance]\nHeldBy=SYSTEM\n", 1,
-                   "CreateMutex Global\\RebootScheduler.Instance account=SYSTEM exists"},
+        HeldByCase{
+            "SystemSeesSystem", "[Instance]\nHeldBy=SYSTEM\n", 1,
+            "CreateMutex Global\\RebootScheduler.Instance account=SYSTEM exists owner SYSTEM", ""},
         HeldByCase{"AdministratorSeesSystem",
                    "[Account]\nUserName=admin\n[Instance]\nHeldBy=SYSTEM\n", 1,
-                   "CreateMutex Global\\RebootScheduler.Instance account=admin failed error=5"},
-        HeldByCase{"NoEarlierInstance", "", 0, "CoInitializeSecurity"}),
+                   "CreateMutex Global\\RebootScheduler.Instance account=admin failed error=5 "
+                   "owner SYSTEM",
+                   ""},
+        HeldByCase{"SystemSeesAdministratorsCopy", "[Instance]\nHeldBy=admin\n", 1,
+                   "account=SYSTEM exists owner Administrators", ""},
+        // An ordinary account's object of the name: before, exit code 1 and nothing logged.
+        HeldByCase{"UserMutex", "[Instance]\nSquattedBy=mallory\n", 0,
+                   "account=SYSTEM exists owner mallory", "owner mallory"},
+        HeldByCase{"UserMutexThatRefusesReading",
+                   "[Instance]\nSquattedBy=mallory\nSquatObject=sealed\n", 0,
+                   "account=SYSTEM failed error=5 owner unreadable, error 5",
+                   "owner unreadable, error 5"},
+        HeldByCase{"UserEvent", "[Instance]\nSquattedBy=mallory\nSquatObject=event\n", 0,
+                   "account=SYSTEM failed error=6 another kind of object, error 6",
+                   "another kind of object, error 6"},
+        HeldByCase{"OwnAccountsObject",
+                   "[Account]\nUserName=mallory\n[Instance]\nSquattedBy=mallory\n", 1,
+                   "account=mallory exists owner mallory", ""},
+        HeldByCase{"NoEarlierInstance", "", 0, "CoInitializeSecurity", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // COM security is set once, before the first COM call of the run (WMI, the Task Scheduler, the
@@ -202,8 +250,9 @@ TEST(MainFlow, ComSecurityOnceBeforeAnyComCall) {
     });
     EXPECT_LT(security - trace.begin(), firstCom - trace.begin());
     const std::string journal = testing_support::Journal(machine);
-    EXPECT_NE(journal.find("CoInitializeSecurity authentication=default impersonation=impersonate "
-                           "capabilities=none\n"),
+    EXPECT_NE(journal.find("CoInitializeSecurity access=SYSTEM,Administrators "
+                           "authentication=default impersonation=identify "
+                           "capabilities=disable_aaa,no_custom_marshal\n"),
               std::string::npos)
         << journal;
 

@@ -288,25 +288,70 @@ public:
     }
     std::string ArgumentText() override { return argumentText_; }
     // An exclusive lock on <machine>/instance.lock, held until the process ends. [Instance]
-    // HeldBy=<account> stands for an earlier instance of that account holding the mutex: the
-    // same account and the system account open it (ERROR_ALREADY_EXISTS), any other is refused
-    // (ERROR_ACCESS_DENIED), as the system account's mutex refuses an administrator.
-    bool PreviousInstanceRunning() override {
+    // HeldBy=<account> stands for an earlier instance of that account holding the mutex: its
+    // rights give the same account and the system account full access (ERROR_ALREADY_EXISTS),
+    // any other account READ_CONTROL only (ERROR_ACCESS_DENIED), and its owner is the system
+    // account or, for another account's copy, the Administrators. [Instance] SquattedBy=<account>
+    // stands for an object of the mutex's name that an ordinary account made first, of the kind
+    // [Instance] SquatObject names: "mutex" (the default: the account's default rights, full
+    // access for it and the system account, nothing for others), "sealed" (a mutex that refuses
+    // everyone but its owner) or "event" (ERROR_INVALID_HANDLE).
+    InstanceTest PreviousInstanceRunning() override {
         if (answer_) return *answer_;
-        if (const auto holder = machine_.facts().Get("Instance", "HeldBy");
-            holder && !holder->empty()) {
-            const std::string account =
-                machine_.facts().Get("Account", "UserName").value_or("SYSTEM");
-            const bool opens = EqualsNoCase(account, *holder) || EqualsNoCase(account, "SYSTEM");
-            machine_.Journal("CreateMutex Global\\RebootScheduler.Instance account=" + account +
-                             (opens ? " exists" : " failed error=5"));
-            answer_ = InstanceMutexTellsOfEarlierInstance(
-                opens, static_cast<DWORD>(opens ? kErrorAlreadyExists : kErrorAccessDenied));
+        const std::string account = machine_.facts().Get("Account", "UserName").value_or("SYSTEM");
+        const auto fact = [&](const char* key) {
+            return machine_.facts().Get("Instance", key).value_or("");
+        };
+        const std::string holder = fact("HeldBy");
+        const std::string squatter = fact("SquattedBy");
+        if (holder.empty() && squatter.empty()) {
+            bool heldElsewhere = false;
+            lockFd_ = host::TakeFileLock(machine_.folder() / "instance.lock", &heldElsewhere);
+            answer_ = InstanceTest{heldElsewhere, {}};
             return *answer_;
         }
-        bool heldElsewhere = false;
-        lockFd_ = host::TakeFileLock(machine_.folder() / "instance.lock", &heldElsewhere);
-        answer_ = heldElsewhere;
+        const bool isSystem = EqualsNoCase(account, "SYSTEM");
+        std::string owner;
+        bool made = true;
+        DWORD error = static_cast<DWORD>(kErrorAlreadyExists);
+        bool ownerReadable = true;
+        if (!holder.empty()) {
+            owner = EqualsNoCase(holder, "SYSTEM") ? "SYSTEM" : "Administrators";
+            if (!EqualsNoCase(account, holder) && !isSystem) {
+                made = false;
+                error = static_cast<DWORD>(kErrorAccessDenied);
+            }
+        } else {
+            owner = squatter;
+            const std::string kind = fact("SquatObject");
+            const bool own = EqualsNoCase(account, squatter);
+            if (EqualsNoCase(kind, "event")) {
+                made = false;
+                error = static_cast<DWORD>(kErrorInvalidHandle);
+                ownerReadable = false;
+            } else if (!own && (!isSystem || EqualsNoCase(kind, "sealed"))) {
+                made = false;
+                error = static_cast<DWORD>(kErrorAccessDenied);
+                ownerReadable = false;
+            }
+        }
+        MutexOwner judged = MutexOwner::NotRead;
+        std::string found;
+        if (error == static_cast<DWORD>(kErrorInvalidHandle)) {
+            found = "another kind of object, error 6";
+        } else if (!ownerReadable) {
+            found = "owner unreadable, error 5";
+        } else {
+            found = "owner " + owner;
+            const bool trusted = EqualsNoCase(owner, "SYSTEM") ||
+                                 EqualsNoCase(owner, "Administrators") ||
+                                 EqualsNoCase(owner, account);
+            judged = trusted ? MutexOwner::Trusted : MutexOwner::Foreign;
+        }
+        machine_.Journal(std::string("CreateMutex ") + kInstanceMutexName + " account=" + account +
+                         (made ? " exists" : " failed error=" + std::to_string(error)) + " " +
+                         found);
+        answer_ = InstanceTestOf(JudgeInstanceMutex(made, error, judged), found);
         return *answer_;
     }
 
@@ -315,7 +360,7 @@ private:
     std::string argumentText_;
     std::string exeName_;
     int lockFd_ = -1;
-    std::optional<bool> answer_;
+    std::optional<InstanceTest> answer_;
 };
 
 struct MessageText {
@@ -339,6 +384,7 @@ constexpr MessageText kMessages[] = {
     {120, "This function is not supported on this system."},
     {145, "The directory is not empty."},
     {183, "Cannot create a file when that file already exists."},
+    {193, "%1 is not a valid Win32 application."},
     {203, "The system could not find the environment option that was entered."},
     {234, "More data is available."},
     {259, "No more data is available."},
@@ -377,8 +423,9 @@ public:
     LONG InitializeComSecurity() override {
         const bool again = comSecurity_;
         comSecurity_ = true;
-        machine_.Journal(std::string("CoInitializeSecurity authentication=default "
-                                     "impersonation=impersonate capabilities=none") +
+        machine_.Journal(std::string("CoInitializeSecurity access=SYSTEM,Administrators "
+                                     "authentication=default impersonation=identify "
+                                     "capabilities=disable_aaa,no_custom_marshal") +
                          (again ? " too late" : ""));
         return 0;
     }

@@ -4,6 +4,13 @@
 
 namespace platform::win32 {
 
+HRESULT SetProxyImpersonation(IUnknown* object, DWORD impersonationLevel) {
+    const HRESULT result =
+        ::CoSetProxyBlanket(object, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                            RPC_C_AUTHN_LEVEL_CALL, impersonationLevel, nullptr, EOAC_NONE);
+    return result == E_NOINTERFACE ? S_OK : result;
+}
+
 std::wstring ToWide(const std::string& text, UINT codePage) {
     if (text.empty()) return {};
     const int length =

@@ -60,6 +60,13 @@ struct VariantTraits {
 };
 using UniqueVariant = UniqueHandle<VariantTraits>;
 
+// Sets the blanket of a proxy to a service in another process: Windows authentication, packet
+// integrity for each call, and the impersonation level given (the process's default is
+// "identify"; a service that acts for the program, as WMI's providers do, needs "impersonate").
+// E_NOINTERFACE, an object of this process that no proxy stands for, counts as done: its own
+// calls do not take the process's COM defaults.
+HRESULT SetProxyImpersonation(IUnknown* object, DWORD impersonationLevel);
+
 // Text in code page `codePage` to UTF-16 and back. Characters the target cannot hold become
 // the code page's default character.
 std::wstring ToWide(const std::string& text, UINT codePage = CP_ACP);

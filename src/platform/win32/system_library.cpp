@@ -26,6 +26,20 @@ HMODULE LoadFromSystemFolder(const char* library) {
 
 }  // namespace
 
+DllSearch RestrictDllSearch() {
+    static const DllSearch answer = [] {
+        using SetDefaults = BOOL(WINAPI*)(::DWORD);
+        const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+        const auto setDefaults = reinterpret_cast<SetDefaults>(reinterpret_cast<void*>(
+            kernel ? ::GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr));
+        if (setDefaults && setDefaults(LOAD_LIBRARY_SEARCH_SYSTEM32))
+            return DllSearch::SystemFolderOnly;
+        if (::SetDllDirectoryA("")) return DllSearch::CurrentFolderRemoved;
+        return DllSearch::Unchanged;
+    }();
+    return answer;
+}
+
 HMODULE SystemLibrary(const char* library) {
     static std::mutex guard;
     static std::map<std::string, HMODULE> loaded;

@@ -14,6 +14,22 @@ namespace platform::win32 {
 // cannot be loaded.
 HMODULE SystemLibrary(const char* library);
 
+// How the process's DLL search was restricted at start-up.
+enum class DllSearch {
+    // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32): every library loaded by name, by
+    // the program, COM, the shell, MSXML or WinHTTP, comes from the system folder.
+    SystemFolderOnly,
+    // SetDllDirectoryA(""), where the loader predates default directories (Windows 7 without its
+    // loader update): the current folder leaves the search order; the program's own stays.
+    CurrentFolderRemoved,
+    // Neither call was taken.
+    Unchanged,
+};
+
+// Restricts the process's DLL search; once, before anything is loaded by name (later calls
+// give the first answer). SetDefaultDllDirectories is bound at run time from kernel32.
+DllSearch RestrictDllSearch();
+
 // The function `name` of the system DLL `library`; nullptr with the last error set when the DLL
 // or the function is missing.
 FARPROC SystemProcedure(const char* library, const char* name);

@@ -56,12 +56,15 @@ class Win32Components final : public Components {
 public:
     bool CallCipher(const char* libraryPath, const char* exportName, char* buffer,
                     std::int32_t length) override {
-        // By its full path, and with the altered search order: the library's own dependencies
-        // are then looked for in its folder first, not in the program's folder or the current
-        // one (a full path alone does not change where they are looked for).
+        // By its full path; its own dependencies come from its folder, then the system folder
+        // (a full path alone leaves them to the process's search). A loader that predates the
+        // search flags refuses them with ERROR_INVALID_PARAMETER: there the altered search order
+        // looks in the library's folder first.
         // Unloaded on every path; the owner keeps GetProcAddress's last error across the unload.
-        const UniqueModule library(
-            ::LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+        UniqueModule library(::LoadLibraryExA(
+            libraryPath, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+        if (!library && ::GetLastError() == ERROR_INVALID_PARAMETER)
+            library.reset(::LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
         if (!library) return false;
         const auto function = reinterpret_cast<CipherFunction>(
             reinterpret_cast<void*>(::GetProcAddress(library.get(), exportName)));

@@ -39,6 +39,7 @@ struct WinHttpApi {
     decltype(::WinHttpCrackUrl)* CrackUrl = nullptr;
     decltype(::WinHttpOpen)* Open = nullptr;
     decltype(::WinHttpSetTimeouts)* SetTimeouts = nullptr;
+    decltype(::WinHttpSetOption)* SetOption = nullptr;
     decltype(::WinHttpConnect)* Connect = nullptr;
     decltype(::WinHttpOpenRequest)* OpenRequest = nullptr;
     decltype(::WinHttpSendRequest)* SendRequest = nullptr;
@@ -60,17 +61,30 @@ const WinHttpApi* WinHttp() {
     static WinHttpApi api;
     static bool bound = false;
     if (!bound) {
-        bound =
-            Bind("WinHttpCrackUrl", api.CrackUrl) && Bind("WinHttpOpen", api.Open) &&
-            Bind("WinHttpSetTimeouts", api.SetTimeouts) && Bind("WinHttpConnect", api.Connect) &&
-            Bind("WinHttpOpenRequest", api.OpenRequest) &&
-            Bind("WinHttpSendRequest", api.SendRequest) &&
-            Bind("WinHttpReceiveResponse", api.ReceiveResponse) &&
-            Bind("WinHttpQueryHeaders", api.QueryHeaders) &&
-            Bind("WinHttpQueryDataAvailable", api.QueryDataAvailable) &&
-            Bind("WinHttpReadData", api.ReadData) && Bind("WinHttpCloseHandle", api.CloseHandle);
+        bound = Bind("WinHttpCrackUrl", api.CrackUrl) && Bind("WinHttpOpen", api.Open) &&
+                Bind("WinHttpSetTimeouts", api.SetTimeouts) &&
+                Bind("WinHttpSetOption", api.SetOption) && Bind("WinHttpConnect", api.Connect) &&
+                Bind("WinHttpOpenRequest", api.OpenRequest) &&
+                Bind("WinHttpSendRequest", api.SendRequest) &&
+                Bind("WinHttpReceiveResponse", api.ReceiveResponse) &&
+                Bind("WinHttpQueryHeaders", api.QueryHeaders) &&
+                Bind("WinHttpQueryDataAvailable", api.QueryDataAvailable) &&
+                Bind("WinHttpReadData", api.ReadData) &&
+                Bind("WinHttpCloseHandle", api.CloseHandle);
     }
     return bound ? &api : nullptr;
+}
+
+// TLS 1.2, and 1.3 where the system offers it: Windows 7 and Server 2008 R2 offer only TLS 1.0
+// unless asked. A system that refuses the pair is asked for TLS 1.2 alone; one that refuses
+// that too (no TLS 1.2 update installed) keeps its own default.
+void AskForCurrentTls(const WinHttpApi& api, HINTERNET session) {
+    for (::DWORD protocols : {static_cast<::DWORD>(WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 |
+                                                   WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3),
+                              static_cast<::DWORD>(WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2)}) {
+        if (api.SetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
+            return;
+    }
 }
 
 struct InternetHandleTraits {
@@ -163,6 +177,7 @@ private:
                               timeouts.sendMs, timeouts.receiveMs)) {
             return false;
         }
+        AskForCurrentTls(*api, session.get());
         UniqueInternet connection(api->Connect(session.get(), host.c_str(), parts.nPort, 0));
         if (!connection) return false;
         const ::DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;

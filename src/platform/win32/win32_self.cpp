@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/security_descriptor.h"
 #include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_facets.h"
@@ -12,9 +13,35 @@
 namespace platform::win32 {
 namespace {
 
-// Shared by every instance of the program, in whichever session it runs (the agent starts it as
-// the local system account; an administrator may start it from a desktop).
-constexpr char kInstanceMutexName[] = "Global\\RebootScheduler.Instance";
+// The instance mutex's rights: full access for the local system account and for the account
+// the program runs as (an earlier copy of the same account opens it as existing), SYNCHRONIZE
+// and READ_CONTROL for the Administrators and READ_CONTROL for everyone, so that any later copy
+// can read its owner. The owner is the creator's default (the system account, or the
+// Administrators for an administrator's copy).
+SecurityDescriptor InstanceMutexRights(const SidBuffer& ownUser) {
+    std::vector<SecurityDescriptor::Grant> grants{
+        {WellKnownSid(WinLocalSystemSid), MUTEX_ALL_ACCESS},
+        {WellKnownSid(WinBuiltinAdministratorsSid), SYNCHRONIZE | READ_CONTROL},
+        {WellKnownSid(WinWorldSid), READ_CONTROL}};
+    if (!ownUser.empty()) grants.push_back({ownUser, MUTEX_ALL_ACCESS});
+    return SecurityDescriptor({}, {}, std::move(grants));
+}
+
+// The owner of the object of the mutex's name that `mutex` holds (opened with READ_CONTROL at
+// least), against the trusted owners.
+MutexOwner OwnerOf(::HANDLE mutex, const std::vector<SidBuffer>& ownAccounts, std::string* text) {
+    ::PSID owner = nullptr;
+    ::PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const ::DWORD error = ::GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION,
+                                            &owner, nullptr, nullptr, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) {
+        *text = "owner unreadable, error " + std::to_string(error);
+        return MutexOwner::NotRead;
+    }
+    const UniqueLocalMemory ownedDescriptor(descriptor);
+    *text = "owner " + SidText(owner);
+    return IsTrustedOwner(owner, ownAccounts) ? MutexOwner::Trusted : MutexOwner::Foreign;
+}
 
 // The full path of the running executable; empty when even a long buffer cannot hold it.
 std::string ModulePath() {
@@ -101,21 +128,44 @@ public:
 
     std::string ArgumentText() override { return SkipProgramName(::GetCommandLineA()); }
 
-    bool PreviousInstanceRunning() override {
-        if (!instanceChecked_) {
-            instanceChecked_ = true;
-            const ::HANDLE mutex = ::CreateMutexA(nullptr, FALSE, kInstanceMutexName);
-            const ::DWORD error = ::GetLastError();
-            previousInstance_ = InstanceMutexTellsOfEarlierInstance(mutex != nullptr, error);
-            // Left open on purpose: the mutex marks this instance until the process ends.
-            instanceMutex_.reset(mutex);
+    InstanceTest PreviousInstanceRunning() override {
+        if (instanceChecked_) return answer_;
+        instanceChecked_ = true;
+        const std::vector<SidBuffer> ownAccounts{ProcessTokenSid(TokenUser),
+                                                 ProcessTokenSid(TokenOwner)};
+        SecurityDescriptor rights = InstanceMutexRights(ownAccounts[0]);
+        // Rights that cannot be built leave the creator's default ones (for the system account:
+        // itself and the Administrators); the owner test below still applies.
+        ::SECURITY_ATTRIBUTES attributes{sizeof attributes, rights.get(), FALSE};
+        const ::HANDLE mutex =
+            ::CreateMutexA(rights.get() ? &attributes : nullptr, FALSE, kInstanceMutexName);
+        const ::DWORD error = ::GetLastError();
+        // Left open on purpose: the mutex marks this instance until the process ends.
+        instanceMutex_.reset(mutex);
+        MutexOwner owner = MutexOwner::NotRead;
+        std::string found;
+        if (mutex != nullptr && error == ERROR_ALREADY_EXISTS) {
+            owner = OwnerOf(mutex, ownAccounts, &found);
+        } else if (mutex == nullptr && error == ERROR_ACCESS_DENIED) {
+            // Refused full access: the owner is read through a handle with READ_CONTROL alone,
+            // which every instance's mutex grants; an object that refuses even that is none.
+            const UniqueKernelHandle existing(
+                ::OpenMutexA(READ_CONTROL, FALSE, kInstanceMutexName));
+            if (existing) {
+                owner = OwnerOf(existing.get(), ownAccounts, &found);
+            } else {
+                found = "owner unreadable, error " + std::to_string(::GetLastError());
+            }
+        } else if (mutex == nullptr) {
+            found = "another kind of object, error " + std::to_string(error);
         }
-        return previousInstance_;
+        answer_ = InstanceTestOf(JudgeInstanceMutex(mutex != nullptr, error, owner), found);
+        return answer_;
     }
 
 private:
     bool instanceChecked_ = false;
-    bool previousInstance_ = false;
+    InstanceTest answer_;
     UniqueKernelHandle instanceMutex_;
 };
 

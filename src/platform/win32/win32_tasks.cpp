@@ -54,6 +54,10 @@ public:
                                reinterpret_cast<void**>(&rawService));
         if (FAILED(result)) return result;
         UniqueCom<ITaskService> service(rawService);
+        // Impersonate rather than the process's default "identify": the service acts for the
+        // program on the task store.
+        result = SetProxyImpersonation(service.get(), RPC_C_IMP_LEVEL_IMPERSONATE);
+        if (FAILED(result)) return result;
 
         // Connect with every argument omitted: the local machine under the program's identity.
         VARIANT omitted;

@@ -64,6 +64,10 @@ public:
             language.get(), text.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
             nullptr, enumerator.put());
         if (FAILED(result)) return result;
+        // The enumerator is a proxy of its own: it does not inherit the service's blanket, and
+        // the objects a provider hands out through it need the same impersonation.
+        result = SetProxyImpersonation(enumerator.get(), levels_[service]);
+        if (FAILED(result)) return result;
         while (true) {
             UniqueCom<IWbemClassObject> object;
             ULONG returned = 0;
@@ -86,7 +90,10 @@ public:
         return S_OK;
     }
 
-    void ReleaseService(WmiService service) override { services_.erase(service); }
+    void ReleaseService(WmiService service) override {
+        services_.erase(service);
+        levels_.erase(service);
+    }
 
 private:
     // The thread's apartment, joined at the first connection and kept while the facet lives; a
@@ -118,11 +125,10 @@ private:
                                          password.empty() ? nullptr : secret.get(), nullptr, 0,
                                          nullptr, nullptr, connected.put());
         if (FAILED(result)) return result;
-        result =
-            ::CoSetProxyBlanket(connected.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                                RPC_C_AUTHN_LEVEL_CALL, impersonationLevel, nullptr, EOAC_NONE);
+        result = SetProxyImpersonation(connected.get(), impersonationLevel);
         if (FAILED(result)) return result;
         const WmiService id = next_;
+        levels_[id] = impersonationLevel;
         next_ += 4;
         services_[id] = std::move(connected);
         *service = id;
@@ -131,6 +137,7 @@ private:
 
     std::optional<ComApartment> apartment_;
     std::map<WmiService, UniqueCom<IWbemServices>> services_;
+    std::map<WmiService, DWORD> levels_;
     WmiService next_ = 0x100;
 };
 

@@ -1,0 +1,79 @@
+#include "platform/win32/security_descriptor.h"
+
+#include <string>
+
+#include "platform/win32/unique_handle.h"
+
+// clang-format off
+#include <sddl.h>
+// clang-format on
+
+namespace platform::win32 {
+
+SidBuffer WellKnownSid(::WELL_KNOWN_SID_TYPE type) {
+    SidBuffer sid(SECURITY_MAX_SID_SIZE);
+    ::DWORD size = static_cast<::DWORD>(sid.size());
+    if (!::CreateWellKnownSid(type, nullptr, sid.data(), &size)) return {};
+    sid.resize(size);
+    return sid;
+}
+
+SidBuffer ProcessTokenSid(::TOKEN_INFORMATION_CLASS which) {
+    ::HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+    const UniqueKernelHandle token(raw);
+    ::DWORD size = 0;
+    ::GetTokenInformation(token.get(), which, nullptr, 0, &size);
+    if (size == 0) return {};
+    std::vector<::BYTE> information(size);
+    if (!::GetTokenInformation(token.get(), which, information.data(), size, &size)) return {};
+    // TOKEN_USER and TOKEN_OWNER both begin with the SID's address.
+    ::PSID sid = which == TokenUser ? reinterpret_cast<::TOKEN_USER*>(information.data())->User.Sid
+                                    : reinterpret_cast<::TOKEN_OWNER*>(information.data())->Owner;
+    if (sid == nullptr || !::IsValidSid(sid)) return {};
+    const auto* bytes = static_cast<const ::BYTE*>(sid);
+    return SidBuffer(bytes, bytes + ::GetLengthSid(sid));
+}
+
+bool IsTrustedOwner(::PSID owner, const std::vector<SidBuffer>& ownAccounts) {
+    if (owner == nullptr || !::IsValidSid(owner)) return false;
+    if (::IsWellKnownSid(owner, WinLocalSystemSid) ||
+        ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid))
+        return true;
+    for (const SidBuffer& own : ownAccounts) {
+        if (!own.empty() && ::EqualSid(owner, const_cast<::BYTE*>(own.data()))) return true;
+    }
+    return false;
+}
+
+std::string SidText(::PSID sid) {
+    char* text = nullptr;
+    if (sid == nullptr || !::ConvertSidToStringSidA(sid, &text)) return "?";
+    const UniqueLocalMemory owned(text);
+    return text;
+}
+
+SecurityDescriptor::SecurityDescriptor(SidBuffer owner, SidBuffer group, std::vector<Grant> grants)
+    : owner_(std::move(owner)), group_(std::move(group)), grants_(std::move(grants)) {
+    ::DWORD aclSize = sizeof(::ACL);
+    for (const Grant& grant : grants_) {
+        if (grant.sid.empty()) return;
+        aclSize +=
+            static_cast<::DWORD>(sizeof(::ACCESS_ALLOWED_ACE) - sizeof(::DWORD) + grant.sid.size());
+    }
+    acl_.resize(aclSize);
+    auto* acl = reinterpret_cast<::ACL*>(acl_.data());
+    if (!::InitializeAcl(acl, aclSize, ACL_REVISION)) return;
+    for (Grant& grant : grants_) {
+        if (!::AddAccessAllowedAce(acl, ACL_REVISION, grant.access, grant.sid.data())) return;
+    }
+    if (!::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) return;
+    if (!owner_.empty() && !::SetSecurityDescriptorOwner(&descriptor_, owner_.data(), FALSE))
+        return;
+    if (!group_.empty() && !::SetSecurityDescriptorGroup(&descriptor_, group_.data(), FALSE))
+        return;
+    if (!::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE)) return;
+    valid_ = ::IsValidSecurityDescriptor(&descriptor_) != FALSE;
+}
+
+}  // namespace platform::win32
