@@ -202,6 +202,9 @@ if ((wine)); then
 fi
 
 # --- results.md ----------------------------------------------------------------------------------
+# Asked before results.md and search.png are written, which would count as changes themselves.
+dirty=""
+git -C "$repo" diff --quiet -- . ':!bench/results.md' ':!bench/search.png' 2>/dev/null || dirty=' with local changes'
 ms() { calc "'%.2f' % ($1 * 1e3)"; }
 verdict() { if python3 -c "import sys; sys.exit(0 if $1 else 1)"; then echo met; else echo "**missed**"; fi; }
 {
@@ -213,7 +216,7 @@ verdict() { if python3 -c "import sys; sys.exit(0 if $1 else 1)"; then echo met;
         "$(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo);" \
         "$(. /etc/os-release && echo "$PRETTY_NAME"), kernel $(uname -r); $(hyperfine --version);" \
         "$(/usr/lib/wine/wine64 --version 2>/dev/null || echo 'no Wine')."
-    echo "Program: Release build (build/perf-release, build/perf-i686), commit $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$repo" diff --quiet 2>/dev/null || echo ' with local changes')."
+    echo "Program: Release build (build/perf-release, build/perf-i686), commit $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)$dirty."
     echo
     echo "Wall times come from a machine shared with other work and are noisy: the ratios, measured"
     echo "side by side in one hyperfine run, are what to compare. Means of $runs runs ± standard deviation."
