@@ -9,10 +9,12 @@
 # - the newest-result-file search of start-up (a run with no word) with 10, 1,000, 10,000 and
 #   100,000 files in the data folder: time per file, and the plot bench/search.png;
 # - the peak resident memory of each mode (/usr/bin/time -v);
-# - under Wine, the shipping i686 program's RBTASSESS (a 32-bit process on 64-bit Windows) beside
-#   two floors: a do-nothing program of the same kind, and a reference program that makes the
-#   system calls the run cannot do without (bench/reference_work.cpp); the second ratio is what
-#   the program adds to the work it must have the system do.
+# - under Wine, the shipping i686 program's RBTASSESS (a 32-bit process on 64-bit Windows, stripped
+#   as the package ships it) beside two floors: a do-nothing program of the same kind, and a
+#   reference program that makes the system calls the run cannot do without
+#   (bench/reference_work.cpp); the second ratio is what the program adds to the work it must have
+#   the system do. The three run in turn, round after round (bench/alternate.py), and each ratio
+#   is the median of the round-by-round ratios, in wall and in processor time.
 #
 # Builds the Release program in build/perf-release (and build/perf-i686 for Wine), makes its
 # machine folders in build/perf-release/bench-work, and installs hyperfine, gnuplot and time
@@ -177,15 +179,21 @@ if ((wine)); then
     cp -r -- "$wine_machine/drives/c/ProgramData/VERUZE" "$prefix/drive_c/ProgramData/"
     rsw_use_prefix "$prefix"
     json=$work/wine.json
-    # Every program runs from drive C, as run-machine.sh starts them; hyperfine fails on a
-    # non-zero exit, so the reference program's runs are checked to have done their work.
-    (cd "$prefix/drive_c" && hyperfine -N --style none --warmup 3 --runs "$runs" --export-json "$json" \
+    # Every program runs from drive C, as run-machine.sh starts them. The three run in turn,
+    # round after round, and are compared round by round: on a shared machine the load drifts,
+    # and blocks of runs of one command would each meet another load. A failing run stops the
+    # measurement, so the reference program's runs are checked to have done their work. The
+    # program measured is the shipping one (stripped, as the package holds it).
+    # Raised above the machine's other work where the account may (root).
+    boost=()
+    nice -n -5 true 2>/dev/null && boost=(nice -n -5)
+    (cd "$prefix/drive_c" && "${boost[@]}" python3 "$here/alternate.py" --runs "$runs" --warmup 3 --json "$json" \
         "$RSW_WINE $windows/nothing.exe" \
         "$RSW_WINE $windows/reference_work.exe 'C:\\Agent\\' 'C:\\ProgramData\\VERUZE\\'" \
-        "$RSW_WINE $windows/RebootScheduler.exe RBTASSESS" >/dev/null)
-    wine_floor=$(mean_of "$json" 0) wine_floor_sd=$(sd_of "$json" 0)
-    wine_reference=$(mean_of "$json" 1) wine_reference_sd=$(sd_of "$json" 1)
-    wine_mode=$(mean_of "$json" 2) wine_mode_sd=$(sd_of "$json" 2)
+        "$RSW_WINE $windows/ship/RebootScheduler.exe RBTASSESS" >/dev/null)
+    figure() { python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); v=d[sys.argv[2]]; print(v[sys.argv[3]] if isinstance(v, dict) else v[int(sys.argv[3])])' "$json" "$@"; }
+    wine_floor=$(figure wall_median 0) wine_reference=$(figure wall_median 1) wine_mode=$(figure wall_median 2)
+    wine_floor_cpu=$(figure cpu_median 0) wine_reference_cpu=$(figure cpu_median 1) wine_mode_cpu=$(figure cpu_median 2)
     wine_log=$(find "$prefix/drive_c/Agent" -name 'wppatchSch_*_patchlog.log' | head -n 1)
     grep -q 'assessment not required' "$wine_log" ||
         { echo "bench/run.sh: under Wine, RBTASSESS did not end as expected (see $wine_log)" >&2; exit 1; }
@@ -194,6 +202,9 @@ if ((wine)); then
 fi
 
 # --- results.md ----------------------------------------------------------------------------------
+# Asked before results.md and search.png are written, which would count as changes themselves.
+dirty=""
+git -C "$repo" diff --quiet -- . ':!bench/results.md' ':!bench/search.png' 2>/dev/null || dirty=' with local changes'
 ms() { calc "'%.2f' % ($1 * 1e3)"; }
 verdict() { if python3 -c "import sys; sys.exit(0 if $1 else 1)"; then echo met; else echo "**missed**"; fi; }
 {
@@ -205,7 +216,7 @@ verdict() { if python3 -c "import sys; sys.exit(0 if $1 else 1)"; then echo met;
         "$(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo);" \
         "$(. /etc/os-release && echo "$PRETTY_NAME"), kernel $(uname -r); $(hyperfine --version);" \
         "$(/usr/lib/wine/wine64 --version 2>/dev/null || echo 'no Wine')."
-    echo "Program: Release build (build/perf-release, build/perf-i686), commit $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$repo" diff --quiet 2>/dev/null || echo ' with local changes')."
+    echo "Program: Release build (build/perf-release, build/perf-i686), commit $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)$dirty."
     echo
     echo "Wall times come from a machine shared with other work and are noisy: the ratios, measured"
     echo "side by side in one hyperfine run, are what to compare. Means of $runs runs ± standard deviation."
@@ -251,16 +262,19 @@ verdict() { if python3 -c "import sys; sys.exit(0 if $1 else 1)"; then echo met;
     echo "folder's size adds. Plot: [search.png](search.png)."
     echo
     if ((wine)); then
-        ratio=$(calc "'%.2f' % ($wine_mode / $wine_floor)")
-        reference_ratio=$(calc "'%.2f' % ($wine_reference / $wine_floor)")
-        work_ratio=$(calc "'%.2f' % ($wine_mode / $wine_reference)")
+        r() { calc "'%.2f' % $(figure "$1" "$2")"; }
         echo "## Under Wine (the shipping i686 program under WoW64, prefix held, wine64 started for each run)"
         echo
-        echo "| Program | Run (ms) | Ratio to do-nothing | Ratio to the reference | Target ≤ 1.2× the reference |"
-        echo "|---|---|---|---|---|"
-        echo "| do-nothing MinGW program | $(ms "$wine_floor") ± $(ms "$wine_floor_sd") | 1.00 | | |"
-        echo "| reference program: the run's necessary system calls | $(ms "$wine_reference") ± $(ms "$wine_reference_sd") | $reference_ratio | 1.00 | |"
-        echo "| RebootScheduler.exe RBTASSESS | $(ms "$wine_mode") ± $(ms "$wine_mode_sd") | $ratio | $work_ratio | $(verdict "$work_ratio <= 1.2") |"
+        echo "The three programs run in turn, $runs rounds after 3 not counted; each ratio is the median"
+        echo "of the round-by-round ratios. Processor time is user + system of the run and of every"
+        echo "process it started, and of the prefix's wineserver during the run."
+        echo
+        echo "| Program | Wall (ms, median) | CPU (ms, median) | Wall to do-nothing | Wall to the reference | CPU to the reference | Target ≤ 1.1× the reference |"
+        echo "|---|---|---|---|---|---|---|"
+        echo "| do-nothing MinGW program | $(ms "$wine_floor") | $(ms "$wine_floor_cpu") | 1.00 | | | |"
+        echo "| reference program: the run's necessary system calls | $(ms "$wine_reference") | $(ms "$wine_reference_cpu") | $(r wall_ratio_median 1/0) | 1.00 | 1.00 | |"
+        work_ratio=$(r wall_ratio_median 2/1)
+        echo "| RebootScheduler.exe RBTASSESS | $(ms "$wine_mode") | $(ms "$wine_mode_cpu") | $(r wall_ratio_median 2/0) | $work_ratio | $(r cpu_ratio_median 2/1) | $(verdict "$work_ratio <= 1.1") |"
         echo
         echo "The reference program (bench/reference_work.cpp) walks the process list, reads the"
         echo "agent key, the product name, the reboot-required key and the agent's INI values, starts"

@@ -18,6 +18,9 @@ struct FindData {
     std::uint64_t lastWriteTime = 0;  // FILETIME: 100 ns ticks since 1601-01-01 UTC
 };
 
+inline constexpr DWORD kMovefileReplaceExisting = 0x1;
+inline constexpr DWORD kMovefileWriteThrough = 0x8;
+
 class Files {
 public:
     virtual ~Files() = default;
@@ -34,6 +37,12 @@ public:
     virtual bool MakeSureDirectoryPathExists(const char* path) = 0;
     virtual bool CopyFileA(const char* source, const char* destination, bool failIfExists) = 0;
     virtual bool MoveFileA(const char* source, const char* destination) = 0;
+    // MoveFileExA: with kMovefileReplaceExisting a file takes the place of an existing one in one
+    // step (a link there is replaced, not written through); without it, ERROR_ALREADY_EXISTS.
+    virtual bool MoveFileExA(const char* source, const char* destination, DWORD flags) = 0;
+    // CreateFileA (CREATE_NEW: ERROR_FILE_EXISTS when anything has the name, a link included),
+    // WriteFile of the bytes, FlushFileBuffers, CloseHandle.
+    virtual bool WriteNewFile(const char* path, const std::string& bytes) = 0;
     // FindFirstFileA, FindNextFileA until ERROR_NO_MORE_FILES, FindClose. The pattern is a path
     // whose last part may hold * and ?. False with ERROR_FILE_NOT_FOUND when nothing matches.
     virtual bool FindFiles(const char* pattern, std::vector<FindData>* found) = 0;

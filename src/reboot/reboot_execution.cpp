@@ -1,7 +1,10 @@
 #include "reboot/reboot_execution.h"
 
+#include <optional>
+
 #include "common/failure.h"
 #include "log/activity_log.h"
+#include "platform/error_codes.h"
 #include "platform/handle_owner.h"
 #include "reboot/reboot_state.h"
 #include "run/end_of_run.h"
@@ -49,7 +52,9 @@ void subRegisterRebootEvent(run::RunContext& ctx, const std::string& message) {
 
 bool InitiateShutdownMachine(run::RunContext& ctx, const std::string& /*machineName*/,
                              bool forceAppsClosed, bool rebootAfterShutdown, bool proceed,
-                             platform::DWORD timeoutSeconds, const std::string& comment) {
+                             platform::DWORD timeoutSeconds, const std::string& comment,
+                             bool* accepted) {
+    if (accepted) *accepted = false;
     if (!proceed) return false;
     auto& power = ctx.platform.power();
     auto failed = [&ctx](const char* what) {
@@ -81,8 +86,16 @@ bool InitiateShutdownMachine(run::RunContext& ctx, const std::string& /*machineN
                                              platform::kShutdownReasonPlannedHotfix)) {
             // A refused request is logged with the system's reason, so that a machine that did
             // not restart can be told from one that did.
-            return failed("InitiateSystemShutdown Error.");
+            const platform::DWORD error = ctx.platform.system().GetLastError();
+            const bool inProgress =
+                error == static_cast<platform::DWORD>(platform::kErrorShutdownInProgress);
+            WriteLogLine(
+                ctx, "ModReboot", "InitiateShutdownMachine", inProgress ? "INFO" : "ERROR",
+                inProgress ? "Shutdown already in progress." : "InitiateSystemShutdown Error.",
+                std::to_string(error), run::SystemMessage(ctx, error));
+            if (!inProgress) return false;
         }
+        if (accepted) *accepted = true;
         privileges.privileges[0].attributes = 0;
         length = platform::kTokenPrivileges2Size;
         return power.AdjustTokenPrivileges(token.get(), false, &privileges,
@@ -99,20 +112,28 @@ void RebootSystem(run::RunContext& ctx) {
     auto info = [&ctx](const char* message) {
         WriteLogLine(ctx, "ModReboot", "RebootSystem", "INFO", message);
     };
+    bool accepted = false;
+    std::optional<SavedRebootState> saved;
     try {
         info("Rebooting Machine.");
         info("Initiating System Shutdown.");
         subRegisterRebootEvent(ctx, kRebootMessage);
+        // The mark and the cleared entries are written before the request: once it is accepted
+        // the process may be ended at any moment. They are taken back when no restart comes.
+        saved = SaveRebootState(ctx);
         IniSetValue(ctx, "PatchAssess", "RBT", "1", ctx.rebootIniPath);
         FlushRBTINI(ctx);
-        InitiateShutdownMachine(ctx, ".", true, true, true, 0, kShutdownComment);
-        info("Application stopped.");
+        InitiateShutdownMachine(ctx, ".", true, true, true, 0, kShutdownComment, &accepted);
     } catch (const std::exception& e) {
         const run::Trapped failure = run::Trap(ctx, e);
         LogTrap(ctx, "ModReboot", "RebootSystem", "In RebootSystem.", failure);
-        info("Application stopped.");
     }
-    run::EndProcess(run::RunEnd::RebootRequested);
+    if (!accepted) {
+        if (saved) RestoreRebootState(ctx, *saved, "RebootSystem");
+        info("Restart refused, reboot state file left as it was.");
+    }
+    info("Application stopped.");
+    run::EndProcess(accepted ? run::RunEnd::RebootRequested : run::RunEnd::RestartRefused);
 }
 
 }  // namespace reboot

@@ -9,8 +9,9 @@
 namespace reboot {
 
 // Records the reboot in the event log and the reboot state file, asks Windows for an immediate
-// forced restart and ends the process (RunEnd::RebootRequested), whether or not the request was
-// accepted.
+// forced restart and ends the process: RunEnd::RebootRequested when the request was accepted;
+// otherwise the reboot state file is put back as it was before and the end is
+// RunEnd::RestartRefused.
 [[noreturn]] void RebootSystem(run::RunContext& ctx);
 
 // One information record with the message in the event log "MSP@VORN"; a failure is only logged.
@@ -18,10 +19,13 @@ void subRegisterRebootEvent(run::RunContext& ctx, const std::string& message);
 
 // Asks Windows to shut this machine down (the machine name is not used). Does nothing and
 // returns false unless proceed is true. True when the request was accepted and the shutdown
-// privilege was switched off again.
+// privilege was switched off again. *accepted tells whether the request was accepted, whatever
+// became of the privilege afterwards: also when a shutdown was already in progress
+// (ERROR_SHUTDOWN_IN_PROGRESS). A shutdown scheduled for later (ERROR_SHUTDOWN_IS_SCHEDULED)
+// is a refusal: it may be a power-off, far off, or cancelled, and is not this restart.
 bool InitiateShutdownMachine(run::RunContext& ctx, const std::string& machineName,
                              bool forceAppsClosed = false, bool rebootAfterShutdown = true,
                              bool proceed = false, platform::DWORD timeoutSeconds = 0,
-                             const std::string& comment = {});
+                             const std::string& comment = {}, bool* accepted = nullptr);
 
 }  // namespace reboot

@@ -4,6 +4,8 @@
 
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "platform/error_codes.h"
+#include "run/failures.h"
 
 namespace reboot {
 
@@ -88,6 +90,72 @@ void IniSetValue(run::RunContext& ctx, const std::string& section, const std::st
     if (WriteRefusedAtReparsePoint(ctx, file, "IniSetValue")) return;
     ctx.platform.profile().WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
                                                       file.c_str());
+}
+
+SavedRebootState SaveRebootState(run::RunContext& ctx) {
+    SavedRebootState saved;
+    saved.existed = ctx.platform.files().ReadWholeFile(ctx.rebootIniPath.c_str(), &saved.bytes);
+    if (saved.existed) return saved;
+    saved.bytes.clear();
+    const platform::DWORD error = ctx.platform.system().GetLastError();
+    if (error != static_cast<platform::DWORD>(platform::kErrorFileNotFound) &&
+        error != static_cast<platform::DWORD>(platform::kErrorPathNotFound)) {
+        saved.readError = error;
+    }
+    return saved;
+}
+
+namespace {
+
+template <class Failed>
+void PutBack(run::RunContext& ctx, const SavedRebootState& saved, const char* procedure,
+             const Failed& failed) {
+    auto& files = ctx.platform.files();
+    auto& system = ctx.platform.system();
+    const std::string& path = ctx.rebootIniPath;
+    if (saved.readError != 0) return failed(saved.readError);
+    std::string now;
+    const bool exists = files.ReadWholeFile(path.c_str(), &now);
+    if (exists == saved.existed && now == saved.bytes) return;
+    // Nothing was written through a link that is refused; one that is not was written through,
+    // and renaming a file over it would not put its target back.
+    if (WriteRefusedAtReparsePoint(ctx, path, procedure)) return;
+    bool reparsePoint = false;
+    bool adminOwned = false;
+    files.GetReparsePointOwner(path.c_str(), &reparsePoint, &adminOwned);
+    if (reparsePoint) return failed(static_cast<platform::DWORD>(platform::kErrorNotSupported));
+    if (!saved.existed) {
+        if (!files.DeleteFileA(path.c_str())) failed(system.GetLastError());
+        return;
+    }
+    // The new file beside the state file, so that the rename stays on its volume. One left there
+    // by a run stopped half-way is removed first.
+    const std::string fresh = path + ".tmp";
+    files.DeleteFileA(fresh.c_str());
+    if (!files.WriteNewFile(fresh.c_str(), saved.bytes)) return failed(system.GetLastError());
+    if (!files.MoveFileExA(fresh.c_str(), path.c_str(),
+                           platform::kMovefileReplaceExisting | platform::kMovefileWriteThrough)) {
+        const platform::DWORD error = system.GetLastError();
+        files.DeleteFileA(fresh.c_str());
+        failed(error);
+    }
+}
+
+}  // namespace
+
+void RestoreRebootState(run::RunContext& ctx, const SavedRebootState& saved,
+                        const char* procedure) {
+    const std::string& path = ctx.rebootIniPath;
+    try {
+        PutBack(ctx, saved, procedure, [&](platform::DWORD error) {
+            WriteLogLine(ctx, "ModReboot", procedure, "ERROR", "Reboot state file not restored.",
+                         std::to_string(error), run::SystemMessage(ctx, error), path);
+        });
+    } catch (const std::exception& e) {
+        const run::Trapped failure = run::Trap(ctx, e);
+        WriteLogLine(ctx, "ModReboot", procedure, "ERROR", "Reboot state file not restored.",
+                     failure.number, failure.description, failure.lastError);
+    }
 }
 
 void FlushRBTINI(run::RunContext& ctx) {

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/types.h"
 #include "run/run_context.h"
 
 namespace reboot {
@@ -23,6 +24,19 @@ bool WriteRefusedAtReparsePoint(run::RunContext& ctx, const std::string& file,
 // written through a reparse point that WriteRefusedAtReparsePoint refuses.
 void IniSetValue(run::RunContext& ctx, const std::string& section, const std::string& key,
                  const std::string& value, const std::string& file);
+
+// The reboot state file's bytes as they stand, to put back when a restart does not happen.
+struct SavedRebootState {
+    platform::DWORD readError = 0;  // the read failed: there is nothing to put back
+    bool existed = false;
+    std::string bytes;
+};
+SavedRebootState SaveRebootState(run::RunContext& ctx);
+// Puts the saved bytes back in one step (a new file beside it renamed over it), or removes the
+// file that did not exist; nothing when the file is unchanged. A failure, or a state file that is
+// a link (replacing it would not put its target back), is logged for `procedure` and leaves the
+// file as it is.
+void RestoreRebootState(run::RunContext& ctx, const SavedRebootState& saved, const char* procedure);
 
 void FlushRBTINI(run::RunContext& ctx);
 void FlushWRBTINI(run::RunContext& ctx);

@@ -12,6 +12,7 @@ enum class RunEnd : int {
     AnotherCopyRunning = 3,  // the process-list guard
     AgentNotConfigured = 4,  // start-up configuration incomplete
     RebootRequested = 5,     // the restart was requested and the run stopped
+    RestartRefused = 6,      // the system refused the restart; the reboot state was kept
 };
 
 struct EndOfRun {

@@ -20,6 +20,10 @@ constexpr platform::DWORD kGenericAll = 0x10000000;
 constexpr platform::DWORD kProcessAllAccess = 0x1F0FFF;
 constexpr platform::DWORD kTokenAllAccess = 0xF00FF;
 constexpr platform::DWORD kPromptWaitMilliseconds = 1800000;
+// A prompt program still running after its wait is ended with ERROR_TIMEOUT as its exit code,
+// and given this long to be gone before its answer file is read.
+constexpr unsigned kOutlivedPromptExitCode = 1460;
+constexpr platform::DWORD kEndedPromptWaitMilliseconds = 5000;
 constexpr const char* kDesktop = "winsta0\\default";
 
 void Log(run::RunContext& ctx, const char* type, const std::string& message) {
@@ -74,8 +78,10 @@ platform::HANDLE CreateForUser(run::RunContext& ctx, platform::HANDLE token,
     return reopened ? reopened : createdProcess.release();
 }
 
-// While the started program runs, waits up to the prompt's limit for it. The handle is closed
-// in every case.
+// While the started program runs, waits up to the prompt's limit for it; a program still running
+// then is ended (the handle carries PROCESS_TERMINATE), or else it would stay on the user's
+// screen with an answer nobody reads, and the next run would start another. The handle is
+// closed in every case.
 void WaitForPrompt(run::RunContext& ctx, platform::HANDLE reopened) {
     auto& processes = ctx.platform.processes();
     platform::OwnedHandle process(processes, reopened);
@@ -84,7 +90,18 @@ void WaitForPrompt(run::RunContext& ctx, platform::HANDLE reopened) {
     if (!processes.GetExitCodeProcess(process.get(), &exitCode) && process.get())
         exitCode = platform::kStillActive;
     if (exitCode != platform::kStillActive) return;
-    processes.WaitForSingleObject(process.get(), kPromptWaitMilliseconds);
+    if (processes.WaitForSingleObject(process.get(), kPromptWaitMilliseconds) ==
+        platform::kWaitTimeout) {
+        if (processes.TerminateProcess(process.get(), kOutlivedPromptExitCode)) {
+            Log(ctx, "INFO", "Bellhop.exe still running after the wait, ended");
+            processes.WaitForSingleObject(process.get(), kEndedPromptWaitMilliseconds);
+        } else {
+            const platform::DWORD error = ctx.platform.system().GetLastError();
+            WriteLogLine(ctx, kForm, kProcedure, "ERROR",
+                         "Bellhop.exe still running after the wait, not ended",
+                         std::to_string(error), run::SystemMessage(ctx, error));
+        }
+    }
     // Asked by the handle's number, which names no program: this ends no process.
     fncTerminateProcessByName(ctx, std::to_string(process.get()));
 }

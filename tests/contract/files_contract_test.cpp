@@ -143,6 +143,27 @@ TYPED_TEST(FilesContract, CopyAndMove) {
     EXPECT_EQ(this->world.ReadRaw(this->P("dir2\\moved.txt")), "[s]\r\n");
     EXPECT_EQ(this->Call(f.MoveFileA(this->P("nope").c_str(), this->P("x").c_str())),
               std::make_pair(false, DWORD{2}));
+
+    // A new file is never one that exists; a replacing move takes the existing name's place.
+    EXPECT_EQ(this->Call(f.WriteNewFile(this->P("a.txt").c_str(), "x")),
+              std::make_pair(false, DWORD{80}));
+    EXPECT_EQ(this->world.ReadRaw(this->P("a.txt")), "hello");
+    EXPECT_EQ(this->Call(f.WriteNewFile(this->P("nodir\\x.txt").c_str(), "x")),
+              std::make_pair(false, DWORD{3}));
+    EXPECT_TRUE(f.WriteNewFile(this->P("n.txt").c_str(), std::string("a\0b\r\n", 5)));
+    EXPECT_EQ(this->world.ReadRaw(this->P("n.txt")), std::string("a\0b\r\n", 5));
+    EXPECT_EQ(this->Call(f.MoveFileExA(this->P("n.txt").c_str(), this->P("a.txt").c_str(), 0)),
+              std::make_pair(false, DWORD{183}));
+    EXPECT_EQ(this->Call(f.MoveFileExA(this->P("n.txt").c_str(), this->P("dir2").c_str(),
+                                       platform::kMovefileReplaceExisting)),
+              std::make_pair(false, DWORD{5}))
+        << "a folder is not replaced";
+    EXPECT_TRUE(
+        f.MoveFileExA(this->P("n.txt").c_str(), this->P("a.txt").c_str(),
+                      platform::kMovefileReplaceExisting | platform::kMovefileWriteThrough));
+    EXPECT_EQ(this->world.ReadRaw(this->P("a.txt")), std::string("a\0b\r\n", 5));
+    EXPECT_EQ(this->files().GetFileAttributesA(this->P("n.txt").c_str()),
+              platform::kInvalidFileAttributes);
 }
 
 TYPED_TEST(FilesContract, CopyKeepsTheLastWriteTime) {

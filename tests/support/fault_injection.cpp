@@ -158,6 +158,8 @@ public:
     RS_FORWARD(bool, MakeSureDirectoryPathExists, const char*);
     RS_FORWARD(bool, CopyFileA, const char*, const char*, bool);
     RS_FORWARD(bool, MoveFileA, const char*, const char*);
+    RS_FORWARD(bool, MoveFileExA, const char*, const char*, DWORD);
+    RS_FORWARD(bool, WriteNewFile, const char*, const std::string&);
     DWORD GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) override {
         if (Fail("GetReparsePointOwner")) {
             *reparsePoint = *adminOwned = false;

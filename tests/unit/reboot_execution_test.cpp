@@ -19,33 +19,41 @@ using testing_support::TempMachine;
 constexpr const char* kState = "C:\\ProgramData\\VERUZE\\Bellhop_SYSTEM.ini";
 
 std::string Line(const char* form, const char* procedure, const char* type,
-                 const std::string& message, const std::string& val2 = {}) {
+                 const std::string& message, const std::string& val2 = {},
+                 const std::string& val3 = {}) {
     return std::string(form) + "\t" + procedure + "\t" + type + "\t" + message + "\t" + val2 +
-           "\t\t";
+           "\t" + val3 + "\t";
 }
 
 const std::string kRebooting = Line("ModReboot", "RebootSystem", "INFO", "Rebooting Machine.");
 const std::string kInitiating =
     Line("ModReboot", "RebootSystem", "INFO", "Initiating System Shutdown.");
 const std::string kFlush = Line("ModComman", "FlushRBTINI", "INFO", "Clear Rbtini entries....");
+const std::string kRefused =
+    Line("ModReboot", "RebootSystem", "INFO", "Restart refused, reboot state file left as it was.");
 const std::string kStopped = Line("ModReboot", "RebootSystem", "INFO", "Application stopped.");
+const char* kBefore =
+    "[RebootStatus]\r\nPendingWPM=1\r\nWPMRbtRequiredON=3/9/2024 14:5:7\r\n"
+    "PendingWTPM=1\r\nPostponeAttempt=2\r\nTimerPM=1\r\n\r\n[PatchAssess]\r\nRBT=0\r\n";
 
 struct RebootCase {
     const char* name;
     const char* facts;
     std::vector<std::string> log;
     const char* shutdownJournal;
+    int exitCode;
+    const char* stateBefore = kBefore;  // null: no state file
 };
 
 class Reboot : public ::testing::TestWithParam<RebootCase> {};
 
+// Accepted (exit 5): the mark and the cleared entries stay for the assessment after the restart.
+// Refused (exit 6): the state file is byte for byte what it was, or still absent.
 TEST_P(Reboot, RecordsMarksAsksAndEndsTheProcess) {
     const auto& c = GetParam();
     TempMachine machine;
     machine.Facts(c.facts);
-    machine.File(kState,
-                 "[RebootStatus]\r\nPendingWPM=1\r\nWPMRbtRequiredON=3/9/2024 14:5:7\r\n"
-                 "PendingWTPM=1\r\nPostponeAttempt=2\r\nTimerPM=1\r\n");
+    if (c.stateBefore) machine.File(kState, c.stateBefore);
     {
         ContextOn on(machine);
         on.ctx().rebootIniPath = kState;
@@ -55,8 +63,19 @@ TEST_P(Reboot, RecordsMarksAsksAndEndsTheProcess) {
         } catch (const run::EndOfRun& end) {
             exitCode = end.exitCode();
         }
-        EXPECT_EQ(exitCode, 5);
+        EXPECT_EQ(exitCode, c.exitCode);
         EXPECT_EQ(on.Log(), c.log);
+    }
+    const std::string journal = Journal(machine);
+    EXPECT_NE(journal.find(c.shutdownJournal), std::string::npos) << journal;
+    EXPECT_FALSE(machine.Exists(std::string(kState) + ".tmp"));
+    if (c.exitCode == 6) {
+        if (c.stateBefore) {
+            EXPECT_EQ(machine.Read(kState), c.stateBefore);
+        } else {
+            EXPECT_FALSE(machine.Exists(kState));
+        }
+        return;
     }
     const std::string state = machine.Read(kState);
     EXPECT_NE(state.find("[PatchAssess]\r\nRBT=1"), std::string::npos) << state;
@@ -64,18 +83,19 @@ TEST_P(Reboot, RecordsMarksAsksAndEndsTheProcess) {
          {"PendingWPM=\r\n", "WPMRbtRequiredON=\r\n", "PendingWTPM=\r\n", "PostponeAttempt=\r\n"}) {
         EXPECT_NE(state.find(cleared), std::string::npos) << cleared << " in " << state;
     }
-    const std::string journal = Journal(machine);
-    EXPECT_NE(journal.find(c.shutdownJournal), std::string::npos) << journal;
 }
 
 const char* kAccepted =
     "InitiateSystemShutdown machine=(local) message=\"Microsoft Critical Updates have been "
     "Installed. Rebooting Computer.\" timeout=0 force=1 reboot=1 reason=0x80020011 accepted";
+const std::string kNoPrivilege =
+    Line("ModReboot", "InitiateShutdownMachine", "ERROR", "InitiateSystemShutdown Error.", "1314",
+         "A required privilege is not held by the client.");
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Reboot,
     ::testing::Values(
-        RebootCase{"Accepted", "", {kRebooting, kInitiating, kFlush, kStopped}, kAccepted},
+        RebootCase{"Accepted", "", {kRebooting, kInitiating, kFlush, kStopped}, kAccepted, 5},
         RebootCase{
             "EventLogFull",
             "[EventLog]\nReportError=1502\n",
@@ -83,30 +103,49 @@ INSTANTIATE_TEST_SUITE_P(
              Line("modReboot", "subRegisterRebootEvent", "ERROR",
                   "1502 0  Reboot or Shutdown not logged to EventViewer -- REBOOT BY MSP@VORN"),
              kFlush, kStopped},
-            kAccepted},
+            kAccepted,
+            5},
         RebootCase{"EventLogCannotBeOpened",
                    "[EventLog]\nOpenError=5\n",
                    {kRebooting, kInitiating,
                     Line("modReboot", "subRegisterRebootEvent", "ERROR",
                          "6 0  Reboot or Shutdown not logged to EventViewer -- REBOOT BY MSP@VORN"),
                     kFlush, kStopped},
-                   kAccepted},
+                   kAccepted,
+                   5},
         // The privilege is not granted: enabling it still "succeeds", the request is refused and
         // the refusal is logged with the system's reason.
         RebootCase{"NoShutdownPrivilege",
                    "[Account]\nShutdownPrivilege=0\n",
-                   {kRebooting, kInitiating, kFlush,
-                    Line("ModReboot", "InitiateShutdownMachine", "ERROR",
-                         "InitiateSystemShutdown Error.", "1314"),
-                    kStopped},
-                   "reboot=1 reason=0x80020011 refused error=1314"},
-        RebootCase{"RequestRefused",
-                   "[Power]\nShutdownError=1115\n",
-                   {kRebooting, kInitiating, kFlush,
-                    Line("ModReboot", "InitiateShutdownMachine", "ERROR",
-                         "InitiateSystemShutdown Error.", "1115"),
-                    kStopped},
-                   "reboot=1 reason=0x80020011 refused error=1115"}),
+                   {kRebooting, kInitiating, kFlush, kNoPrivilege, kRefused, kStopped},
+                   "reboot=1 reason=0x80020011 refused error=1314",
+                   6},
+        RebootCase{"RefusedWithoutStateFile",
+                   "[Account]\nShutdownPrivilege=0\n",
+                   {kRebooting, kInitiating, kFlush, kNoPrivilege, kRefused, kStopped},
+                   "refused error=1314",
+                   6,
+                   nullptr},
+        // A shutdown scheduled for later is not this restart.
+        RebootCase{
+            "ShutdownScheduled",
+            "[Power]\nShutdownError=1190\n",
+            {kRebooting, kInitiating, kFlush,
+             Line("ModReboot", "InitiateShutdownMachine", "ERROR", "InitiateSystemShutdown Error.",
+                  "1190", "A system shutdown has already been scheduled."),
+             kRefused, kStopped},
+            "refused error=1190",
+            6},
+        // A shutdown under way restarts the machine all the same.
+        RebootCase{
+            "ShutdownInProgress",
+            "[Power]\nShutdownError=1115\n",
+            {kRebooting, kInitiating, kFlush,
+             Line("ModReboot", "InitiateShutdownMachine", "INFO", "Shutdown already in progress.",
+                  "1115", "A system shutdown is in progress."),
+             kStopped},
+            "refused error=1115",
+            5}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Reboot, EventRecordCarriesTheMessage) {

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log/activity_log.h"
@@ -28,6 +30,7 @@ std::string Line(const char* type, const std::string& message) {
 
 const std::string kRunLine = Line("INFO ", "Run Bellhop.exe in User Account");
 const std::string kStarted = Line("INFO", "Successfully Started the process");
+const std::string kEnded = Line("INFO", "Bellhop.exe still running after the wait, ended");
 // The creation failure line; the system's error number follows in the next field.
 const std::string kCreationFailed =
     "modUserAcc\tfncExecuteInUserAccount\tINFO\t.CreateProcessAsUser() failed with error\t";
@@ -196,20 +199,57 @@ TEST(Launch, NoEnvironmentBlock) {
     EXPECT_EQ(journal.find("Handles open at exit"), std::string::npos) << journal;
 }
 
-// A prompt program still running when the limit has passed: the wait ends, the program keeps
-// running, and the result is true. [Clock] MaxWaitMs stands in for the 30 minutes.
-TEST(Launch, WaitEndsAtTheLimit) {
+// A prompt program still running when the limit has passed is ended, once, through the handle
+// waited on (token and shell paths); one that ended in time is left alone. [Clock] MaxWaitMs
+// stands in for the 30 minutes.
+struct OutlivedCase {
+    const char* name;
+    const char* facts;
+    const char* script;  // after the recorder's line
+    bool ended;
+};
+
+class LaunchOutlived : public ::testing::TestWithParam<OutlivedCase> {};
+
+TEST_P(LaunchOutlived, EndedOnceAfterTheWait) {
+    const auto& c = GetParam();
     TempMachine machine;
-    machine.Facts("[Console]\nSessionId=1\nUser=alice\n[Clock]\nMaxWaitMs=100\n");
-    InstallRecorder(machine, kPrompt, "sleep 3\n");
+    machine.Facts(c.facts);
+    InstallRecorder(machine, kPrompt, c.script);
     {
         ContextOn on(machine);
         EXPECT_TRUE(session::fncExecuteInUserAccount(on.ctx(), kPrompt, " RBT"));
+        EXPECT_EQ(
+            on.Log().back(),
+            c.ended ? Line("INFO", "Bellhop.exe still running after the wait, ended") : kStarted);
     }
     const std::string journal = Journal(machine);
-    EXPECT_NE(journal.find("timed out after 100 ms (asked 1800000 ms)"), std::string::npos)
-        << journal;
+    const auto timedOut = journal.find("timed out after 100 ms (asked 1800000 ms)");
+    const auto terminated = journal.find("TerminateProcess pid=");
+    EXPECT_EQ(terminated != std::string::npos, c.ended) << journal;
+    if (c.ended) {
+        EXPECT_LT(timedOut, terminated) << journal;
+        EXPECT_NE(journal.find("name=Bellhop.exe exitcode=1460\n", terminated), std::string::npos)
+            << journal;
+        EXPECT_EQ(journal.find("TerminateProcess", terminated + 1), std::string::npos) << journal;
+        // Ended, it never writes the line its script has after the sleep.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        EXPECT_EQ(machine.Read("C:\\Agent\\Bellhop.exe.ran"), "args=1 [RBT] dir=Agent\n");
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LaunchOutlived,
+    ::testing::Values(
+        OutlivedCase{"TokenPath", "[Console]\nSessionId=1\nUser=alice\n[Clock]\nMaxWaitMs=100\n",
+                     "sleep 1\necho late >> \"$0.ran\"\n", true},
+        OutlivedCase{"ShellPath",
+                     "[Console]\nSessionId=1\n[Processes]\n2200=EXPLORER.EXE\n[ProcessOwners]\n"
+                     "2200=bob\n[Clock]\nMaxWaitMs=100\n",
+                     "sleep 1\necho late >> \"$0.ran\"\n", true},
+        OutlivedCase{"EndedInTime", "[Console]\nSessionId=1\nUser=alice\n[Clock]\nMaxWaitMs=5000\n",
+                     "", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The agent's job object: the creation asks to break away first and, refused with 5, is made
 // again without it. The journal shows each attempt; the plain attempt alone (what the program
@@ -235,9 +275,10 @@ TEST_P(LaunchInJob, BreaksAwayWhereTheJobAllowsIt) {
         ContextOn on(machine);
         EXPECT_TRUE(session::fncExecuteInUserAccount(on.ctx(), kPrompt, " RBT"));
         const auto log = on.Log();
-        ASSERT_FALSE(log.empty());
+        ASSERT_GE(log.size(), 2u);
         if (c.ran) {
-            EXPECT_EQ(log.back(), kStarted);
+            EXPECT_EQ(log[log.size() - 2], kStarted);
+            EXPECT_EQ(log.back(), kEnded);
         } else {
             EXPECT_EQ(log[log.size() - 2], Line("ERROR", "Failed to execute in the user mode, "));
             EXPECT_EQ(log.back(), kCreationFailed + "5\t\t");
@@ -287,14 +328,15 @@ INSTANTIATE_TEST_SUITE_P(
                 {"flags=0x09000400 failed error=5", "flags=0x08000400 pid"},
                 true,
                 false},
-        // In the program's own session the plain creation puts the child in the job, and a
-        // kill-on-close job ends it when the agent closes the job; breaking away keeps it.
+        // In the program's own session the plain creation puts the child in the job. A
+        // kill-on-close job would end it when the agent closes the job, but the program has
+        // ended the prompt that outlived its wait before.
         JobCase{"KillOnCloseSameSession",
                 "InJob=1\nKillOnClose=1\n",
                 "0",
                 {"flags=0x09000400 failed error=5", "flags=0x08000400 pid job=inside"},
                 true,
-                true},
+                false},
         JobCase{"KillOnCloseBreakawayAllowed",
                 "InJob=1\nKillOnClose=1\nBreakawayOk=1\n",
                 "0",

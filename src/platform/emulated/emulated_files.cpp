@@ -254,18 +254,42 @@ bool EmulatedFiles::CopyFileA(const char* source, const char* destination, bool 
 }
 
 bool EmulatedFiles::MoveFileA(const char* source, const char* destination) {
+    return MoveFileExA(source, destination, 0);
+}
+
+bool EmulatedFiles::MoveFileExA(const char* source, const char* destination, DWORD flags) {
     if (const DWORD refused = NameError(source) | NameError(destination)) return Fail(refused);
     const fs::path from = Host(source);
     const fs::path to = Host(destination);
     std::error_code error;
     if (!fs::exists(from, error)) return Fail(MissingError(from));
-    if (fs::exists(to, error)) return Fail(kErrorAlreadyExists);
+    const fs::file_status target = fs::symlink_status(to, error);
+    if (fs::exists(target) || fs::is_symlink(target)) {
+        if (!(flags & kMovefileReplaceExisting)) return Fail(kErrorAlreadyExists);
+        // A folder is never replaced, nor a read-only file.
+        if (fs::is_directory(target) || fs::is_directory(from, error) ||
+            (!fs::is_symlink(target) && IsReadOnly(to))) {
+            return Fail(kErrorAccessDenied);
+        }
+    }
     if (!fs::is_directory(to.parent_path(), error)) return Fail(kErrorPathNotFound);
     if (machine_.WriteDenied(source) || machine_.WriteDenied(destination)) {
         return Fail(kErrorAccessDenied);
     }
+    // A rename on the host replaces the name itself, a link included, as Windows does.
     fs::rename(from, to, error);
     return error ? Fail(kErrorAccessDenied) : true;
+}
+
+bool EmulatedFiles::WriteNewFile(const char* path, const std::string& bytes) {
+    if (const DWORD refused = NameError(path)) return Fail(refused);
+    const fs::path host = Host(path);
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(host, error);
+    if (fs::exists(status) || fs::is_symlink(status)) return Fail(kErrorFileExists);
+    if (!fs::is_directory(host.parent_path(), error)) return Fail(MissingError(host));
+    if (machine_.WriteDenied(path)) return Fail(kErrorAccessDenied);
+    return host::WriteNewFile(host, bytes) ? true : Fail(kErrorAccessDenied);
 }
 
 bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found) {

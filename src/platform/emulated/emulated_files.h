@@ -20,6 +20,8 @@ public:
     bool MakeSureDirectoryPathExists(const char* path) override;
     bool CopyFileA(const char* source, const char* destination, bool failIfExists) override;
     bool MoveFileA(const char* source, const char* destination) override;
+    bool MoveFileExA(const char* source, const char* destination, DWORD flags) override;
+    bool WriteNewFile(const char* path, const std::string& bytes) override;
     bool FindFiles(const char* pattern, std::vector<FindData>* found) override;
     bool AppendToFile(const char* path, const std::string& bytes) override;
     bool ReadWholeFile(const char* path, std::string* bytes) override;

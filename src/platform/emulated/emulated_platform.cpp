@@ -379,6 +379,7 @@ constexpr MessageText kMessages[] = {
     {8, "Not enough memory resources are available to process this command."},
     {32, "The process cannot access the file because it is being used by another process."},
     {39, "The disk is full."},
+    {50, "The request is not supported."},
     {80, "The file exists."},
     {87, "The parameter is incorrect."},
     {120, "This function is not supported on this system."},
@@ -393,6 +394,8 @@ constexpr MessageText kMessages[] = {
      "The service cannot be started, either because it is disabled or because it has no enabled "
      "devices associated with it."},
     {1008, "An attempt was made to reference a token that does not exist."},
+    {1115, "A system shutdown is in progress."},
+    {1190, "A system shutdown has already been scheduled."},
     {1300, "Not all privileges or groups referenced are assigned to the caller."},
     {1314, "A required privilege is not held by the client."},
     {1502, "The event log file is full."},

@@ -1,4 +1,4 @@
-// Files facet: the ANSI file and folder functions, and the three composite operations built on
+// Files facet: the ANSI file and folder functions, and the composite operations built on
 // CreateFileA. Each composite owns its handles, so every early return closes them and keeps the
 // failing call's last error.
 #include <algorithm>
@@ -21,6 +21,23 @@ std::uint64_t Join(::DWORD high, ::DWORD low) {
 // ReadFile and WriteFile count in DWORDs; larger texts go in pieces of this size.
 constexpr std::size_t kMaxTransfer = 0x40000000;
 constexpr std::size_t kReadPiece = 64 * 1024;
+
+bool WriteAll(::HANDLE file, const std::string& bytes) {
+    std::size_t offset = 0;
+    while (offset < bytes.size()) {
+        const auto piece = static_cast<::DWORD>(std::min(bytes.size() - offset, kMaxTransfer));
+        ::DWORD written = 0;
+        if (!::WriteFile(file, bytes.data() + offset, piece, &written, nullptr)) return false;
+        if (written != piece) {
+            // A synchronous write to a disk file that stores less than asked without failing
+            // leaves no error of its own: report it as the device's write fault.
+            ::SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        offset += piece;
+    }
+    return true;
+}
 
 class Win32Files final : public Files {
 public:
@@ -63,6 +80,18 @@ public:
         return ::MoveFileA(source, destination) != FALSE;
     }
 
+    bool MoveFileExA(const char* source, const char* destination, DWORD flags) override {
+        return ::MoveFileExA(source, destination, flags) != FALSE;
+    }
+
+    bool WriteNewFile(const char* path, const std::string& bytes) override {
+        // No sharing while it is written: nobody reads a half-written file.
+        UniqueKernelHandle file(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return false;
+        return WriteAll(file.get(), bytes) && ::FlushFileBuffers(file.get()) != FALSE;
+    }
+
     bool FindFiles(const char* pattern, std::vector<FindData>* found) override {
         found->clear();
         WIN32_FIND_DATAA data{};
@@ -89,22 +118,7 @@ public:
                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
-        std::size_t offset = 0;
-        while (offset < bytes.size()) {
-            const auto piece = static_cast<::DWORD>(std::min(bytes.size() - offset, kMaxTransfer));
-            ::DWORD written = 0;
-            if (!::WriteFile(file.get(), bytes.data() + offset, piece, &written, nullptr)) {
-                return false;
-            }
-            if (written != piece) {
-                // A synchronous write to a disk file that stores less than asked without failing
-                // leaves no error of its own: report it as the device's write fault.
-                ::SetLastError(ERROR_WRITE_FAULT);
-                return false;
-            }
-            offset += piece;
-        }
-        return true;
+        return WriteAll(file.get(), bytes);
     }
 
     bool ReadWholeFile(const char* path, std::string* bytes) override {

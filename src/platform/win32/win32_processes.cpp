@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/win32/com_support.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_facets.h"
 #include "platform/win32/windows_include.h"
@@ -84,7 +85,12 @@ public:
         record.lpParameters = info->lpParameters.c_str();
         record.lpDirectory = info->lpDirectory.empty() ? nullptr : info->lpDirectory.c_str();
         record.nShow = info->nShow;
-        const BOOL ok = ::ShellExecuteExA(&record);
+        // SHELL32 is bound at its first use, not imported: loading it (and the shell libraries it
+        // brings) costs every run a measurable part of its start, and most runs start nothing.
+        auto* execute =
+            SystemFunction<decltype(::ShellExecuteExA)>("shell32.dll", "ShellExecuteExA");
+        if (!execute) return false;
+        const BOOL ok = execute(&record);
         info->hProcess = reinterpret_cast<HANDLE>(record.hProcess);
         return ok != FALSE;
     }
