@@ -265,11 +265,14 @@ TEST_P(LogLinks, TheLogIsWrittenThroughAdministratorsLinksOnly) {
     InstallCipher(machine);
     const std::string link = std::string("C:\\Agent\\") + c.link;
     const std::string target = "C:\\Users\\bob\\Elsewhere";
-    // Where the log lands through the link, with a file of the log's name over the size limit.
+    // Where the log lands through the link: a file of the log's name over the size limit, which
+    // the rotation would delete, or (a link to the file itself, which the rotation would only
+    // remove) a small file that the lines would be appended to.
     std::string below = std::string(kAgentLog).substr(link.size());
     const std::string landed = target + below;
-    const std::string big(5001000, 'x');
-    machine.File(landed, big);
+    const std::string original =
+        below.empty() ? std::string("precious\r\n") : std::string(5001000, 'x');
+    machine.File(landed, original);
     fs::create_directories(machine.HostPath(link).parent_path());
     fs::create_directory_symlink(machine.HostPath(target), machine.HostPath(link));
     machine.Facts(std::string("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n") +
@@ -280,7 +283,7 @@ TEST_P(LogLinks, TheLogIsWrittenThroughAdministratorsLinksOnly) {
     if (c.written) {
         EXPECT_EQ(content.rfind("#Software: VORN.AgentMonitoring.", 0), 0u) << c.link;
     } else {
-        EXPECT_EQ(content, big) << c.link;
+        EXPECT_EQ(content, original) << c.link;
     }
 }
 
