@@ -23,7 +23,8 @@ struct FindData {
 // itself runs as (LocalSystem on an agent's machine; whoever runs it by hand could change its
 // files anyway).
 struct FileSecurity {
-    std::string ownerName;         // the owner's account name (LookupAccountSidA), no domain
+    std::string ownerName;         // an untrusted owner's account name (LookupAccountSidA, no
+                                   // domain); left empty for a trusted one, which needs no look-up
     bool ownerTrusted = false;     // the owner is one of the trusted accounts
     bool othersMayChange = false;  // a right to write, append, delete, or change the DACL or
                                    // owner is granted to an account that is not trusted

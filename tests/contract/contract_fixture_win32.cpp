@@ -1,8 +1,6 @@
 // The Win32 world: only in the Windows test binary.
 #ifdef RS_CONTRACT_WIN32
 
-#include <sddl.h>
-
 #include <atomic>
 
 #include "contract_fixture.h"

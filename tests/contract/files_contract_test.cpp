@@ -82,13 +82,12 @@ TYPED_TEST(FilesContract, OwnFilesAreTrustedAndMissingPathsAreErrors) {
     };
     for (const Case& c :
          {Case{"a.txt", 0}, Case{"dir", 0}, Case{"nope.txt", 2}, Case{"nodir\\nope.txt", 3}}) {
-        platform::FileSecurity security;
-        security.ownerTrusted = c.error != 0;
+        platform::FileSecurity security{"x", c.error != 0, true};
         EXPECT_EQ(this->files().GetOwnerAndRights(this->P(c.relative).c_str(), &security), c.error)
             << c.relative;
         EXPECT_EQ(security.ownerTrusted, c.error == 0) << c.relative;
         EXPECT_FALSE(security.othersMayChange) << c.relative;
-        EXPECT_EQ(security.ownerName.empty(), c.error != 0) << c.relative;
+        EXPECT_EQ(security.ownerName, "") << c.relative << ": a trusted owner is not looked up";
     }
 }
 

@@ -381,8 +381,9 @@ DWORD EmulatedFiles::GetOwnerAndRights(const char* path, FileSecurity* security)
         return EqualsNoCase(account, "SYSTEM") || EqualsNoCase(account, "Administrators") ||
                EqualsNoCase(account, "TrustedInstaller") || EqualsNoCase(account, self);
     };
-    security->ownerName = machine_.FileOwner(path);
-    security->ownerTrusted = trusted(security->ownerName);
+    const std::string owner = machine_.FileOwner(path);
+    security->ownerTrusted = trusted(owner);
+    if (!security->ownerTrusted) security->ownerName = owner;
     const auto accounts = machine_.ChangeRights(path);
     security->othersMayChange = !std::all_of(accounts.begin(), accounts.end(), trusted);
     return 0;

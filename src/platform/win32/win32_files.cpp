@@ -269,7 +269,8 @@ public:
         const UniqueLocalMemory ownedDescriptor(descriptor);
         TrustedAccounts trusted;
         if (!trusted.ok()) return ::GetLastError();
-        if (owner != nullptr) {
+        security->ownerTrusted = owner != nullptr && trusted.Trusted(owner);
+        if (owner != nullptr && !security->ownerTrusted) {
             char name[256] = {};
             char domain[256] = {};
             ::DWORD nameSize = sizeof name;
@@ -279,7 +280,6 @@ public:
             if (::LookupAccountSidA(nullptr, owner, name, &nameSize, domain, &domainSize, &use)) {
                 security->ownerName = name;
             }
-            security->ownerTrusted = trusted.Trusted(owner);
         }
         security->othersMayChange = OthersMayChange(dacl, trusted);
         return ERROR_SUCCESS;
