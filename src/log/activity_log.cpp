@@ -72,8 +72,17 @@ void InitLogFile(run::RunContext& ctx) {
 
     const std::string folder =
         ctx.installPath + "BaseComponents\\PatchManagement\\ApplicationLog\\";
-    platform.files().MakeSureDirectoryPathExists(folder.c_str());  // a failure shows below
     const std::string path = folder + "wppatchSch_" + regId + "_patchlog.log";
+    // Below the drive root any user may make these folders, and a junction of theirs there
+    // would have SYSTEM create, append to and delete a file of the log's name wherever it
+    // points: the log's folders and the file are trusted only when no such link is among them.
+    // Otherwise nothing is written and the run's lines are lost.
+    for (const std::string& part : {ctx.installPath, ctx.installPath + "BaseComponents",
+                                    ctx.installPath + "BaseComponents\\PatchManagement",
+                                    folder.substr(0, folder.size() - 1), path}) {
+        if (fileSystem.UntrustedReparsePoint(part)) return;
+    }
+    platform.files().MakeSureDirectoryPathExists(folder.c_str());  // a failure shows below
 
     // The file-system steps are not trapped by the procedure; a step that fails leaves the file
     // as it is and the run goes on with the log placed, so that its lines still have a home.

@@ -21,6 +21,18 @@ struct FindData {
 inline constexpr DWORD kMovefileReplaceExisting = 0x1;
 inline constexpr DWORD kMovefileWriteThrough = 0x8;
 
+// Who owns a file or folder, and whether accounts other than the trusted ones may change it.
+// Trusted: LocalSystem, the Administrators group, TrustedInstaller, and the account the program
+// itself runs as (LocalSystem on an agent's machine; whoever runs it by hand could change its
+// files anyway).
+struct FileSecurity {
+    std::string ownerName;         // an untrusted owner's account name (LookupAccountSidA, no
+                                   // domain); left empty for a trusted one, which needs no look-up
+    bool ownerTrusted = false;     // the owner is one of the trusted accounts
+    bool othersMayChange = false;  // a right to write, append, delete, or change the DACL or
+                                   // owner is granted to an account that is not trusted
+};
+
 class Files {
 public:
     virtual ~Files() = default;
@@ -58,6 +70,12 @@ public:
     // *reparsePoint tells whether the path was found to be a reparse point before the failure;
     // *adminOwned is then false.
     virtual DWORD GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) = 0;
+    // The owner and the DACL of the path (GetNamedSecurityInfoA, the owner's name through
+    // LookupAccountSidA). Only ACEs that apply to the object itself count (inherit-only ones do
+    // not); CREATOR OWNER and OWNER RIGHTS stand for the owner, judged as such; a NULL DACL lets
+    // everybody change it. A Win32 error code: 0 on success, ERROR_FILE_NOT_FOUND /
+    // ERROR_PATH_NOT_FOUND when the path is missing.
+    virtual DWORD GetOwnerAndRights(const char* path, FileSecurity* security) = 0;
 
     // GetSystemDirectoryA: the number of characters stored (without the NUL), the size needed
     // (with the NUL) when the buffer is too small, 0 on failure.

@@ -1,5 +1,10 @@
 #include "reboot/prompt_files.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
 #include "common/dates.h"
 #include "common/failure.h"
 #include "common/text.h"
@@ -12,6 +17,80 @@ namespace reboot {
 
 using activity_log::WriteLogLine;
 
+namespace {
+
+// File times on FAT are kept to two seconds, rounded up: a file just written may be dated that
+// much ahead of the clock.
+constexpr std::uint64_t kFutureTolerance = 2 * 10'000'000ULL;  // FILETIME ticks
+
+void Skipped(run::RunContext& ctx, const char* why, const std::string& path,
+             const std::string& detail = {}) {
+    WriteLogLine(ctx, "ModComman", "ReadLatestBellhopFile", "ERROR", why, path, detail);
+}
+
+// The account a result file is named after: what follows the prefix, up to ".ini".
+std::string NamedAccount(const std::string& name, const std::string& prefix) {
+    const std::size_t at = common::Upper(name).find(common::Upper(prefix));
+    const std::size_t from = at + prefix.size();
+    const std::size_t end = name.size() - 4;
+    return from < end ? name.substr(from, end - from) : std::string();
+}
+
+// Written by the account it is named after, by SYSTEM or by the Administrators (or by another
+// trusted account): only then may its answer decide a restart.
+bool OwnedAsNamed(run::RunContext& ctx, const std::string& folder, const std::string& prefix,
+                  const std::string& name) {
+    const std::string path = folder + name;
+    platform::FileSecurity security;
+    const platform::DWORD error = ctx.platform.files().GetOwnerAndRights(path.c_str(), &security);
+    if (error != 0) {
+        Skipped(ctx, "Result file whose owner cannot be read, not taken", path,
+                std::to_string(error));
+        return false;
+    }
+    if (security.ownerTrusted ||
+        common::Upper(security.ownerName) == common::Upper(NamedAccount(name, prefix))) {
+        return true;
+    }
+    Skipped(ctx, "Result file owned by another account, not taken", path, security.ownerName);
+    return false;
+}
+
+// The newest result file of the folder by last-write second (of the same second, the one listed
+// first) among those that are believable: none dated after the current time, and the newest of
+// them written by the account it names. Those passed over get a line each; empty when none is
+// left.
+std::optional<std::string> NewestBelievable(run::RunContext& ctx, const std::string& folder,
+                                            const std::string& prefix) {
+    struct Found {
+        std::string name;
+        std::string stamp;
+    };
+    std::vector<Found> found;
+    const std::string upperPrefix = common::Upper(prefix);
+    const std::uint64_t latest = ctx.platform.clock().GetSystemTimeAsFileTime() + kFutureTolerance;
+    for (const auto& file : ctx.fileSystem.GetFolderFiles(folder)) {
+        const std::string upperName = common::Upper(file.name);
+        if (!common::EndsWith(upperName, ".INI") || !common::Contains(upperName, upperPrefix)) {
+            continue;
+        }
+        if (file.lastWriteTime > latest) {
+            Skipped(ctx, "Result file dated after the current time, not taken", folder + file.name);
+            continue;
+        }
+        found.push_back({file.name, common::StampText(file.dateLastModified)});
+    }
+    // Newest first; a stable sort keeps the listing order within one second.
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Found& a, const Found& b) { return a.stamp > b.stamp; });
+    for (const Found& file : found) {
+        if (OwnedAsNamed(ctx, folder, prefix, file.name)) return file.name;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::string ReadLatestBellhopFile(run::RunContext& ctx, const std::string& folder,
                                   const std::string& prefix) {
     std::string result;
@@ -21,19 +100,7 @@ std::string ReadLatestBellhopFile(run::RunContext& ctx, const std::string& folde
         if (prefix == "Bellhop_") ctx.rebootIniPath = folder + prefix + userName + ".ini";
 
         std::string candidate = prefix + userName + ".ini";
-        std::string newestStamp = "0";
-        const std::string upperPrefix = common::Upper(prefix);
-        for (const auto& file : fileSystem.GetFolderFiles(folder)) {
-            const std::string upperName = common::Upper(file.name);
-            if (!common::EndsWith(upperName, ".INI") || !common::Contains(upperName, upperPrefix)) {
-                continue;
-            }
-            const std::string stamp = common::StampText(file.dateLastModified);
-            if (stamp > newestStamp) {
-                newestStamp = stamp;
-                candidate = file.name;
-            }
-        }
+        if (auto newest = NewestBelievable(ctx, folder, prefix)) candidate = *newest;
         result = folder + candidate;
 
         if (!fileSystem.FileExists(ctx.rebootIniPath)) {

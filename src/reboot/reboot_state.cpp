@@ -41,10 +41,7 @@ std::string ReadOrEmpty(run::RunContext& ctx, const std::string& section, const 
 bool RefusedPath(run::RunContext& ctx, const std::string& path, const char* procedure) {
     const std::string key = common::Upper(path);
     if (ctx.refusedReparsePoints.count(key) != 0) return true;
-    bool reparsePoint = false;
-    bool adminOwned = false;
-    ctx.platform.files().GetReparsePointOwner(path.c_str(), &reparsePoint, &adminOwned);
-    if (!reparsePoint || adminOwned) return false;
+    if (!ctx.fileSystem.UntrustedReparsePoint(path)) return false;
     ctx.refusedReparsePoints.insert(key);
     WriteLogLine(ctx, "ModComman", procedure, "ERROR",
                  "Reparse point not made by an administrator, nothing written through it", path);

@@ -81,7 +81,7 @@ std::vector<FolderFile> FileSystem::GetFolderFiles(const std::string& folder) {
     std::vector<FolderFile> files;
     for (const auto& entry : found) {
         if (entry.attributes & platform::kFileAttributeDirectory) continue;
-        FolderFile file{entry.fileName, {}};
+        FolderFile file{entry.fileName, {}, entry.lastWriteTime};
         if (!platform_.clock().FileTimeToLocalSystemTime(entry.lastWriteTime,
                                                          &file.dateLastModified)) {
             RaiseWithLastError(common::kInvalidCall);
@@ -144,6 +144,13 @@ std::string FileSystem::GetDriveName(const std::string& path) {
         return share == std::string::npos ? path : path.substr(0, share);
     }
     return {};
+}
+
+bool FileSystem::UntrustedReparsePoint(const std::string& path) {
+    bool reparsePoint = false;
+    bool adminOwned = false;
+    platform_.files().GetReparsePointOwner(path.c_str(), &reparsePoint, &adminOwned);
+    return reparsePoint && !adminOwned;
 }
 
 std::string FileSystem::ReadAllText(const std::string& path) {

@@ -14,6 +14,7 @@ namespace run {
 struct FolderFile {
     std::string name;                       // without folder
     platform::SystemTime dateLastModified;  // local time
+    std::uint64_t lastWriteTime = 0;        // the same as a FILETIME (UTC)
 };
 
 class FileSystem {
@@ -30,6 +31,9 @@ public:
     void MoveFile(const std::string& source, const std::string& destination);
     void DeleteFolder(const std::string& path, bool force);
     static std::string GetDriveName(const std::string& path);
+    // Whether the path itself is a reparse point that neither SYSTEM nor the Administrators own
+    // (one whose owner cannot be read counts as such); a missing path is none.
+    bool UntrustedReparsePoint(const std::string& path);
     // The whole content of a text file; an empty file cannot be read (input past end of file).
     std::string ReadAllText(const std::string& path);
 

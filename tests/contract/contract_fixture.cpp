@@ -113,11 +113,28 @@ EmulatedWorld::EmulatedWorld() : parts_(std::make_unique<Parts>()) {
         std::ofstream(cleanup_ / "machine.ini") << "[System]\r\nWow64=1\r\n";
     }
     // The machine reads its folder when it is made: the folder is complete by now.
+    MakeFacets();
+    scratch_ = "C:\\Contract\\";
+}
+
+void EmulatedWorld::MakeFacets() {
+    parts_->files.reset();
+    parts_->registry.reset();
+    parts_->profile.reset();
     parts_->machine = std::make_unique<platform::emulated::Machine>(cleanup_);
     parts_->profile = std::make_unique<platform::emulated::EmulatedProfile>(*parts_->machine);
     parts_->registry = std::make_unique<platform::emulated::EmulatedRegistry>(*parts_->machine);
     parts_->files = std::make_unique<platform::emulated::EmulatedFiles>(*parts_->machine);
-    scratch_ = "C:\\Contract\\";
+}
+
+// The machine's facts are read when it is made: the fact is added and the machine made again.
+bool EmulatedWorld::SetRights(const std::string& windowsPath, const char*,
+                              const char* emulatedAccounts) {
+    std::ofstream(cleanup_ / "machine.ini", std::ios::app)
+        << "\r\n[FileRights]\r\n"
+        << windowsPath << "=" << emulatedAccounts << "\r\n";
+    MakeFacets();
+    return true;
 }
 
 EmulatedWorld::~EmulatedWorld() {

@@ -78,6 +78,11 @@ public:
     void MakeFolder(const std::string& windowsPath);
     // Names in a folder, sorted.
     std::vector<std::string> ListRaw(const std::string& windowsPath) const;
+    // Replaces the DACL of a file or folder: sddl (a protected DACL in the security descriptor
+    // language) in the Win32 world; in the emulated one, the accounts of a [FileRights] fact
+    // that stands for it. False when the world cannot do it.
+    virtual bool SetRights(const std::string& windowsPath, const char* sddl,
+                           const char* emulatedAccounts) = 0;
     // Gives the file the read-only attribute. False when this world's host ignores it for
     // writing (Wine running as root): cases that need it are then left out.
     bool MakeReadOnly(const std::string& windowsPath);
@@ -109,12 +114,16 @@ public:
     platform::DWORD LastError() override;
     void SetLastError(platform::DWORD error) override;
     bool SeedRegistry(const std::string& regExportText) override;
+    bool SetRights(const std::string& windowsPath, const char* sddl,
+                   const char* emulatedAccounts) override;
 
 protected:
     std::filesystem::path HostPath(const std::string& windowsPath) const override;
     bool EnforcesReadOnly(const std::filesystem::path& hostFile) const override;
 
 private:
+    void MakeFacets();
+
     struct Parts;
     std::unique_ptr<Parts> parts_;
 };
@@ -135,6 +144,8 @@ public:
     bool OnWine() const override;
     std::string AnsiText(const std::string& utf8) const override;
     bool SeedRegistry(const std::string& regExportText) override;
+    bool SetRights(const std::string& windowsPath, const char* sddl,
+                   const char* emulatedAccounts) override;
 
 protected:
     std::filesystem::path HostPath(const std::string& windowsPath) const override;

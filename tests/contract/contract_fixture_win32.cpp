@@ -39,6 +39,24 @@ Win32World::Win32World() : parts_(std::make_unique<Parts>()) {
     }
 }
 
+bool Win32World::SetRights(const std::string& windowsPath, const char* sddl, const char*) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                                nullptr)) {
+        return false;
+    }
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    const bool ok =
+        ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) &&
+        ::SetNamedSecurityInfoA(const_cast<char*>(windowsPath.c_str()), SE_FILE_OBJECT,
+                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+    ::LocalFree(descriptor);
+    return ok;
+}
+
 Win32World::~Win32World() {
     parts_.reset();
     RemoveCleanupFolder();

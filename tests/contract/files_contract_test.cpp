@@ -72,6 +72,64 @@ TYPED_TEST(FilesContract, PlainPathsAreNoReparsePoints) {
     }
 }
 
+// What the scratch folder holds belongs to the test's own account (the emulated machine's
+// files to SYSTEM): a trusted owner, and nobody else may change it. A missing path is the usual
+// pair of errors.
+TYPED_TEST(FilesContract, OwnFilesAreTrustedAndMissingPathsAreErrors) {
+    struct Case {
+        const char* relative;
+        DWORD error;
+    };
+    for (const Case& c :
+         {Case{"a.txt", 0}, Case{"dir", 0}, Case{"nope.txt", 2}, Case{"nodir\\nope.txt", 3}}) {
+        platform::FileSecurity security{"x", c.error != 0, true};
+        EXPECT_EQ(this->files().GetOwnerAndRights(this->P(c.relative).c_str(), &security), c.error)
+            << c.relative;
+        EXPECT_EQ(security.ownerTrusted, c.error == 0) << c.relative;
+        EXPECT_FALSE(security.othersMayChange) << c.relative;
+        EXPECT_EQ(security.ownerName, "") << c.relative << ": a trusted owner is not looked up";
+    }
+}
+
+// Which ACEs let others change a file: an allowing one of an untrusted group with a right to
+// write, append or delete (generic ones included), or a NULL DACL; not one that is inherit-only,
+// nor CREATOR OWNER's, nor a read-only one for everybody. Wine keeps of a DACL it is given only
+// what the file's Unix mode can hold (everybody's write right) and answers from that mode.
+TYPED_TEST(FilesContract, RightsOfOthersToChangeAFile) {
+    struct Case {
+        const char* name;
+        const char* sddl;
+        const char* emulatedAccounts;
+        bool othersMayChange;
+        const char* wineNote;
+    };
+    constexpr const char* kKept = "Wine keeps of a DACL only what the Unix mode holds";
+    const Case cases[] = {
+        {"users may append", "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x100004;;;BU)",
+         "Administrators,Users", true, kKept},
+        {"everybody generic write", "D:P(A;;FA;;;SY)(A;;GW;;;WD)", "SYSTEM,Everyone", true,
+         nullptr},
+        {"users may delete", "D:P(A;;FA;;;BA)(A;;0x10000;;;AU)", "Authenticated Users", true,
+         kKept},
+        {"null DACL", "D:NO_ACCESS_CONTROL", "Everyone", true, kKept},
+        {"inherit-only, creator owner, read for everybody",
+         "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;OICIIO;FA;;;BU)(A;;FA;;;CO)(A;;0x1200a9;;;WD)",
+         "SYSTEM,Administrators", false, nullptr},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string path = this->P("acl" + std::to_string(n++) + ".txt");
+        this->world.WriteRaw(path, "x");
+        ASSERT_TRUE(this->world.SetRights(path, c.sddl, c.emulatedAccounts)) << c.name;
+        platform::FileSecurity security;
+        EXPECT_EQ(this->files().GetOwnerAndRights(path.c_str(), &security), 0u) << c.name;
+        EXPECT_TRUE(security.ownerTrusted) << c.name;
+        EXPECT_EQ(security.othersMayChange,
+                  contract::WineAnswer(this->world, c.name, c.othersMayChange, false, c.wineNote))
+            << c.name;
+    }
+}
+
 TYPED_TEST(FilesContract, SizesAndWholeReads) {
     std::uint64_t size = 0;
     EXPECT_TRUE(this->files().GetFileSizeEx(this->P("a.txt").c_str(), &size));

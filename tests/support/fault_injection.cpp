@@ -167,6 +167,13 @@ public:
         }
         return inner_.GetReparsePointOwner(path, reparsePoint, adminOwned);
     }
+    DWORD GetOwnerAndRights(const char* path, FileSecurity* security) override {
+        if (Fail("GetOwnerAndRights")) {
+            *security = FileSecurity{};
+            return in_.plan.code;
+        }
+        return inner_.GetOwnerAndRights(path, security);
+    }
     RS_FORWARD_AS(Clear{a2}, bool, FindFiles, const char*, std::vector<FindData>*);
     RS_FORWARD(bool, AppendToFile, const char*, const std::string&);
     RS_FORWARD(bool, ReadWholeFile, const char*, std::string*);
@@ -204,6 +211,9 @@ public:
     using Decorator::Decorator;
     RS_FORWARD(SystemTime, GetLocalTime);
     RS_FORWARD(std::uint64_t, GetTickCount64);
+    // GetSystemTimeAsFileTime has no failure on Windows (no result, no last error): no call of
+    // the sweep.
+    std::uint64_t GetSystemTimeAsFileTime() override { return inner_.GetSystemTimeAsFileTime(); }
     RS_FORWARD(bool, FileTimeToLocalSystemTime, std::uint64_t, SystemTime*);
     RS_FORWARD(bool, GetShortDateText, const SystemTime&, std::string*);
     RS_FORWARD(bool, GetLongTimeText, const SystemTime&, std::string*);

@@ -409,6 +409,27 @@ DWORD EmulatedFiles::GetReparsePointOwner(const char* path, bool* reparsePoint, 
     return 0;
 }
 
+// The owner is Machine::FileOwner, the accounts that may change the path Machine::ChangeRights;
+// SYSTEM, Administrators, TrustedInstaller and the program's own account are trusted.
+DWORD EmulatedFiles::GetOwnerAndRights(const char* path, FileSecurity* security) {
+    *security = FileSecurity{};
+    if (const DWORD refused = NameError(path)) return refused;
+    const fs::path host = Host(path);
+    std::error_code error;
+    if (!fs::exists(host, error)) return MissingError(host);
+    const std::string self = machine_.facts().Get("Account", "UserName").value_or("SYSTEM");
+    const auto trusted = [&self](const std::string& account) {
+        return EqualsNoCase(account, "SYSTEM") || EqualsNoCase(account, "Administrators") ||
+               EqualsNoCase(account, "TrustedInstaller") || EqualsNoCase(account, self);
+    };
+    const std::string owner = machine_.FileOwner(path);
+    security->ownerTrusted = trusted(owner);
+    if (!security->ownerTrusted) security->ownerName = owner;
+    const auto accounts = machine_.ChangeRights(path);
+    security->othersMayChange = !std::all_of(accounts.begin(), accounts.end(), trusted);
+    return 0;
+}
+
 // [System] SystemDirectory (C:\\Windows\\system32 when absent); an empty value makes the call
 // fail, as nothing on a working Windows does.
 DWORD EmulatedFiles::GetSystemDirectoryA(char* buffer, DWORD size) {

@@ -26,6 +26,7 @@ public:
     bool AppendToFile(const char* path, const std::string& bytes) override;
     bool ReadWholeFile(const char* path, std::string* bytes) override;
     DWORD GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) override;
+    DWORD GetOwnerAndRights(const char* path, FileSecurity* security) override;
     DWORD GetSystemDirectoryA(char* buffer, DWORD size) override;
     bool IsWow64Process(bool* wow64) override;
     bool Wow64DisableWow64FsRedirection(void** oldValue) override;

@@ -74,8 +74,12 @@ class EmulatedProcesses final : public Processes {
 public:
     EmulatedProcesses(Machine& machine, const std::string& exeName) : machine_(machine) {
         // The running program is always in the list, as on Windows.
-        machine_.processes.push_back({host::OwnProcessId(), exeName + ".exe",
-                                      "C:\\Program Files\\VERUZE\\" + exeName + ".exe", nullptr});
+        machine_.processes.push_back({host::OwnProcessId(),
+                                      exeName + ".exe",
+                                      "C:\\Program Files\\VERUZE\\" + exeName + ".exe",
+                                      nullptr,
+                                      false,
+                                      {}});
     }
     bool SnapshotProcesses(std::vector<ProcessEntry>* entries) override {
         if (!entries) return true;
@@ -213,6 +217,11 @@ public:
         }
         // Else the real host's time since its start, as GetTickCount64 counts it.
         return host::TickCount64();
+    }
+    // The host's own clock, as the drives' file times are: [Clock] Now pins the local time only,
+    // so that files written during a run are never dated after the time they are compared with.
+    std::uint64_t GetSystemTimeAsFileTime() override {
+        return ToFileTime(std::filesystem::file_time_type::clock::now());
     }
     bool FileTimeToLocalSystemTime(std::uint64_t fileTime, SystemTime* local) override {
         constexpr std::uint64_t k1601To1970 = 116444736000000000ULL;

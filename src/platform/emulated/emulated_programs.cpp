@@ -36,7 +36,7 @@ std::string FolderOf(const std::string& windowsPath) {
 
 Machine::Process* StartProgram(Machine& machine, const std::string& windowsPath,
                                const std::string& commandLine, const std::string& workingFolder,
-                               DWORD* error) {
+                               const std::string& account, DWORD* error) {
     const fs::path program = machine.HostPath(windowsPath);
     std::error_code code;
     if (!fs::exists(program, code)) {
@@ -58,12 +58,15 @@ Machine::Process* StartProgram(Machine& machine, const std::string& windowsPath,
     request.arguments = SplitCommandLine(commandLine);
     request.workingFolder = hostFolder;
     request.machineFolder = machine.folder();
-    auto started = StartedProgram::Start(request, error);
+    std::vector<std::string> before = machine.DriveFiles();
+    std::shared_ptr<StartedProgram> started = StartedProgram::Start(request, error);
     if (!started) return nullptr;
+    machine.WatchProgramWrites(started, account, std::move(before));
     Machine::Process process;
     process.id = started->id();
     process.exeFile = FileNameOf(windowsPath);
     process.modulePath = windowsPath;
+    process.account = account;
     process.program = std::move(started);
     machine.processes.push_back(std::move(process));
     return &machine.processes.back();
@@ -91,8 +94,8 @@ bool EmulatedShellExecuteEx(Machine& machine, const std::string& account, ShellE
     if (machine.facts().Get("BlockedPrograms", info->lpFile).value_or("0") == "1") {
         error = kErrorAccessDisabledByPolicy;
     } else if (!zonePrompt) {
-        process =
-            StartProgram(machine, info->lpFile, info->lpParameters, info->lpDirectory, &error);
+        process = StartProgram(machine, info->lpFile, info->lpParameters, info->lpDirectory,
+                               account, &error);
         // Started in session 0, the child stays in the program's job.
         if (process)
             process->inJob = machine.JobFact("InJob") && !machine.JobFact("SilentBreakawayOk");

@@ -12,10 +12,11 @@ namespace platform::emulated {
 
 // Starts the executable at windowsPath with the arguments split from commandLine, in
 // workingFolder (a Windows path; empty: the program's own folder), and lists it among the
-// machine's processes. Null with the Win32 error in *error when it cannot be started.
+// machine's processes, running as account (what it creates belongs to that account). Null with
+// the Win32 error in *error when it cannot be started.
 Machine::Process* StartProgram(Machine& machine, const std::string& windowsPath,
                                const std::string& commandLine, const std::string& workingFolder,
-                               DWORD* error);
+                               const std::string& account, DWORD* error);
 
 bool EmulatedShellExecuteEx(Machine& machine, const std::string& account, ShellExecuteInfo* info);
 DWORD EmulatedWaitForSingleObject(Machine& machine, HANDLE handle, DWORD milliseconds);

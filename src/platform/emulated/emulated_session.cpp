@@ -139,7 +139,7 @@ bool EmulatedSession::CreateProcessAsUserA(HANDLE token, const char* application
     bool inJob = false;
     Machine::Process* process = nullptr;
     if (machine_.JobAllowsCreation(creationFlags, user->sessionId != ownSession, &inJob, &error)) {
-        process = StartProgram(machine_, applicationName, arguments, folder, &error);
+        process = StartProgram(machine_, applicationName, arguments, folder, user->account, &error);
         if (process) process->inJob = inJob;
     }
     machine_.Journal("CreateProcessAsUser session=" + std::to_string(user->sessionId) +

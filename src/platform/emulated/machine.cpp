@@ -1,5 +1,6 @@
 #include "platform/emulated/machine.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -292,6 +293,81 @@ bool Machine::WriteDenied(const std::string& windowsPath) const {
         }
     }
     return false;
+}
+
+namespace {}  // namespace
+
+// Every host path below the drives, sorted.
+std::vector<std::string> Machine::DriveFiles() const {
+    const fs::path drives = folder_ / "drives";
+    std::vector<std::string> files;
+    std::error_code error;
+    for (fs::recursive_directory_iterator
+             it(drives, fs::directory_options::skip_permission_denied, error),
+         end;
+         !error && it != end; it.increment(error)) {
+        files.push_back(it->path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+namespace {
+
+// The value of the fact of section whose Windows path names the same host path.
+std::optional<std::string> PathFact(const Machine& machine, const char* section,
+                                    const fs::path& host) {
+    for (const auto& [path, value] : machine.facts().Section(section)) {
+        if (machine.HostPath(path) == host) return value;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+void Machine::WatchProgramWrites(const std::shared_ptr<StartedProgram>& program,
+                                 const std::string& account, std::vector<std::string> before) {
+    SettleProgramWrites();
+    watches_.push_back({program, account, std::move(before)});
+}
+
+void Machine::SettleProgramWrites() {
+    for (auto watch = watches_.begin(); watch != watches_.end();) {
+        const auto program = watch->program.lock();
+        const bool ended = !program || program->Ended();
+        for (const std::string& file : DriveFiles()) {
+            if (!std::binary_search(watch->before.begin(), watch->before.end(), file)) {
+                learnedOwners_.emplace(file, watch->account);
+            }
+        }
+        watch = ended ? watches_.erase(watch) : watch + 1;
+    }
+}
+
+std::string Machine::FileOwner(const std::string& windowsPath) {
+    const fs::path host = HostPath(windowsPath);
+    if (auto fact = PathFact(*this, "FileOwners", host)) return *fact;
+    SettleProgramWrites();
+    const auto learned = learnedOwners_.find(host.string());
+    return learned == learnedOwners_.end() ? "SYSTEM" : learned->second;
+}
+
+std::vector<std::string> Machine::ChangeRights(const std::string& windowsPath) const {
+    const fs::path drives = folder_ / "drives";
+    for (fs::path host = HostPath(windowsPath); host.has_relative_path() && host != drives;
+         host = host.parent_path()) {
+        if (auto fact = PathFact(*this, "FileRights", host)) {
+            std::vector<std::string> accounts;
+            std::stringstream list(*fact);
+            std::string entry;
+            while (std::getline(list, entry, ',')) {
+                entry = Trim(entry);
+                if (!entry.empty()) accounts.push_back(entry);
+            }
+            return accounts;
+        }
+    }
+    return {"Administrators"};
 }
 
 Machine::Process* Machine::FindProcess(DWORD id) {

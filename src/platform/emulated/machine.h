@@ -69,7 +69,8 @@ public:
         std::string exeFile;
         std::string modulePath;
         std::shared_ptr<StartedProgram> program;  // set for a program the host really started
-        bool inJob = false;  // started inside the program's job ([Job]), so ended with it
+        bool inJob = false;   // started inside the program's job ([Job]), so ended with it
+        std::string account;  // the account a started program runs as
     };
     std::vector<Process> processes;
 
@@ -125,11 +126,37 @@ public:
     // thread acts as is denied writing at windowsPath.
     bool WriteDenied(const std::string& windowsPath) const;
 
+    // The account a file or folder belongs to: [FileOwners] <Windows path>=<account>; else, for
+    // a file a program that the host started has made, the account that program runs as; else
+    // SYSTEM (what the drives hold when the run starts, and what the program itself makes).
+    std::string FileOwner(const std::string& windowsPath);
+    // The accounts that may change a file or folder: [FileRights] <Windows path>=<account>[,...]
+    // of the path or of its nearest folder above that has one (rights are inherited, so what a
+    // run creates below a folder gets that folder's rights); Administrators alone when none has.
+    std::vector<std::string> ChangeRights(const std::string& windowsPath) const;
+    // A program the host starts as account: what it creates on the drives until it has ended
+    // belongs to that account. before: DriveFiles() taken right before its start, which tells
+    // its files from those that were there.
+    std::vector<std::string> DriveFiles() const;
+    void WatchProgramWrites(const std::shared_ptr<StartedProgram>& program,
+                            const std::string& account, std::vector<std::string> before);
+
     DWORD lastError = 0;
     // Wow64DisableWow64FsRedirection is in force (a 32-bit program on 64-bit Windows only).
     bool fsRedirectionDisabled = false;
 
 private:
+    // Gives the files that watched programs created their owners; a program's watch ends once
+    // it has ended and its files are known.
+    void SettleProgramWrites();
+    struct WriteWatch {
+        std::weak_ptr<StartedProgram> program;
+        std::string account;
+        std::vector<std::string> before;  // host paths of the drives' files at its start, sorted
+    };
+    std::vector<WriteWatch> watches_;
+    std::map<std::string, std::string> learnedOwners_;  // host path -> account
+
     std::map<HANDLE, Object> objects_;
     HANDLE nextHandle_ = 0x2000;
     bool handlesJournaled_ = false;

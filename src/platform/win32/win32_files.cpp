@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,105 @@ bool WriteAll(::HANDLE file, const std::string& bytes) {
         offset += piece;
     }
     return true;
+}
+
+// A SID in a buffer of its own.
+struct SidBuffer {
+    alignas(::DWORD)::BYTE bytes[SECURITY_MAX_SID_SIZE] = {};
+    ::PSID sid() { return bytes; }
+};
+
+bool WellKnown(::WELL_KNOWN_SID_TYPE type, SidBuffer* out) {
+    ::DWORD size = sizeof out->bytes;
+    return ::CreateWellKnownSid(type, nullptr, out->sid(), &size) != FALSE;
+}
+
+// NT SERVICE\TrustedInstaller: a service SID, S-1-5-80 and the hash of the service's name,
+// the same on every Windows (there is no well-known type for it).
+bool TrustedInstaller(SidBuffer* out) {
+    static constexpr ::DWORD kParts[] = {80,          956008885u,  3418522649u,
+                                         1831038044u, 1853292631u, 2271478464u};
+    ::SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    if (!::InitializeSid(out->sid(), &nt, static_cast<::BYTE>(std::size(kParts)))) return false;
+    for (::DWORD i = 0; i < std::size(kParts); ++i)
+        *::GetSidSubAuthority(out->sid(), i) = kParts[i];
+    return true;
+}
+
+// The user of the process's own token.
+bool OwnAccount(SidBuffer* out) {
+    ::HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    const UniqueKernelHandle token(raw);
+    alignas(::TOKEN_USER)::BYTE buffer[sizeof(::TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    ::DWORD size = 0;
+    if (!::GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return false;
+    const auto* user = reinterpret_cast<const ::TOKEN_USER*>(buffer);
+    return ::CopySid(sizeof out->bytes, out->sid(), user->User.Sid) != FALSE;
+}
+
+// LocalSystem, the Administrators, TrustedInstaller and the program's own account, made once
+// per call (a few microseconds; the owner checks are few).
+class TrustedAccounts {
+public:
+    TrustedAccounts() {
+        ok_ = WellKnown(WinLocalSystemSid, &sids_[0]) &&
+              WellKnown(WinBuiltinAdministratorsSid, &sids_[1]) && TrustedInstaller(&sids_[2]) &&
+              OwnAccount(&sids_[3]) && WellKnown(WinCreatorOwnerSid, &owner_[0]) &&
+              WellKnown(WinCreatorOwnerRightsSid, &owner_[1]);
+    }
+    bool ok() const { return ok_; }
+    bool Trusted(::PSID sid) {
+        return std::any_of(std::begin(sids_), std::end(sids_),
+                           [sid](SidBuffer& known) { return ::EqualSid(sid, known.sid()); });
+    }
+    // CREATOR OWNER and OWNER RIGHTS: what such an ACE grants goes to the owner.
+    bool StandsForOwner(::PSID sid) {
+        return std::any_of(std::begin(owner_), std::end(owner_),
+                           [sid](SidBuffer& known) { return ::EqualSid(sid, known.sid()); });
+    }
+
+private:
+    SidBuffer sids_[4];
+    SidBuffer owner_[2];
+    bool ok_ = false;
+};
+
+// The rights that let a holder replace what the path holds or let someone else do so.
+constexpr ::ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD |
+                                        DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                                        GENERIC_ALL;
+
+// Whether an ACE of the DACL that applies to the object itself gives an untrusted SID a right
+// to change it. Object ACEs (not used on files) carry their SID behind optional GUIDs: any that
+// allows a change counts, whoever it names.
+bool OthersMayChange(const ::ACL* dacl, TrustedAccounts& trusted) {
+    if (dacl == nullptr) return true;  // a NULL DACL grants everybody everything
+    for (::DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* raw = nullptr;
+        if (!::GetAce(const_cast<::ACL*>(dacl), i, &raw)) return true;
+        const auto* header = static_cast<const ::ACE_HEADER*>(raw);
+        if (header->AceFlags & INHERIT_ONLY_ACE) continue;
+        switch (header->AceType) {
+            case ACCESS_ALLOWED_ACE_TYPE:
+            case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
+                const auto* ace = static_cast<const ::ACCESS_ALLOWED_ACE*>(raw);
+                if ((ace->Mask & kChangeRights) == 0) break;
+                auto* sid = const_cast<::DWORD*>(&ace->SidStart);
+                if (!trusted.Trusted(sid) && !trusted.StandsForOwner(sid)) return true;
+                break;
+            }
+            case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+            case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+                if (static_cast<const ::ACCESS_ALLOWED_OBJECT_ACE*>(raw)->Mask & kChangeRights) {
+                    return true;
+                }
+                break;
+            default:
+                break;  // denials and audits take nothing away from what others are allowed
+        }
+    }
+    return false;
 }
 
 class Win32Files final : public Files {
@@ -166,6 +266,36 @@ public:
         const UniqueLocalMemory ownedDescriptor(descriptor);
         *adminOwned = owner != nullptr && (::IsWellKnownSid(owner, WinLocalSystemSid) ||
                                            ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+        return ERROR_SUCCESS;
+    }
+
+    DWORD GetOwnerAndRights(const char* path, FileSecurity* security) override {
+        *security = FileSecurity{};
+        // The path must exist: GetNamedSecurityInfoA gives its own errors for a missing one.
+        if (::GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
+        ::PSID owner = nullptr;
+        ::PACL dacl = nullptr;
+        ::PSECURITY_DESCRIPTOR descriptor = nullptr;
+        const ::DWORD error = ::GetNamedSecurityInfoA(
+            path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+            nullptr, &dacl, nullptr, &descriptor);
+        if (error != ERROR_SUCCESS) return error;
+        const UniqueLocalMemory ownedDescriptor(descriptor);
+        TrustedAccounts trusted;
+        if (!trusted.ok()) return ::GetLastError();
+        security->ownerTrusted = owner != nullptr && trusted.Trusted(owner);
+        if (owner != nullptr && !security->ownerTrusted) {
+            char name[256] = {};
+            char domain[256] = {};
+            ::DWORD nameSize = sizeof name;
+            ::DWORD domainSize = sizeof domain;
+            ::SID_NAME_USE use{};
+            // An owner whose SID maps to no account (a deleted user) keeps an empty name.
+            if (::LookupAccountSidA(nullptr, owner, name, &nameSize, domain, &domainSize, &use)) {
+                security->ownerName = name;
+            }
+        }
+        security->othersMayChange = OthersMayChange(dacl, trusted);
         return ERROR_SUCCESS;
     }
 

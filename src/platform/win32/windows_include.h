@@ -37,6 +37,7 @@
 #include <aclapi.h>
 #include <oleauto.h>
 #include <psapi.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 #include <userenv.h>

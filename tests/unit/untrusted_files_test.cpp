@@ -1,0 +1,304 @@
+// What a standard user can put where the program reads or writes as SYSTEM: result files that
+// may not decide a restart, programs that may not be started, log folders that may not be
+// written through.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "program_support.h"
+#include "run_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::AgentRegistry;
+using testing_support::InstallCipher;
+using testing_support::InstallRecorder;
+using testing_support::InstallScript;
+using testing_support::Journal;
+using testing_support::kAgentLog;
+using testing_support::RunProgram;
+using testing_support::TempMachine;
+
+constexpr const char* kData = "C:\\ProgramData\\VERUZE\\";
+constexpr const char* kPending =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto "
+    "Update\\RebootRequired]\r\n";
+
+std::string MspAgent(const std::string& installPath = "C:\\\\Agent") {
+    std::string registry = AgentRegistry() + kPending;
+    registry.replace(registry.find("\"TRLA\""), 6, "\"MSP\"");
+    registry.replace(registry.find("C:\\\\Agent"), 9, installPath);
+    return registry;
+}
+
+std::vector<std::string> LinesWith(const std::vector<std::string>& log, const std::string& text) {
+    std::vector<std::string> found;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(found),
+                 [&](const std::string& line) { return line.find(text) != std::string::npos; });
+    return found;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Result files: an RBT run with a reboot pending and no prompt program, so that the newest
+// believable result file of the data folder decides the restart on its own.
+
+struct ResultFile {
+    const char* name;
+    const char* timer;
+    int ageSeconds;     // negative: dated after the current time
+    const char* owner;  // [FileOwners]; empty: none (SYSTEM)
+};
+
+struct TrustCase {
+    const char* name;
+    std::vector<ResultFile> files;
+    int exitCode;
+    std::vector<std::string> skipped;  // the lines of the files passed over
+};
+
+class ResultFileTrust : public ::testing::TestWithParam<TrustCase> {};
+
+TEST_P(ResultFileTrust, OnlyABelievableNewestFileDecides) {
+    const TrustCase& c = GetParam();
+    TempMachine machine;
+    machine.Registry(MspAgent());
+    InstallCipher(machine);
+    std::string owners;
+    const auto now = fs::file_time_type::clock::now();
+    for (const ResultFile& file : c.files) {
+        const std::string path = std::string(kData) + file.name;
+        machine.File(path, std::string("[RebootStatus]\r\nTimerPM=") + file.timer + "\r\n");
+        fs::last_write_time(machine.HostPath(path), now - std::chrono::seconds(file.ageSeconds));
+        if (*file.owner) owners += path + "=" + file.owner + "\n";
+    }
+    machine.Facts("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[FileOwners]\n" + owners);
+    const auto result = RunProgram(machine, "RBT");
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(LinesWith(result.log, "ReadLatestBellhopFile\tERROR\tResult file"), c.skipped);
+}
+
+std::string Skip(const char* why, const char* file, const char* detail = "") {
+    return std::string("ModComman\tReadLatestBellhopFile\tERROR\t") + why + "\t" + kData + file +
+           "\t" + detail + "\t";
+}
+constexpr const char* kFuture = "Result file dated after the current time, not taken";
+constexpr const char* kForeign = "Result file owned by another account, not taken";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ResultFileTrust,
+    ::testing::Values(
+        TrustCase{"BelievableNewestDecides",
+                  {{"Bellhop_alice.ini", "1", 10, ""}, {"Bellhop_bob.ini", "0", 20, ""}},
+                  5,
+                  {}},
+        TrustCase{"FutureDatedPassedOver",
+                  {{"Bellhop_x.ini", "1", -3600, ""}, {"Bellhop_alice.ini", "0", 10, ""}},
+                  0,
+                  {Skip(kFuture, "Bellhop_x.ini")}},
+        TrustCase{"AheadWithinTwoSecondsCounts", {{"Bellhop_x.ini", "1", -1, ""}}, 5, {}},
+        TrustCase{"ThreeSecondsAheadPassedOver",
+                  {{"Bellhop_x.ini", "1", -3, ""}},
+                  0,
+                  {Skip(kFuture, "Bellhop_x.ini")}},
+        TrustCase{"OwnedByAnotherAccountPassedOver",
+                  {{"Bellhop_x.ini", "1", 5, "bob"}, {"Bellhop_alice.ini", "0", 10, "alice"}},
+                  0,
+                  {Skip(kForeign, "Bellhop_x.ini", "bob")}},
+        TrustCase{"SuppressionByAnotherAccountPassedOver",
+                  {{"Bellhop_alice.ini", "0", 5, "bob"}, {"Bellhop_carol.ini", "1", 10, ""}},
+                  5,
+                  {Skip(kForeign, "Bellhop_alice.ini", "bob")}},
+        TrustCase{"OwnedByTheAccountItNamesCounts", {{"BELLHOP_Bob.INI", "1", 5, "bob"}}, 5, {}},
+        TrustCase{
+            "OwnedByTheAdministratorsCounts", {{"Bellhop_x.ini", "1", 5, "Administrators"}}, 5, {}},
+        TrustCase{"ForeignFileOlderThanTheChosenOneIsNotLookedAt",
+                  {{"Bellhop_x.ini", "1", 20, "bob"}, {"Bellhop_alice.ini", "0", 10, ""}},
+                  0,
+                  {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The owner of what a started program writes is the account it runs as: bob's prompt program
+// that answers in alice's name decides nothing; in his own name it does.
+TEST(ResultFileTrust, AnswerOfAPromptProgramCountsOnlyInItsOwnAccountsName) {
+    for (const char* file : {"Bellhop_alice.ini", "Bellhop_bob.ini"}) {
+        TempMachine machine;
+        machine.Registry(MspAgent());
+        InstallCipher(machine);
+        machine.Facts(
+            "[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Console]\nSessionId=1\nUser=bob\n");
+        InstallScript(
+            machine, "C:\\Agent\\Bellhop.exe",
+            std::string("result=\"$REBOOTSCHEDULER_MACHINE/drives/c/ProgramData/VERUZE/") + file +
+                "\"\n"
+                "printf '[RebootStatus]\\r\\nTimerPM=1\\r\\n' > \"$result\"\n"
+                "touch -d \"@$(($(date +%s) + 1))\" \"$result\"\n");
+        const auto result = RunProgram(machine, "RBT");
+        const bool own = std::string(file) == "Bellhop_bob.ini";
+        EXPECT_EQ(result.exitCode, own ? 5 : 0) << file;
+        EXPECT_EQ(LinesWith(result.log, kForeign),
+                  own ? std::vector<std::string>{}
+                      : std::vector<std::string>{Skip(kForeign, file, "bob")})
+            << file;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Programs started as SYSTEM: the patch program of a due assessment, and the prompt program
+// when nobody is logged on.
+
+struct StartCase {
+    const char* name;
+    const char* installPath;  // as the registry gives it
+    const char* facts;        // [FileRights] and [FileOwners] lines
+    bool prompt;              // RBT's prompt program (else RBTASSESS's patch program)
+    const char* refusedPath;  // empty: started
+    const char* why;
+    const char* owner;
+};
+
+class SystemStarts : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(SystemStarts, OnlyProgramsNoOtherAccountMayChangeAreStarted) {
+    const StartCase& c = GetParam();
+    TempMachine machine;
+    machine.Registry(MspAgent(c.installPath));
+    std::string install = c.installPath;
+    for (std::size_t at; (at = install.find("\\\\")) != std::string::npos;) install.erase(at, 1);
+    if (install.empty() || install.back() != '\\') install += '\\';
+    // The agent's cipher and configuration where the run looks for them.
+    InstallCipher(machine);
+    if (install != "C:\\Agent\\") {
+        const std::string drive = install[0] == '\\' ? "C:" + install : install;
+        fs::create_directories(machine.HostPath(drive + "Configuration"));
+        fs::copy_file(machine.HostPath("C:\\Agent\\Cryptel.dll"),
+                      machine.HostPath(drive + "Cryptel.dll"));
+        fs::copy_file(machine.HostPath("C:\\Agent\\Configuration\\wpConfig.xml"),
+                      machine.HostPath(drive + "Configuration\\wpConfig.xml"));
+    }
+    const std::string drive = install[0] == '\\' ? "C:" + install : install;
+    const std::string program =
+        c.prompt ? drive + "Bellhop.exe" : drive + "BaseComponents\\PatchManagement\\Quillon.exe";
+    InstallRecorder(machine, program);
+    machine.File(drive + "BaseComponents\\PatchManagement\\ScanFld\\PatchScanDate.ini",
+                 "[ScandateTime]\r\nLastScandate=3/8/2021 12:00:00 PM\r\n");
+    machine.Facts(std::string("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Clock]\n"
+                              "Now=2021-03-10 12:00:00\n[System]\n"
+                              "LastBootUpTime=20210310110000.000000+000\n") +
+                  c.facts);
+    const auto result = RunProgram(machine, c.prompt ? "RBT" : "RBTASSESS");
+    const std::string logPath =
+        drive + "BaseComponents\\PatchManagement\\ApplicationLog\\wppatchSch_1001_patchlog.log";
+    const auto log = testing_support::LogLines(machine, logPath);
+    const auto refusals = LinesWith(log, "Program not started as SYSTEM");
+    if (*c.refusedPath) {
+        const std::string refused =
+            c.refusedPath[0] == '+' ? install + (c.refusedPath + 1) : std::string(c.refusedPath);
+        EXPECT_EQ(refusals, (std::vector<std::string>{
+                                "ModReboot\tShellAndWait\tERROR\tProgram not started as SYSTEM, "
+                                "it or its folder is not protected\t" +
+                                refused + "\t" + c.why + "\t" + c.owner}));
+        EXPECT_FALSE(machine.Exists(program + ".ran"));
+        // The run goes on as when the program is missing.
+        EXPECT_EQ(
+            LinesWith(log, "ShellAndWait\tEREOR\tExe not able execute SuccessFully\t-1").size(),
+            1u);
+        EXPECT_EQ(Journal(machine).find("ShellExecuteEx"), std::string::npos);
+    } else {
+        EXPECT_EQ(refusals, std::vector<std::string>{});
+        EXPECT_TRUE(machine.Exists(program + ".ran")) << program;
+    }
+    EXPECT_EQ(result.exitCode, 0);
+}
+
+constexpr const char* kRootRights = "[FileRights]\nC:\\=Administrators,Authenticated Users\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SystemStarts,
+    ::testing::Values(
+        StartCase{"AdministratorsOnly", "C:\\\\Agent", "", false, "", "", ""},
+        // An empty installation path is the drive root: what the run and any user make below it
+        // inherits the root's rights.
+        StartCase{"PatchProgramBelowTheRoot", "", kRootRights, false,
+                  "+BaseComponents\\PatchManagement\\Quillon.exe", "others may change it", ""},
+        StartCase{"PromptProgramAtTheRoot", "", kRootRights, true, "+Bellhop.exe",
+                  "others may change it", ""},
+        StartCase{"AgentFolderMadeUnderTheRoot", "C:\\\\Agent", kRootRights, false,
+                  "C:\\Agent\\BaseComponents\\PatchManagement\\Quillon.exe", "others may change it",
+                  ""},
+        StartCase{"AgentFolderProtected", "C:\\\\Agent",
+                  "[FileRights]\nC:\\=Authenticated Users\nC:\\Agent=Administrators,SYSTEM\n",
+                  false, "", "", ""},
+        StartCase{"ProgramPlantedByAUser", "C:\\\\Agent",
+                  "[FileOwners]\nC:\\Agent\\BaseComponents\\PatchManagement\\Quillon.exe=bob\n",
+                  false, "C:\\Agent\\BaseComponents\\PatchManagement\\Quillon.exe",
+                  "owned by another account", "bob"},
+        StartCase{"ProgramOfTrustedInstaller", "C:\\\\Agent",
+                  "[FileOwners]\nC:\\Agent\\Bellhop.exe=TrustedInstaller\n", true, "", "", ""},
+        StartCase{"FolderUsersMayChange", "C:\\\\Agent",
+                  "[FileRights]\nC:\\Agent\\BaseComponents\\PatchManagement=Users\n"
+                  "C:\\Agent\\BaseComponents\\PatchManagement\\Quillon.exe=Administrators\n",
+                  false, "C:\\Agent\\BaseComponents\\PatchManagement", "others may change it", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// The log's folders: a link a user made there is never written through, nor is the old log
+// deleted through it.
+
+struct LogLinkCase {
+    const char* name;
+    const char* link;   // below C:\Agent, made a link to C:\Users\bob\Elsewhere
+    const char* owner;  // [ReparseOwners]; empty: a standard user's
+    bool written;
+};
+
+class LogLinks : public ::testing::TestWithParam<LogLinkCase> {};
+
+TEST_P(LogLinks, TheLogIsWrittenThroughAdministratorsLinksOnly) {
+    const LogLinkCase& c = GetParam();
+    TempMachine machine;
+    machine.Registry(MspAgent());
+    InstallCipher(machine);
+    const std::string link = std::string("C:\\Agent\\") + c.link;
+    const std::string target = "C:\\Users\\bob\\Elsewhere";
+    // Where the log lands through the link: a file of the log's name over the size limit, which
+    // the rotation would delete, or (a link to the file itself, which the rotation would only
+    // remove) a small file that the lines would be appended to.
+    std::string below = std::string(kAgentLog).substr(link.size());
+    const std::string landed = target + below;
+    const std::string original =
+        below.empty() ? std::string("precious\r\n") : std::string(5001000, 'x');
+    machine.File(landed, original);
+    fs::create_directories(machine.HostPath(link).parent_path());
+    fs::create_directory_symlink(machine.HostPath(target), machine.HostPath(link));
+    machine.Facts(std::string("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n") +
+                  (*c.owner ? "[ReparseOwners]\n" + link + "=" + c.owner + "\n" : ""));
+    const auto result = RunProgram(machine, "");
+    EXPECT_EQ(result.exitCode, 0);
+    const std::string content = machine.Read(landed);
+    if (c.written) {
+        EXPECT_EQ(content.rfind("#Software: VORN.AgentMonitoring.", 0), 0u) << c.link;
+    } else {
+        EXPECT_EQ(content, original) << c.link;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LogLinks,
+    ::testing::Values(LogLinkCase{"LogFolderOfAUser",
+                                  "BaseComponents\\PatchManagement\\ApplicationLog", "", false},
+                      LogLinkCase{"FolderAboveOfAUser", "BaseComponents", "", false},
+                      LogLinkCase{"LogFileOfAUser",
+                                  "BaseComponents\\PatchManagement\\ApplicationLog\\"
+                                  "wppatchSch_1001_patchlog.log",
+                                  "", false},
+                      LogLinkCase{"LogFolderOfTheAdministrators",
+                                  "BaseComponents\\PatchManagement\\ApplicationLog",
+                                  "Administrators", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
