@@ -19,7 +19,8 @@
 namespace platform::emulated {
 
 // ERROR_TIMEOUT's system text.
-inline constexpr char kTimeoutText[] = "This operation returned because the timeout period expired.";
+inline constexpr char kTimeoutText[] =
+    "This operation returned because the timeout period expired.";
 
 class MachineError : public std::runtime_error {
 public:
@@ -116,7 +117,8 @@ public:
     // when the call does not hang. The calls: Wmi.ConnectServer (the moniker's binding too),
     // Wmi.ExecQuery (the enumeration's Next), Tasks.GetTask, Tasks.get_State, Tasks.get_Name,
     // Tasks.put_Enabled, Components.CallCipher, Components.CreateObject,
-    // Components.EncryptText, Components.PostXMLString.
+    // Components.EncryptText, Components.PostXMLString, Power.RegisterEventSourceA,
+    // Power.ReportEventA, Power.InitiateSystemShutdownExA.
     std::optional<DWORD> HangOf(const std::string& call) const;
     static constexpr DWORD kHangsForever = 0xFFFFFFFFu;
     // A call held up by its [Hang] fact, waited for as the platform waits for it: at most its
