@@ -13,6 +13,7 @@
 // WINHTTP.dll is no KnownDLL: its functions are bound from the system folder at the first post.
 
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "platform/bounded_call.h"
@@ -59,10 +60,14 @@ bool Bind(const char* name, Function*& function) {
     return function != nullptr;
 }
 
-// nullptr with the loader's last error when WINHTTP.dll or one of its functions is missing.
+// Bound once, by whichever post's worker comes first (a worker left inside an earlier post may
+// still use it). nullptr with the loader's last error when WINHTTP.dll or one of its functions is
+// missing; a later post tries again.
 const WinHttpApi* WinHttp() {
+    static std::mutex binding;
     static WinHttpApi api;
     static bool bound = false;
+    const std::lock_guard<std::mutex> lock(binding);
     if (!bound) {
         bound =
             Bind("WinHttpCrackUrl", api.CrackUrl) && Bind("WinHttpOpen", api.Open) &&
@@ -152,8 +157,8 @@ private:
                               const std::vector<std::pair<std::string, std::string>>& headers,
                               const std::string& body, const HttpTimeouts& timeouts) {
         Exchanged result;
-        result.ok = Exchange(url, headers, body, timeouts, &result.status, &result.answer,
-                             &result.charset);
+        result.ok =
+            Exchange(url, headers, body, timeouts, &result.status, &result.answer, &result.charset);
         if (!result.ok) result.error = ::GetLastError();
         return result;
     }
