@@ -33,8 +33,7 @@ std::string EncDecXML(run::RunContext& ctx, bool encipher, const std::string& pa
             if (error == static_cast<platform::DWORD>(platform::kErrorTimeout)) {
                 throw run::SystemFailure(ctx);
             }
-            if (error ==
-                static_cast<platform::DWORD>(platform::kErrorProcNotFound)) {
+            if (error == static_cast<platform::DWORD>(platform::kErrorProcNotFound)) {
                 throw common::Failure(kNoEntryPoint, std::string("Can't find DLL entry point ") +
                                                          function + " in " + kCipherLibrary);
             }

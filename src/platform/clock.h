@@ -37,7 +37,8 @@ public:
 // A bound that several steps share: each step's own bound is cut to what is left of it.
 class Deadline {
 public:
-    Deadline(Clock& clock, DWORD milliseconds) : clock_(clock), end_(clock.BoundEnd(milliseconds)) {}
+    Deadline(Clock& clock, DWORD milliseconds)
+        : clock_(clock), end_(clock.BoundEnd(milliseconds)) {}
 
     DWORD Left() const { return clock_.BoundLeft(end_); }
     bool Passed() const { return Left() == 0; }

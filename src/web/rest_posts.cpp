@@ -63,8 +63,8 @@ void Post(run::RunContext& ctx, const PostKind& kind) {
             long errorNumber = 0;
             std::string errorText;
             if (!ctx.platform.http().Post(address, {{"Content-Type", "application/json"}}, body,
-                                          platform::CutTo(kTimeouts, left), &response,
-                                          &errorNumber, &errorText)) {
+                                          platform::CutTo(kTimeouts, left), &response, &errorNumber,
+                                          &errorText)) {
                 // With the failed post's own system error, taken before the failure unwinds.
                 throw common::Failure(errorNumber, errorText, {},
                                       ctx.platform.system().GetLastError());

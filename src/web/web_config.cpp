@@ -134,9 +134,9 @@ std::string fncXMLEncrypt(run::RunContext& ctx, const std::string& xml, platform
         if (created < 0 || !encryptor.get()) throw run::CannotCreateObject(ctx, created);
         std::string encrypted;
         std::string errorText;
-        const LONG hr =
-            components.EncryptText(encryptor.get(), kXmlEncryptorMethod, xml, &encrypted,
-                                   &errorText, run::StepBound(ctx, deadline, platform::kComponentCallMs));
+        const LONG hr = components.EncryptText(
+            encryptor.get(), kXmlEncryptorMethod, xml, &encrypted, &errorText,
+            run::StepBound(ctx, deadline, platform::kComponentCallMs));
         if (hr < 0) throw run::ComFailure(ctx, hr, errorText);
         encryptor.reset();
         // The entry's name may have spaces around it; the element is named without them.

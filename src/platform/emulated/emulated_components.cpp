@@ -140,8 +140,9 @@ LONG EmulatedComponents::PostXMLString(ComObject webPost, const char* method,
     HttpTimeouts timeouts = kWebPostTimeouts;
     timeouts.totalMs = static_cast<int>(timeoutMs);
     const auto started = std::chrono::steady_clock::now();
-    const bool answered = http_.Post(call->url, {{"Content-Type", "text/xml; charset=utf-8"}},
-                                     call->body, timeouts, &response, &errorNumber, &transportError);
+    const bool answered =
+        http_.Post(call->url, {{"Content-Type", "text/xml; charset=utf-8"}}, call->body, timeouts,
+                   &response, &errorNumber, &transportError);
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::steady_clock::now() - started)
                            .count();

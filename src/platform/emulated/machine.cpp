@@ -96,7 +96,8 @@ Machine::Machine(fs::path folder) : folder_(std::move(folder)) {
     }
     wow64_ = facts_.Get("System", "Wow64").value_or("0") == "1";
     if (const auto scale = facts_.Get("Clock", "BoundScale"); scale && !scale->empty()) {
-        boundScale_ = std::max<DWORD>(1, static_cast<DWORD>(std::strtoul(scale->c_str(), nullptr, 10)));
+        boundScale_ =
+            std::max<DWORD>(1, static_cast<DWORD>(std::strtoul(scale->c_str(), nullptr, 10)));
     }
     for (const auto& [pid, value] : facts_.Section("Processes")) {
         Process process;

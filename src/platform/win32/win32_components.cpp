@@ -161,8 +161,8 @@ public:
             parameter.bstrVal = argument.get();  // still owned by `argument`
             DISPPARAMS parameters{&parameter, nullptr, 1, 0};
             UniqueVariant value;
-            result.hr = CallByName(object, name.c_str(), &parameters, value.put(),
-                                   &result.errorText);
+            result.hr =
+                CallByName(object, name.c_str(), &parameters, value.put(), &result.errorText);
             if (SUCCEEDED(result.hr)) {
                 UniqueVariant asText;
                 result.hr = ::VariantChangeType(asText.put(), value.addressof(), 0, VT_BSTR);

@@ -67,8 +67,8 @@ public:
         while (true) {
             UniqueCom<IWbemClassObject> object;
             ULONG returned = 0;
-            result = enumerator.get()->Next(static_cast<::LONG>(kWmiNextTimeoutMs), 1,
-                                            object.put(), &returned);
+            result = enumerator.get()->Next(static_cast<::LONG>(kWmiNextTimeoutMs), 1, object.put(),
+                                            &returned);
             if (FAILED(result)) return result;
             // A hung service or provider: the query fails, as any call past its bound does.
             if (result == WBEM_S_TIMEDOUT) return kTimeoutHresult;
@@ -115,11 +115,10 @@ private:
         const UniqueBstr userName(BstrOf(user));
         const UniqueBstr secret(BstrOf(password));
         UniqueCom<IWbemServices> connected;
-        result =
-            locator.get()->ConnectServer(resource.get(), user.empty() ? nullptr : userName.get(),
-                                         password.empty() ? nullptr : secret.get(), nullptr,
-                                         WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr, nullptr,
-                                         connected.put());
+        result = locator.get()->ConnectServer(
+            resource.get(), user.empty() ? nullptr : userName.get(),
+            password.empty() ? nullptr : secret.get(), nullptr, WBEM_FLAG_CONNECT_USE_MAX_WAIT,
+            nullptr, nullptr, connected.put());
         if (FAILED(result)) return result;
         result =
             ::CoSetProxyBlanket(connected.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
