@@ -64,11 +64,11 @@ struct Called {
     bool ran = false;  // the call was made and returned
 };
 
-// Every call runs on the components' own thread (BoundedCaller), in a single-threaded apartment
-// of its own: the agent's apartment-threaded objects are made there and called there. A call past
-// its bound leaves that thread inside it; the objects made on it are lost with it (their calls
-// fail at once, their release is left to the process's end), and the next object is made on a
-// new thread.
+// Every call of an object runs on the components' own thread (BoundedCaller), in a
+// single-threaded apartment of its own: the agent's apartment-threaded objects are made there and
+// called there; the cipher library on a thread without COM. A call past its bound leaves that
+// thread inside it; the objects made on it are lost with it (their calls fail at once, their
+// release is left to the process's end), and the next object is made on a new thread.
 class Win32Components final : public Components {
 public:
     bool CallCipher(const char* libraryPath, const char* exportName, char* buffer,
@@ -81,7 +81,12 @@ public:
         const std::string path = libraryPath ? libraryPath : "";
         const std::string name = exportName ? exportName : "";
         std::string bytes(buffer, buffer + (length > 0 ? length : 0));
-        const auto done = Worker()->Call<Ciphered>(timeoutMs, [path, name, bytes]() mutable {
+        // A plain worker of its own: the library is no COM object, and every run deciphers the
+        // configuration, most without any other component.
+        if (!cipherWorker_ || cipherWorker_->lost()) {
+            cipherWorker_ = std::make_unique<BoundedCaller>();
+        }
+        const auto done = cipherWorker_->Call<Ciphered>(timeoutMs, [path, name, bytes]() mutable {
             Ciphered result;
             // By its full path, and with the altered search order: the library's own
             // dependencies are then looked for in its folder first, not in the program's folder
@@ -273,6 +278,7 @@ private:
     }
 
     std::shared_ptr<BoundedCaller> worker_;
+    std::unique_ptr<BoundedCaller> cipherWorker_;
     std::map<ComObject, Held> objects_;
     ComObject next_ = 0x10;
 };
