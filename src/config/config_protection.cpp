@@ -27,9 +27,13 @@ std::string EncDecXML(run::RunContext& ctx, bool encipher, const std::string& pa
         const char* function = encipher ? "EncryptData" : "DecryptData";
         const std::string library = ctx.installPath + kCipherLibrary;
         if (!ctx.platform.components().CallCipher(library.c_str(), function, content.data(),
-                                                  static_cast<std::int32_t>(content.size()))) {
-            if (ctx.platform.system().GetLastError() ==
-                static_cast<platform::DWORD>(platform::kErrorProcNotFound)) {
+                                                  static_cast<std::int32_t>(content.size()),
+                                                  platform::kCipherCallMs)) {
+            const platform::DWORD error = ctx.platform.system().GetLastError();
+            if (error == static_cast<platform::DWORD>(platform::kErrorTimeout)) {
+                throw run::SystemFailure(ctx);
+            }
+            if (error == static_cast<platform::DWORD>(platform::kErrorProcNotFound)) {
                 throw common::Failure(kNoEntryPoint, std::string("Can't find DLL entry point ") +
                                                          function + " in " + kCipherLibrary);
             }

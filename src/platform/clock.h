@@ -28,6 +28,30 @@ public:
     // settings as an OLE date (days since 30 December 1899, the time as the fraction). An HRESULT:
     // DISP_E_TYPEMISMATCH when the text is no date.
     virtual LONG VarDateFromStr(const std::string& text, double* date) = 0;
+
+    // The end of a bound of `milliseconds` from now on the system's steady clock, and what is
+    // left of one (0 once it has passed). Windows counts them with GetTickCount64; the emulated
+    // host in real time, every bound made shorter by its [Clock] BoundScale.
+    virtual std::uint64_t BoundEnd(DWORD milliseconds) = 0;
+    virtual DWORD BoundLeft(std::uint64_t end) = 0;
+};
+
+// A bound that several steps share: each step's own bound is cut to what is left of it.
+class Deadline {
+public:
+    Deadline(Clock& clock, DWORD milliseconds)
+        : clock_(clock), end_(clock.BoundEnd(milliseconds)) {}
+
+    DWORD Left() const { return clock_.BoundLeft(end_); }
+    bool Passed() const { return Left() == 0; }
+    DWORD Cut(DWORD milliseconds) const {
+        const DWORD left = Left();
+        return milliseconds < left ? milliseconds : left;
+    }
+
+private:
+    Clock& clock_;
+    std::uint64_t end_;
 };
 
 }  // namespace platform

@@ -40,6 +40,17 @@ inline constexpr std::int32_t kErrorAccessDisabledByPolicy = 1260;
 inline constexpr std::int32_t kErrorNotAllAssigned = 1300;
 inline constexpr std::int32_t kErrorNoSuchPrivilege = 1313;
 inline constexpr std::int32_t kErrorPrivilegeNotHeld = 1314;
+inline constexpr std::int32_t kErrorTimeout = 1460;          // a call past its bound
 inline constexpr std::int32_t kRpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
+
+// A system error code as the HRESULT a COM call reports for it (facility 7, Win32).
+constexpr std::int32_t HresultFromWin32(std::int32_t error) {
+    return error <= 0 ? error
+                      : static_cast<std::int32_t>((static_cast<std::uint32_t>(error) & 0xFFFFu) |
+                                                  0x80070000u);
+}
+
+// What a call past its bound fails with: ERROR_TIMEOUT as an HRESULT (-2147023436).
+inline constexpr std::int32_t kTimeoutHresult = HresultFromWin32(kErrorTimeout);
 
 }  // namespace platform

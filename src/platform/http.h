@@ -21,7 +21,18 @@ struct HttpTimeouts {
     int connectMs = 0;
     int sendMs = 0;
     int receiveMs = 0;
+    // The whole post, the discovery of its proxy included (0: only the steps' own limits).
+    int totalMs = 0;
 };
+
+// Each step's time-out, and the whole post's, cut to what is left of a bound that several posts
+// share. Never 0, which would mean no limit: a bound with nothing left is not posted under.
+constexpr HttpTimeouts CutTo(HttpTimeouts timeouts, DWORD leftMs) {
+    const int left = leftMs > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(leftMs > 0 ? leftMs : 1);
+    const auto cut = [left](int step) { return step > 0 && step < left ? step : left; };
+    return {cut(timeouts.resolveMs), cut(timeouts.connectMs), cut(timeouts.sendMs),
+            cut(timeouts.receiveMs), cut(timeouts.totalMs)};
+}
 
 struct HttpResponse {
     long status = 0;   // HTTP status code

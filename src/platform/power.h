@@ -37,6 +37,11 @@ inline constexpr DWORD kTokenQuery = 0x08;
 inline constexpr DWORD kSePrivilegeEnabled = 2;
 inline constexpr std::uint16_t kEventlogInformationType = 4;
 
+// The bound of each call of the event log service (opening the event source, reporting the
+// record) and of the restart request, which have no time-out of their own: past it the call
+// fails with ERROR_TIMEOUT.
+inline constexpr DWORD kPowerCallMs = 30000;
+
 class Power {
 public:
     virtual ~Power() = default;

@@ -9,12 +9,10 @@
 
 namespace platform {
 
-// A system error code as the HRESULT a COM call reports for it (facility 7, Win32).
-constexpr LONG HresultFromWin32(LONG error) {
-    return error <= 0
-               ? error
-               : static_cast<LONG>((static_cast<std::uint32_t>(error) & 0xFFFFu) | 0x80070000u);
-}
+// The bound of each Task Scheduler call (GetTask as a whole: the service object, Connect,
+// GetFolder and GetTask; then each of the task's calls), which have no time-out of their own.
+// A call past it fails with ERROR_TIMEOUT's HRESULT, and every later call of that task so at once.
+inline constexpr DWORD kTaskSchedulerCallMs = 30000;
 
 // Task states as IRegisteredTask::get_State reports them (TASK_STATE).
 inline constexpr LONG kTaskStateUnknown = 0;

@@ -31,6 +31,13 @@ inline constexpr LONG kWbemInvalidNamespace = static_cast<LONG>(0x8004100Eu);
 inline constexpr int kImpersonationLevelIdentify = 2;
 inline constexpr int kImpersonationLevelImpersonate = 3;
 
+// WMI's own bounds: ConnectServer (and the moniker's binding) with WBEM_FLAG_CONNECT_USE_MAX_WAIT
+// returns within two minutes, answered or not; each IEnumWbemClassObject::Next of a query (made
+// forward-only and returning at once) waits at most kWmiNextTimeoutMs, and one that runs out
+// (WBEM_S_TIMEDOUT) fails the query with ERROR_TIMEOUT's HRESULT.
+inline constexpr DWORD kWmiConnectMaxWaitMs = 120000;
+inline constexpr DWORD kWmiNextTimeoutMs = 30000;
+
 class Wmi {
 public:
     virtual ~Wmi() = default;

@@ -30,6 +30,17 @@ common::Failure CannotCreateObject() {
     return common::Failure(kCannotCreateObject, "ActiveX component can't create object");
 }
 
+common::Failure CannotCreateObject(RunContext& ctx, platform::LONG hr) {
+    return hr == platform::kTimeoutHresult ? ComFailure(ctx, hr) : CannotCreateObject();
+}
+
+platform::DWORD StepBound(RunContext& ctx, const platform::Deadline& deadline,
+                          platform::DWORD stepMs) {
+    const platform::DWORD bound = deadline.Cut(stepMs);
+    if (bound == 0) throw ComFailure(ctx, platform::kTimeoutHresult);
+    return bound;
+}
+
 common::Failure ComFailure(RunContext& ctx, platform::LONG hr, const std::string& description) {
     if (hr == platform::kDispEUnknownName) {
         return common::Failure(kNoSuchMember, "Object doesn't support this property or method");

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/failure.h"
+#include "platform/clock.h"
 #include "platform/types.h"
 #include "run/run_context.h"
 
@@ -26,13 +27,20 @@ inline constexpr long kNoSuchMember = 438;  // "Object doesn't support this prop
 // A missing object: a node without attributes, an attribute past the last one, a task that
 // was not found.
 common::Failure ObjectNotSet();
-// A class that cannot be created, whatever the HRESULT.
+// A class that cannot be created, whatever the HRESULT; but a creation that outlived its bound
+// fails as any call past its bound does (the call's failure, kTimeoutHresult).
 common::Failure CannotCreateObject();
+common::Failure CannotCreateObject(RunContext& ctx, platform::LONG hr);
 // A failed call on a COM object (the agent's components, the XML DOM, the Task Scheduler, WMI):
 // DISP_E_UNKNOWNNAME as 438; an error raised by the object in the runtime's own facility as its
 // number; any other HRESULT in signed decimal with the object's description, or else the
 // system's text for it, or "Automation error".
 common::Failure ComFailure(RunContext& ctx, platform::LONG hr, const std::string& description = {});
+
+// The bound of one step of a procedure whose steps share a deadline: the step's own bound cut to
+// what is left. Once the deadline has passed, the step fails as a call past its bound does.
+platform::DWORD StepBound(RunContext& ctx, const platform::Deadline& deadline,
+                          platform::DWORD stepMs);
 
 // What every trap writes of the failure it caught, as text: its number, description and source,
 // and the system's last error: the one the failure carries when it was raised right after a

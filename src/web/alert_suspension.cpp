@@ -15,6 +15,11 @@ namespace {
 
 constexpr const char* kService = "wpacpmsusddappextended";
 constexpr int kAttemptsPerAddress = 3;
+// Every attempt of one post, on both addresses, within one bound, so that a restart waits for
+// them no longer than that whatever the services do; each web-post call within what is left,
+// and within kWebPostTryMs of its own.
+constexpr platform::DWORD kAlertPostTotalMs = 50000;
+constexpr platform::DWORD kWebPostTryMs = 40000;
 
 // The address of one attempt. The ids come from the registry: they are encoded so that a space
 // or "&" in one cannot change the query (plain ids read the same).
@@ -91,9 +96,11 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
     platform::Components& components = ctx.platform.components();
     platform::OwnedComObject webPost(components);
     try {
-        if (components.CreateObject(kWebPostProgId, webPost.put()) < 0 || !webPost.get()) {
-            throw run::CannotCreateObject();
-        }
+        const platform::Deadline deadline(ctx.platform.clock(), kAlertPostTotalMs);
+        const platform::LONG created =
+            components.CreateObject(kWebPostProgId, webPost.put(),
+                                    run::StepBound(ctx, deadline, platform::kComponentCallMs));
+        if (created < 0 || !webPost.get()) throw run::CannotCreateObject(ctx, created);
         subReadXMLWebpost(ctx, kService);
         ctx.postPrimaryURL = ctx.webPostPrimaryURL;
         ctx.postSecondaryURL = ctx.webPostSecondaryURL;
@@ -108,6 +115,8 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
             if (common::Trim(*base).empty()) continue;
             address = RequestAddress(ctx, *base);
             for (int attempt = 0; attempt < kAttemptsPerAddress; ++attempt) {
+                // An attempt with nothing left of the bound is not made.
+                run::StepBound(ctx, deadline, kWebPostTryMs);
                 ctx.postReturnValue.clear();
                 ctx.postDetail1.clear();
                 ctx.postDetail2.clear();
@@ -120,7 +129,7 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
                 call.url = address;
                 if (ctx.webPostEncryptFlag == "1") {
                     const bool hadBody = !ctx.postXmlBody.empty();
-                    ctx.postXmlBody = fncXMLEncrypt(ctx, ctx.postXmlBody);
+                    ctx.postXmlBody = fncXMLEncrypt(ctx, ctx.postXmlBody, deadline.Left());
                     // The encryptor logged its own failure and gave no text: an encryption
                     // failure ends the post, rather than sending an empty body as encrypted.
                     if (hadBody && ctx.postXmlBody.empty()) {
@@ -132,7 +141,8 @@ bool fncRebootSupressionWebPost(run::RunContext& ctx, const std::string& option)
                 call.body = ctx.postXmlBody;
                 std::string errorText;
                 const platform::LONG hr =
-                    components.PostXMLString(webPost.get(), kWebPostMethod, &call, &errorText);
+                    components.PostXMLString(webPost.get(), kWebPostMethod, &call, &errorText,
+                                             run::StepBound(ctx, deadline, kWebPostTryMs));
                 if (hr < 0) throw run::ComFailure(ctx, hr, errorText);
                 ctx.postXmlBody = call.body;
                 ctx.postReturnValue = call.returnValue;

@@ -15,8 +15,10 @@ namespace {
 constexpr const char* kForm = "ModWebPost";
 constexpr int kAttempts = 3;
 // 15 s to resolve the service's name, 15 s to connect, 30 s to send and 30 s for each part of
-// the answer.
+// the answer; all attempts of one post, the proxy's discovery included, within kRestPostTotalMs,
+// each attempt's time-outs cut to what is left of it.
 constexpr platform::HttpTimeouts kTimeouts{15000, 15000, 30000, 30000};
+constexpr platform::DWORD kRestPostTotalMs = 60000;
 
 struct PostKind {
     const char* module;
@@ -46,7 +48,10 @@ void Post(run::RunContext& ctx, const PostKind& kind) {
         if (!records.empty() && records.front() == ',') records.erase(0, 1);
         if (kind.isAudit ? records.empty() : common::Trim(records).empty()) return;
 
+        const platform::Deadline deadline(ctx.platform.clock(), kRestPostTotalMs);
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
+            // An attempt with nothing left of the bound is not made.
+            const platform::DWORD left = run::StepBound(ctx, deadline, kRestPostTotalMs);
             ctx.postReturnValue.clear();
             ctx.postDetail1.clear();
             ctx.postDetail2.clear();
@@ -58,7 +63,8 @@ void Post(run::RunContext& ctx, const PostKind& kind) {
             long errorNumber = 0;
             std::string errorText;
             if (!ctx.platform.http().Post(address, {{"Content-Type", "application/json"}}, body,
-                                          kTimeouts, &response, &errorNumber, &errorText)) {
+                                          platform::CutTo(kTimeouts, left), &response, &errorNumber,
+                                          &errorText)) {
                 // With the failed post's own system error, taken before the failure unwinds.
                 throw common::Failure(errorNumber, errorText, {},
                                       ctx.platform.system().GetLastError());

@@ -123,17 +123,20 @@ void subReadXMLWebpost(run::RunContext& ctx, const std::string& serviceName) {
     }
 }
 
-std::string fncXMLEncrypt(run::RunContext& ctx, const std::string& xml) {
+std::string fncXMLEncrypt(run::RunContext& ctx, const std::string& xml, platform::DWORD boundMs) {
     platform::Components& components = ctx.platform.components();
     platform::OwnedComObject encryptor(components);
     try {
-        if (components.CreateObject(kXmlEncryptorProgId, encryptor.put()) < 0 || !encryptor.get()) {
-            throw run::CannotCreateObject();
-        }
+        const platform::Deadline deadline(ctx.platform.clock(), boundMs);
+        const LONG created =
+            components.CreateObject(kXmlEncryptorProgId, encryptor.put(),
+                                    run::StepBound(ctx, deadline, platform::kComponentCallMs));
+        if (created < 0 || !encryptor.get()) throw run::CannotCreateObject(ctx, created);
         std::string encrypted;
         std::string errorText;
-        const LONG hr = components.EncryptText(encryptor.get(), kXmlEncryptorMethod, xml,
-                                               &encrypted, &errorText);
+        const LONG hr = components.EncryptText(
+            encryptor.get(), kXmlEncryptorMethod, xml, &encrypted, &errorText,
+            run::StepBound(ctx, deadline, platform::kComponentCallMs));
         if (hr < 0) throw run::ComFailure(ctx, hr, errorText);
         encryptor.reset();
         // The entry's name may have spaces around it; the element is named without them.

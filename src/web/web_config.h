@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/components.h"
 #include "run/run_context.h"
 
 namespace web {
@@ -14,7 +15,9 @@ namespace web {
 void subReadXMLWebpost(run::RunContext& ctx, const std::string& serviceName);
 
 // The XML text encrypted by the agent's text encryptor, inside a CDATA section of an element
-// named webPostTagName; the empty text when the encryption fails (logged).
-std::string fncXMLEncrypt(run::RunContext& ctx, const std::string& xml);
+// named webPostTagName; the empty text when the encryption fails (logged). The encryptor's
+// creation and its call share boundMs (a post passes what is left of its own deadline).
+std::string fncXMLEncrypt(run::RunContext& ctx, const std::string& xml,
+                          platform::DWORD boundMs = platform::kComponentCallMs);
 
 }  // namespace web

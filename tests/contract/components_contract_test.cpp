@@ -22,13 +22,17 @@ namespace {
 using platform::ComObject;
 using platform::PostXmlStringCall;
 
+constexpr platform::DWORD kBound = platform::kComponentCallMs;
+
 template <class World>
 class ComponentsContract : public ::testing::Test {
 protected:
     platform::Components& components() { return world.platform().components(); }
     ComObject Create(const char* progId) {
         ComObject object = 0;
-        EXPECT_EQ(components().CreateObject(progId, &object), platform::kSOk) << progId;
+        EXPECT_EQ(components().CreateObject(progId, &object, platform::kComponentCallMs),
+                  platform::kSOk)
+            << progId;
         EXPECT_NE(object, 0u);
         return object;
     }
@@ -39,7 +43,7 @@ TYPED_TEST_SUITE(ComponentsContract, contract::PlatformWorlds, contract::WorldNa
 
 TYPED_TEST(ComponentsContract, UnregisteredProgIdIsAnInvalidClassString) {
     ComObject object = 1;
-    EXPECT_EQ(this->components().CreateObject("VERUZE.NoSuchClass", &object),
+    EXPECT_EQ(this->components().CreateObject("VERUZE.NoSuchClass", &object, kBound),
               platform::kCoEClassString);
     EXPECT_EQ(object, 0u);
 }
@@ -62,7 +66,7 @@ TYPED_TEST(ComponentsContract, EncryptorTransform) {
         std::string encrypted = "unchanged";
         std::string errorText;
         EXPECT_EQ(this->components().EncryptText(encryptor, web::kXmlEncryptorMethod, c.clear,
-                                                 &encrypted, &errorText),
+                                                 &encrypted, &errorText, kBound),
                   platform::kSOk);
         EXPECT_EQ(encrypted, c.encrypted) << c.clear;
         EXPECT_EQ(platform::emulated::StandInDecrypt(encrypted), c.clear);
@@ -75,13 +79,14 @@ TYPED_TEST(ComponentsContract, AMethodTheObjectLacksIsAnUnknownName) {
     const ComObject webPost = this->Create(web::kWebPostProgId);
     std::string text;
     std::string errorText;
-    EXPECT_EQ(
-        this->components().EncryptText(webPost, web::kXmlEncryptorMethod, "x", &text, &errorText),
-        platform::kDispEUnknownName);
+    EXPECT_EQ(this->components().EncryptText(webPost, web::kXmlEncryptorMethod, "x", &text,
+                                             &errorText, kBound),
+              platform::kDispEUnknownName);
     PostXmlStringCall call;
     call.url = "http://127.0.0.1:1/";
-    EXPECT_EQ(this->components().PostXMLString(encryptor, web::kWebPostMethod, &call, &errorText),
-              platform::kDispEUnknownName);
+    EXPECT_EQ(
+        this->components().PostXMLString(encryptor, web::kWebPostMethod, &call, &errorText, kBound),
+        platform::kDispEUnknownName);
     this->components().ReleaseObject(encryptor);
     this->components().ReleaseObject(webPost);
 }
@@ -117,7 +122,8 @@ TYPED_TEST(ComponentsContract, PostXMLStringSendsTheBodyAndReturnsTheAnswer) {
         call.url = server.Url("/tfr_wpacp.aspx?mmid=30&sid=20&rid=1001&rty=TRLA&ec=256");
         call.returnValue = "stale";
         std::string errorText;
-        ASSERT_EQ(this->components().PostXMLString(webPost, web::kWebPostMethod, &call, &errorText),
+        ASSERT_EQ(this->components().PostXMLString(webPost, web::kWebPostMethod, &call, &errorText,
+                                                   kBound),
                   platform::kSOk)
             << errorText;
         EXPECT_EQ(call.body, body);
@@ -149,13 +155,49 @@ TYPED_TEST(ComponentsContract, PostXMLStringToAClosedPort) {
     call.body = "<a/>";
     call.url = "http://127.0.0.1:" + std::to_string(contract::LoopbackServer::UnusedPort()) + "/x";
     std::string errorText;
-    ASSERT_EQ(this->components().PostXMLString(webPost, web::kWebPostMethod, &call, &errorText),
-              platform::kSOk);
+    ASSERT_EQ(
+        this->components().PostXMLString(webPost, web::kWebPostMethod, &call, &errorText, kBound),
+        platform::kSOk);
     EXPECT_EQ(call.returnValue, "");
     EXPECT_EQ(call.detail1, "No answer from " + call.url);
     EXPECT_EQ(call.detail2, "12029");  // ERROR_WINHTTP_CANNOT_CONNECT
     EXPECT_FALSE(call.detail3.empty());
     this->components().ReleaseObject(webPost);
+}
+
+// A post that outlives its bound fails with ERROR_TIMEOUT's HRESULT, leaving the call's texts
+// as they were; the object is lost with its thread (its next call fails at once), and an object
+// made afterwards works.
+TYPED_TEST(ComponentsContract, APostPastItsBoundTimesOutAndLosesTheObject) {
+    contract::LoopbackServer hung({"hang"});
+    contract::LoopbackServer answering({"200:1"});
+    const ComObject webPost = this->Create(web::kWebPostProgId);
+    PostXmlStringCall call;
+    call.body = "<a/>";
+    call.url = hung.Url("/x");
+    call.returnValue = "stale";
+    std::string errorText;
+    EXPECT_EQ(
+        this->components().PostXMLString(webPost, web::kWebPostMethod, &call, &errorText, 300),
+        platform::kTimeoutHresult);
+    EXPECT_EQ(errorText,
+              contract::WineAnswer(this->world, "ERROR_TIMEOUT's text",
+                                   std::string("This operation returned because the timeout "
+                                               "period expired."),
+                                   std::string("Timeout."), "Wine's message table says Timeout."));
+    EXPECT_EQ(call.returnValue, "stale");
+    call.url = answering.Url("/x");
+    EXPECT_EQ(
+        this->components().PostXMLString(webPost, web::kWebPostMethod, &call, &errorText, kBound),
+        platform::kTimeoutHresult);
+    this->components().ReleaseObject(webPost);
+    const ComObject again = this->Create(web::kWebPostProgId);
+    ASSERT_EQ(
+        this->components().PostXMLString(again, web::kWebPostMethod, &call, &errorText, kBound),
+        platform::kSOk)
+        << errorText;
+    EXPECT_EQ(call.returnValue, "1");
+    this->components().ReleaseObject(again);
 }
 
 #ifdef RS_CONTRACT_WIN32
@@ -201,9 +243,11 @@ TEST(Win32Components, TheCipherLibrarysDependenciesComeFromItsFolder) {
     }
     auto components = platform::win32::MakeWin32Components();
     char buffer[] = "<a/>";
-    ASSERT_TRUE(components->CallCipher(path.c_str(), "EncryptData", buffer, 4));
+    ASSERT_TRUE(
+        components->CallCipher(path.c_str(), "EncryptData", buffer, 4, platform::kCipherCallMs));
     EXPECT_NE(std::string(buffer, 4), "<a/>");
-    ASSERT_TRUE(components->CallCipher(path.c_str(), "DecryptData", buffer, 4));
+    ASSERT_TRUE(
+        components->CallCipher(path.c_str(), "DecryptData", buffer, 4, platform::kCipherCallMs));
     EXPECT_EQ(std::string(buffer, 4), "<a/>");
 }
 #endif

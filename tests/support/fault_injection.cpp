@@ -218,6 +218,10 @@ public:
     RS_FORWARD(bool, GetShortDateText, const SystemTime&, std::string*);
     RS_FORWARD(bool, GetLongTimeText, const SystemTime&, std::string*);
     RS_FORWARD(LONG, VarDateFromStr, const std::string&, double*);
+    // The steady clock cannot fail either; not counted, so that the sweeps' calls stay those of
+    // the system's services.
+    std::uint64_t BoundEnd(DWORD milliseconds) override { return inner_.BoundEnd(milliseconds); }
+    DWORD BoundLeft(std::uint64_t end) override { return inner_.BoundLeft(end); }
 };
 
 class FaultyEnvironment final : public Decorator<Environment> {
@@ -265,12 +269,13 @@ public:
 class FaultyComponents final : public Decorator<Components> {
 public:
     using Decorator::Decorator;
-    RS_FORWARD(bool, CallCipher, const char*, const char*, char*, std::int32_t);
-    RS_FORWARD_AS(Clear{a2}, LONG, CreateObject, const char*, ComObject*);
+    RS_FORWARD(bool, CallCipher, const char*, const char*, char*, std::int32_t, DWORD);
+    RS_FORWARD_AS(Clear{a2}, LONG, CreateObject, const char*, ComObject*, DWORD);
     void ReleaseObject(ComObject object) override { inner_.ReleaseObject(object); }
     RS_FORWARD(LONG, EncryptText, ComObject, const char*, const std::string&, std::string*,
-               std::string*);
-    RS_FORWARD(LONG, PostXMLString, ComObject, const char*, PostXmlStringCall*, std::string*);
+               std::string*, DWORD);
+    RS_FORWARD(LONG, PostXMLString, ComObject, const char*, PostXmlStringCall*, std::string*,
+               DWORD);
 };
 
 class FaultyWmi final : public Decorator<Wmi> {

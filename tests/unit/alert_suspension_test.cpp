@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "../contract/loopback_server_fixture.h"
 #include "platform/emulated/emulated_platform.h"
@@ -86,6 +87,50 @@ TEST(AlertSuspension, OnlyASecondaryAddressGetsThreeAttempts) {
     expected.push_back(Line("INFO", "Webpost URL .", address));
     EXPECT_EQ(run.Log(), expected);
     EXPECT_EQ(secondary.Requests().size(), 3u);
+}
+
+// All attempts share one bound (50 s; a hundredth here): against services that never answer,
+// the first attempt ends at the component's own time-out (30 s), the second at what is left of
+// the bound, which the trap reports; the other four are not made. A service that answers within
+// an attempt's time-out is not affected.
+TEST(AlertSuspension, TheAttemptsShareOneBound) {
+    const std::string timeout =
+        "-2147023436\tThis operation returned because the timeout period expired.\t1460";
+    const struct {
+        const char* answer;
+        bool success;
+        std::size_t attempts;  // attempt lines
+        std::string last;      // the last line's beginning
+    } cases[] = {
+        {"hang", false, 2, "ERROR\tfncRebootSupressionWebPost.\t" + timeout},
+        {"200:1", true, 1, "INFO\tWebpost Successful with Return Value\t1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        LoopbackServer primary({c.answer});
+        LoopbackServer secondary({c.answer});
+        PostRun run("BoundScale=100\n");
+        run.ctx->wpConfigXml = Configuration(primary.HostAndPort(), secondary.HostAndPort());
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(run.Post(), c.success);
+        const auto spent = std::chrono::steady_clock::now() - started;
+        EXPECT_LT(spent, std::chrono::milliseconds(c.success ? 300 : 600));
+        const auto log = run.Log();
+        EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                                [](const std::string& line) {
+                                    return line.find(" Attempt\t") != std::string::npos;
+                                }),
+                  static_cast<long>(c.attempts));
+        const std::string procedure = "ModReboot\tfncRebootSupressionWebPost\t";
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back().rfind(procedure + c.last, 0), 0u) << log.back();
+        if (c.success) continue;
+        EXPECT_GE(spent, std::chrono::milliseconds(480));
+        ASSERT_EQ(log.size(), 7u);
+        EXPECT_EQ(log[3].rfind(procedure + "ERROR\tWebpost failed to ", 0), 0u) << log[3];
+        EXPECT_NE(log[3].find("\tNo answer from "), std::string::npos) << log[3];
+        EXPECT_TRUE(secondary.Requests().empty());
+    }
 }
 
 TEST(AlertSuspension, WithoutAnAddressTheComponentIsMadeButNeverCalled) {

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "../contract/loopback_server_fixture.h"
 #include "platform/emulated/ini_text.h"
 #include "platform/emulated/reg_file.h"
 #include "platform/emulated/text_codec.h"
@@ -598,6 +599,172 @@ TEST(Reliability, HostileInputEndsCleanly) {
         if (Report())
             std::printf("%s: exit code %d in %llds\n", c.name, result.exitCode,
                         static_cast<long long>(seconds));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A service that never answers one call: the call ends at its bound (ERROR_TIMEOUT, as its
+// HRESULT where the call is COM's), the procedure at work reports it in its trap, and the run
+// goes on to the next method or its documented end, where without the bound it would block.
+// Every bound runs a thousandth as long here ([Clock] BoundScale).
+TEST(Reliability, ACallThatNeverReturnsEndsAtItsBound) {
+    const std::string timeout =
+        "-2147023436\tThis operation returned because the timeout period expired.";
+    const std::string kAuditPost = "ModWebPost\tfncWin10AudWebPost\tINFO\tWebpost URL";
+    const std::string kNoSuspension =
+        "ModReboot\tCallRebootUI\tINFO\tFailed to send Webpost for Device and Service Down Alert "
+        "Suspension";
+    const struct {
+        const char* call;
+        const char* branch;
+        int exitCode;
+        std::string trap;   // the beginning of the trap line that reports it
+        std::string next;   // the beginning of the line after it
+        const char* bound;  // the call's bound, as the journal gives it
+    } cases[] = {
+        {"Components.CallCipher", "no argument", 0,
+         "ModComman\tEncDecXML\tERROR\t1460\tThis operation returned because the timeout period "
+         "expired.\t1460",
+         "ModComman\tCloseAll\tINFO\tEND", "15000"},
+        {"Wmi.ConnectServer", "RBTASSESS not due", 0,
+         "modUpTime\tFN_CollectSysLastReboot\tError while getting date,\tERROR\t" + timeout,
+         "modUpTime\tgetSystemUPTimeByWMI\tGetString\tERROR\t" + timeout, "120000"},
+        {"Wmi.ExecQuery", "RBTASSESS not due", 0,
+         "modUpTime\tFN_CollectSysLastReboot\tError while getting date,\tERROR\t" + timeout,
+         "modUpTime\tgetSystemUPTimeByWMI\tINFO\tWMI object created.", "30000"},
+        {"Tasks.GetTask", "RBT Windows 10, opt-in 1", 0, "ModComman\tGetTask\tERROR\t" + timeout,
+         "ModComman\tsubDisableRebootNotification\tERROR\t91", "30000"},
+        {"Tasks.get_State", "RBT Windows 10, opt-in 1", 0,
+         "ModComman\tsubDisableRebootNotification\tERROR\t" + timeout, kAuditPost, "30000"},
+        {"Tasks.put_Enabled", "RBT Windows 10, opt-in 1", 0,
+         "ModComman\tsubDisableRebootNotification\tERROR\t" + timeout, kAuditPost, "30000"},
+        {"Tasks.get_Name", "RBT Windows 10, opt-in 1", 0,
+         "ModComman\tsubDisableRebootNotification\tERROR\t" + timeout, kAuditPost, "30000"},
+        {"Power.ReportEventA", "RBT flag set, TimerPM 1, restart", 5,
+         "modReboot\tsubRegisterRebootEvent\tERROR\t1460 0  Reboot or Shutdown not logged", "",
+         "30000"},
+        // The post's encrypted body: the encryptor's trap, then the post's for the missing text.
+        {"Components.EncryptText", "RBT TRLA, TimerPM 1, alert post refused", 5,
+         "ModWebPost\tfncXMLEncrypt\tERROR\t" + timeout,
+         "ModReboot\tfncRebootSupressionWebPost\tERROR\tfncRebootSupressionWebPost.\t5", "15000"},
+        {"Components.CreateObject", "RBT TRLA, TimerPM 1, alert post refused", 5,
+         "ModReboot\tfncRebootSupressionWebPost\tERROR\tfncRebootSupressionWebPost.\t" + timeout,
+         kNoSuspension, "15000"},
+        {"Components.PostXMLString", "RBT TRLA, TimerPM 1, alert post refused", 5,
+         "ModReboot\tfncRebootSupressionWebPost\tERROR\tfncRebootSupressionWebPost.\t" + timeout,
+         kNoSuspension, "40000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.call);
+        TempMachine machine;
+        BranchNamed(c.branch).prepare(machine);
+        if (std::string(c.call) == "Components.EncryptText") {
+            InstallCipher(machine,
+                          "<c><fod t=\"NDATAPOST\"><PR4><svc a0=\"\" a1=\"aspx\" "
+                          "a2=\"wpacpmsusddappextended\" a3=\"\" a4=\"0\" a5=\"127.0.0.1:9\" "
+                          "a6=\"\" a7=\"0\" a8=\"\" a9=\"\" a10=\"1\"/></PR4></fod></c>");
+        }
+        const fs::path facts = machine.folder() / "machine.ini";
+        machine.Facts(FileText(facts) + "\n[Clock]\nBoundScale=1000\n[Hang]\n" + c.call +
+                      "=forever\n");
+        const auto started = std::chrono::steady_clock::now();
+        const auto result = RunProgram(machine, BranchNamed(c.branch).argument);
+        const auto spent = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_LT(spent, std::chrono::seconds(5));
+        const auto trap = std::find_if(result.log.begin(), result.log.end(), [&](const auto& line) {
+            return line.rfind(c.trap, 0) == 0;
+        });
+        ASSERT_NE(trap, result.log.end()) << ::testing::PrintToString(result.log);
+        ASSERT_NE(trap + 1, result.log.end());
+        EXPECT_EQ(trap[1].substr(0, c.next.size()), c.next) << trap[1];
+        EXPECT_NE(FileText(machine.folder() / "journal.log")
+                      .find(std::string(c.call) + " not answered within " + c.bound + " ms"),
+                  std::string::npos);
+    }
+}
+
+// The longest run of each mode with every service hung (the README's figures, a hundredth as
+// long here): the Task Scheduler, the REST service, both alert-suspension addresses (loopback
+// services that read the request and never answer), the event log and WMI. RBT: the Windows
+// 10 step's task call 30 s, the audit and error posts 60 s each at most (a hung service ends each
+// at its 30 s answer time-out), the alert-suspension post 50 s, the event record 30 s, the
+// restart request 30 s (answered here). RBTASSESS: WMI's two connections of 120 s each, then the
+// tick count.
+TEST(Reliability, EveryServiceHungTheRunEndsWithinItsStatedBound) {
+    contract::LoopbackServer rest({"hang"});
+    contract::LoopbackServer primary({"hang"});
+    contract::LoopbackServer secondary({"hang"});
+    const struct {
+        const char* branch;
+        const char* hangs;
+        int exitCode;
+        int boundMs;  // the README's figure for the waits, scaled
+        std::vector<std::string> traps;
+    } cases[] = {
+        {"RBT Windows 10, opt-in 1",
+         "Tasks.GetTask=forever\nPower.RegisterEventSourceA=forever\n",
+         5,
+         2600,
+         {"ModComman\tGetTask\tERROR\t-2147023436",
+          "ModWebPost\tfncWin10AudWebPost\tERROR\tfncWin10AudWebPost.\t-2147012894",
+          "ModWebPost\tfncWin10ErrorWebPost\tERROR\tfncWin10ErrorWebPost.\t-2147012894",
+          "ModReboot\tfncRebootSupressionWebPost\tERROR\tfncRebootSupressionWebPost.\t"
+          "-2147023436",
+          "modReboot\tsubRegisterRebootEvent\tERROR\t6 0  Reboot or Shutdown not logged",
+          "ModReboot\tRebootSystem\tINFO\tApplication stopped."}},
+        {"RBTASSESS not due",
+         "Wmi.ConnectServer=forever\nWmi.ExecQuery=forever\n",
+         0,
+         2400,
+         {"modUpTime\tFN_CollectSysLastReboot\tError while getting date,\tERROR\t-2147023436",
+          "modUpTime\tgetSystemUPTimeByWMI\tGetString\tERROR\t-2147023436",
+          "modUpTime\tgetSystemUPTimeByAPI\tINFO\tSystem Up time is"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.branch);
+        TempMachine machine;
+        BranchNamed(c.branch).prepare(machine);
+        if (std::string(c.branch).rfind("RBT ", 0) == 0) {
+            // A "TRLA" agent whose user answered "restart now", with the REST service and both
+            // alert-suspension addresses hung.
+            std::string registry = FileText(machine.folder() / "registry" / "HKLM.reg");
+            for (std::size_t at = registry.find("\"MSP\""); at != std::string::npos;
+                 at = registry.find("\"MSP\"", at)) {
+                registry.replace(at, 5, "\"TRLA\"");
+            }
+            machine.Registry(registry.substr(registry.find('\n') + 1) + kPending);
+            InstallCipher(machine, ("<c><fod t=\"NDATAPOST\"><PR4><svc a0=\"\" a1=\"aspx\" "
+                                    "a2=\"wpacpmsusddappextended\" a3=\"\" a4=\"0\" a5=\"" +
+                                    primary.HostAndPort() + "\" a6=\"" + secondary.HostAndPort() +
+                                    "\" a7=\"0\" a8=\"\" a9=\"\" a10=\"0\"/></PR4></fod></c>")
+                                       .c_str());
+            machine.File("C:\\Agent\\Configuration\\Hostbook.ini",
+                         "[wprestapi]\r\nURL=" + rest.Url("/rest/") + "\r\n");
+            Prompt(machine, "1");
+        }
+        const fs::path facts = machine.folder() / "machine.ini";
+        machine.Facts(FileText(facts) + "\n[Clock]\nBoundScale=100\n[Hang]\n" + c.hangs);
+        const auto started = std::chrono::steady_clock::now();
+        const auto result = RunProgram(machine, BranchNamed(c.branch).argument);
+        const auto spent = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        // The figure, and the run's own work beside its waits.
+        EXPECT_LT(spent, std::chrono::milliseconds(c.boundMs + 500));
+        if (Report())
+            std::printf("%s, every service hung: %lld ms (scaled figure %d ms)\n", c.branch,
+                        static_cast<long long>(
+                            std::chrono::duration_cast<std::chrono::milliseconds>(spent).count()),
+                        c.boundMs);
+        auto at = result.log.begin();
+        for (const auto& trap : c.traps) {
+            at = std::find_if(at, result.log.end(),
+                              [&](const std::string& line) { return line.rfind(trap, 0) == 0; });
+            EXPECT_NE(at, result.log.end()) << trap << "\n" << ::testing::PrintToString(result.log);
+        }
     }
 }
 

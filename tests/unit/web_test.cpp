@@ -195,6 +195,29 @@ INSTANTIATE_TEST_SUITE_P(
         BodyCase{"AuditNone", true, "", ""}),
     [](const auto& info) { return info.param.name; });
 
+// An attempt's time-outs cut to what is left of its post's bound, and never to 0, which WinHTTP
+// and libcurl read as no limit at all.
+TEST(RestPosts, TimeOutsCutToWhatIsLeft) {
+    const platform::HttpTimeouts steps{15000, 15000, 30000, 30000};
+    const struct {
+        platform::DWORD left;
+        platform::HttpTimeouts cut;
+    } cases[] = {
+        {60000, {15000, 15000, 30000, 30000, 60000}},
+        {20000, {15000, 15000, 20000, 20000, 20000}},
+        {1, {1, 1, 1, 1, 1}},
+        {0, {1, 1, 1, 1, 1}},
+    };
+    for (const auto& c : cases) {
+        const platform::HttpTimeouts got = platform::CutTo(steps, c.left);
+        EXPECT_EQ((std::vector<int>{got.resolveMs, got.connectMs, got.sendMs, got.receiveMs,
+                                    got.totalMs}),
+                  (std::vector<int>{c.cut.resolveMs, c.cut.connectMs, c.cut.sendMs, c.cut.receiveMs,
+                                    c.cut.totalMs}))
+            << c.left;
+    }
+}
+
 TEST(RestPosts, WithoutAnAddressOnlyPostsWithSomethingToSayLogIt) {
     TempMachine machine;
     machine.Registry(AgentRegistry());

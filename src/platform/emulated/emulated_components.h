@@ -25,24 +25,31 @@ public:
     EmulatedComponents(Machine& machine, Http& http) : machine_(machine), http_(http) {}
 
     bool CallCipher(const char* libraryPath, const char* exportName, char* buffer,
-                    std::int32_t length) override;
-    LONG CreateObject(const char* progId, ComObject* object) override;
+                    std::int32_t length, DWORD timeoutMs) override;
+    LONG CreateObject(const char* progId, ComObject* object, DWORD timeoutMs) override;
     void ReleaseObject(ComObject object) override;
     LONG EncryptText(ComObject encryptor, const char* method, const std::string& text,
-                     std::string* encrypted, std::string* errorText) override;
+                     std::string* encrypted, std::string* errorText, DWORD timeoutMs) override;
     LONG PostXMLString(ComObject webPost, const char* method, PostXmlStringCall* call,
-                       std::string* errorText) override;
+                       std::string* errorText, DWORD timeoutMs) override;
 
 private:
     enum class Kind { kEncryptor, kWebPost };
-    // The object behind a handle when it is of the kind wanted and the method is its own; false
-    // with *hr otherwise.
+    struct Object {
+        Kind kind;
+        bool lost = false;  // its thread is still inside a call that outlived its bound
+    };
+    // The object behind a handle when it is of the kind wanted, the method is its own and its
+    // thread is not lost; false with *hr otherwise.
     bool Find(ComObject object, Kind kind, const char* method, LONG* hr,
               std::string* errorText) const;
+    // A call of the components that its [Hang] fact holds past its bound: as on Windows, the
+    // components' thread stays inside it, and every object made so far is lost with it.
+    bool HangsPast(const char* call, DWORD timeoutMs, LONG* hr, std::string* errorText);
 
     Machine& machine_;
     Http& http_;
-    std::map<ComObject, Kind> objects_;
+    std::map<ComObject, Object> objects_;
     ComObject nextObject_ = 0x100;
 };
 

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "platform/http_charset.h"
@@ -145,9 +146,18 @@ bool EmulatedHttp::Post(const std::string& url,
     api->easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
     api->easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     api->easy_setopt(easy, CURLOPT_PROXY, "");
-    api->easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connectMs));
-    api->easy_setopt(easy, CURLOPT_TIMEOUT_MS,
-                     static_cast<long>(timeouts.sendMs) + static_cast<long>(timeouts.receiveMs));
+    // libcurl's two limits for WinHTTP's: the connection, and the whole exchange (as long as the
+    // longer of sending and waiting for the answer, so that a service that never answers costs
+    // what it costs on Windows; less where the post's bound says so), each as this machine
+    // scales bounds.
+    // 0 would be no limit to libcurl: a limit is never scaled to nothing.
+    const auto scaled = [this](long milliseconds) {
+        return static_cast<long>(machine_.ScaleBound(static_cast<DWORD>(milliseconds)));
+    };
+    long whole = std::max(timeouts.sendMs, timeouts.receiveMs);
+    if (timeouts.totalMs > 0 && (whole == 0 || timeouts.totalMs < whole)) whole = timeouts.totalMs;
+    api->easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, scaled(timeouts.connectMs));
+    api->easy_setopt(easy, CURLOPT_TIMEOUT_MS, scaled(whole));
     api->easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     api->easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
 

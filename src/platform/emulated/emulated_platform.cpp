@@ -260,7 +260,25 @@ public:
         return 0;
     }
 
+    // Real time, not the pinned clock or tick count: a bound is how long the program waits.
+    // The end is kept in real milliseconds, what is left is told in the program's.
+    std::uint64_t BoundEnd(DWORD milliseconds) override {
+        return SteadyMilliseconds() + machine_.ScaleBound(milliseconds);
+    }
+    DWORD BoundLeft(std::uint64_t end) override {
+        const std::uint64_t now = SteadyMilliseconds();
+        if (now >= end) return 0;
+        const std::uint64_t left = (end - now) * machine_.boundScale();
+        return left > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(left);
+    }
+
 private:
+    static std::uint64_t SteadyMilliseconds() {
+        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now().time_since_epoch())
+                                              .count());
+    }
+
     Machine& machine_;
     std::optional<SystemTime> pinned_;
 };
@@ -407,6 +425,7 @@ constexpr MessageText kMessages[] = {
     {1190, "A system shutdown has already been scheduled."},
     {1300, "Not all privileges or groups referenced are assigned to the caller."},
     {1314, "A required privilege is not held by the client."},
+    {1460, kTimeoutText},
     {1502, "The event log file is full."},
 };
 

@@ -131,6 +131,10 @@ std::string Hex(DWORD value) {
 bool EmulatedPower::InitiateSystemShutdownExA(const char* machineName, const char* message,
                                               DWORD timeoutSeconds, bool forceAppsClosed,
                                               bool rebootAfterShutdown, DWORD reason) {
+    if (machine_.HangsPast("Power.InitiateSystemShutdownExA", kPowerCallMs)) {
+        machine_.lastError = kErrorTimeout;
+        return false;
+    }
     DWORD refused = 0;
     if (!IsLocal(machineName)) {
         refused = 53;  // ERROR_BAD_NETPATH
@@ -157,6 +161,10 @@ HANDLE EmulatedPower::RegisterEventSourceA(const char* serverName, const char* s
         machine_.lastError = kRpcServerUnavailable;
         return 0;
     }
+    if (machine_.HangsPast("Power.RegisterEventSourceA", kPowerCallMs)) {
+        machine_.lastError = kErrorTimeout;
+        return 0;
+    }
     if (const DWORD error = FactCode("EventLog", "OpenError")) {
         machine_.lastError = error;
         return 0;
@@ -172,6 +180,10 @@ HANDLE EmulatedPower::RegisterEventSourceA(const char* serverName, const char* s
 bool EmulatedPower::ReportEventA(HANDLE eventLog, std::uint16_t type, std::uint16_t category,
                                  DWORD eventId, const std::vector<std::string>& strings) {
     if (!machine_.Find(eventLog, Kind::EventLog)) return false;
+    if (machine_.HangsPast("Power.ReportEventA", kPowerCallMs)) {
+        machine_.lastError = kErrorTimeout;
+        return false;
+    }
     if (const DWORD error = FactCode("EventLog", "ReportError")) {
         machine_.lastError = error;
         return false;

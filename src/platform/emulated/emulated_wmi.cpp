@@ -130,6 +130,8 @@ LONG EmulatedWmi::Connect(const std::string& server, const std::string& nameSpac
     if (!service) return kInvalidParameter;
     *service = 0;
     if (!IsThisComputer(server)) return kServerUnavailable;
+    // A service that does not answer: the connection gives up within WMI's maximum wait.
+    if (machine_.HangsPast("Wmi.ConnectServer", kWmiConnectMaxWaitMs)) return kTimeoutHresult;
     std::string name = nameSpace;
     for (char& c : name) {
         if (c == '/') c = '\\';
@@ -159,6 +161,9 @@ LONG EmulatedWmi::ExecQuery(WmiService service, const std::string& query,
     objects->clear();
     std::string className;
     if (!ParseSelectAll(query, className)) return kWbemInvalidQuery;
+    // The query returns at once; its first Next waits for a service or provider that does not
+    // answer as long as the enumeration's time-out.
+    if (machine_.HangsPast("Wmi.ExecQuery", kWmiNextTimeoutMs)) return kTimeoutHresult;
 
     // Each object offers the properties of its class; those asked for are copied.
     auto add = [&](const std::map<std::string, std::optional<std::string>>& offered) {

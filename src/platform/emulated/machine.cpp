@@ -1,9 +1,11 @@
 #include "platform/emulated/machine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/emulated/text_codec.h"
 
@@ -93,6 +95,10 @@ Machine::Machine(fs::path folder) : folder_(std::move(folder)) {
         }
     }
     wow64_ = facts_.Get("System", "Wow64").value_or("0") == "1";
+    if (const auto scale = facts_.Get("Clock", "BoundScale"); scale && !scale->empty()) {
+        boundScale_ =
+            std::max<DWORD>(1, static_cast<DWORD>(std::strtoul(scale->c_str(), nullptr, 10)));
+    }
     for (const auto& [pid, value] : facts_.Section("Processes")) {
         Process process;
         process.id = static_cast<DWORD>(std::strtoul(pid.c_str(), nullptr, 10));
@@ -383,6 +389,29 @@ DWORD Machine::CutWait(DWORD milliseconds) const {
     if (!fact || fact->empty()) return milliseconds;
     const auto limit = static_cast<DWORD>(std::strtoul(fact->c_str(), nullptr, 10));
     return milliseconds < limit ? milliseconds : limit;
+}
+
+DWORD Machine::ScaleBound(DWORD milliseconds) const {
+    if (milliseconds == 0xFFFFFFFFu || boundScale_ <= 1) return milliseconds;
+    const DWORD scaled = milliseconds / boundScale_;
+    return scaled == 0 && milliseconds > 0 ? 1 : scaled;
+}
+
+std::optional<DWORD> Machine::HangOf(const std::string& call) const {
+    const auto fact = facts_.Get("Hang", call);
+    if (!fact || fact->empty()) return std::nullopt;
+    if (EqualsNoCase(*fact, "forever")) return kHangsForever;
+    return static_cast<DWORD>(std::strtoul(fact->c_str(), nullptr, 10));
+}
+
+bool Machine::HangsPast(const std::string& call, DWORD boundMs) {
+    const auto hang = HangOf(call);
+    if (!hang) return false;
+    const DWORD bound = ScaleBound(boundMs);
+    const bool past = *hang >= bound;
+    std::this_thread::sleep_for(std::chrono::milliseconds(past ? bound : *hang));
+    if (past) Journal(call + " not answered within " + std::to_string(boundMs) + " ms");
+    return past;
 }
 
 void Machine::Journal(const std::string& line) {

@@ -18,6 +18,10 @@
 
 namespace platform::emulated {
 
+// ERROR_TIMEOUT's system text.
+inline constexpr char kTimeoutText[] =
+    "This operation returned because the timeout period expired.";
+
 class MachineError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -103,6 +107,27 @@ public:
     // in for long waits; no limit when absent.
     DWORD CutWait(DWORD milliseconds) const;
 
+    // [Clock] BoundScale=<n>: every bound the program sets (a call's time-out, a post's shared
+    // deadline, WMI's waits) lasts 1/n as long on this machine, so that tests run a hung
+    // machine's timeline in proportion; 1 when absent. A bound is never cut to nothing.
+    DWORD boundScale() const { return boundScale_; }
+    DWORD ScaleBound(DWORD milliseconds) const;
+
+    // [Hang] <Facet>.<Call>=<ms>|forever: that call of a service that does not answer takes so
+    // long (real milliseconds), or never returns, before the service's work is done; nothing
+    // when the call does not hang. The calls: Wmi.ConnectServer (the moniker's binding too),
+    // Wmi.ExecQuery (the enumeration's Next), Tasks.GetTask, Tasks.get_State, Tasks.get_Name,
+    // Tasks.put_Enabled, Components.CallCipher, Components.CreateObject,
+    // Components.EncryptText, Components.PostXMLString, Power.RegisterEventSourceA,
+    // Power.ReportEventA, Power.InitiateSystemShutdownExA.
+    std::optional<DWORD> HangOf(const std::string& call) const;
+    static constexpr DWORD kHangsForever = 0xFFFFFFFFu;
+    // A call held up by its [Hang] fact, waited for as the platform waits for it: at most its
+    // bound (boundMs, as this machine scales it). True when it ran past the bound: the call then
+    // fails with ERROR_TIMEOUT, and a journal line says which call it was. Without a fact, false
+    // at once.
+    bool HangsPast(const std::string& call, DWORD boundMs);
+
     // The program's job, [Job] of machine.ini: InJob=1 puts the program in a job object (as an
     // agent that starts it in one does); BreakawayOk=1 and SilentBreakawayOk=1 are the job's
     // JOB_OBJECT_LIMIT_BREAKAWAY_OK and _SILENT_BREAKAWAY_OK, KillOnClose=1 its
@@ -165,6 +190,7 @@ private:
     MachineFacts facts_;
     RegHive hive_;
     bool wow64_ = false;
+    DWORD boundScale_ = 1;
 };
 
 }  // namespace platform::emulated

@@ -31,6 +31,15 @@ std::string FromWide(const wchar_t* text, int length, UINT codePage) {
     return result;
 }
 
+std::shared_ptr<BoundedCaller> MakeComWorker(DWORD model) {
+    auto joined = std::make_shared<bool>(false);
+    return std::make_shared<BoundedCaller>(
+        [joined, model] { *joined = SUCCEEDED(::CoInitializeEx(nullptr, model)); },
+        [joined] {
+            if (*joined) ::CoUninitialize();
+        });
+}
+
 UniqueBstr BstrOf(const std::string& text) {
     const std::wstring wide = ToWide(text);
     return UniqueBstr(::SysAllocStringLen(wide.c_str(), static_cast<UINT>(wide.size())));

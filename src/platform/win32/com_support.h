@@ -2,8 +2,10 @@
 // pointers and BSTRs, and the text conversions at the wide-string boundary.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "platform/bounded_call.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/windows_include.h"
 
@@ -34,6 +36,13 @@ public:
 private:
     HRESULT result_;
 };
+
+// A worker for COM calls that have no time-out of their own, in the given apartment model
+// (COINIT_MULTITHREADED for the system's services; COINIT_APARTMENTTHREADED for the agent's
+// apartment-threaded in-process servers, which then live on the worker itself and are called
+// there without marshalling through a thread that is waiting). The objects made on it are used
+// and released there only.
+std::shared_ptr<BoundedCaller> MakeComWorker(DWORD model);
 
 template <typename Interface>
 struct ComPointerTraits {

@@ -107,6 +107,15 @@ public:
         if (SUCCEEDED(result) && date) *date = value;
         return static_cast<LONG>(result);
     }
+
+    std::uint64_t BoundEnd(DWORD milliseconds) override {
+        return ::GetTickCount64() + milliseconds;
+    }
+
+    DWORD BoundLeft(std::uint64_t end) override {
+        const std::uint64_t now = ::GetTickCount64();
+        return now >= end ? 0 : static_cast<DWORD>(end - now);
+    }
 };
 
 }  // namespace

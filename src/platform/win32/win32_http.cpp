@@ -7,11 +7,16 @@
 // request object follows it (WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, Windows 8.1 and later); where
 // the system does not offer that, the WinHTTP proxy setting (netsh winhttp).
 //
-// Time-outs: 15 s to resolve the name, 15 s to connect, 30 s to send and 30 s for each part of
-// the answer. Server certificates are verified.
+// Time-outs: the caller's, each step's (resolve, connect, send, each part of the answer) and the
+// whole post's, proxy discovery included. Server certificates are verified.
 //
 // WINHTTP.dll is no KnownDLL: its functions are bound from the system folder at the first post.
 
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "platform/bounded_call.h"
 #include "platform/http_charset.h"
 #include "platform/http_errors.h"
 #include "platform/win32/com_support.h"
@@ -56,10 +61,14 @@ bool Bind(const char* name, Function*& function) {
     return function != nullptr;
 }
 
-// nullptr with the loader's last error when WINHTTP.dll or one of its functions is missing.
+// Bound once, by whichever post's worker comes first (a worker left inside an earlier post may
+// still use it). nullptr with the loader's last error when WINHTTP.dll or one of its functions is
+// missing; a later post tries again.
 const WinHttpApi* WinHttp() {
+    static std::mutex binding;
     static WinHttpApi api;
     static bool bound = false;
+    const std::lock_guard<std::mutex> lock(binding);
     if (!bound) {
         bound = Bind("WinHttpCrackUrl", api.CrackUrl) && Bind("WinHttpOpen", api.Open) &&
                 Bind("WinHttpSetTimeouts", api.SetTimeouts) &&
@@ -113,20 +122,33 @@ public:
               const std::vector<std::pair<std::string, std::string>>& headers,
               const std::string& body, const HttpTimeouts& timeouts, HttpResponse* response,
               long* errorNumber, std::string* errorText) override {
-        ::DWORD status = 0;
-        std::string answer;
-        std::string charset;
-        if (!Exchange(url, headers, body, timeouts, &status, &answer, &charset)) {
-            const ::DWORD error = ::GetLastError();
+        // The exchange on a worker of its own: WinHTTP's time-outs bound each step, not the
+        // automatic proxy's discovery and script, nor the sum of the steps. The worker takes
+        // copies; one that outlives the bound ends when WinHTTP's own time-outs, cut to the
+        // same bound, end its steps.
+        std::optional<Exchanged> exchanged;
+        if (timeouts.totalMs > 0) {
+            if (!caller_ || caller_->lost()) caller_ = std::make_unique<BoundedCaller>();
+            exchanged = caller_->Call<Exchanged>(
+                static_cast<DWORD>(timeouts.totalMs),
+                [url, headers, body, timeouts] { return Exchange(url, headers, body, timeouts); });
+            if (!exchanged) exchanged = Exchanged{false, kErrorTimeout, 0, {}, {}};
+        } else {
+            exchanged = Exchange(url, headers, body, timeouts);
+        }
+        if (!exchanged->ok) {
+            const ::DWORD error = exchanged->error;
             if (errorNumber) *errorNumber = HRESULT_FROM_WIN32(error);
             if (errorText) *errorText = ErrorText(error);
             ::SetLastError(error);
             return false;
         }
         if (response) {
-            response->status = static_cast<long>(status);
+            response->status = static_cast<long>(exchanged->status);
             // The answer as text: by its charset (UTF-8 unless it says otherwise), into the
             // program's code page. UTF-16 is no code page MultiByteToWideChar takes.
+            const std::string& charset = exchanged->charset;
+            const std::string& answer = exchanged->answer;
             const unsigned codePage = CodePageOfCharset(charset);
             const std::wstring wide = codePage == 1200 || codePage == 1201
                                           ? ToWide(AnswerToUtf8(answer, charset), CP_UTF8)
@@ -137,6 +159,26 @@ public:
     }
 
 private:
+    struct Exchanged {
+        bool ok = false;
+        ::DWORD error = 0;  // the failing call's last error
+        ::DWORD status = 0;
+        std::string answer;
+        std::string charset;
+    };
+
+    static Exchanged Exchange(const std::string& url,
+                              const std::vector<std::pair<std::string, std::string>>& headers,
+                              const std::string& body, const HttpTimeouts& timeouts) {
+        Exchanged result;
+        result.ok =
+            Exchange(url, headers, body, timeouts, &result.status, &result.answer, &result.charset);
+        if (!result.ok) result.error = ::GetLastError();
+        return result;
+    }
+
+    std::unique_ptr<BoundedCaller> caller_;
+
     // False with the failing call's last error.
     static bool Exchange(const std::string& url,
                          const std::vector<std::pair<std::string, std::string>>& headers,

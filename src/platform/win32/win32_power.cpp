@@ -1,8 +1,11 @@
 // Power facet: the shutdown privilege, the restart request and the event source, called as they
-// are.
+// are; those a service answers within a bound.
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/bounded_call.h"
 #include "platform/power.h"
 #include "platform/win32/win32_facets.h"
 #include "platform/win32/windows_include.h"
@@ -85,32 +88,63 @@ public:
         return ok != FALSE;
     }
 
+    // The restart request and the event log's calls are answered by services: each is made on
+    // the facet's worker within kPowerCallMs, with copies of its arguments.
     bool InitiateSystemShutdownExA(const char* machineName, const char* message,
                                    DWORD timeoutSeconds, bool forceAppsClosed,
                                    bool rebootAfterShutdown, DWORD reason) override {
-        Writable machine(machineName);
-        Writable comment(message);
-        return ::InitiateSystemShutdownExA(machine.get(), comment.get(), timeoutSeconds,
-                                           forceAppsClosed ? TRUE : FALSE,
-                                           rebootAfterShutdown ? TRUE : FALSE, reason) != FALSE;
+        return Bounded([machine = Writable(machineName), comment = Writable(message),
+                        timeoutSeconds, forceAppsClosed, rebootAfterShutdown, reason]() mutable {
+                   return static_cast<std::uintptr_t>(::InitiateSystemShutdownExA(
+                       machine.get(), comment.get(), timeoutSeconds, forceAppsClosed ? TRUE : FALSE,
+                       rebootAfterShutdown ? TRUE : FALSE, reason));
+               }) != 0;
     }
 
     HANDLE RegisterEventSourceA(const char* serverName, const char* sourceName) override {
-        return reinterpret_cast<HANDLE>(::RegisterEventSourceA(serverName, sourceName));
+        return Bounded([server = Writable(serverName), source = Writable(sourceName)]() mutable {
+            return reinterpret_cast<std::uintptr_t>(
+                ::RegisterEventSourceA(server.get(), source.get()));
+        });
     }
 
     bool ReportEventA(HANDLE eventLog, std::uint16_t type, std::uint16_t category, DWORD eventId,
                       const std::vector<std::string>& strings) override {
-        std::vector<const char*> texts;
-        for (const auto& text : strings) texts.push_back(text.c_str());
-        return ::ReportEventA(reinterpret_cast<::HANDLE>(eventLog), type, category, eventId,
-                              nullptr, static_cast<WORD>(texts.size()), 0,
-                              texts.empty() ? nullptr : texts.data(), nullptr) != FALSE;
+        return Bounded([eventLog, type, category, eventId, strings] {
+                   std::vector<const char*> texts;
+                   for (const auto& text : strings) texts.push_back(text.c_str());
+                   return static_cast<std::uintptr_t>(
+                       ::ReportEventA(reinterpret_cast<::HANDLE>(eventLog), type, category, eventId,
+                                      nullptr, static_cast<WORD>(texts.size()), 0,
+                                      texts.empty() ? nullptr : texts.data(), nullptr));
+               }) != 0;
     }
 
     bool DeregisterEventSource(HANDLE eventLog) override {
         return ::DeregisterEventSource(reinterpret_cast<::HANDLE>(eventLog)) != FALSE;
     }
+
+private:
+    // The call's result (0 is its failure) with its last error carried to this thread;
+    // ERROR_TIMEOUT past the bound.
+    template <class Work>
+    std::uintptr_t Bounded(Work work) {
+        struct Result {
+            std::uintptr_t value = 0;
+            ::DWORD error = 0;
+        };
+        if (!worker_ || worker_->lost()) worker_ = std::make_unique<BoundedCaller>();
+        const auto done = worker_->Call<Result>(kPowerCallMs, [work = std::move(work)]() mutable {
+            Result result;
+            result.value = work();
+            result.error = ::GetLastError();
+            return result;
+        });
+        ::SetLastError(done ? done->error : ERROR_TIMEOUT);
+        return done ? done->value : 0;
+    }
+
+    std::unique_ptr<BoundedCaller> worker_;
 };
 
 }  // namespace

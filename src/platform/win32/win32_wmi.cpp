@@ -71,9 +71,11 @@ public:
         while (true) {
             UniqueCom<IWbemClassObject> object;
             ULONG returned = 0;
-            result = enumerator.get()->Next(static_cast<::LONG>(-1) /* WBEM_INFINITE */, 1,
-                                            object.put(), &returned);
+            result = enumerator.get()->Next(static_cast<::LONG>(kWmiNextTimeoutMs), 1, object.put(),
+                                            &returned);
             if (FAILED(result)) return result;
+            // A hung service or provider: the query fails, as any call past its bound does.
+            if (result == WBEM_S_TIMEDOUT) return kTimeoutHresult;
             if (result != WBEM_S_NO_ERROR || returned == 0) break;
             WmiObject read;
             for (const auto& name : properties) {
@@ -120,10 +122,10 @@ private:
         const UniqueBstr userName(BstrOf(user));
         const UniqueBstr secret(BstrOf(password));
         UniqueCom<IWbemServices> connected;
-        result =
-            locator.get()->ConnectServer(resource.get(), user.empty() ? nullptr : userName.get(),
-                                         password.empty() ? nullptr : secret.get(), nullptr, 0,
-                                         nullptr, nullptr, connected.put());
+        result = locator.get()->ConnectServer(
+            resource.get(), user.empty() ? nullptr : userName.get(),
+            password.empty() ? nullptr : secret.get(), nullptr, WBEM_FLAG_CONNECT_USE_MAX_WAIT,
+            nullptr, nullptr, connected.put());
         if (FAILED(result)) return result;
         result = SetProxyImpersonation(connected.get(), impersonationLevel);
         if (FAILED(result)) return result;

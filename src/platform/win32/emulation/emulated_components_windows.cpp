@@ -6,12 +6,14 @@
 namespace platform::emulated {
 
 bool EmulatedComponents::CallCipher(const char* /*libraryPath*/, const char* /*exportName*/,
-                                    char* /*buffer*/, std::int32_t /*length*/) {
+                                    char* /*buffer*/, std::int32_t /*length*/,
+                                    DWORD /*timeoutMs*/) {
     machine_.lastError = 126;  // ERROR_MOD_NOT_FOUND
     return false;
 }
 
-LONG EmulatedComponents::CreateObject(const char* /*progId*/, ComObject* object) {
+LONG EmulatedComponents::CreateObject(const char* /*progId*/, ComObject* object,
+                                      DWORD /*timeoutMs*/) {
     if (!object) return kEPointer;
     *object = 0;
     return kRegdbEClassNotReg;
@@ -21,13 +23,14 @@ void EmulatedComponents::ReleaseObject(ComObject /*object*/) {}
 
 LONG EmulatedComponents::EncryptText(ComObject /*encryptor*/, const char* /*method*/,
                                      const std::string& /*text*/, std::string* /*encrypted*/,
-                                     std::string* errorText) {
+                                     std::string* errorText, DWORD /*timeoutMs*/) {
     if (errorText) *errorText = "Invalid pointer";
     return kEPointer;
 }
 
 LONG EmulatedComponents::PostXMLString(ComObject /*webPost*/, const char* /*method*/,
-                                       PostXmlStringCall* /*call*/, std::string* errorText) {
+                                       PostXmlStringCall* /*call*/, std::string* errorText,
+                                       DWORD /*timeoutMs*/) {
     if (errorText) *errorText = "Invalid pointer";
     return kEPointer;
 }
