@@ -16,6 +16,8 @@ public:
 
     virtual SystemTime GetLocalTime() = 0;
     virtual std::uint64_t GetTickCount64() = 0;
+    // GetSystemTimeAsFileTime: the time now in UTC, as a FILETIME.
+    virtual std::uint64_t GetSystemTimeAsFileTime() = 0;
     // FileTimeToLocalFileTime then FileTimeToSystemTime.
     virtual bool FileTimeToLocalSystemTime(std::uint64_t fileTime, SystemTime* local) = 0;
     // GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE) and GetTimeFormatA(LOCALE_USER_DEFAULT,

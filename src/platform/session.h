@@ -46,6 +46,10 @@ public:
     // FALSE (ERROR_NO_TOKEN 1008 when nobody is logged on in the session; ERROR_PRIVILEGE_NOT_HELD
     // 1314 for a caller other than the system account) with *token left alone.
     virtual bool WTSQueryUserToken(DWORD sessionId, HANDLE* token) = 0;
+    // WTSQuerySessionInformationA(WTS_CURRENT_SERVER_HANDLE, sessionId, WTSUserName), the buffer
+    // freed with WTSFreeMemory: the name of the user logged on in the session (empty when nobody
+    // is). FALSE with the last error (ERROR_CTX_WINSTATION_NOT_FOUND for no such session).
+    virtual bool WTSQuerySessionUserName(DWORD sessionId, std::string* user) = 0;
     // DuplicateTokenEx with no security descriptor; inheritHandle as the attributes say.
     virtual bool DuplicateTokenEx(HANDLE token, DWORD desiredAccess, bool inheritHandle,
                                   int impersonationLevel, int tokenType, HANDLE* newToken) = 0;
@@ -60,6 +64,9 @@ public:
                                       const char* currentDirectory, const StartupInfo& startup,
                                       ProcessInformation* information) = 0;
     virtual bool OpenProcessToken(HANDLE process, DWORD desiredAccess, HANDLE* token) = 0;
+    // GetTokenInformation(TokenUser) and LookupAccountSidA on this computer: the account name
+    // of a token opened with TOKEN_QUERY. FALSE with the last error.
+    virtual bool GetTokenUserName(HANDLE token, std::string* user) = 0;
     virtual bool ImpersonateLoggedOnUser(HANDLE token) = 0;
     virtual bool RevertToSelf() = 0;
 };

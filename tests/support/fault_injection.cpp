@@ -125,6 +125,8 @@ public:
     RS_FORWARD(LONG, RegQueryValueExA, HKEY, const char*, DWORD*, BYTE*, DWORD*);
     RS_FORWARD(LONG, RegSetValueExA, HKEY, const char*, DWORD, const BYTE*, DWORD);
     RS_FORWARD_AS(Anyway{}, LONG, RegCloseKey, HKEY);
+    RS_FORWARD(LONG, RegEnumKeyExA, HKEY, DWORD, std::string*);
+    RS_FORWARD(LONG, RegEnumValueA, HKEY, DWORD, std::string*);
 };
 
 class FaultyProfile final : public Decorator<Profile> {
@@ -178,6 +180,7 @@ class FaultyProcesses final : public Decorator<Processes> {
 public:
     using Decorator::Decorator;
     RS_FORWARD_AS(Clear{a1}, bool, SnapshotProcesses, std::vector<ProcessEntry>*);
+    RS_FORWARD(bool, QueryOwnJob, bool*, DWORD*);
     RS_FORWARD(HANDLE, OpenProcess, DWORD, bool, DWORD);
     RS_FORWARD(bool, EnumProcessModules, HANDLE, DWORD*);
     RS_FORWARD(DWORD, GetModuleFileNameExA, HANDLE, char*, DWORD);
@@ -202,6 +205,7 @@ public:
     using Decorator::Decorator;
     RS_FORWARD(SystemTime, GetLocalTime);
     RS_FORWARD(std::uint64_t, GetTickCount64);
+    RS_FORWARD(std::uint64_t, GetSystemTimeAsFileTime);
     RS_FORWARD(bool, FileTimeToLocalSystemTime, std::uint64_t, SystemTime*);
     RS_FORWARD(bool, GetShortDateText, const SystemTime&, std::string*);
     RS_FORWARD(bool, GetLongTimeText, const SystemTime&, std::string*);
@@ -231,12 +235,14 @@ public:
     RS_FORWARD(bool, GetUserNameA, char*, DWORD*);
     RS_FORWARD_AS(Or{0xFFFFFFFFu}, DWORD, WTSGetActiveConsoleSessionId);
     RS_FORWARD(bool, WTSQueryUserToken, DWORD, HANDLE*);
+    RS_FORWARD(bool, WTSQuerySessionUserName, DWORD, std::string*);
     RS_FORWARD_AS(Clear{a6}, bool, DuplicateTokenEx, HANDLE, DWORD, bool, int, int, HANDLE*);
     RS_FORWARD_AS(Clear{a1}, bool, CreateEnvironmentBlock, EnvironmentBlock*, HANDLE, bool);
     RS_FORWARD_AS(Anyway{}, bool, DestroyEnvironmentBlock, EnvironmentBlock);
     RS_FORWARD_AS(Clear{a9}, bool, CreateProcessAsUserA, HANDLE, const char*, const char*, bool,
                   DWORD, EnvironmentBlock, const char*, const StartupInfo&, ProcessInformation*);
     RS_FORWARD_AS(Clear{a3}, bool, OpenProcessToken, HANDLE, DWORD, HANDLE*);
+    RS_FORWARD(bool, GetTokenUserName, HANDLE, std::string*);
     RS_FORWARD(bool, ImpersonateLoggedOnUser, HANDLE);
     RS_FORWARD_AS(Anyway{}, bool, RevertToSelf);
 };

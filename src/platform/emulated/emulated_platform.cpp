@@ -8,6 +8,7 @@
 #include <ctime>
 #include <map>
 
+#include "common/dates.h"
 #include "platform/emulated/emulated_components.h"
 #include "platform/emulated/emulated_files.h"
 #include "platform/emulated/emulated_http.h"
@@ -84,6 +85,16 @@ public:
         for (auto& process : machine_.processes) {
             if (StillRunning(process)) entries->push_back({process.id, process.exeFile});
         }
+        return true;
+    }
+    // [Job] of machine.ini: InJob, and the limits BreakawayOk, SilentBreakawayOk, KillOnClose.
+    bool QueryOwnJob(bool* inJob, DWORD* limitFlags) override {
+        *inJob = machine_.JobFact("InJob");
+        *limitFlags = 0;
+        if (!*inJob) return true;
+        if (machine_.JobFact("BreakawayOk")) *limitFlags |= kJobLimitBreakawayOk;
+        if (machine_.JobFact("SilentBreakawayOk")) *limitFlags |= kJobLimitSilentBreakawayOk;
+        if (machine_.JobFact("KillOnClose")) *limitFlags |= kJobLimitKillOnJobClose;
         return true;
     }
     // Process ids listed under [ProtectedProcesses] refuse to be opened, as services of another
@@ -214,6 +225,30 @@ public:
         // Else the real host's time since its start, as GetTickCount64 counts it.
         return host::TickCount64();
     }
+    // The pinned local time ([Clock] Now) is taken in the host's time zone, as the conversion of
+    // file times to local time is.
+    std::uint64_t GetSystemTimeAsFileTime() override {
+        constexpr std::int64_t k1601To1970 = 116444736000000000LL;
+        const std::int64_t epoch = common::DaysFromCivil(1970, 1, 1) * 86400;
+        std::int64_t seconds = 0;
+        std::int64_t ticks = 0;
+        if (pinned_) {
+            const std::int64_t local = common::SecondsOf(*pinned_) - epoch;
+            std::tm tm{};
+            std::int64_t offset = 0;
+            if (host::LocalTime(static_cast<std::time_t>(local), &tm)) {
+                offset = common::SecondsOf(FromTm(tm, 0)) - epoch - local;
+            }
+            seconds = local - offset;
+            ticks = pinned_->milliseconds * 10000LL;
+        } else {
+            const auto since = std::chrono::system_clock::now().time_since_epoch();
+            const auto hundreds = std::chrono::duration_cast<std::chrono::nanoseconds>(since) / 100;
+            return static_cast<std::uint64_t>(hundreds.count() + k1601To1970);
+        }
+        return static_cast<std::uint64_t>(seconds * 10000000LL + ticks + k1601To1970);
+    }
+
     bool FileTimeToLocalSystemTime(std::uint64_t fileTime, SystemTime* local) override {
         constexpr std::uint64_t k1601To1970 = 116444736000000000ULL;
         if (fileTime < k1601To1970 || !local) {

@@ -51,6 +51,18 @@ DWORD EmulatedSession::WTSGetActiveConsoleSessionId() {
     return static_cast<DWORD>(std::strtoul(fact->c_str(), nullptr, 10));
 }
 
+// Session 0 (the services' session) and the console session exist; nobody is logged on in the
+// first, the console user ([Console] User) in the second.
+bool EmulatedSession::WTSQuerySessionUserName(DWORD sessionId, std::string* user) {
+    const DWORD console = WTSGetActiveConsoleSessionId();
+    if (sessionId != 0 && (console == kNoSession || sessionId != console)) {
+        machine_.lastError = kErrorCtxWinstationNotFound;
+        return false;
+    }
+    if (user) *user = sessionId == 0 ? "" : ConsoleUser();
+    return true;
+}
+
 bool EmulatedSession::WTSQueryUserToken(DWORD sessionId, HANDLE* token) {
     if (!token) {
         machine_.lastError = kErrorInvalidParameter;
@@ -179,6 +191,13 @@ bool EmulatedSession::OpenProcessToken(HANDLE process, DWORD /*desiredAccess*/, 
     const DWORD session = WTSGetActiveConsoleSessionId();
     object.sessionId = session == kNoSession ? 0 : session;
     *token = machine_.NewHandle(object);
+    return true;
+}
+
+bool EmulatedSession::GetTokenUserName(HANDLE token, std::string* user) {
+    const Machine::Object* opened = machine_.Find(token, Kind::Token);
+    if (!opened) return false;
+    *user = opened->account;
     return true;
 }
 

@@ -59,6 +59,12 @@ public:
 
     std::uint64_t GetTickCount64() override { return ::GetTickCount64(); }
 
+    std::uint64_t GetSystemTimeAsFileTime() override {
+        FILETIME now{};
+        ::GetSystemTimeAsFileTime(&now);
+        return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    }
+
     bool FileTimeToLocalSystemTime(std::uint64_t fileTime, SystemTime* local) override {
         FILETIME utc{};
         utc.dwLowDateTime = static_cast<::DWORD>(fileTime & 0xFFFFFFFFu);
