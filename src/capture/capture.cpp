@@ -247,6 +247,21 @@ private:
             Fail("Console.User", platform_.system().GetLastError());
         }
 
+        std::vector<platform::SessionEntry> sessions;
+        if (platform_.session().WTSEnumerateSessionsA(&sessions)) {
+            for (const auto& session : sessions) {
+                std::string name;
+                if (!platform_.session().WTSQuerySessionUserName(session.sessionId, &name)) {
+                    Fail("Sessions." + std::to_string(session.sessionId),
+                         platform_.system().GetLastError());
+                }
+                Fact("Sessions", std::to_string(session.sessionId),
+                     std::to_string(session.state) + (name.empty() ? "" : "," + name));
+            }
+        } else {
+            Fail("Sessions", platform_.system().GetLastError());
+        }
+
         std::vector<platform::ProcessEntry> processes;
         if (platform_.processes().SnapshotProcesses(&processes)) {
             const std::string self = common::Upper(platform_.self().ExeName());
@@ -390,11 +405,17 @@ private:
         return true;
     }
 
-    // Only whether it exists, and its size.
+    // Only whether it exists, its size and its version ("size" alone without a resource).
     void Program(const std::string& path) {
         std::vector<platform::FindData> found;
         if (platform_.files().FindFiles(path.c_str(), &found) && !found.empty()) {
-            Note("Programs", path, std::to_string(found.front().size));
+            std::string text = std::to_string(found.front().size);
+            platform::ProgramVersion version;
+            if (platform_.files().GetFileVersion(path.c_str(), &version)) {
+                text += "," + std::to_string(version.major) + "." + std::to_string(version.minor) +
+                        "." + std::to_string(version.revision);
+            }
+            Note("Programs", path, text);
         } else {
             Note("Programs", path, FailureText(platform_.system().GetLastError()));
         }

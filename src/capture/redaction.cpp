@@ -288,6 +288,9 @@ void RedactCapture(MachineCapture& capture, Redaction& redaction) {
             UpperAscii(fact.section) == "PROCESSOWNERS") {
             redaction.Add(NameKind::kUser, fact.value);
         }
+        if (UpperAscii(fact.section) == "SESSIONS" && fact.value.find(',') != std::string::npos) {
+            redaction.Add(NameKind::kUser, fact.value.substr(fact.value.find(',') + 1));
+        }
         if (key == "ENVIRONMENT.COMPUTERNAME") redaction.Add(NameKind::kComputer, fact.value);
         if (key == "ENVIRONMENT.USERDOMAIN") redaction.Add(NameKind::kDomain, fact.value);
     }

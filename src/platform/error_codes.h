@@ -38,6 +38,7 @@ inline constexpr std::int32_t kErrorAccessDisabledByPolicy = 1260;
 inline constexpr std::int32_t kErrorNotAllAssigned = 1300;
 inline constexpr std::int32_t kErrorNoSuchPrivilege = 1313;
 inline constexpr std::int32_t kErrorPrivilegeNotHeld = 1314;
+inline constexpr std::int32_t kErrorResourceTypeNotFound = 1813;
 inline constexpr std::int32_t kRpcServerUnavailable = 1722;
 inline constexpr std::int32_t kErrorCtxWinstationNotFound =
     7022;  // no such session  // RPC_S_SERVER_UNAVAILABLE

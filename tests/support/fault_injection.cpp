@@ -171,6 +171,7 @@ public:
     RS_FORWARD(bool, AppendToFile, const char*, const std::string&);
     RS_FORWARD(bool, ReadWholeFile, const char*, std::string*);
     RS_FORWARD(DWORD, GetSystemDirectoryA, char*, DWORD);
+    RS_FORWARD(bool, GetFileVersion, const char*, ProgramVersion*);
     RS_FORWARD(bool, IsWow64Process, bool*);
     RS_FORWARD(bool, Wow64DisableWow64FsRedirection, void**);
     RS_FORWARD(bool, Wow64RevertWow64FsRedirection, void*);
@@ -236,6 +237,7 @@ public:
     RS_FORWARD_AS(Or{0xFFFFFFFFu}, DWORD, WTSGetActiveConsoleSessionId);
     RS_FORWARD(bool, WTSQueryUserToken, DWORD, HANDLE*);
     RS_FORWARD(bool, WTSQuerySessionUserName, DWORD, std::string*);
+    RS_FORWARD(bool, WTSEnumerateSessionsA, std::vector<SessionEntry>*);
     RS_FORWARD_AS(Clear{a6}, bool, DuplicateTokenEx, HANDLE, DWORD, bool, int, int, HANDLE*);
     RS_FORWARD_AS(Clear{a1}, bool, CreateEnvironmentBlock, EnvironmentBlock*, HANDLE, bool);
     RS_FORWARD_AS(Anyway{}, bool, DestroyEnvironmentBlock, EnvironmentBlock);

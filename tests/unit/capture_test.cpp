@@ -183,7 +183,7 @@ protected:
             "USERDOMAIN=FROBCORP\n[Console]\nSessionId=2\nUser=zorblax\n"
             "[Clock]\nNow=2021-03-04 17:06:07\n[System]\nSystemDirectory=C:\\Windows\\system32\n"
             "[Processes]\n2200=EXPLORER.EXE\n2300=notepad.exe\n[ProcessOwners]\n2200=zorblax\n"
-            "[Job]\nInJob=1\nKillOnClose=1\n");
+            "[Job]\nInJob=1\nKillOnClose=1\n[Sessions]\n3=4,blurfle\n");
         testing_support::InstallCipher(
             machine,
             "<configuration><service name=\"wpacpmsusddappextended\" "
@@ -221,7 +221,7 @@ protected:
 };
 
 TEST_F(CaptureOfAMachine, RedactedHoldsNoNameInAnyByteOrFileName) {
-    const char* names[] = {"zorblax", "QUUXHOST", "FROBCORP", "hunter22"};
+    const char* names[] = {"zorblax", "QUUXHOST", "FROBCORP", "hunter22", "blurfle"};
     Capture(false);
     const std::string clear = EverythingIn(out);
     for (const char* name : names) {
@@ -301,6 +301,7 @@ TEST_F(CaptureOfAMachine, FactsAsTheHostStatesThemAndTheZoneBias) {
         "[Console]\r\nSessionId=2\r\nUser=zorblax\r\n",
         "[Processes]\r\n2200=EXPLORER.EXE\r\n2300=notepad.exe\r\n",
         "[ProcessOwners]\r\n2200=zorblax\r\n",
+        "[Sessions]\r\n0=4\r\n2=0,zorblax\r\n3=4,blurfle\r\n",
         "[Job]\r\nInJob=1\r\nBreakawayOk=0\r\nSilentBreakawayOk=0\r\nKillOnClose=1\r\n",
         "[Clock]\r\nNow=2021-03-04 17:06:07\r\n",
         "[Account]\r\nUserName=SYSTEM\r\n",

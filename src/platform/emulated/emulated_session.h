@@ -24,6 +24,7 @@ public:
     DWORD WTSGetActiveConsoleSessionId() override;
     bool WTSQueryUserToken(DWORD sessionId, HANDLE* token) override;
     bool WTSQuerySessionUserName(DWORD sessionId, std::string* user) override;
+    bool WTSEnumerateSessionsA(std::vector<SessionEntry>* sessions) override;
     bool DuplicateTokenEx(HANDLE token, DWORD desiredAccess, bool inheritHandle,
                           int impersonationLevel, int tokenType, HANDLE* newToken) override;
     bool CreateEnvironmentBlock(EnvironmentBlock* environment, HANDLE token, bool inherit) override;

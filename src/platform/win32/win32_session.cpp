@@ -49,6 +49,22 @@ public:
         return true;
     }
 
+    bool WTSEnumerateSessionsA(std::vector<SessionEntry>* sessions) override {
+        auto* enumerate = SystemFunction<decltype(::WTSEnumerateSessionsA)>(
+            "wtsapi32.dll", "WTSEnumerateSessionsA");
+        auto* release = SystemFunction<decltype(::WTSFreeMemory)>("wtsapi32.dll", "WTSFreeMemory");
+        if (!enumerate || !release) return false;
+        WTS_SESSION_INFOA* list = nullptr;
+        ::DWORD count = 0;
+        if (!enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &count)) return false;
+        sessions->clear();
+        for (::DWORD i = 0; i < count; ++i) {
+            sessions->push_back({list[i].SessionId, static_cast<DWORD>(list[i].State)});
+        }
+        release(list);
+        return true;
+    }
+
     bool DuplicateTokenEx(HANDLE token, DWORD desiredAccess, bool inheritHandle,
                           int impersonationLevel, int tokenType, HANDLE* newToken) override {
         SECURITY_ATTRIBUTES attributes{};
