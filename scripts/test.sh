@@ -196,7 +196,8 @@ package() {
     [ -f "$zip" ] || { echo "missing $zip"; return 1; }
     local listed expected
     listed=$(unzip -Z1 "$zip" | LC_ALL=C sort)
-    expected=$(printf '%s\n' README.txt RebootScheduler.exe RebootScheduler.exe.debug)
+    expected=$(printf '%s\n' README.txt RebootScheduler.exe RebootScheduler.exe.debug \
+        RebootSchedulerCapture.exe RebootSchedulerCapture.exe.debug)
     if [ "$listed" != "$expected" ]; then
         echo "$zip holds:"; echo "$listed"; echo "expected:"; echo "$expected"
         return 1
@@ -218,8 +219,15 @@ package() {
         tr -d '\0' | head -c 25)
     [ "$link" = RebootScheduler.exe.debug ] ||
         { echo "RebootScheduler.exe's debug link names '$link'"; return 1; }
-    i686-w64-mingw32-objdump -h "$package_unpacked/RebootScheduler.exe.debug" | grep -q '\.debug_info' ||
-        { echo "RebootScheduler.exe.debug holds no debug information"; return 1; }
+    local program
+    for program in RebootScheduler RebootSchedulerCapture; do
+        i686-w64-mingw32-objdump -h "$package_unpacked/$program.exe.debug" | grep -q '\.debug_info' ||
+            { echo "$program.exe.debug holds no debug information"; return 1; }
+    done
+    link=$(i686-w64-mingw32-objcopy --dump-section .gnu_debuglink=/dev/stdout \
+        "$package_unpacked/RebootSchedulerCapture.exe" 2>/dev/null | tr -d '\0' | head -c 32)
+    [ "$link" = RebootSchedulerCapture.exe.debug ] ||
+        { echo "RebootSchedulerCapture.exe's debug link names '$link'"; return 1; }
     local name
     for name in Cryptel.dll VERUZE.XmlEncryptor Postbird.webpost Bellhop.exe Quillon.exe; do
         grep -q "$name" "$package_unpacked/README.txt" || { echo "README.txt does not name $name"; return 1; }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/self.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -80,6 +81,10 @@ public:
     // GetSystemDirectoryA: the number of characters stored (without the NUL), the size needed
     // (with the NUL) when the buffer is too small, 0 on failure.
     virtual DWORD GetSystemDirectoryA(char* buffer, DWORD size) = 0;
+    // GetFileVersionInfoA and VerQueryValueA("\\"): major.minor.revision of the file version of
+    // a file's version resource. False with the last error (ERROR_RESOURCE_TYPE_NOT_FOUND for a
+    // file without one).
+    virtual bool GetFileVersion(const char* path, ProgramVersion* version) = 0;
     // IsWow64Process(GetCurrentProcess(), &flag): *wow64 is true for a 32-bit process on 64-bit
     // Windows. False when the call failed (*wow64 is then left as it was).
     virtual bool IsWow64Process(bool* wow64) = 0;

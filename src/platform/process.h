@@ -41,6 +41,9 @@ inline constexpr DWORD kWaitObject0 = 0;
 inline constexpr DWORD kWaitTimeout = 258;
 inline constexpr DWORD kWaitFailed = 0xFFFFFFFFu;
 inline constexpr DWORD kStillActive = 259;
+inline constexpr DWORD kJobLimitBreakawayOk = 0x00000800;
+inline constexpr DWORD kJobLimitSilentBreakawayOk = 0x00001000;
+inline constexpr DWORD kJobLimitKillOnJobClose = 0x00002000;
 
 class Processes {
 public:
@@ -48,6 +51,10 @@ public:
 
     // CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS) walked with Process32First / Process32Next.
     virtual bool SnapshotProcesses(std::vector<ProcessEntry>* entries) = 0;
+    // IsProcessInJob(GetCurrentProcess(), NULL) and, inside a job, QueryInformationJobObject(NULL,
+    // JobObjectExtendedLimitInformation): whether this process runs in a job object and the
+    // job's limit flags (JOB_OBJECT_LIMIT_*; 0 outside a job). False with the last error.
+    virtual bool QueryOwnJob(bool* inJob, DWORD* limitFlags) = 0;
     // OpenProcess: 0 with the last error when the process cannot be opened.
     virtual HANDLE OpenProcess(DWORD access, bool inheritHandle, DWORD processId) = 0;
     // EnumProcessModules with a one-entry array given as size 0: a probe of whether the

@@ -2,6 +2,8 @@
 // Results are Win32 codes (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA, ...).
 #pragma once
 
+#include <string>
+
 #include "platform/types.h"
 
 namespace platform {
@@ -25,6 +27,12 @@ public:
     virtual LONG RegSetValueExA(HKEY key, const char* valueName, DWORD type, const BYTE* data,
                                 DWORD dataSize) = 0;
     virtual LONG RegCloseKey(HKEY key) = 0;
+    // RegEnumKeyExA and RegEnumValueA with a buffer for the longest name a key or value may
+    // have: the name of the index-th subkey or value of an open key, in no documented order;
+    // ERROR_NO_MORE_ITEMS past the last. The key needs KEY_ENUMERATE_SUB_KEYS or
+    // KEY_QUERY_VALUE.
+    virtual LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) = 0;
+    virtual LONG RegEnumValueA(HKEY key, DWORD index, std::string* name) = 0;
 };
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -16,6 +17,15 @@ using EnvironmentBlock = std::uintptr_t;  // 0 is "no block"
 struct StartupInfo {
     std::string lpDesktop;
 };
+
+// One session of the list: its id and state (WTS_CONNECTSTATE_CLASS: 0 active, 1 connected,
+// 4 disconnected, 6 listening, ...).
+struct SessionEntry {
+    DWORD sessionId = 0;
+    DWORD state = 0;
+};
+inline constexpr DWORD kWtsActive = 0;
+inline constexpr DWORD kWtsDisconnected = 4;
 
 struct ProcessInformation {
     HANDLE hProcess = 0;
@@ -46,6 +56,13 @@ public:
     // FALSE (ERROR_NO_TOKEN 1008 when nobody is logged on in the session; ERROR_PRIVILEGE_NOT_HELD
     // 1314 for a caller other than the system account) with *token left alone.
     virtual bool WTSQueryUserToken(DWORD sessionId, HANDLE* token) = 0;
+    // WTSQuerySessionInformationA(WTS_CURRENT_SERVER_HANDLE, sessionId, WTSUserName), the buffer
+    // freed with WTSFreeMemory: the name of the user logged on in the session (empty when nobody
+    // is). FALSE with the last error (ERROR_CTX_WINSTATION_NOT_FOUND for no such session).
+    virtual bool WTSQuerySessionUserName(DWORD sessionId, std::string* user) = 0;
+    // WTSEnumerateSessionsA(WTS_CURRENT_SERVER_HANDLE, 0, 1), the list freed with WTSFreeMemory:
+    // every session's id and connection state. FALSE with the last error.
+    virtual bool WTSEnumerateSessionsA(std::vector<SessionEntry>* sessions) = 0;
     // DuplicateTokenEx with no security descriptor; inheritHandle as the attributes say.
     virtual bool DuplicateTokenEx(HANDLE token, DWORD desiredAccess, bool inheritHandle,
                                   int impersonationLevel, int tokenType, HANDLE* newToken) = 0;
@@ -60,6 +77,9 @@ public:
                                       const char* currentDirectory, const StartupInfo& startup,
                                       ProcessInformation* information) = 0;
     virtual bool OpenProcessToken(HANDLE process, DWORD desiredAccess, HANDLE* token) = 0;
+    // GetTokenInformation(TokenUser) and LookupAccountSidA on this computer: the account name
+    // of a token opened with TOKEN_QUERY. FALSE with the last error.
+    virtual bool GetTokenUserName(HANDLE token, std::string* user) = 0;
     virtual bool ImpersonateLoggedOnUser(HANDLE token) = 0;
     virtual bool RevertToSelf() = 0;
 };

@@ -29,6 +29,7 @@ inline constexpr DWORD kRegQword = 11;
 // Registry access masks.
 inline constexpr DWORD kKeyQueryValue = 0x0001;
 inline constexpr DWORD kKeySetValue = 0x0002;
+inline constexpr DWORD kKeyEnumerateSubKeys = 0x0008;
 inline constexpr DWORD kKeyRead = 0x20019;
 inline constexpr DWORD kKeyAllAccess = 0xF003F;
 inline constexpr DWORD kKeyWow64_64Key = 0x0100;

@@ -1,5 +1,6 @@
 // The registry facet as the program calls it, pinned against the emulation and (in the Windows
 // test binary) the real registry functions. Keys live below SOFTWARE\RSContract.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -351,6 +352,44 @@ TYPED_TEST(RegistryContract, WhatAHandleMayDoFollowsItsAccess) {
             << c.name;
         this->reg().RegCloseKey(key);
     }
+}
+
+// Windows documents no order for either list (Wine keeps values sorted by name, Windows in the
+// order they were made): the lists are compared as sets.
+TYPED_TEST(RegistryContract, EnumerationListsEverySubkeyAndValue) {
+    struct Case {
+        const char* path;
+        bool subKeys;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {"SOFTWARE\\RSContract", true, {"Values", "View"}},
+        {"SOFTWARE\\RSContract\\Values",
+         false,
+         {"Bytes", "Empty", "Expand", "Multi", "NoNul", "Number", "Text"}},
+        {"SOFTWARE\\RSContract\\View", true, {}},
+    };
+    for (const Case& c : cases) {
+        const HKEY key = this->Open(c.path, platform::kKeyRead | platform::kKeyWow64_64Key);
+        std::vector<std::string> names;
+        std::string name;
+        LONG status = 0;
+        for (DWORD i = 0; i < 20; ++i) {
+            status = c.subKeys ? this->reg().RegEnumKeyExA(key, i, &name)
+                               : this->reg().RegEnumValueA(key, i, &name);
+            if (status != 0) break;
+            names.push_back(name);
+        }
+        EXPECT_EQ(status, platform::kErrorNoMoreItems) << c.path;
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, c.names) << c.path;
+        this->reg().RegCloseKey(key);
+    }
+    const HKEY setOnly = this->Open("SOFTWARE\\RSContract", platform::kKeySetValue);
+    std::string name;
+    EXPECT_EQ(this->reg().RegEnumKeyExA(setOnly, 0, &name), 5);
+    EXPECT_EQ(this->reg().RegEnumValueA(setOnly, 0, &name), 5);
+    this->reg().RegCloseKey(setOnly);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 # Runs every scenario of tests/scenarios/cases on one host and compares what the program did.
 #
 #   run.sh --host native|wine --exe PATH [--prefix DIR] [--only NAME]... [--update] [--timing]
+#          [--capture CAPTURE_EXE]
 #
 # A scenario is a folder cases/<name>/ with
 #   machine/         the machine folder the run starts from (copied afresh for every run)
@@ -31,6 +32,9 @@
 # program through tools/wine/run-machine.sh in one Wine prefix made for the whole run (--prefix
 # keeps it in DIR and reuses it from an earlier run). --update (native only) rewrites
 # expected.log / expected.nolog and expected.exit from what the program did.
+# --capture (native only) runs each case on the capture of its prepared machine instead
+# (capture-roundtrip.sh), which must give the same results; cases listed in a file
+# "capture-differs" (its first line says why) are left out of that run.
 # Prints "ok NAME" or "FAILED NAME" with the differences, then "N passed, M failed".
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -42,7 +46,7 @@ usage() {
     exit 2
 }
 
-host='' exe='' prefix='' update=0 timing=0
+host='' exe='' prefix='' update=0 timing=0 capture_exe=
 only=()
 while (($#)); do
     case $1 in
@@ -52,6 +56,7 @@ while (($#)); do
     --only) only+=("${2:-}"); shift 2 || usage ;;
     --update) update=1; shift ;;
     --timing) timing=1; shift ;;
+    --capture) capture_exe=${2:-}; shift 2 || usage ;;
     *) usage ;;
     esac
 done
@@ -61,6 +66,11 @@ exe_arg=$exe
 exe=$(realpath -e -- "$exe" 2>/dev/null) || { echo "run.sh: no program at $exe_arg" >&2; exit 2; }
 if ((update)) && [[ $host != native ]]; then
     echo "run.sh: --update takes the native host's results only" >&2
+    exit 2
+fi
+
+if [[ -n $capture_exe && $host != native ]]; then
+    echo "run.sh: --capture runs on the native host" >&2
     exit 2
 fi
 
@@ -186,6 +196,7 @@ for case_dir in "$cases"/*/; do
     name=${case_dir##*/}
     [[ -d $case_dir/machine ]] || continue
     if [[ -f $case_dir/hosts ]] && ! grep -qw -- "$host" "$case_dir/hosts"; then continue; fi
+    if [[ -n $capture_exe && -f $case_dir/capture-differs ]]; then continue; fi
     if ((${#only[@]})); then
         selected=0
         for wanted in "${only[@]}"; do [[ $name == "$wanted" ]] && selected=1; done
@@ -213,6 +224,10 @@ for case_dir in "$cases"/*/; do
     elif [[ -f $case_dir/prepare ]] && ! bash "$case_dir/prepare" "$machine" >"$run_dir/prepare.out" 2>&1; then
         problems+=("prepare failed:")
         excerpt "$run_dir/prepare.out" >>"$details"
+    elif [[ -n $capture_exe ]] &&
+        ! "$here/capture-roundtrip.sh" "$machine" "$capture_exe" >"$run_dir/capture.out" 2>&1; then
+        problems+=("capture failed:")
+        excerpt "$run_dir/capture.out" >>"$details"
     elif [[ $host == native ]]; then
         (cd "$run_dir" && REBOOTSCHEDULER_MACHINE=$machine exec timeout 300 "$exe" "${words[@]}") \
             </dev/null >"$run_dir/output" 2>&1

@@ -125,6 +125,8 @@ public:
     RS_FORWARD(LONG, RegQueryValueExA, HKEY, const char*, DWORD*, BYTE*, DWORD*);
     RS_FORWARD(LONG, RegSetValueExA, HKEY, const char*, DWORD, const BYTE*, DWORD);
     RS_FORWARD_AS(Anyway{}, LONG, RegCloseKey, HKEY);
+    RS_FORWARD(LONG, RegEnumKeyExA, HKEY, DWORD, std::string*);
+    RS_FORWARD(LONG, RegEnumValueA, HKEY, DWORD, std::string*);
 };
 
 class FaultyProfile final : public Decorator<Profile> {
@@ -178,6 +180,7 @@ public:
     RS_FORWARD(bool, AppendToFile, const char*, const std::string&);
     RS_FORWARD(bool, ReadWholeFile, const char*, std::string*);
     RS_FORWARD(DWORD, GetSystemDirectoryA, char*, DWORD);
+    RS_FORWARD(bool, GetFileVersion, const char*, ProgramVersion*);
     RS_FORWARD(bool, IsWow64Process, bool*);
     RS_FORWARD(bool, Wow64DisableWow64FsRedirection, void**);
     RS_FORWARD(bool, Wow64RevertWow64FsRedirection, void*);
@@ -187,6 +190,7 @@ class FaultyProcesses final : public Decorator<Processes> {
 public:
     using Decorator::Decorator;
     RS_FORWARD_AS(Clear{a1}, bool, SnapshotProcesses, std::vector<ProcessEntry>*);
+    RS_FORWARD(bool, QueryOwnJob, bool*, DWORD*);
     RS_FORWARD(HANDLE, OpenProcess, DWORD, bool, DWORD);
     RS_FORWARD(bool, EnumProcessModules, HANDLE, DWORD*);
     RS_FORWARD(DWORD, GetModuleFileNameExA, HANDLE, char*, DWORD);
@@ -247,12 +251,15 @@ public:
     RS_FORWARD(bool, GetUserNameA, char*, DWORD*);
     RS_FORWARD_AS(Or{0xFFFFFFFFu}, DWORD, WTSGetActiveConsoleSessionId);
     RS_FORWARD(bool, WTSQueryUserToken, DWORD, HANDLE*);
+    RS_FORWARD(bool, WTSQuerySessionUserName, DWORD, std::string*);
+    RS_FORWARD(bool, WTSEnumerateSessionsA, std::vector<SessionEntry>*);
     RS_FORWARD_AS(Clear{a6}, bool, DuplicateTokenEx, HANDLE, DWORD, bool, int, int, HANDLE*);
     RS_FORWARD_AS(Clear{a1}, bool, CreateEnvironmentBlock, EnvironmentBlock*, HANDLE, bool);
     RS_FORWARD_AS(Anyway{}, bool, DestroyEnvironmentBlock, EnvironmentBlock);
     RS_FORWARD_AS(Clear{a9}, bool, CreateProcessAsUserA, HANDLE, const char*, const char*, bool,
                   DWORD, EnvironmentBlock, const char*, const StartupInfo&, ProcessInformation*);
     RS_FORWARD_AS(Clear{a3}, bool, OpenProcessToken, HANDLE, DWORD, HANDLE*);
+    RS_FORWARD(bool, GetTokenUserName, HANDLE, std::string*);
     RS_FORWARD(bool, ImpersonateLoggedOnUser, HANDLE);
     RS_FORWARD_AS(Anyway{}, bool, RevertToSelf);
 };

@@ -28,6 +28,10 @@ public:
     DWORD GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) override;
     DWORD GetOwnerAndRights(const char* path, FileSecurity* security) override;
     DWORD GetSystemDirectoryA(char* buffer, DWORD size) override;
+    // The programs of a machine folder are host programs, which carry no version resource.
+    bool GetFileVersion(const char* /*path*/, ProgramVersion* /*version*/) override {
+        return Fail(kErrorResourceTypeNotFound);
+    }
     bool IsWow64Process(bool* wow64) override;
     bool Wow64DisableWow64FsRedirection(void** oldValue) override;
     bool Wow64RevertWow64FsRedirection(void* oldValue) override;

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <map>
 
+#include "common/dates.h"
 #include "platform/emulated/emulated_components.h"
 #include "platform/emulated/emulated_files.h"
 #include "platform/emulated/emulated_http.h"
@@ -88,6 +89,16 @@ public:
         for (auto& process : machine_.processes) {
             if (StillRunning(process)) entries->push_back({process.id, process.exeFile});
         }
+        return true;
+    }
+    // [Job] of machine.ini: InJob, and the limits BreakawayOk, SilentBreakawayOk, KillOnClose.
+    bool QueryOwnJob(bool* inJob, DWORD* limitFlags) override {
+        *inJob = machine_.JobFact("InJob");
+        *limitFlags = 0;
+        if (!*inJob) return true;
+        if (machine_.JobFact("BreakawayOk")) *limitFlags |= kJobLimitBreakawayOk;
+        if (machine_.JobFact("SilentBreakawayOk")) *limitFlags |= kJobLimitSilentBreakawayOk;
+        if (machine_.JobFact("KillOnClose")) *limitFlags |= kJobLimitKillOnJobClose;
         return true;
     }
     // Process ids listed under [ProtectedProcesses] refuse to be opened, as services of another
@@ -223,6 +234,7 @@ public:
     std::uint64_t GetSystemTimeAsFileTime() override {
         return ToFileTime(std::filesystem::file_time_type::clock::now());
     }
+
     bool FileTimeToLocalSystemTime(std::uint64_t fileTime, SystemTime* local) override {
         constexpr std::uint64_t k1601To1970 = 116444736000000000ULL;
         if (fileTime < k1601To1970 || !local) {

@@ -1,5 +1,6 @@
 #include "platform/emulated/emulated_registry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -166,6 +167,45 @@ LONG EmulatedRegistry::RegSetValueExA(HKEY key, const char* valueName, DWORD typ
 LONG EmulatedRegistry::RegCloseKey(HKEY key) {
     if (key == kHkeyLocalMachine) return kErrorSuccess;
     return open_.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+}  // namespace platform::emulated
+
+namespace platform::emulated {
+
+RegKey* EmulatedRegistry::Granted(HKEY key, DWORD right, LONG* status) {
+    const OpenKey* open = Lookup(key);
+    *status = !open                     ? kErrorInvalidHandle
+              : !(open->access & right) ? kErrorAccessDenied
+                                        : kErrorSuccess;
+    if (*status != kErrorSuccess) return nullptr;
+    RegKey* regKey = machine_.hive().Find(open->path);
+    if (!regKey) *status = kErrorFileNotFound;  // deleted since it was opened
+    return regKey;
+}
+
+LONG EmulatedRegistry::RegEnumKeyExA(HKEY key, DWORD index, std::string* name) {
+    LONG status = kErrorSuccess;
+    const RegKey* regKey = Granted(key, kKeyEnumerateSubKeys, &status);
+    if (!regKey) return status;
+    // Windows keeps a key's subkeys in the order of their upper-cased names.
+    std::vector<std::string> names;
+    for (const auto& sub : regKey->subKeys) names.push_back(sub->name);
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return UpperAscii(a) < UpperAscii(b);
+    });
+    if (index >= names.size()) return kErrorNoMoreItems;
+    *name = names[index];
+    return kErrorSuccess;
+}
+
+LONG EmulatedRegistry::RegEnumValueA(HKEY key, DWORD index, std::string* name) {
+    LONG status = kErrorSuccess;
+    const RegKey* regKey = Granted(key, kKeyQueryValue, &status);
+    if (!regKey) return status;
+    if (index >= regKey->values.size()) return kErrorNoMoreItems;
+    *name = regKey->values[index].name;
+    return kErrorSuccess;
 }
 
 }  // namespace platform::emulated

@@ -20,6 +20,8 @@ public:
     LONG RegSetValueExA(HKEY key, const char* valueName, DWORD type, const BYTE* data,
                         DWORD dataSize) override;
     LONG RegCloseKey(HKEY key) override;
+    LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) override;
+    LONG RegEnumValueA(HKEY key, DWORD index, std::string* name) override;
 
 private:
     struct OpenKey {
@@ -28,6 +30,8 @@ private:
     };
     LONG Open(HKEY root, const char* subKey, DWORD access, bool view32, HKEY* result);
     const OpenKey* Lookup(HKEY key) const;
+    // The key behind an open handle that grants `right`: null with the error in *status.
+    RegKey* Granted(HKEY key, DWORD right, LONG* status);
 
     Machine& machine_;
     std::map<HKEY, OpenKey> open_;

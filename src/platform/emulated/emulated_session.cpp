@@ -51,6 +51,44 @@ DWORD EmulatedSession::WTSGetActiveConsoleSessionId() {
     return static_cast<DWORD>(std::strtoul(fact->c_str(), nullptr, 10));
 }
 
+// [Sessions] <id>=<state>[,<user>] lists the sessions beside the console's; without it there
+// are session 0 (the services', disconnected, nobody logged on) and the console session (active,
+// its user [Console] User).
+bool EmulatedSession::WTSEnumerateSessionsA(std::vector<SessionEntry>* sessions) {
+    sessions->clear();
+    const DWORD console = WTSGetActiveConsoleSessionId();
+    sessions->push_back({0, kWtsDisconnected});
+    if (console != kNoSession && console != 0) sessions->push_back({console, kWtsActive});
+    for (const auto& [id, value] : machine_.facts().Section("Sessions")) {
+        const auto number = static_cast<DWORD>(std::strtoul(id.c_str(), nullptr, 10));
+        const auto state = static_cast<DWORD>(std::strtoul(value.c_str(), nullptr, 10));
+        bool listed = false;
+        for (auto& session : *sessions) {
+            if (session.sessionId == number) {
+                session.state = state;
+                listed = true;
+            }
+        }
+        if (!listed) sessions->push_back({number, state});
+    }
+    return true;
+}
+
+bool EmulatedSession::WTSQuerySessionUserName(DWORD sessionId, std::string* user) {
+    if (const auto fact = machine_.facts().Get("Sessions", std::to_string(sessionId))) {
+        const std::size_t comma = fact->find(',');
+        if (user) *user = comma == std::string::npos ? "" : fact->substr(comma + 1);
+        return true;
+    }
+    const DWORD console = WTSGetActiveConsoleSessionId();
+    if (sessionId != 0 && (console == kNoSession || sessionId != console)) {
+        machine_.lastError = kErrorCtxWinstationNotFound;
+        return false;
+    }
+    if (user) *user = sessionId == 0 ? "" : ConsoleUser();
+    return true;
+}
+
 bool EmulatedSession::WTSQueryUserToken(DWORD sessionId, HANDLE* token) {
     if (!token) {
         machine_.lastError = kErrorInvalidParameter;
@@ -179,6 +217,13 @@ bool EmulatedSession::OpenProcessToken(HANDLE process, DWORD /*desiredAccess*/, 
     const DWORD session = WTSGetActiveConsoleSessionId();
     object.sessionId = session == kNoSession ? 0 : session;
     *token = machine_.NewHandle(object);
+    return true;
+}
+
+bool EmulatedSession::GetTokenUserName(HANDLE token, std::string* user) {
+    const Machine::Object* opened = machine_.Find(token, Kind::Token);
+    if (!opened) return false;
+    *user = opened->account;
     return true;
 }
 

@@ -23,6 +23,8 @@ public:
     bool GetUserNameA(char* buffer, DWORD* size) override;
     DWORD WTSGetActiveConsoleSessionId() override;
     bool WTSQueryUserToken(DWORD sessionId, HANDLE* token) override;
+    bool WTSQuerySessionUserName(DWORD sessionId, std::string* user) override;
+    bool WTSEnumerateSessionsA(std::vector<SessionEntry>* sessions) override;
     bool DuplicateTokenEx(HANDLE token, DWORD desiredAccess, bool inheritHandle,
                           int impersonationLevel, int tokenType, HANDLE* newToken) override;
     bool CreateEnvironmentBlock(EnvironmentBlock* environment, HANDLE token, bool inherit) override;
@@ -32,6 +34,7 @@ public:
                               EnvironmentBlock environment, const char* currentDirectory,
                               const StartupInfo& startup, ProcessInformation* information) override;
     bool OpenProcessToken(HANDLE process, DWORD desiredAccess, HANDLE* token) override;
+    bool GetTokenUserName(HANDLE token, std::string* user) override;
     bool ImpersonateLoggedOnUser(HANDLE token) override;
     bool RevertToSelf() override;
 

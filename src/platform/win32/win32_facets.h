@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -22,5 +23,8 @@ std::unique_ptr<Http> MakeWin32Http();
 std::unique_ptr<Xml> MakeWin32Xml();
 std::unique_ptr<Wmi> MakeWin32Wmi();
 std::unique_ptr<Power> MakeWin32Power();
+
+// The file version of a file's VERSIONINFO resource (win32_self.cpp); false without one.
+bool ResourceVersion(const std::string& path, ProgramVersion* version);
 
 }  // namespace platform::win32

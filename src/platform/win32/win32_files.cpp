@@ -299,6 +299,10 @@ public:
         return ERROR_SUCCESS;
     }
 
+    bool GetFileVersion(const char* path, ProgramVersion* version) override {
+        return ResourceVersion(path ? path : "", version);
+    }
+
     DWORD GetSystemDirectoryA(char* buffer, DWORD size) override {
         return ::GetSystemDirectoryA(buffer, size);
     }

@@ -21,6 +21,21 @@ bool InSingleThreadedApartment() {
 
 class Win32Processes final : public Processes {
 public:
+    bool QueryOwnJob(bool* inJob, DWORD* limitFlags) override {
+        BOOL in = FALSE;
+        if (!::IsProcessInJob(::GetCurrentProcess(), nullptr, &in)) return false;
+        *inJob = in != FALSE;
+        *limitFlags = 0;
+        if (!*inJob) return true;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        if (!::QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits,
+                                         sizeof limits, nullptr)) {
+            return false;
+        }
+        *limitFlags = limits.BasicLimitInformation.LimitFlags;
+        return true;
+    }
+
     bool SnapshotProcesses(std::vector<ProcessEntry>* entries) override {
         entries->clear();
         // A failed snapshot is INVALID_HANDLE_VALUE, which the owner treats as empty.

@@ -1,4 +1,6 @@
 // Registry facet: the ANSI registry functions, called as they are.
+#include <string>
+
 #include "platform/win32/win32_facets.h"
 #include "platform/win32/windows_include.h"
 
@@ -52,6 +54,29 @@ public:
     }
 
     LONG RegCloseKey(HKEY key) override { return ::RegCloseKey(ToWin(key)); }
+
+    LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) override {
+        char buffer[kMaxKeyName + 1] = {};
+        ::DWORD size = sizeof buffer;
+        const LONG status =
+            ::RegEnumKeyExA(ToWin(key), index, buffer, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_SUCCESS) name->assign(buffer, size);
+        return status;
+    }
+
+    LONG RegEnumValueA(HKEY key, DWORD index, std::string* name) override {
+        std::string buffer(kMaxValueName + 1, '\0');
+        ::DWORD size = static_cast<::DWORD>(buffer.size());
+        const LONG status = ::RegEnumValueA(ToWin(key), index, buffer.data(), &size, nullptr,
+                                            nullptr, nullptr, nullptr);
+        if (status == ERROR_SUCCESS) name->assign(buffer.data(), size);
+        return status;
+    }
+
+private:
+    // The longest names the registry allows, in characters without the NUL.
+    static constexpr ::DWORD kMaxKeyName = 255;
+    static constexpr ::DWORD kMaxValueName = 16383;
 };
 
 }  // namespace

@@ -61,10 +61,11 @@ std::string ModulePath() {
     }
 }
 
-// The version block of the program's own VERSIONINFO resource, major.minor.revision from the
-// file version's three leading words. False when the executable carries no resource.
-bool ResourceVersion(ProgramVersion* version) {
-    const std::string path = ModulePath();
+}  // namespace
+
+// The version block of a file's VERSIONINFO resource, major.minor.revision from the file
+// version's three leading words. False when the file carries no resource.
+bool ResourceVersion(const std::string& path, ProgramVersion* version) {
     if (path.empty()) return false;
     // VERSION.dll is no KnownDLL: bound from the system folder (system_library.h).
     auto* infoSize = SystemFunction<decltype(::GetFileVersionInfoSizeA)>("version.dll",
@@ -89,6 +90,8 @@ bool ResourceVersion(ProgramVersion* version) {
     version->revision = HIWORD(fixedInfo->dwFileVersionLS);
     return true;
 }
+
+namespace {
 
 // What follows the program's own name on a command line, split as the Windows C runtime splits
 // it for WinMain: a name that opens with a quote runs to the next quote (or the end), any other
@@ -121,7 +124,7 @@ public:
 
     ProgramVersion Version() override {
         ProgramVersion version;
-        if (ResourceVersion(&version)) return version;
+        if (ResourceVersion(ModulePath(), &version)) return version;
         // Binaries built without the resource (the test programs) report the project version.
         return ProgramVersion{RS_VERSION_MAJOR, RS_VERSION_MINOR, RS_VERSION_PATCH};
     }

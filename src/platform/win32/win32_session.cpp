@@ -36,6 +36,35 @@ public:
         return ok != FALSE;
     }
 
+    bool WTSQuerySessionUserName(DWORD sessionId, std::string* user) override {
+        auto* query = SystemFunction<decltype(::WTSQuerySessionInformationA)>(
+            "wtsapi32.dll", "WTSQuerySessionInformationA");
+        auto* release = SystemFunction<decltype(::WTSFreeMemory)>("wtsapi32.dll", "WTSFreeMemory");
+        if (!query || !release) return false;
+        char* name = nullptr;
+        ::DWORD bytes = 0;
+        if (!query(WTS_CURRENT_SERVER_HANDLE, sessionId, WTSUserName, &name, &bytes)) return false;
+        if (user) *user = name ? name : "";
+        release(name);
+        return true;
+    }
+
+    bool WTSEnumerateSessionsA(std::vector<SessionEntry>* sessions) override {
+        auto* enumerate = SystemFunction<decltype(::WTSEnumerateSessionsA)>(
+            "wtsapi32.dll", "WTSEnumerateSessionsA");
+        auto* release = SystemFunction<decltype(::WTSFreeMemory)>("wtsapi32.dll", "WTSFreeMemory");
+        if (!enumerate || !release) return false;
+        WTS_SESSION_INFOA* list = nullptr;
+        ::DWORD count = 0;
+        if (!enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &count)) return false;
+        sessions->clear();
+        for (::DWORD i = 0; i < count; ++i) {
+            sessions->push_back({list[i].SessionId, static_cast<DWORD>(list[i].State)});
+        }
+        release(list);
+        return true;
+    }
+
     bool DuplicateTokenEx(HANDLE token, DWORD desiredAccess, bool inheritHandle,
                           int impersonationLevel, int tokenType, HANDLE* newToken) override {
         SECURITY_ATTRIBUTES attributes{};
@@ -102,6 +131,28 @@ public:
             information->dwThreadId = created.dwThreadId;
         }
         return ok != FALSE;
+    }
+
+    bool GetTokenUserName(HANDLE token, std::string* user) override {
+        ::DWORD size = 0;
+        ::GetTokenInformation(Native(token), TokenUser, nullptr, 0, &size);
+        if (size == 0) return false;
+        std::vector<BYTE> buffer(size);
+        if (!::GetTokenInformation(Native(token), TokenUser, buffer.data(), size, &size)) {
+            return false;
+        }
+        const auto* owner = reinterpret_cast<const TOKEN_USER*>(buffer.data());
+        char name[257] = {};
+        char domain[257] = {};
+        ::DWORD nameSize = sizeof name;
+        ::DWORD domainSize = sizeof domain;
+        SID_NAME_USE use{};
+        if (!::LookupAccountSidA(nullptr, owner->User.Sid, name, &nameSize, domain, &domainSize,
+                                 &use)) {
+            return false;
+        }
+        *user = name;
+        return true;
     }
 
     bool OpenProcessToken(HANDLE process, DWORD desiredAccess, HANDLE* token) override {

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The round trip of a prepared scenario machine through the capture program: MACHINE is captured
+# (unredacted) by CAPTURE_EXE, and the capture takes MACHINE's place, completed with what a
+# capture only notes: the agent's programs and libraries and the stand-ins' behaviour files
+# (copied from the machine), the configuration enciphered again ($RS_TOOLS/encipher), and the
+# facts of machine.ini that stand for Windows state the capture does not read (file rights,
+# reparse owners, program policies, protected processes, read-only keys, missing components,
+# refused restarts and event records, owners of other processes than the shell, the cut of long
+# waits).
+#
+#   capture-roundtrip.sh MACHINE CAPTURE_EXE
+set -eu
+machine=$1 capture_exe=$2
+work=$machine.capture
+rm -rf -- "$work"
+REBOOTSCHEDULER_MACHINE=$machine "$capture_exe" "$work" --no-redact >/dev/null
+
+# A Windows path of the capture as a path of its folder.
+host_path() {
+    local path=${1//\\//} drive
+    drive=${path%%:*}
+    printf '%s/drives/%s%s\n' "$work" "${drive,,}" "${path#*:}"
+}
+
+(cd "$machine" && find drives -type f \( -iname '*.exe' -o -iname '*.dll' -o -iname '*.behaviour' \)) |
+    while IFS= read -r file; do
+        mkdir -p -- "$work/$(dirname -- "$file")"
+        cp -a -- "$machine/$file" "$work/$file"
+    done
+
+clear=$(sed -n 's/^ClearConfiguration=//p' "$work/capture.ini" | tr -d '\r')
+if [[ -n $clear ]]; then
+    config=$(host_path "$clear")
+    "$RS_TOOLS/encipher" "$config" "$config.enciphered"
+    mv -f -- "$config.enciphered" "$config"
+fi
+
+if [[ -f $machine/machine.ini ]]; then
+    awk '
+        BEGIN { IGNORECASE = 1 }
+        /^[ \t]*\[/ { section = $0; gsub(/^[ \t]*\[|\][ \t\r]*$/, "", section); next }
+        {
+            line = $0; sub(/\r$/, "", line)
+            name = line; sub(/[ \t]*=.*/, "", name); sub(/^[ \t]+/, "", name)
+            whole = section ~ /^(FileAccess|ReparseOwners|BlockedPrograms|ZoneMarks|Instance|ProtectedProcesses|RegistryReadOnly|MissingComponents|Power|EventLog|ProcessOwners)$/
+            key = (section ~ /^Clock$/ && name ~ /^MaxWaitMs$/) ||
+                  (section ~ /^Account$/ && name ~ /^ShutdownPrivilege$/) ||
+                  (section ~ /^Tasks$/ && name ~ /^Service$/)
+            if ((whole || key) && line ~ /=/) printf "[%s]\r\n%s\r\n", section, line
+        }' "$machine/machine.ini" >>"$work/machine.ini"
+fi
+
+rm -rf -- "$machine"
+mv -- "$work" "$machine"
