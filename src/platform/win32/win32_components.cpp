@@ -93,11 +93,12 @@ public:
             // predates the search flags refuses them with ERROR_INVALID_PARAMETER: there the
             // altered search order looks in the library's folder first.
             // Unloaded on every path; the owner keeps GetProcAddress's last error.
-            UniqueModule library(::LoadLibraryExA(
-                path.c_str(), nullptr,
-                LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+            UniqueModule library(
+                ::LoadLibraryExA(path.c_str(), nullptr,
+                                 LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
             if (!library && ::GetLastError() == ERROR_INVALID_PARAMETER)
-                library.reset(::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+                library.reset(
+                    ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
             if (library) {
                 const auto function = reinterpret_cast<CipherFunction>(
                     reinterpret_cast<void*>(::GetProcAddress(library.get(), name.c_str())));
