@@ -26,6 +26,10 @@ inline constexpr DWORD kMovefileWriteThrough = 0x8;
 // Trusted: LocalSystem, the Administrators group, TrustedInstaller, and the account the program
 // itself runs as (LocalSystem on an agent's machine; whoever runs it by hand could change its
 // files anyway).
+// LookupAccountSidA of an owner that is not trusted may ask a domain controller: it is made on a
+// worker and given up after this long (the name then stays empty, as for an unknown SID).
+inline constexpr DWORD kAccountLookupMs = 15000;
+
 struct FileSecurity {
     std::string ownerName;         // an untrusted owner's account name (LookupAccountSidA, no
                                    // domain); left empty for a trusted one, which needs no look-up

@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/bounded_call.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_facets.h"
 #include "platform/win32/windows_include.h"
@@ -285,15 +287,7 @@ public:
         if (!trusted.ok()) return ::GetLastError();
         security->ownerTrusted = owner != nullptr && trusted.Trusted(owner);
         if (owner != nullptr && !security->ownerTrusted) {
-            char name[256] = {};
-            char domain[256] = {};
-            ::DWORD nameSize = sizeof name;
-            ::DWORD domainSize = sizeof domain;
-            ::SID_NAME_USE use{};
-            // An owner whose SID maps to no account (a deleted user) keeps an empty name.
-            if (::LookupAccountSidA(nullptr, owner, name, &nameSize, domain, &domainSize, &use)) {
-                security->ownerName = name;
-            }
+            security->ownerName = AccountNameOf(owner);
         }
         security->othersMayChange = OthersMayChange(dacl, trusted);
         return ERROR_SUCCESS;
@@ -321,6 +315,34 @@ public:
     bool Wow64RevertWow64FsRedirection(void* oldValue) override {
         return ::Wow64RevertWow64FsRedirection(oldValue) != FALSE;
     }
+
+private:
+    // The owner's account name, or empty when the SID maps to no account (a deleted user) or the
+    // look-up, which may ask a domain controller, is not answered within kAccountLookupMs. The
+    // worker takes a copy of the SID: the descriptor it points into is freed on return.
+    std::string AccountNameOf(::PSID owner) {
+        const ::DWORD length = ::GetLengthSid(owner);
+        std::vector<::BYTE> sid(static_cast<const ::BYTE*>(owner),
+                                static_cast<const ::BYTE*>(owner) + length);
+        // One worker for the run: once a look-up was given up, the later ones fail at once, so
+        // that files of many foreign owners cost the bound only once.
+        if (!lookup_) lookup_ = std::make_unique<BoundedCaller>();
+        const auto name = lookup_->Call<std::string>(kAccountLookupMs, [sid]() mutable {
+            char text[256] = {};
+            char domain[256] = {};
+            ::DWORD textSize = sizeof text;
+            ::DWORD domainSize = sizeof domain;
+            ::SID_NAME_USE use{};
+            if (!::LookupAccountSidA(nullptr, sid.data(), text, &textSize, domain, &domainSize,
+                                     &use)) {
+                return std::string();
+            }
+            return std::string(text);
+        });
+        return name ? *name : std::string();
+    }
+
+    std::unique_ptr<BoundedCaller> lookup_;
 };
 
 }  // namespace
