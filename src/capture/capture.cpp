@@ -59,7 +59,7 @@ std::string DateTimeText(std::int64_t seconds) {
     const std::int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
     const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
     const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    char text[32];
+    char text[80];  // room for any int in each field, as the compiler counts
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(year),
                   static_cast<int>(month), static_cast<int>(day), static_cast<int>(rest / 3600),
                   static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
@@ -191,7 +191,7 @@ private:
     void Facts() {
         auto& clock = platform_.clock();
         const platform::SystemTime now = clock.GetLocalTime();
-        char text[32];
+        char text[80];  // room for any int in each field, as the compiler counts
         std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month,
                       now.day, now.hour, now.minute, now.second);
         Fact("Clock", "Now", text);
