@@ -10,9 +10,11 @@ namespace platform {
 
 bool FaultPlan::ShouldFail(std::string operation) {
     ++calls;
+    const bool chosen =
+        !failOperation.empty() && operation == failOperation && ++occurrences == failOccurrence;
     trace.push_back(std::move(operation));
     if (calls == stopAt) std::_Exit(kStoppedExitCode);
-    return calls == failAt;
+    return chosen || calls == failAt;
 }
 
 namespace {

@@ -396,7 +396,9 @@ TEST(Reliability, EveryFailingCallOfEveryBranchEndsCleanly) {
                 TempMachine machine;
                 branch.prepare(machine);
                 platform::FaultPlan plan;
-                plan.failAt = call;
+                plan.failOperation = what;
+                plan.failOccurrence =
+                    std::count(survey.trace.begin(), survey.trace.begin() + call, what);
                 plan.code = code;
                 const auto result = RunProgram(machine, branch.argument, &plan);
                 ++runs;
