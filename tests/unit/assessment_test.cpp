@@ -14,9 +14,7 @@ using testing_support::RunProgram;
 using testing_support::TempMachine;
 
 constexpr const char* kPatchAgent = "C:\\Agent\\BaseComponents\\PatchManagement\\Quillon.exe";
-constexpr const char* kPending =
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto "
-    "Update\\RebootRequired]\r\n";
+constexpr const char* kPending = testing_support::kRebootRequiredKey;
 
 // An agent whose last scan was two days before the pinned clock, on a machine up an hour with a
 // reboot pending and nothing recorded.

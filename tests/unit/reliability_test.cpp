@@ -40,9 +40,7 @@ using testing_support::InstallScript;
 using testing_support::RunProgram;
 using testing_support::TempMachine;
 
-constexpr const char* kPending =
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto "
-    "Update\\RebootRequired]\r\n";
+constexpr const char* kPending = testing_support::kRebootRequiredKey;
 constexpr const char* kUserFacts =
     "[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Console]\nSessionId=1\nUser=alice\n"
     "[Clock]\nNow=2021-03-10 12:00:00\n[System]\nLastBootUpTime=20210310110000.000000+000\n";

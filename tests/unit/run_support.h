@@ -68,6 +68,11 @@ private:
     std::unique_ptr<run::RunContext> ctx_;
 };
 
+// The registry key whose presence marks a pending Windows Update reboot, as a .reg key line.
+inline constexpr const char* kRebootRequiredKey =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto "
+    "Update\\RebootRequired]\r\n";
+
 RunResult RunProgram(const TempMachine& machine, const std::string& argumentText,
                      platform::FaultPlan* plan = nullptr);
 

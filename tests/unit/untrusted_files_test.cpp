@@ -25,9 +25,7 @@ using testing_support::RunProgram;
 using testing_support::TempMachine;
 
 constexpr const char* kData = "C:\\ProgramData\\VERUZE\\";
-constexpr const char* kPending =
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto "
-    "Update\\RebootRequired]\r\n";
+constexpr const char* kPending = testing_support::kRebootRequiredKey;
 
 std::string MspAgent(const std::string& installPath = "C:\\\\Agent") {
     std::string registry = AgentRegistry() + kPending;
