@@ -80,6 +80,12 @@ command -v hivexregedit >/dev/null && command -v hivexget >/dev/null ||
 out_path=$(realpath -m -- "$out")
 [[ $out_path/ == "$volume"/* ]] && fail 3 "$out lies on the volume, which is only read"
 
+# A path of plain names, which this script and the capture resolve alike: no "/", no "." or ".."
+# part, no part ending in a dot or a space, no control character.
+plain_path() {
+    [[ $1 != */* && $1 != *[[:cntrl:]]* && ! $1\\ =~ [.\ ]\\ ]]
+}
+
 # The file or folder of the volume at a path below its root, each part matched without regard
 # to case, as Windows matches names; fails when it is not there.
 on_volume() {
@@ -90,7 +96,8 @@ on_volume() {
     for part in "${parts[@]}"; do
         [[ -z $part ]] && continue
         found=
-        for entry in "$here"/* "$here"/.[!.]*; do
+        [[ -e $here/$part ]] && found=$here/$part
+        [[ -n $found ]] || for entry in "$here"/* "$here"/.[!.]*; do
             name=${entry##*/}
             if [[ ${name,,} == "${part,,}" && -e $entry ]]; then
                 found=$entry
@@ -154,7 +161,7 @@ done >>"$reg"
 # The volume is the system drive: the drive of the system root (C: when the hive names none).
 windows_nt='\Microsoft\Windows NT\CurrentVersion'
 system_root=$(value "$software" "$windows_nt" SystemRoot) || system_root='C:\Windows'
-[[ $system_root =~ ^[A-Za-z]:\\ ]] || system_root='C:\Windows'
+[[ $system_root =~ ^[A-Za-z]:\\ ]] && plain_path "$system_root" || system_root='C:\Windows'
 drive=${system_root:0:1}
 drive=${drive,,}
 ln -s -- "$volume" "$machine/drives/$drive"
@@ -208,8 +215,7 @@ for view in '' '\WOW6432Node'; do
     install=${install#"${install%%[![:space:]]*}"}
     install=${install%"${install##*[![:space:]]}"}
     [[ $install == [A-Za-z]:* ]] && install=${install:2}
-    # Plain names only: no "/", no "." or ".." part, no part ending in a dot or a space.
-    if [[ $install == */* || $install == *[[:cntrl:]]* || $install\\ =~ [.\ ]\\ ]]; then
+    if ! plain_path "$install"; then
         untrusted "the cipher library of the installation folder '$install', no plain path,"
         continue
     fi
