@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# capture-image.sh: the captures of Windows volumes made from scenario machines decide as those
+# machines do; a volume captured without the facts of a running machine says which are absent,
+# and is only read; and the captures it refuses.
+#
+#   image-test.sh PROGRAM BUILD_FOLDER   (BUILD_FOLDER holds RebootSchedulerCapture)
+set -u
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+program=$1
+export RS_BUILD=$2
+capture_image=$repo/scripts/capture-image.sh
+status=0
+failed() {
+    echo "FAILED: $*"
+    status=1
+}
+
+# One machine of each mode, made into a volume and captured with its facts as options: the same
+# exit code, log and effects as the machine folder itself.
+"$repo/tests/scenarios/run.sh" --host native --exe "$program" --capture "$here/capture-via-image.sh" \
+    --only rbt-prompt-answers-restart --only assess-due-first-run || failed "round trip"
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/image-test.XXXXXX") || exit 1
+trap 'rm -rf -- "$tmp"' EXIT
+# The demo machine's drive as a 64-bit Windows volume, its hives naming the computer and the
+# all-users profile, its cipher library a Windows one.
+volume=$tmp/volume
+mkdir -p "$volume"
+cp -a -- "$repo/examples/demo-machine/drives/c/." "$volume/"
+mkdir -p "$volume/Windows/SysWOW64" "$volume/Windows/System32/config"
+{
+    cat "$repo/examples/demo-machine/registry/HKLM.reg"
+    printf '\n%s\n' '[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList]'
+    printf '"ProgramData"="%%SystemDrive%%\\\\ProgramData"\n'
+    printf '\n%s\n' '[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\ComputerName\ComputerName]'
+    printf '"ComputerName"="ZEPHYRBOX"\n'
+} >"$tmp/HKLM.reg"
+python3 "$here/hives.py" "$tmp/HKLM.reg" "$volume/Windows/System32/config/SOFTWARE" \
+    "$volume/Windows/System32/config/SYSTEM" || exit 1
+agent="$volume/Program Files (x86)/VERUZE/Agent"
+printf 'MZ\x90\0' >"$agent/Cryptel.dll"
+mkdir -p "$agent/Configuration"
+echo enciphered >"$agent/Configuration/wpConfig.xml"
+snapshot() { (cd "$volume" && find . -printf '%p %s %T@\n' | sort && find . -type f -exec md5sum {} + | sort); }
+before=$(snapshot)
+
+out=$tmp/out
+"$capture_image" "$volume" "$out" --now '2021-03-04 17:06:07' --console 1,alice >/dev/null ||
+    failed "capture without facts: exit $?"
+[[ $(snapshot) == "$before" ]] || failed "the volume changed"
+expected_facts='[Clock]
+Now=2021-03-04 17:06:07
+[Environment]
+ALLUSERSPROFILE=C:\ProgramData
+COMPUTERNAME=host-1
+[System]
+Wow64=1
+SystemDirectory=C:\Windows\system32
+[Console]
+SessionId=1
+User=user-1
+[Tasks]
+\Microsoft\Windows\UpdateOrchestrator\Reboot=3'
+facts=$(tr -d '\r' <"$out/machine.ini" | grep -v '^;')
+[[ $facts == "$expected_facts" ]] || failed "machine.ini:"$'\n'"$facts"
+notes=$(tr -d '\r' <"$out/capture.ini")
+failures=$(sed -n '/^\[Failed\]/,/^\[/p' <<<"$notes")
+for line in 'C:\Program Files (x86)\VERUZE\Agent\Configuration\wpConfig.xml=failed 126' \
+    System.TickCount64=absent System.LastBootUpTime=absent System.SystemUpTime=absent \
+    Account.UserName=absent Sessions=absent Processes=absent ProcessOwners=absent Job=absent; do
+    grep -qxF -- "$line" <<<"$failures" || failed "capture.ini [Failed] lacks $line"
+done
+grep -qi 'Clock\.Now\|Console\.' <<<"$failures" && failed "capture.ini names a given fact absent"
+expected_image='[Image]
+ControlSet=ControlSet001
+SystemDrive=C:
+CipherLibrary=a Windows library, which does not run here: the configuration is not deciphered
+Clock.Now=option
+Console.SessionId=option
+Console.User=option
+System.Wow64=volume
+System.SystemDirectory=volume
+Environment.ALLUSERSPROFILE=volume
+Environment.COMPUTERNAME=volume'
+[[ $(sed -n '/^\[Image\]/,$p' <<<"$notes") == "$expected_image" ]] || failed "capture.ini [Image]"
+grep -rqi 'zephyrbox\|alice' "$out" && failed "a redacted name is in the capture"
+
+# Refused: rows of exit code, what is wrong, the arguments.
+cp -- "$RS_BUILD/tools/standins/Cryptel.dll" "$tmp/linux-cipher.dll"
+mkdir -p "$tmp/no-hives"
+software=$volume/Windows/System32/config/SOFTWARE
+while IFS='|' read -r code what arguments; do
+    case $what in
+    'an installation folder that is no plain path')
+        cp -- "$software" "$tmp/SOFTWARE"
+        printf '%s\n' 'Windows Registry Editor Version 5.00' '' '[HKEY_LOCAL_MACHINE\SOFTWARE\VERUZE]' \
+            '"InstallationPath"="C:\\Agent\\..\\Program Files (x86)\\VERUZE\\Agent"' |
+            hivexregedit --merge --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' "$software"
+        ;;
+    'a cipher library of this system')
+        cp -- "$tmp/SOFTWARE" "$software"
+        cp -- "$tmp/linux-cipher.dll" "$agent/Cryptel.dll"
+        ;;
+    esac
+    rm -rf -- "$tmp/refused"
+    eval "set -- $arguments"
+    "$capture_image" "$@" 2>/dev/null
+    actual=$?
+    ((actual == code)) || failed "$what: exit $actual, not $code"
+    [[ -e $2 ]] && failed "$what: $2 was made"
+done <<'ROWS'
+2|no volume|"$tmp/none" "$tmp/refused"
+2|no hives|"$tmp/no-hives" "$tmp/refused"
+3|the capture on the volume|"$volume" "$volume/refused"
+2|a fact without a section|"$volume" "$tmp/refused" --fact Now=1
+3|an installation folder that is no plain path|"$volume" "$tmp/refused"
+3|a cipher library of this system|"$volume" "$tmp/refused"
+ROWS
+exit "$status"
