@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "fault_injection.h"
+#include "program_support.h"
 #include "registry/os_facts.h"
 #include "registry/registry_access.h"
 #include "run_support.h"
@@ -10,6 +11,7 @@
 namespace {
 
 using testing_support::ContextOn;
+using testing_support::Journal;
 using testing_support::TempMachine;
 
 constexpr const char* kKey = "SOFTWARE\\Test";
@@ -218,6 +220,21 @@ TEST(OsFacts, RebootKeyThatRefusesWritingStillCountsAsPending) {
     EXPECT_TRUE(registry::fncRebootPending(on.ctx()));
     EXPECT_EQ(on.Log()[0],
               "ModRegistry\tfncRebootPending\tINFO\tReboot registry return status - 0\t\t\t");
+}
+
+// A key that refuses every open reads as absent to the flag's check, with the refusal in its
+// status line; the host notes the refusal.
+TEST(OsFacts, RebootKeyThatRefusesEveryOpenIsNoPendingReboot) {
+    TempMachine machine;
+    const std::string key =
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\RebootRequired";
+    machine.Registry("[HKEY_LOCAL_MACHINE\\" + key + "]\r\n");
+    machine.Facts("[RegistryUnreadable]\n" + key + "=1\n");
+    ContextOn on(machine);
+    EXPECT_FALSE(registry::fncRebootPending(on.ctx()));
+    EXPECT_EQ(on.Log()[0],
+              "ModRegistry\tfncRebootPending\tINFO\tReboot registry return status - 5\t\t\t");
+    EXPECT_NE(Journal(machine).find("RegOpenKey HKLM\\" + key + " refused 5"), std::string::npos);
 }
 
 TEST(OsFacts, ProductNameFromThe64BitView) {
