@@ -1,0 +1,189 @@
+#!/usr/bin/env bash
+# Replays of captured machines: each row prepares a machine (a scenario's, or the demo machine
+# with a change), captures it with the Linux capture program and replays it with
+# scripts/replay.sh; the report's first line and each mode's exit code are pinned, report.json is
+# validated against tools/replay/report.schema.json, the capture must be byte for byte and time
+# for time what it was, and the report must name what the capture could not read. Then the
+# redaction check: a machine with distinctive names, captured with redaction, holds none of them
+# in any byte or file name, and its replay decides as the unredacted capture's.
+#
+#   replay-test.sh BUILD_DIR   (a build with RebootScheduler, RebootSchedulerCapture, the
+#                               stand-ins and the test server)
+set -u
+build=$(realpath -e -- "$1") || exit 2
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+export RS_BUILD=$build RS_REPO=$repo RS_HOST=native
+export RS_STANDINS=$build/tools/standins RS_TOOLS=$build/tools/standins
+export RS_TESTSERVER=$build/tools/testserver/testserver
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/rs-replay.XXXXXX") || exit 2
+trap 'rm -rf -- "$tmp"' EXIT
+failed=0 passed=0
+fail() { echo "FAILED $*"; failed=$((failed + 1)); }
+
+agent='drives/c/Program Files (x86)/VERUZE/Agent'
+# The demo machine as scripts/demo.sh completes it, with the stand-in prompt and patch programs.
+machine_demo() {
+    cp -r -- "$repo/examples/demo-machine" "$1"
+    "$repo/scripts/prepare-machine.sh" "$1" "Program Files (x86)/VERUZE/Agent" "$RS_STANDINS/Cryptel.dll" \
+        "$RS_TOOLS/encipher" "${2:-$repo/examples/wpConfig.clear.xml}"
+    cp -- "$RS_STANDINS/Bellhop" "$1/$agent/Bellhop.exe"
+    cp -- "$RS_STANDINS/Quillon" "$1/$agent/BaseComponents/PatchManagement/Quillon.exe"
+}
+# A scenario's machine, prepared as the scenario runner prepares it.
+machine_case() {
+    cp -r -- "$repo/tests/scenarios/cases/$2/machine" "$1"
+    [[ ! -f $repo/tests/scenarios/cases/$2/prepare ]] || bash "$repo/tests/scenarios/cases/$2/prepare" "$1"
+}
+# The demo machine with keys that refuse every open: the reboot-required flag's key and a
+# signal's key. The capture notes them as refused; the replay runs without them.
+machine_unreadable() {
+    machine_demo "$1"
+    printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Component Based Servicing\\RebootPending]\r\n' \
+        >>"$1/registry/HKLM.reg"
+    printf '[RegistryUnreadable]\r\n%s=1\r\n%s=1\r\n' \
+        'SOFTWARE\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update' \
+        'SOFTWARE\Microsoft\Windows\CurrentVersion\Component Based Servicing\RebootPending' >>"$1/machine.ini"
+}
+
+# Every file of a folder with its size, time and content hash.
+fingerprint() {
+    (cd "$1" && find . -printf '%p %s %T@\n' | sort && find . -type f -print0 | sort -z | xargs -0 sha256sum)
+}
+# The value of a mode's field in report.json.
+field() {
+    python3 -c "import json,sys; r=json.load(open(sys.argv[1])); print(' '.join(m['mode'] + '=' + str(m[sys.argv[2]]) for m in r['modes']))" "$1" "$2"
+}
+validate() {
+    python3 - "$repo/tools/replay/report.schema.json" "$1" <<'EOF'
+import json, sys, jsonschema
+schema = json.load(open(sys.argv[1]))
+jsonschema.Draft202012Validator.check_schema(schema)
+jsonschema.Draft202012Validator(schema).validate(json.load(open(sys.argv[2])))
+EOF
+}
+
+# name | machine | capture options | replay arguments | exit codes | first line of the report
+# | a line report.txt must hold (or empty)
+rows=(
+"demo-restart|demo||both --answer restart|RBT=5 RBTASSESS=0|RBT: would restart now (\"TimerPM\" = \"1\" in the newest result file); RBTASSESS: would start the assessment|  restart request: machine=(local) message=\"Microsoft Critical Updates have been Installed. Rebooting Computer.\" timeout=0 force=1 reboot=1 reason=0x80020011 accepted"
+"demo-later|demo||RBT --answer later|RBT=0|RBT: would start the prompt program for user-1 in session 1: reboot pending, first seen by this run|  newest result file: C:\\ProgramData\\VERUZE\\Bellhop_user-1.ini, written"
+"demo-refused|demo||RBT --answer restart --set Account.ShutdownPrivilege=0|RBT=6|RBT: would restart now, but Windows refuses the request (error 1314)|"
+"already-recorded|case:rbt-flag-set-already-recorded|--no-redact|RBT|RBT=0|RBT: would start the prompt program for alice in session 1: reboot pending since 3/1/2021 8:0:0|  pending record: first seen 3/1/2021 8:0:0 (\"WPMRbtRequiredON\" in C:\\ProgramData\\VERUZE\\Bellhop_SYSTEM.ini), 9d 4h 0m ago"
+"not-required|case:assess-not-required|--no-redact|RBTASSESS|RBTASSESS=0|RBTASSESS: nothing to do: the last scan is newer than the last start of the system|  up-time: 86400 s (1d 0h 0m), answered by WMI LastBootUpTime (Win32_OperatingSystem)"
+"counter|case:assess-uptime-by-counter|--no-redact|RBTASSESS|RBTASSESS=0|RBTASSESS: nothing to do: no reason to assess (recorded flag \"0\", flag now \"0\", no restart by the scheduler)|  up-time: 3600 s (0d 1h 0m), answered by WMI SystemUpTime (Win32_PerfFormattedData_PerfOS_System)"
+"counter-at|case:assess-uptime-by-counter|--no-redact|RBTASSESS --at 2021-03-08 12:30:00|RBTASSESS=0|RBTASSESS: nothing to do: the last scan is newer than the last start of the system|"
+"already-executed|case:assess-already-executed|--no-redact|RBTASSESS|RBTASSESS=0|RBTASSESS: nothing to do: an assessment was already started since the last restart (\"Manual\"/\"RBTAssess\" = \"1\")|"
+"not-registered|case:not-registered|--no-redact|both|RBT=2 RBTASSESS=2|RBT: nothing to do: the agent is not registered (no RegID, or no installation folder); RBTASSESS: nothing to do: the agent is not registered (no RegID, or no installation folder)|"
+"unreadable|unreadable||both|RBT=0 RBTASSESS=0|RBT: would start the prompt program for user-1 in session 1: no reboot pending; RBTASSESS: nothing to do: no reason to assess (recorded flag \"0\", flag now \"0\", no restart by the scheduler)|  HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update: refused 5; not readable; the replay runs as if it were absent: the reboot-required flag reads as clear"
+)
+for row in "${rows[@]}"; do
+    IFS='|' read -r name source options arguments codes verdict holds <<<"$row"
+    machine=$tmp/$name/machine capture=$tmp/$name/capture
+    mkdir -p -- "$tmp/$name"
+    case $source in
+    demo) machine_demo "$machine" ;;
+    unreadable) machine_unreadable "$machine" ;;
+    case:*) machine_case "$machine" "${source#case:}" ;;
+    esac >/dev/null
+    # shellcheck disable=SC2086
+    REBOOTSCHEDULER_MACHINE=$machine "$build/RebootSchedulerCapture" "$capture" $options >/dev/null ||
+        { fail "$name: the capture failed"; continue; }
+    before=$(fingerprint "$capture")
+    args=()
+    read -r -a words <<<"${arguments%%--at *}"
+    args+=("${words[@]}")
+    [[ $arguments == *'--at '* ]] && args+=(--at "${arguments#*--at }")
+    "$repo/scripts/replay.sh" "$capture" "${args[@]}" --out "$tmp/$name/replay" >/dev/null
+    code=$? report=$tmp/$name/replay/report.txt
+    problems=()
+    ((code == 0)) || problems+=("replay.sh ended with $code")
+    [[ -f $report ]] || { fail "$name: no report"; continue; }
+    [[ $(head -n 1 "$report") == "$verdict" ]] || problems+=("verdict: $(head -n 1 "$report")")
+    [[ $(field "$tmp/$name/replay/report.json" exit_code) == "$codes" ]] ||
+        problems+=("exit codes: $(field "$tmp/$name/replay/report.json" exit_code)")
+    [[ -z $holds ]] || grep -qF -- "$holds" "$report" || problems+=("report.txt lacks: $holds")
+    validate "$tmp/$name/replay/report.json" 2>&1 >/dev/null | tail -n 3 | grep . && problems+=("report.json does not validate")
+    [[ $(fingerprint "$capture") == "$before" ]] || problems+=("the capture changed")
+    if ((${#problems[@]})); then
+        fail "$name"
+        printf '    %s\n' "${problems[@]}"
+    else
+        echo "ok $name"
+        passed=$((passed + 1))
+    fi
+done
+
+# Usage and a folder that is not a capture.
+"$repo/scripts/replay.sh" >/dev/null 2>&1
+code=$?
+if ((code == 2)); then passed=$((passed + 1)); else fail "replay.sh without a capture ends with $code"; fi
+"$repo/scripts/replay.sh" "$repo/examples/demo-machine" --out "$tmp/none" >/dev/null 2>&1
+code=$?
+if ((code == 3)) && [[ ! -e $tmp/none ]]; then passed=$((passed + 1)); else fail "a machine folder that is no capture ends with $code"; fi
+
+# Redaction: distinctive names of the user, the computer, the domain and the web hosts.
+names=(Zorblaxine QUIXOTRON7 FLUMMOXCORP hostyglorp zarquonix)
+red=$tmp/redaction
+mkdir -p -- "$red"
+sed -e 's/127\.0\.0\.1:8088/hostyglorp.example/' -e 's/127\.0\.0\.1:8089/zarquonix.example:8443/' \
+    "$repo/examples/wpConfig.clear.xml" >"$red/wpConfig.clear.xml"
+machine_demo "$red/machine" "$red/wpConfig.clear.xml" >/dev/null
+m=$red/machine
+sed -i -e 's/^User=alice/User=Zorblaxine/' "$m/machine.ini"
+sed -i 's/^\[Environment\]\r\?$/&\nCOMPUTERNAME=QUIXOTRON7\nUSERDOMAIN=FLUMMOXCORP/' "$m/machine.ini"
+printf '[ProcessOwners]\r\n2200=Zorblaxine\r\n' >>"$m/machine.ini"
+printf '%s\r\n' '[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\ComputerName\ActiveComputerName]' \
+    '"ComputerName"="QUIXOTRON7"' '[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\ComputerName\ComputerName]' \
+    '"ComputerName"="QUIXOTRON7"' >>"$m/registry/HKLM.reg"
+printf '[wprestapi]\r\nURL=https://hostyglorp.example/rest/\r\n' >"$m/$agent/Configuration/Hostbook.ini"
+mkdir -p -- "$m/drives/c/ProgramData/VERUZE"
+printf '[RebootStatus]\r\nPendingWPM=1\r\nWPMRbtRequiredON=3/1/2021 8:0:0\r\nTimerPM=\r\n' \
+    >"$m/drives/c/ProgramData/VERUZE/Bellhop_Zorblaxine.ini"
+touch -d '2021-03-01 08:00:00' "$m/drives/c/ProgramData/VERUZE/Bellhop_Zorblaxine.ini"
+task="$m/drives/c/Windows/System32/Tasks/Microsoft/Windows/UpdateOrchestrator/Reboot"
+iconv -f utf-16le -t utf-8 "$task" | sed 's#<URI>#<Author>FLUMMOXCORP\\Zorblaxine on QUIXOTRON7</Author><URI>#' |
+    iconv -f utf-8 -t utf-16le >"$task.new" && mv -- "$task.new" "$task"
+for kind in redacted clear; do
+    rm -f -- "$m/journal.log"
+    redact=()
+    [[ $kind == clear ]] && redact=(--no-redact)
+    REBOOTSCHEDULER_MACHINE=$m "$build/RebootSchedulerCapture" "$red/$kind" "${redact[@]}" >/dev/null ||
+        fail "redaction: the $kind capture failed"
+    "$repo/scripts/replay.sh" "$red/$kind" RBT --answer restart --at '2021-03-10 12:00:00' --out "$red/$kind.replay" >/dev/null
+done
+leaks=$(python3 - "$red/redacted" "${names[@]}" <<'EOF'
+import os, sys
+root, names = sys.argv[1], [n.lower() for n in sys.argv[2:]]
+for folder, _, files in os.walk(root):
+    for name in files:
+        path = os.path.join(folder, name)
+        data = open(path, "rb").read().lower()
+        for n in names:
+            if n in os.path.relpath(path, root).lower() or n.encode() in data or n.encode("utf-16-le") in data:
+                print(f"{n} in {os.path.relpath(path, root)}")
+EOF
+)
+if [[ -z $leaks ]]; then passed=$((passed + 1)); else fail "redaction: names left in the capture: ${leaks//$'\n'/, }"; fi
+grep -qaP 'F\x00L\x00U\x00M\x00M\x00O\x00X\x00C\x00O\x00R\x00P' "$m/drives/c/Windows/System32/Tasks/Microsoft/Windows/UpdateOrchestrator/Reboot" ||
+    fail "redaction: the machine's task file does not hold the domain in UTF-16LE"
+# The clear replay with each name as the pseudonym the redacted capture gave it, the port of
+# each replay's loopback server and the time column aside.
+pseudonym() { sed -n "s/^$1=//p" "$red/redacted/machine.ini" | tr -d '\r' | head -n 1; }
+user=$(pseudonym User) computer=$(pseudonym COMPUTERNAME) domain=$(pseudonym USERDOMAIN)
+body() {
+    { head -n 1 "$1/report.txt"; field "$1/report.json" exit_code
+        python3 -c 'import json,sys; [print(l.split("\t",1)[-1]) for m in json.load(open(sys.argv[1]))["modes"] for l in m["log"]]' "$1/report.json"
+    } | sed -E -e 's/127\.0\.0\.1:[0-9]+/127.0.0.1:PORT/g' -e "s/Zorblaxine/$user/gI" -e "s/QUIXOTRON7/$computer/gI" \
+        -e "s/FLUMMOXCORP/$domain/gI"
+}
+if [[ -n $user && $user != Zorblaxine ]] && diff <(body "$red/clear.replay") <(body "$red/redacted.replay") >"$red/diff"; then
+    passed=$((passed + 1))
+else
+    fail "redaction: the redacted capture's replay decides otherwise (user $user)"
+    sed 's/^/    /' "$red/diff" | head -n 20
+fi
+head -n 1 "$red/redacted.replay/report.txt" | grep -qxF 'RBT: would restart now ("TimerPM" = "1" in the newest result file)' ||
+    fail "redaction: verdict $(head -n 1 "$red/redacted.replay/report.txt")"
+
+echo "$passed passed, $failed failed"
+((failed == 0))
