@@ -19,7 +19,7 @@
 # What it runs is built with the debug preset; RS_BUILD=DIR takes a build folder that holds the
 # program, the stand-ins (tools/standins) and the test server (tools/testserver) instead.
 # Exit status: 0 the report was written (whatever the program decided), 2 usage, 3 CAPTURE is
-# not a capture, 4 the replay could not be prepared or run.
+# not a capture (or holds symbolic links), 4 the replay could not be prepared or run.
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -57,6 +57,11 @@ capture=$(realpath -m -- "$capture")
 if [[ ! -d $capture || ! -f $capture/registry/HKLM.reg ]] ||
     ! grep -qi '^\[Capture\]' "$capture/capture.ini" 2>/dev/null; then
     echo "replay: $capture is not a capture (no capture.ini with [Capture], or no registry/HKLM.reg)" >&2
+    exit 3
+fi
+# A capture holds plain files and folders only; a link would lead the copy's writes elsewhere.
+if [[ -n $(find "$capture" -type l -print -quit) ]]; then
+    echo "replay: $capture holds symbolic links, which no capture writes" >&2
     exit 3
 fi
 [[ -n $out ]] || out=$capture.replay
