@@ -108,6 +108,8 @@ def main():
         if not stand_in or not present(note):
             continue
         target = rf.host_path(machine, path)
+        if not target:
+            continue
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copy(os.path.join(args.standins, stand_in), target)
         if stand_in == "Bellhop":
@@ -115,9 +117,9 @@ def main():
 
     if prompt:
         lines = []
-        if args.answer in ANSWERS:
-            user = rf.ini_get(facts_ini, "Console", "User") or rf.ini_get(facts_ini, "Account", "UserName", "SYSTEM")
-            data = rf.ini_get(notes, "Capture", "DataFolder")
+        user = rf.ini_get(facts_ini, "Console", "User") or rf.ini_get(facts_ini, "Account", "UserName", "SYSTEM")
+        data = rf.ini_get(notes, "Capture", "DataFolder")
+        if args.answer in ANSWERS and rf.host_path(machine, f"{data}Bellhop_{user}.ini"):
             lines = [f"result={data}Bellhop_{user}.ini", f"set=RebootStatus|TimerPM|{ANSWERS[args.answer]}"]
         behaviour = os.path.join(os.path.dirname(prompt), "Bellhop.behaviour")
         rf.write_text(behaviour, "".join(line + "\r\n" for line in lines))

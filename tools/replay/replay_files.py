@@ -76,12 +76,16 @@ def ini_set(text, section, key, value):
 
 def host_path(machine, windows_path):
     """The path in the machine folder of a Windows path (C:\\A\\b.ini), each existing name
-    matched without regard to case as the emulated host matches it."""
+    matched without regard to case as the emulated host matches it; None for a path that is no
+    plain path of a drive (a capture is input from elsewhere: nothing may lead out of it)."""
     match = re.match(r"^([A-Za-z]):(.*)$", windows_path)
     if not match:
         return None
+    parts = [p for p in match.group(2).split("\\") if p]
+    if any(p in (".", "..") or "/" in p or "\0" in p for p in parts):
+        return None
     path = os.path.join(machine, "drives", match.group(1).lower())
-    for part in [p for p in match.group(2).split("\\") if p]:
+    for part in parts:
         try:
             names = os.listdir(path)
         except OSError:

@@ -290,9 +290,14 @@ class Mode:
         folder = rf.host_path(self.machine, data) if data else None
         if not folder or not os.path.isdir(folder):
             return None
-        state = self.state_file.rsplit("\\", 1)[-1].upper()
+        # Files the run passed over are named in its log; the reboot state file is written again
+        # by the restart itself, after the answer was read.
+        passed_over = {r[5].rsplit("\\", 1)[-1].upper() for r in self.records
+                       if r[2] == "ReadLatestBellhopFile" and r[4].endswith(", not taken")}
         names = [n for n in os.listdir(folder)
-                 if "BELLHOP_" in n.upper() and n.upper().endswith(".INI") and os.path.isfile(os.path.join(folder, n))]
+                 if "BELLHOP_" in n.upper() and n.upper().endswith(".INI") and n.upper() not in passed_over
+                 and os.path.isfile(os.path.join(folder, n))]
+        state = self.state_file.rsplit("\\", 1)[-1].upper() if self.effects_restart() else None
         others = [n for n in names if n.upper() != state] or names
         if not others:
             return None
@@ -303,13 +308,22 @@ class Mode:
                 "owner": rf.ini_get(self.facts, "FileOwners", data + name) or "not captured",
                 "TimerPM": rf.ini_get(values, "RebootStatus", "TimerPM")}
 
+    def win10_changes(self):
+        """The policy value and the task files that the Windows 10 step changed, from its log."""
+        return [" ".join(v for v in r[4:8] if v) for r in self.records
+                if r[2] in ("SetRegDwordValue64", "subRenameTaskFolderForRebootJob") and r[3] == "INFO"
+                and "successfully" in r[4].lower()]
+
+    def effects_restart(self):
+        return any(j.startswith("InitiateSystemShutdown ") for j in self.journal)
+
     def win10(self):
         keys = rf.reg_keys(os.path.join(self.capture, "registry", "HKLM.reg"))
         product = rf.reg_string(keys.get(r"SOFTWARE\MICROSOFT\WINDOWS NT\CURRENTVERSION", {}).get("PRODUCTNAME", "")) or ""
         install = rf.ini_get(self.notes, "Capture", "InstallationPath")
         sch = self.capture_file(install + r"BaseComponents\PatchManagement\SchPatch.ini")
         optin = rf.ini_get(rf.ini_sections(rf.read_text(sch) if sch else ""), "SchTime", "Win10Optin")
-        skipped = self.find("subSuppressRebootNotification", None, "Windows 10 reboot settings left unchanged")
+        skipped = self.find(None, None, "Windows 10 reboot settings left unchanged")
         if "Windows 10" not in product:
             value = f"does not apply: product name \"{product}\""
         elif skipped:
@@ -318,8 +332,10 @@ class Mode:
             value = f"left as it is: Win10Optin = \"{optin}\""
         else:
             state = self.find("subDisableRebootNotification", None, "Current Reboot Task state : ")
+            changes = self.win10_changes() + [j[len("Task "):] for j in self.journal if j.startswith("Task ")]
             value = f"applied: Win10Optin = \"{optin}\" ({product})" + \
-                (f", reboot task state {state[4].split(' : ', 1)[1]}" if state else "")
+                (f", reboot task state {state[4].split(' : ', 1)[1]}" if state else "") + \
+                f"; would change: {'; '.join(changes) or 'nothing'}"
         self.gate("Windows 10 step", value)
 
     # --- RBTASSESS --------------------------------------------------------------------------
@@ -417,9 +433,7 @@ class Mode:
                     text = decipher(body) if m.group(1).endswith("&ec=256") else body
                     if text not in post["bodies"]:
                         post["bodies"].append(text)
-        changed = [" ".join(v for v in r[4:8] if v) for r in self.records
-                   if r[2] in ("SetRegDwordValue64", "subRenameTaskFolderForRebootJob") and r[3] == "INFO"
-                   and (r[4].startswith("Successfully") or "successfully" in r[4])]
+        changed = self.win10_changes()
         self.effects = {"programs_started": programs, "tasks_changed": tasks, "policy_and_task_files_changed": changed,
                         "posts": list(posts.values()), "event_records": events, "restart_request": restart}
 
