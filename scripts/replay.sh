@@ -56,7 +56,8 @@ modes=(RBT RBTASSESS)
 capture=$(realpath -m -- "$capture")
 if [[ ! -d $capture || ! -f $capture/registry/HKLM.reg ]] ||
     ! grep -qi '^\[Capture\]' "$capture/capture.ini" 2>/dev/null; then
-    echo "replay: $capture is not a capture (no capture.ini with [Capture], or no registry/HKLM.reg)" >&2
+    echo "replay: $capture is not a capture (no capture.ini with [Capture]," \
+        "or no registry/HKLM.reg)" >&2
     exit 3
 fi
 # A capture holds plain files and folders only; a link would lead the copy's writes elsewhere.
@@ -67,19 +68,26 @@ fi
 [[ -n $out ]] || out=$capture.replay
 out=$(realpath -m -- "$out")
 # Emptying DIR must never touch the capture.
-case "$out/" in "$capture/" | "$capture/"*) echo "replay: --out $out lies in the capture" >&2; exit 2 ;; esac
-case "$capture/" in "$out/"*) echo "replay: the capture lies in --out $out" >&2; exit 2 ;; esac
+if [[ $out/ == "$capture/"* || $capture/ == "$out/"* ]]; then
+    echo "replay: --out $out and the capture may not lie in one another" >&2
+    exit 2
+fi
 
 build=${RS_BUILD:-}
 if [[ -z $build ]]; then
     build=$top/build/debug
-    { cmake --preset debug -S "$top" && nice cmake --build "$build" -j2 --target RebootScheduler \
-        cryptel encipher quillon_standin bellhop_standin testserver; } >"${TMPDIR:-/tmp}/replay-build.$$.log" 2>&1 ||
-        { cat "${TMPDIR:-/tmp}/replay-build.$$.log" >&2; rm -f "${TMPDIR:-/tmp}/replay-build.$$.log"; fail "the build failed"; }
-    rm -f "${TMPDIR:-/tmp}/replay-build.$$.log"
+    build_log=$(mktemp) || fail "no temporary file"
+    if ! { cmake --preset debug -S "$top" && nice cmake --build "$build" -j2 --target \
+        RebootScheduler cryptel encipher quillon_standin bellhop_standin testserver; } >"$build_log" 2>&1; then
+        cat -- "$build_log" >&2
+        rm -f -- "$build_log"
+        fail "the build failed"
+    fi
+    rm -f -- "$build_log"
 fi
 build=$(realpath -m -- "$build")
-program=$build/RebootScheduler standins=$build/tools/standins server=$build/tools/testserver/testserver
+program=$build/RebootScheduler standins=$build/tools/standins
+server=$build/tools/testserver/testserver
 for need in "$program" "$standins/encipher" "$standins/Cryptel.dll" "$standins/Bellhop" \
     "$standins/Quillon" "$server"; do
     [[ -f $need ]] || fail "no $need in the build folder $build"
@@ -105,7 +113,9 @@ trap 'exit 130' INT TERM HUP
 server_pid=$!
 for ((tries = 0; ; tries++)); do
     [[ -s $out/server.port ]] && break
-    if ((tries >= 200)) || ! kill -0 "$server_pid" 2>/dev/null; then fail "the loopback server did not start"; fi
+    if ((tries >= 200)) || ! kill -0 "$server_pid" 2>/dev/null; then
+        fail "the loopback server did not start"
+    fi
     sleep 0.05
 done
 port=$(<"$out/server.port")

@@ -62,51 +62,34 @@ jsonschema.Draft202012Validator(schema).validate(json.load(open(sys.argv[2])))
 EOF
 }
 
-# name | machine | capture options | replay arguments | exit codes | first line of the report
-# | lines report.txt must hold, joined by " && " (or empty)
-rows=(
-"demo-restart|demo||both --answer restart|RBT=5 RBTASSESS=0|RBT: would restart now (\"TimerPM\" = \"1\" in the newest result file); RBTASSESS: would start the assessment|  restart request: machine=(local) message=\"Microsoft Critical Updates have been Installed. Rebooting Computer.\" timeout=0 force=1 reboot=1 reason=0x80020011 accepted &&   Windows 10 step: applied: Win10Optin = \"1\" (Windows 10 Pro), reboot task state TASK_STATE_READY; would change: Successfully modified Registry Values NoAutoRebootWithLoggedOnUsers SOFTWARE\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU 1; Reboot job renamed successfully; Reboot folder created successfully; \\Microsoft\\Windows\\UpdateOrchestrator\\Reboot Enabled=false"
-"demo-later|demo||RBT --answer later|RBT=0|RBT: would start the prompt program for user-1 in session 1: reboot pending, first seen by this run|  newest result file: C:\\ProgramData\\VERUZE\\Bellhop_user-1.ini, written"
-"demo-refused|demo||RBT --answer restart --set Account.ShutdownPrivilege=0|RBT=6|RBT: would restart now, but Windows refuses the request (error 1314)|"
-"already-recorded|case:rbt-flag-set-already-recorded|--no-redact|RBT|RBT=0|RBT: would start the prompt program for alice in session 1: reboot pending since 3/1/2021 8:0:0|  pending record: first seen 3/1/2021 8:0:0 (\"WPMRbtRequiredON\" in C:\\ProgramData\\VERUZE\\Bellhop_SYSTEM.ini), 9d 4h 0m ago"
-"prompt-missing|case:rbt-prompt-missing-timer-set|--no-redact|RBT|RBT=5|RBT: would restart now (\"TimerPM\" = \"1\" in the newest result file)|  prompt program: not installed: C:\\Agent\\Bellhop.exe"
-"not-required|case:assess-not-required|--no-redact|RBTASSESS|RBTASSESS=0|RBTASSESS: nothing to do: the last scan is newer than the last start of the system|  up-time: 86400 s (1d 0h 0m), answered by WMI LastBootUpTime (Win32_OperatingSystem)"
-"counter|case:assess-uptime-by-counter|--no-redact|RBTASSESS|RBTASSESS=0|RBTASSESS: nothing to do: no reason to assess (recorded flag \"0\", flag now \"0\", no restart by the scheduler)|  up-time: 3600 s (0d 1h 0m), answered by WMI SystemUpTime (Win32_PerfFormattedData_PerfOS_System)"
-"counter-at|case:assess-uptime-by-counter|--no-redact|RBTASSESS --at 2021-03-08 12:30:00|RBTASSESS=0|RBTASSESS: nothing to do: the last scan is newer than the last start of the system|"
-"already-executed|case:assess-already-executed|--no-redact|RBTASSESS|RBTASSESS=0|RBTASSESS: nothing to do: an assessment was already started since the last restart (\"Manual\"/\"RBTAssess\" = \"1\")|"
-"not-registered|case:not-registered|--no-redact|both|RBT=2 RBTASSESS=2|RBT: nothing to do: the agent is not registered (no RegID, or no installation folder); RBTASSESS: nothing to do: the agent is not registered (no RegID, or no installation folder)|"
-"unreadable|unreadable||both|RBT=0 RBTASSESS=0|RBT: would start the prompt program for user-1 in session 1: no reboot pending; RBTASSESS: nothing to do: no reason to assess (recorded flag \"0\", flag now \"0\", no restart by the scheduler)|  HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update: refused 5; not readable; the replay runs as if it were absent: the reboot-required flag reads as clear &&   Component Based Servicing RebootPending: unknown (not readable (refused 5))"
-)
-for row in "${rows[@]}"; do
-    IFS='|' read -r name source options arguments codes verdict holds <<<"$row"
-    machine=$tmp/$name/machine capture=$tmp/$name/capture
+# check_replay NAME MACHINE CAPTURE_OPTION EXIT_CODES VERDICT [LINE...] -- REPLAY_ARGUMENTS...
+# MACHINE: demo, unreadable or case:<scenario>. The report's first line must be VERDICT, each
+# mode's exit code as in EXIT_CODES ("RBT=5 RBTASSESS=0"), and report.txt must hold each LINE.
+check_replay() {
+    local name=$1 source=$2 option=$3 codes=$4 verdict=$5 holds=() line problems=()
+    shift 5
+    while (($#)) && [[ $1 != -- ]]; do holds+=("$1"); shift; done
+    shift
+    local machine=$tmp/$name/machine capture=$tmp/$name/capture out=$tmp/$name/replay
     mkdir -p -- "$tmp/$name"
     case $source in
     demo) machine_demo "$machine" ;;
     unreadable) machine_unreadable "$machine" ;;
     case:*) machine_case "$machine" "${source#case:}" ;;
     esac >/dev/null
-    # shellcheck disable=SC2086
-    REBOOTSCHEDULER_MACHINE=$machine "$build/RebootSchedulerCapture" "$capture" $options >/dev/null ||
-        { fail "$name: the capture failed"; continue; }
+    REBOOTSCHEDULER_MACHINE=$machine "$build/RebootSchedulerCapture" "$capture" ${option:+"$option"} \
+        >/dev/null || { fail "$name: the capture failed"; return; }
+    local before
     before=$(fingerprint "$capture")
-    args=()
-    read -r -a words <<<"${arguments%%--at *}"
-    args+=("${words[@]}")
-    [[ $arguments == *'--at '* ]] && args+=(--at "${arguments#*--at }")
-    "$repo/scripts/replay.sh" "$capture" "${args[@]}" --out "$tmp/$name/replay" >/dev/null
-    code=$? report=$tmp/$name/replay/report.txt
-    problems=()
-    ((code == 0)) || problems+=("replay.sh ended with $code")
-    [[ -f $report ]] || { fail "$name: no report"; continue; }
-    [[ $(head -n 1 "$report") == "$verdict" ]] || problems+=("verdict: $(head -n 1 "$report")")
-    [[ $(field "$tmp/$name/replay/report.json" exit_code) == "$codes" ]] ||
-        problems+=("exit codes: $(field "$tmp/$name/replay/report.json" exit_code)")
-    while [[ -n $holds ]]; do
-        grep -qF -- "${holds%% && *}" "$report" || problems+=("report.txt lacks: ${holds%% && *}")
-        [[ $holds == *' && '* ]] && holds=${holds#* && } || holds=''
+    "$repo/scripts/replay.sh" "$capture" "$@" --out "$out" >/dev/null || problems+=("replay.sh ended with $?")
+    [[ -f $out/report.txt ]] || { fail "$name: no report"; return; }
+    [[ $(head -n 1 "$out/report.txt") == "$verdict" ]] || problems+=("verdict: $(head -n 1 "$out/report.txt")")
+    [[ $(field "$out/report.json" exit_code) == "$codes" ]] ||
+        problems+=("exit codes: $(field "$out/report.json" exit_code)")
+    for line in "${holds[@]}"; do
+        grep -qxF -- "$line" "$out/report.txt" || problems+=("report.txt lacks: $line")
     done
-    validate "$tmp/$name/replay/report.json" 2>&1 >/dev/null | tail -n 3 | grep . && problems+=("report.json does not validate")
+    validate "$out/report.json" >/dev/null 2>&1 || problems+=("report.json does not validate")
     [[ $(fingerprint "$capture") == "$before" ]] || problems+=("the capture changed")
     if ((${#problems[@]})); then
         fail "$name"
@@ -115,7 +98,45 @@ for row in "${rows[@]}"; do
         echo "ok $name"
         passed=$((passed + 1))
     fi
-done
+}
+
+restart='RBT: would restart now ("TimerPM" = "1" in the newest result file)'
+check_replay demo-restart demo '' 'RBT=5 RBTASSESS=0' "$restart; RBTASSESS: would start the assessment" \
+    '  restart request: machine=(local) message="Microsoft Critical Updates have been Installed. Rebooting Computer." timeout=0 force=1 reboot=1 reason=0x80020011 accepted' \
+    '  Windows 10 step: applied: Win10Optin = "1" (Windows 10 Pro), reboot task state TASK_STATE_READY; would change: Successfully modified Registry Values NoAutoRebootWithLoggedOnUsers SOFTWARE\Policies\Microsoft\Windows\WindowsUpdate\AU 1; Reboot job renamed successfully; Reboot folder created successfully; \Microsoft\Windows\UpdateOrchestrator\Reboot Enabled=false' \
+    -- both --answer restart
+check_replay demo-later demo '' RBT=0 \
+    'RBT: would start the prompt program for user-1 in session 1: reboot pending, first seen by this run' \
+    '  answer: no restart ("TimerPM" is not "1")' -- RBT --answer later
+check_replay demo-refused demo '' RBT=6 'RBT: would restart now, but Windows refuses the request (error 1314)' \
+    -- RBT --answer restart --set Account.ShutdownPrivilege=0
+check_replay already-recorded case:rbt-flag-set-already-recorded --no-redact RBT=0 \
+    'RBT: would start the prompt program for alice in session 1: reboot pending since 3/1/2021 8:0:0' \
+    '  pending record: first seen 3/1/2021 8:0:0 ("WPMRbtRequiredON" in C:\ProgramData\VERUZE\Bellhop_SYSTEM.ini), 9d 4h 0m ago' \
+    -- RBT
+check_replay prompt-missing case:rbt-prompt-missing-timer-set --no-redact RBT=5 "$restart" \
+    '  prompt program: not installed: C:\Agent\Bellhop.exe' -- RBT
+check_replay not-required case:assess-not-required --no-redact RBTASSESS=0 \
+    'RBTASSESS: nothing to do: the last scan is newer than the last start of the system' \
+    '  up-time: 86400 s (1d 0h 0m), answered by WMI LastBootUpTime (Win32_OperatingSystem)' -- RBTASSESS
+# The counter's up-time stays where the capture found it: a clock set back to 30 minutes after the
+# last scan makes that scan newer than the last start.
+no_reason='RBTASSESS: nothing to do: no reason to assess (recorded flag "0", flag now "0", no restart by the scheduler)'
+check_replay counter case:assess-uptime-by-counter --no-redact RBTASSESS=0 "$no_reason" \
+    '  up-time: 3600 s (0d 1h 0m), answered by WMI SystemUpTime (Win32_PerfFormattedData_PerfOS_System)' -- RBTASSESS
+check_replay counter-at case:assess-uptime-by-counter --no-redact RBTASSESS=0 \
+    'RBTASSESS: nothing to do: the last scan is newer than the last start of the system' \
+    -- RBTASSESS --at '2021-03-08 12:30:00'
+check_replay already-executed case:assess-already-executed --no-redact RBTASSESS=0 \
+    'RBTASSESS: nothing to do: an assessment was already started since the last restart ("Manual"/"RBTAssess" = "1")' \
+    -- RBTASSESS
+unregistered='nothing to do: the agent is not registered (no RegID, or no installation folder)'
+check_replay not-registered case:not-registered --no-redact 'RBT=2 RBTASSESS=2' \
+    "RBT: $unregistered; RBTASSESS: $unregistered" -- both
+check_replay unreadable unreadable '' 'RBT=0 RBTASSESS=0' \
+    "RBT: would start the prompt program for user-1 in session 1: no reboot pending; $no_reason" \
+    '  HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update: refused 5; not readable; the replay runs as if it were absent: the reboot-required flag reads as clear' \
+    '  Component Based Servicing RebootPending: unknown (not readable (refused 5))' -- both
 
 # Usage and a folder that is not a capture.
 "$repo/scripts/replay.sh" >/dev/null 2>&1

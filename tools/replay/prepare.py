@@ -27,7 +27,8 @@ import replay_files as rf  # noqa: E402
 
 PROGRAMS = {"BELLHOP.EXE": "Bellhop", "QUILLON.EXE": "Quillon", "CRYPTEL.DLL": "Cryptel.dll"}
 ANSWERS = {"restart": "1", "later": "0"}
-TAG = re.compile(r"<(/?)([A-Za-z_][\w:.-]*)((?:\s+[^\s=/>]+\s*=\s*(?:\"[^\"]*\"|'[^']*'))*)\s*(/?)>")
+TAG = re.compile(r"<(/?)([A-Za-z_][\w:.-]*)"
+                 r"((?:\s+[^\s=/>]+\s*=\s*(?:\"[^\"]*\"|'[^']*'))*)\s*(/?)>")
 ATTRIBUTE = re.compile(r"([^\s=/>]+)(\s*=\s*)(\"[^\"]*\"|'[^']*')")
 
 
@@ -117,10 +118,12 @@ def main():
 
     if prompt:
         lines = []
-        user = rf.ini_get(facts_ini, "Console", "User") or rf.ini_get(facts_ini, "Account", "UserName", "SYSTEM")
+        user = rf.ini_get(facts_ini, "Console", "User") or \
+            rf.ini_get(facts_ini, "Account", "UserName", "SYSTEM")
         data = rf.ini_get(notes, "Capture", "DataFolder")
         if args.answer in ANSWERS and rf.host_path(machine, f"{data}Bellhop_{user}.ini"):
-            lines = [f"result={data}Bellhop_{user}.ini", f"set=RebootStatus|TimerPM|{ANSWERS[args.answer]}"]
+            lines = [f"result={data}Bellhop_{user}.ini",
+                     f"set=RebootStatus|TimerPM|{ANSWERS[args.answer]}"]
         behaviour = os.path.join(os.path.dirname(prompt), "Bellhop.behaviour")
         rf.write_text(behaviour, "".join(line + "\r\n" for line in lines))
 
@@ -136,7 +139,8 @@ def main():
     config = rf.host_path(machine, clear) if clear else None
     if config and os.path.isfile(config):
         rf.write_text(config, loopback_configuration(rf.read_text(config), args.port))
-        subprocess.run([os.path.join(args.standins, "encipher"), config, config + ".enciphered"], check=True)
+        subprocess.run([os.path.join(args.standins, "encipher"), config, config + ".enciphered"],
+                       check=True)
         os.replace(config + ".enciphered", config)
 
     if args.at:

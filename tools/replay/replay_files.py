@@ -121,7 +121,7 @@ def reg_keys(path):
             continue
         match = re.match(r'^(@|"((?:[^"\\]|\\.)*)")=(.*)$', line)
         if match and current is not None:
-            name = "" if match.group(1) == "@" else match.group(2).replace('\\"', '"').replace("\\\\", "\\")
+            name = "" if match.group(1) == "@" else reg_string('"' + match.group(2) + '"')
             current[name.upper()] = match.group(3)
     return keys
 
