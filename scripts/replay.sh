@@ -73,6 +73,12 @@ if [[ $out/ == "$capture/"* || $capture/ == "$out/"* ]]; then
     exit 2
 fi
 
+# Only a folder that is empty or holds an earlier replay is emptied.
+if [[ -d $out && -n $(ls -A -- "$out") && ! -f $out/report.json && ! -f $out/server.log ]]; then
+    echo "replay: --out $out holds other files than an earlier replay; not emptied" >&2
+    exit 2
+fi
+
 build=${RS_BUILD:-}
 if [[ -z $build ]]; then
     build=$top/build/debug

@@ -145,6 +145,10 @@ if ((code == 2)); then passed=$((passed + 1)); else fail "replay.sh without a ca
 "$repo/scripts/replay.sh" "$repo/examples/demo-machine" --out "$tmp/none" >/dev/null 2>&1
 code=$?
 if ((code == 3)) && [[ ! -e $tmp/none ]]; then passed=$((passed + 1)); else fail "a machine folder that is no capture ends with $code"; fi
+mkdir -p -- "$tmp/other" && : >"$tmp/other/keep"
+"$repo/scripts/replay.sh" "$tmp/demo-later/capture" --out "$tmp/other" >/dev/null 2>&1
+code=$?
+if ((code == 2)) && [[ -f $tmp/other/keep ]]; then passed=$((passed + 1)); else fail "a foreign --out ends with $code"; fi
 cp -r -- "$tmp/demo-later/capture" "$tmp/linked" && ln -s /etc "$tmp/linked/drives/c/link"
 "$repo/scripts/replay.sh" "$tmp/linked" --out "$tmp/none" >/dev/null 2>&1
 code=$?
