@@ -149,6 +149,16 @@ mkdir -p -- "$tmp/other" && : >"$tmp/other/keep"
 "$repo/scripts/replay.sh" "$tmp/demo-later/capture" --out "$tmp/other" >/dev/null 2>&1
 code=$?
 if ((code == 2)) && [[ -f $tmp/other/keep ]]; then passed=$((passed + 1)); else fail "a foreign --out ends with $code"; fi
+# A program planted where the capture noted none is never run.
+cp -r -- "$tmp/prompt-missing/capture" "$tmp/planted"
+printf '#!/bin/sh\n: >"%s"\n' "$tmp/planted-ran" >"$tmp/planted/drives/c/Agent/Bellhop.exe"
+chmod +x -- "$tmp/planted/drives/c/Agent/Bellhop.exe"
+"$repo/scripts/replay.sh" "$tmp/planted" RBT >/dev/null 2>&1
+if [[ ! -e $tmp/planted-ran ]] && grep -qxF "$restart" "$tmp/planted.replay/report.txt" 2>/dev/null; then
+    passed=$((passed + 1))
+else
+    fail "a program planted in a capture was run, or changed the verdict"
+fi
 cp -r -- "$tmp/demo-later/capture" "$tmp/linked" && ln -s /etc "$tmp/linked/drives/c/link"
 "$repo/scripts/replay.sh" "$tmp/linked" --out "$tmp/none" >/dev/null 2>&1
 code=$?

@@ -5,7 +5,9 @@
              [--set Section.Key=Value ...]
 
 - the stand-ins of Bellhop.exe, Quillon.exe and Cryptel.dll at the paths that capture.ini's
-  [Programs] notes as present (size, version); absent or unreadable ones stay absent;
+  [Programs] notes as present (size, version); absent or unreadable ones stay absent, and no
+  other file of the copy can be run (files of those names go, every other loses its execute
+  bits);
 - Bellhop.behaviour beside the prompt stand-in: with --answer restart or later it writes the
   result file of the console user (else of the program's account) in the data folder, "TimerPM"
   = "1" or "0" as the prompt program writes it for "restart now" and "later"; none: no answer;
@@ -102,6 +104,16 @@ def main():
     facts_path = os.path.join(machine, "machine.ini")
     facts = rf.read_text(facts_path) or ""
     facts_ini = rf.ini_sections(facts)
+
+    # A capture holds no programs: whatever a copy holds under the agent's program names goes,
+    # and nothing in it may be run, so that only the stand-ins placed below are ever started.
+    for root, _, files in os.walk(os.path.join(machine, "drives")):
+        for name in files:
+            path = os.path.join(root, name)
+            if name.upper() in PROGRAMS:
+                os.remove(path)
+            else:
+                os.chmod(path, os.stat(path).st_mode & ~0o111)
 
     prompt = None
     for path, note in notes.get("PROGRAMS", []):
