@@ -36,6 +36,7 @@ EXIT_MEANINGS = {
     6: "the restart was refused",
     64: "the machine folder cannot be used",
     70: "a failure escaped every trap",
+    124: "the replay cut the run after 15 minutes",
 }
 
 UPTIME_METHODS = {
