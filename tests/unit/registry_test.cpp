@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "fault_injection.h"
+#include "program_support.h"
 #include "registry/os_facts.h"
 #include "registry/registry_access.h"
 #include "run_support.h"
@@ -10,6 +11,7 @@
 namespace {
 
 using testing_support::ContextOn;
+using testing_support::Journal;
 using testing_support::TempMachine;
 
 constexpr const char* kKey = "SOFTWARE\\Test";
@@ -206,18 +208,46 @@ TEST(OsFacts, RebootPendingFollowsTheKeyAndLogsTheOpenResult) {
     }
 }
 
+const char kRebootKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\RebootRequired";
+
+// The flag's check on a machine whose reboot-required key is listed in machine.ini's `section`:
+// its answer, its log line's status and the host's journal.
+struct FlagCheck {
+    bool pending = false;
+    std::string line;
+    std::string journal;
+};
+FlagCheck CheckFlagWithKeyListedIn(const std::string& section) {
+    TempMachine machine;
+    machine.Registry(std::string("[HKEY_LOCAL_MACHINE\\") + kRebootKey + "]\r\n");
+    machine.Facts("[" + section + "]\n" + kRebootKey + "=1\n");
+    ContextOn on(machine);
+    FlagCheck check;
+    check.pending = registry::fncRebootPending(on.ctx());
+    check.line = on.Log()[0];
+    check.journal = Journal(machine);
+    return check;
+}
+
 // The key is opened for reading: one that refuses writing still marks a pending reboot. Opened
 // with full access, as before, it read as "no reboot pending" (status 5).
 TEST(OsFacts, RebootKeyThatRefusesWritingStillCountsAsPending) {
-    TempMachine machine;
-    const std::string key =
-        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\WindowsUpdate\\Auto Update\\RebootRequired";
-    machine.Registry("[HKEY_LOCAL_MACHINE\\" + key + "]\r\n");
-    machine.Facts("[RegistryReadOnly]\n" + key + "=1\n");
-    ContextOn on(machine);
-    EXPECT_TRUE(registry::fncRebootPending(on.ctx()));
-    EXPECT_EQ(on.Log()[0],
+    const FlagCheck check = CheckFlagWithKeyListedIn("RegistryReadOnly");
+    EXPECT_TRUE(check.pending);
+    EXPECT_EQ(check.line,
               "ModRegistry\tfncRebootPending\tINFO\tReboot registry return status - 0\t\t\t");
+}
+
+// A key that refuses every open reads as absent to the flag's check, with the refusal in its
+// status line; the host notes the refusal.
+TEST(OsFacts, RebootKeyThatRefusesEveryOpenIsNoPendingReboot) {
+    const FlagCheck check = CheckFlagWithKeyListedIn("RegistryUnreadable");
+    EXPECT_FALSE(check.pending);
+    EXPECT_EQ(check.line,
+              "ModRegistry\tfncRebootPending\tINFO\tReboot registry return status - 5\t\t\t");
+    EXPECT_NE(check.journal.find(std::string("RegOpenKey HKLM\\") + kRebootKey + " refused 5"),
+              std::string::npos);
 }
 
 TEST(OsFacts, ProductNameFromThe64BitView) {

@@ -47,6 +47,14 @@ bool IsText(DWORD type) {
 
 }  // namespace
 
+bool EmulatedRegistry::Listed(const char* section, const std::string& path) const {
+    for (const auto& [name, value] : machine_.facts().Section(section)) {
+        (void)value;
+        if (EqualsNoCase(Join(SplitKeyPath(name)), path)) return true;
+    }
+    return false;
+}
+
 const EmulatedRegistry::OpenKey* EmulatedRegistry::Lookup(HKEY key) const {
     static const OpenKey kRoot{"", kKeyAllAccess};
     if (key == kHkeyLocalMachine) return &kRoot;
@@ -67,14 +75,15 @@ LONG EmulatedRegistry::Open(HKEY root, const char* subKey, DWORD access, bool vi
     std::string path = Join(SplitKeyPath(parent->path + "\\" + (subKey ? subKey : "")));
     if (view32) path = ToView32(path);
     if (!machine_.hive().Find(path)) return kErrorFileNotFound;
+    // Keys listed under [RegistryUnreadable] refuse every open, as a key whose permissions grant
+    // the account nothing (a security product's own key, a damaged descriptor).
+    if (Listed("RegistryUnreadable", path)) {
+        machine_.Journal("RegOpenKey HKLM\\" + path + " refused 5");
+        return kErrorAccessDenied;
+    }
     // Keys listed under [RegistryReadOnly] refuse an open that asks for any write access, as a
     // key whose permissions grant SYSTEM read access only.
-    if (access & kWriteAccess) {
-        for (const auto& [name, value] : machine_.facts().Section("RegistryReadOnly")) {
-            (void)value;
-            if (EqualsNoCase(Join(SplitKeyPath(name)), path)) return kErrorAccessDenied;
-        }
-    }
+    if ((access & kWriteAccess) && Listed("RegistryReadOnly", path)) return kErrorAccessDenied;
     const HKEY handle = next_;
     next_ += 4;
     open_[handle] = OpenKey{path, access};

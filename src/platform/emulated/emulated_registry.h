@@ -30,6 +30,8 @@ private:
     };
     LONG Open(HKEY root, const char* subKey, DWORD access, bool view32, HKEY* result);
     const OpenKey* Lookup(HKEY key) const;
+    // Whether machine.ini lists the key at `path` in `section` (names without regard to case).
+    bool Listed(const char* section, const std::string& path) const;
     // The key behind an open handle that grants `right`: null with the error in *status.
     RegKey* Granted(HKEY key, DWORD right, LONG* status);
 
