@@ -6,23 +6,30 @@
 #   scripts/demo.sh --wine   the shipping Windows program (MinGW i686) under Wine, as a 32-bit
 #                            process on 64-bit Windows, on the same machine; prints Wine's trace of
 #                            the restart request (Wine's InitiateSystemShutdown restarts nothing)
+#   scripts/demo.sh --replay the same machine loaded into a Wine prefix, captured there by the
+#                            shipping capture program (RebootSchedulerCapture.exe, i686 under
+#                            WoW64), and the capture replayed offline by scripts/replay.sh in both
+#                            modes, the prompt answering "restart now"; prints the report
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-host=native
+host=native replay=0
 case ${1:-} in
 "") ;;
 --wine) host=wine ;;
-*) echo "usage: scripts/demo.sh [--wine]" >&2; exit 2 ;;
+--replay) host=wine replay=1 ;;
+*) echo "usage: scripts/demo.sh [--wine|--replay]" >&2; exit 2 ;;
 esac
 
 "$top/scripts/install-deps.sh" "$([ $host = wine ] && echo all || echo native)"
 # The native build gives the encipher tool in both cases.
 cmake --preset debug -S "$top" >/dev/null
-cmake --build "$top/build/debug" -j2 --target RebootScheduler cryptel encipher quillon_standin bellhop_standin >/dev/null
+cmake --build "$top/build/debug" -j2 --target RebootScheduler cryptel encipher quillon_standin bellhop_standin \
+    $([ $replay = 1 ] && echo testserver) >/dev/null
 if [ $host = wine ]; then
     cmake --preset mingw-i686 -S "$top" >/dev/null
     cmake --build "$top/build/mingw-i686" -j2 --target RebootScheduler cryptel quillon_standin \
-        bellhop_standin xmlencryptor_standin postbird_standin >/dev/null
+        bellhop_standin xmlencryptor_standin postbird_standin \
+        $([ $replay = 1 ] && echo RebootSchedulerCapture) >/dev/null
     standins="$top/build/mingw-i686/tools/standins" exe_suffix=.exe
     program="$top/build/mingw-i686/RebootScheduler.exe"
 else
@@ -32,6 +39,7 @@ fi
 
 scratch="$top/scratch/demo-machine"
 [ $host = wine ] && scratch="$top/scratch/demo-machine-wine"
+[ $replay = 1 ] && scratch="$top/scratch/demo-machine-captured"
 rm -rf "$scratch"
 mkdir -p "$top/scratch"
 cp -r "$top/examples/demo-machine" "$scratch"
@@ -54,6 +62,22 @@ if [ $host = wine ]; then
     # in it by the first run.
     prefix="$top/scratch/wine-prefix"
     "$top/tools/wine/prefix.sh" create "$prefix" >/dev/null
+fi
+if [ $replay = 1 ]; then
+    # The capture program writes into C:\rs-capture of the prefix, which comes back into the
+    # machine folder's drive with the rest; the capture is then taken out of it.
+    capture="$top/scratch/demo-capture"
+    rm -rf "$capture" "$scratch/drives/c/rs-capture"
+    RS_STANDINS="$standins" WINEDEBUG=-all "$top/tools/wine/run-machine.sh" "$prefix" \
+        "$top/build/mingw-i686/RebootSchedulerCapture.exe" "$scratch" 'C:\rs-capture'
+    "$top/tools/wine/prefix.sh" stop "$prefix" >/dev/null 2>&1
+    mv "$scratch/drives/c/rs-capture" "$capture"
+    echo "The capture: $capture"
+    echo
+    RS_BUILD="$top/build/debug" "$top/scripts/replay.sh" "$capture" both --answer restart
+    exit
+fi
+if [ $host = wine ]; then
     trace="$top/scratch/demo-wine-trace.txt"
     : >"$trace"
 fi
