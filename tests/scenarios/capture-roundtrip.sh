@@ -42,7 +42,7 @@ if [[ -f $machine/machine.ini ]]; then
         {
             line = $0; sub(/\r$/, "", line)
             name = line; sub(/[ \t]*=.*/, "", name); sub(/^[ \t]+/, "", name)
-            whole = section ~ /^(FileAccess|ReparseOwners|BlockedPrograms|ZoneMarks|Instance|ProtectedProcesses|RegistryReadOnly|MissingComponents|Power|EventLog|ProcessOwners)$/
+            whole = section ~ /^(FileAccess|FileRights|ReparseOwners|BlockedPrograms|ZoneMarks|Instance|ProtectedProcesses|RegistryReadOnly|MissingComponents|Power|EventLog|ProcessOwners)$/
             key = (section ~ /^Clock$/ && name ~ /^MaxWaitMs$/) ||
                   (section ~ /^Account$/ && name ~ /^ShutdownPrivilege$/) ||
                   (section ~ /^Tasks$/ && name ~ /^Service$/)

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "platform/emulated/host.h"
 #include "platform/emulated/text_codec.h"
@@ -442,6 +444,37 @@ DWORD EmulatedFiles::GetSystemDirectoryA(char* buffer, DWORD size) {
     if (!buffer || size <= length) return length + 1;
     std::memcpy(buffer, folder.c_str(), folder.size() + 1);
     return length;
+}
+
+// The emulated process works in C:\ (a machine folder's path without a drive lies on C:), so a
+// relative path is relative to the root of its drive.
+bool EmulatedFiles::GetFullPathNameA(const char* path, std::string* full) {
+    if (!path || !*path || !full) return Fail(kErrorInvalidParameter);
+    std::string text = path;
+    std::replace(text.begin(), text.end(), '/', '\\');
+    std::string result = "C:";
+    std::size_t begin = 0;
+    if (text.size() >= 2 && text[1] == ':') {
+        result = text.substr(0, 2);
+        begin = 2;
+    } else if (text.rfind("\\\\", 0) == 0) {
+        result = "\\";  // \\server\share\...: a second backslash comes with the first part
+    }
+    std::vector<std::string> parts;
+    for (std::size_t i = begin; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != '\\') continue;
+        const std::string part = text.substr(begin, i - begin);
+        begin = i + 1;
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+    }
+    for (const std::string& part : parts) result += "\\" + part;
+    if (parts.empty() || text.back() == '\\') result += '\\';
+    *full = result;
+    return true;
 }
 
 bool EmulatedFiles::IsWow64Process(bool* wow64) {

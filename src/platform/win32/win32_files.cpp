@@ -301,6 +301,24 @@ public:
         return ::GetSystemDirectoryA(buffer, size);
     }
 
+    bool GetFullPathNameA(const char* path, std::string* full) override {
+        // The size asked first; a current folder changed in between asks again, a few times.
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const DWORD needed = ::GetFullPathNameA(path, 0, nullptr, nullptr);
+            if (needed == 0) return false;
+            std::string buffer(needed, '\0');
+            const DWORD length = ::GetFullPathNameA(path, needed, buffer.data(), nullptr);
+            if (length == 0) return false;
+            if (length < needed) {
+                buffer.resize(length);
+                *full = std::move(buffer);
+                return true;
+            }
+        }
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+
     bool IsWow64Process(bool* wow64) override {
         BOOL flag = FALSE;
         if (!::IsWow64Process(::GetCurrentProcess(), &flag)) return false;
