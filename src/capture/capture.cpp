@@ -256,7 +256,13 @@ private:
         }
 
         std::vector<platform::SessionEntry> sessions;
-        if (platform_.session().WTSEnumerateSessionsA(&sessions)) {
+        if (!platform_.session().WTSEnumerateSessionsA(&sessions)) {
+            Fail("Sessions", platform_.system().GetLastError());
+        } else if (sessions.empty()) {
+            // Windows always lists session 0; a list without any session says nothing, and the
+            // replay takes the console's session from [Console].
+            Fail("Sessions", platform::kErrorFileNotFound);
+        } else {
             for (const auto& session : sessions) {
                 std::string name;
                 if (!platform_.session().WTSQuerySessionUserName(session.sessionId, &name)) {
@@ -266,8 +272,6 @@ private:
                 Fact("Sessions", std::to_string(session.sessionId),
                      std::to_string(session.state) + (name.empty() ? "" : "," + name));
             }
-        } else {
-            Fail("Sessions", platform_.system().GetLastError());
         }
 
         std::vector<platform::ProcessEntry> processes;
