@@ -10,5 +10,5 @@ install_agent() {
 
 # age MACHINE PATH_UNDER_MACHINE SECONDS: sets the file's last-write time SECONDS ago.
 age() {
-    touch -d "@$(($(date +%s) - $3))" "$1/$2"
+    touch -d "@$((${RS_PREPARE_NOW:-$(date +%s)} - $3))" "$1/$2"
 }

@@ -14,7 +14,7 @@ install_patch_program() {
 # in the local time, written as a United States Windows writes it (3/8/2021 1:05:09 PM).
 last_scan_ago() {
     mkdir -p -- "$1/$patch_folder/ScanFld"
-    printf '[ScandateTime]\r\nLastScandate=%s\r\n' "$(date -d "@$(($(date +%s) - $2))" '+%-m/%-d/%Y %-I:%M:%S %p')" \
+    printf '[ScandateTime]\r\nLastScandate=%s\r\n' "$(date -d "@$((${RS_PREPARE_NOW:-$(date +%s)} - $2))" '+%-m/%-d/%Y %-I:%M:%S %p')" \
         >"$1/$patch_folder/ScanFld/PatchScanDate.ini"
 }
 
