@@ -1,5 +1,6 @@
 # Helpers for prepare scripts: completing a machine with what is built rather than kept.
-# Sourced by a case's prepare script; RS_STANDINS, RS_TOOLS and RS_REPO come from run.sh.
+# Sourced by a case's prepare script; RS_STANDINS, RS_TOOLS and RS_REPO come from run.sh, and
+# RS_PREPARE_NOW (seconds since 1970), when set, is "now" for the times a preparation writes.
 
 # install_agent MACHINE INSTALL_FOLDER_UNDER_C [CLEAR_XML]
 #   puts the cipher library into the installation folder and, with CLEAR_XML, the agent's

@@ -1,5 +1,5 @@
 # Helpers for the assessment scenarios (RBTASSESS). Sourced by prepare and check scripts;
-# RS_STANDINS, RS_REPO and RS_HOST come from run.sh.
+# RS_STANDINS, RS_REPO, RS_HOST and RS_PREPARE_NOW (see agent.sh) come from run.sh.
 patch_folder=drives/c/Agent/BaseComponents/PatchManagement
 
 # install_patch_program MACHINE: the stand-in patch program at
