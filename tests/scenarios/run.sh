@@ -40,10 +40,11 @@
 # RS_STANDINS (by default beside CAPTURE_EXE) in place of the Linux ones, is loaded into the
 # prefix and captured there by the Windows CAPTURE_EXE, the capture is completed from that
 # preparation (capture-roundtrip.sh --complete) and run by EXE, and the other preparation is run
-# by EXE with the capture's clock and up-time facts. Both runs must end alike: the exit code, what the run wrote to the activity log (the time
-# column aside) and the journal's effects (effects below). A case that must differ has a file
-# "wine-capture-differs": its first line says why, the rest is the comparison's report that the
-# round trip must give, word for word (--update rewrites that rest from a run).
+# by EXE with the capture's clock and up-time facts. Both runs must end alike: the exit code,
+# what the run wrote to the activity log (the time column aside) and the journal's effects
+# (effects below). A case that must differ has a file "wine-capture-differs": its first line
+# says why, the rest is the comparison's report that the round trip must give, word for word
+# (--update rewrites that rest from a run).
 # Prints "ok NAME" or "FAILED NAME" with the differences, then "N passed, M failed".
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
