@@ -43,6 +43,7 @@ TYPED_TEST(SystemFolderContract, FullPathNames) {
     } cases[] = {
         {"C:\\a\\.\\b\\..\\c.ini", "C:\\a\\c.ini"},
         {"C:/a/b\\", "C:\\a\\b\\"},
+        {"C:\\dir.\\log.txt. .", "C:\\dir\\log.txt"},
         {"\\Configuration\\wpConfig.xml", "?:\\Configuration\\wpConfig.xml"},
         {"\\", "?:\\"},
         {"\\\\server\\share\\x\\..\\y", "\\\\server\\share\\y"},

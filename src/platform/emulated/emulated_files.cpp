@@ -471,6 +471,14 @@ bool EmulatedFiles::GetFullPathNameA(const char* path, std::string* full) {
             parts.push_back(part);
         }
     }
+    // As Windows: one trailing dot off each folder, every trailing dot and space off the name.
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        if (parts[i].size() > 1 && parts[i].back() == '.') parts[i].pop_back();
+    }
+    while (!parts.empty() && (parts.back().back() == '.' || parts.back().back() == ' ')) {
+        parts.back().pop_back();
+        if (parts.back().empty()) parts.pop_back();
+    }
     for (const std::string& part : parts) result += "\\" + part;
     if (parts.empty() || text.back() == '\\') result += '\\';
     *full = result;
