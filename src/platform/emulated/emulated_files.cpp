@@ -450,37 +450,12 @@ DWORD EmulatedFiles::GetSystemDirectoryA(char* buffer, DWORD size) {
 // relative path is relative to the root of its drive.
 bool EmulatedFiles::GetFullPathNameA(const char* path, std::string* full) {
     if (!path || !*path || !full) return Fail(kErrorInvalidParameter);
-    std::string text = path;
-    std::replace(text.begin(), text.end(), '/', '\\');
-    std::string result = "C:";
-    std::size_t begin = 0;
-    if (text.size() >= 2 && text[1] == ':') {
-        result = text.substr(0, 2);
-        begin = 2;
-    } else if (text.rfind("\\\\", 0) == 0) {
-        result = "\\";  // \\server\share\...: a second backslash comes with the first part
-    }
-    std::vector<std::string> parts;
-    for (std::size_t i = begin; i <= text.size(); ++i) {
-        if (i < text.size() && text[i] != '\\') continue;
-        const std::string part = text.substr(begin, i - begin);
-        begin = i + 1;
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-    }
-    // As Windows: one trailing dot off each folder, every trailing dot and space off the name.
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-        if (parts[i].size() > 1 && parts[i].back() == '.') parts[i].pop_back();
-    }
-    while (!parts.empty() && (parts.back().back() == '.' || parts.back().back() == ' ')) {
-        parts.back().pop_back();
-        if (parts.back().empty()) parts.pop_back();
-    }
+    char drive = 0;
+    const std::vector<std::string> parts = ResolvedPathParts(path, &drive);
+    std::string result = drive ? std::string(1, drive) + ":" : "\\";
     for (const std::string& part : parts) result += "\\" + part;
-    if (parts.empty() || text.back() == '\\') result += '\\';
+    const char last = path[std::strlen(path) - 1];
+    if (parts.empty() || last == '\\' || last == '/') result += '\\';
     *full = result;
     return true;
 }
