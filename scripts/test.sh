@@ -128,6 +128,14 @@ wine_scenarios() {
     RS_STANDINS="$top/build/mingw-i686/tools/standins" "$top/tests/scenarios/run.sh" --host wine \
         --exe "$package_unpacked/RebootScheduler.exe" --prefix "$wine_prefix"
 }
+# The round trip through Wine: each of those machines captured in the same prefix by the
+# package's RebootSchedulerCapture.exe under WoW64, and the capture run by the native debug build
+# as the machine itself is (tests/scenarios/run.sh --capture).
+wine_capture_roundtrip() {
+    RS_STANDINS="$top/build/mingw-i686/tools/standins" "$top/tests/scenarios/run.sh" --host wine \
+        --exe build/debug/RebootScheduler --capture "$package_unpacked/RebootSchedulerCapture.exe" \
+        --prefix "$wine_prefix"
+}
 
 quick_native() {
     cmake --preset quick >/dev/null && cmake --build --preset quick &&
@@ -260,6 +268,7 @@ stage "contract tests under Wine, x86_64" wine_contract x86_64
 # The scenarios' machines are those of the shipped 32-bit agent (its key in the 32-bit view): the
 # x86_64 build, which no agent ships, would not find it there, so it runs the contract tests only.
 stage32 "scenarios under Wine, the shipping i686 program from the package, under WoW64" wine_scenarios
+stage32 "capture under Wine, i686 under WoW64, replayed natively" wine_capture_roundtrip
 stage "lint (clang-tidy 14, beside the stages since the native build)" lint_finish
 fi
 "$top/tools/wine/prefix.sh" stop "$wine_prefix" >/dev/null 2>&1

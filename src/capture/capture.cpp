@@ -256,7 +256,13 @@ private:
         }
 
         std::vector<platform::SessionEntry> sessions;
-        if (platform_.session().WTSEnumerateSessionsA(&sessions)) {
+        if (!platform_.session().WTSEnumerateSessionsA(&sessions)) {
+            Fail("Sessions", platform_.system().GetLastError());
+        } else if (sessions.empty()) {
+            // Windows always lists session 0; a list without any session says nothing, and the
+            // replay takes the console's session from [Console].
+            Fail("Sessions", platform::kErrorFileNotFound);
+        } else {
             for (const auto& session : sessions) {
                 std::string name;
                 if (!platform_.session().WTSQuerySessionUserName(session.sessionId, &name)) {
@@ -266,8 +272,6 @@ private:
                 Fact("Sessions", std::to_string(session.sessionId),
                      std::to_string(session.state) + (name.empty() ? "" : "," + name));
             }
-        } else {
-            Fail("Sessions", platform_.system().GetLastError());
         }
 
         std::vector<platform::ProcessEntry> processes;
@@ -380,13 +384,25 @@ private:
         return result;
     }
 
+    // Where the capture's folder keeps a path that was read: with its drive (an installation
+    // folder at the drive root has none: "\Configuration\..." is on the current drive) and
+    // spelt as the machine spells it.
+    std::string Stored(const std::string& path) {
+        std::string full;
+        if (!platform_.files().GetFullPathNameA(path.c_str(), &full)) {
+            Fail("FullPath." + path, platform_.system().GetLastError());
+            full = path;
+        }
+        return TrueCase(full);
+    }
+
     // A folder that exists (a folder of the agent, or the task store): kept even when empty.
     void Folder(std::string path) {
         while (common::EndsWith(path, "\\")) path.pop_back();
         std::vector<platform::FindData> found;
         if (platform_.files().FindFiles(path.c_str(), &found) && found.size() == 1 &&
             (found.front().attributes & platform::kFileAttributeDirectory)) {
-            capture_.folders.push_back(TrueCase(path));
+            capture_.folders.push_back(Stored(path));
         }
     }
 
@@ -400,10 +416,10 @@ private:
             return false;
         }
         if (found.front().attributes & platform::kFileAttributeDirectory) {
-            capture_.folders.push_back(TrueCase(path));
+            capture_.folders.push_back(Stored(path));
             return true;
         }
-        CapturedFile file{TrueCase(path), {}, found.front().lastWriteTime};
+        CapturedFile file{Stored(path), {}, found.front().lastWriteTime};
         if (!files.ReadWholeFile(path.c_str(), &file.bytes)) {
             Fail(path, platform_.system().GetLastError());
             return false;
@@ -461,8 +477,10 @@ private:
         const std::string config = install + "Configuration\\wpConfig.xml";
         try {
             // Deciphered by the agent's own library, as the program reads it; stored clear.
-            capture_.files.push_back({config, config::EncDecXML(ctx_, false, config), 0});
-            Note("Capture", "ClearConfiguration", config);
+            std::string clear = config::EncDecXML(ctx_, false, config);
+            const std::string stored = Stored(config);
+            capture_.files.push_back({stored, std::move(clear), 0});
+            Note("Capture", "ClearConfiguration", stored);
         } catch (const run::EndOfRun&) {
             Fail(config, platform_.system().GetLastError());
         }

@@ -85,6 +85,9 @@ public:
     // GetSystemDirectoryA: the number of characters stored (without the NUL), the size needed
     // (with the NUL) when the buffer is too small, 0 on failure.
     virtual DWORD GetSystemDirectoryA(char* buffer, DWORD size) = 0;
+    // GetFullPathNameA, with a buffer that fits: the path with its drive, "." and ".." folded,
+    // against the current drive and folder. False with the last error.
+    virtual bool GetFullPathNameA(const char* path, std::string* full) = 0;
     // GetFileVersionInfoA and VerQueryValueA("\\"): major.minor.revision of the file version of
     // a file's version resource. False with the last error (ERROR_RESOURCE_TYPE_NOT_FOUND for a
     // file without one).

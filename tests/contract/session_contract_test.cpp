@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform_world_fixture.h"
 
@@ -49,6 +50,27 @@ TYPED_TEST(SessionContract, ConsoleSessionIsNotSessionZero) {
     const platform::DWORD console = this->session().WTSGetActiveConsoleSessionId();
     EXPECT_NE(console, 0u);
     EXPECT_NE(console, 0xFFFFFFFFu);
+}
+
+// WTSEnumerateSessionsA lists session 0, where the services run, and the console's session.
+TYPED_TEST(SessionContract, SessionListHoldsSessionZeroAndTheConsole) {
+    struct Answer {
+        bool ok;
+        bool sessionZero;
+        bool console;
+        bool operator==(const Answer&) const = default;
+    };
+    const Answer windows{true, true, true};
+    const Answer wine{true, false, false};
+    const platform::DWORD console = this->session().WTSGetActiveConsoleSessionId();
+    std::vector<platform::SessionEntry> sessions;
+    Answer got{this->session().WTSEnumerateSessionsA(&sessions), false, false};
+    for (const auto& entry : sessions) {
+        got.sessionZero = got.sessionZero || entry.sessionId == 0;
+        got.console = got.console || entry.sessionId == console;
+    }
+    EXPECT_EQ(got, contract::WineAnswer(this->world, "WTSEnumerateSessionsA", windows, wine,
+                                        "a stub that lists no session at all"));
 }
 
 // WTSQueryUserToken documents ERROR_PRIVILEGE_NOT_HELD (1314) for a caller without the TCB

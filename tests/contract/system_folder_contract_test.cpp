@@ -1,6 +1,7 @@
 // The system folder and the WOW64 questions of the files facet, pinned against the emulation
 // and, in the Windows test binaries, the test program itself: the x86_64 one is no WOW64
 // process, the i686 one is (a 32-bit process on 64-bit Windows, with the emulated machine alike).
+#include <cctype>
 #include <string>
 
 #include "contract_fixture.h"
@@ -32,6 +33,29 @@ TYPED_TEST(SystemFolderContract, SystemDirectoryAndItsBufferSize) {
     char small[4] = {'x', 'x', 'x', 'x'};
     EXPECT_EQ(files.GetSystemDirectoryA(small, sizeof small), length + 1);
     EXPECT_EQ(files.GetSystemDirectoryA(buffer, length), length + 1);
+}
+
+// "?" stands for the current drive's letter, which the test program does not choose.
+TYPED_TEST(SystemFolderContract, FullPathNames) {
+    const struct {
+        const char* path;
+        const char* full;
+    } cases[] = {
+        {"C:\\a\\.\\b\\..\\c.ini", "C:\\a\\c.ini"},
+        {"C:/a/b\\", "C:\\a\\b\\"},
+        {"C:\\dir.\\log.txt. .", "C:\\dir\\log.txt"},
+        {"\\Configuration\\wpConfig.xml", "?:\\Configuration\\wpConfig.xml"},
+        {"\\", "?:\\"},
+        {"\\\\server\\share\\x\\..\\y", "\\\\server\\share\\y"},
+    };
+    for (const auto& row : cases) {
+        std::string full;
+        ASSERT_TRUE(this->world.files().GetFullPathNameA(row.path, &full)) << row.path;
+        if (row.full[0] == '?' && !full.empty() &&
+            std::isalpha(static_cast<unsigned char>(full[0])))
+            full[0] = '?';
+        EXPECT_EQ(full, row.full) << row.path;
+    }
 }
 
 TYPED_TEST(SystemFolderContract, Wow64ProcessSwitchesItsRedirection) {

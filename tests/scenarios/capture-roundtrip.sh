@@ -9,11 +9,18 @@
 # waits).
 #
 #   capture-roundtrip.sh MACHINE CAPTURE_EXE
+#   capture-roundtrip.sh --complete CAPTURE MACHINE
+# The second form only completes CAPTURE, made elsewhere (under Wine) of a machine prepared as
+# MACHINE was, from MACHINE, which it leaves as it is.
 set -eu
-machine=$1 capture_exe=$2
-work=$machine.capture
-rm -rf -- "$work"
-REBOOTSCHEDULER_MACHINE=$machine "$capture_exe" "$work" --no-redact >/dev/null
+if [[ $1 == --complete ]]; then
+    work=$2 machine=$3
+else
+    machine=$1 capture_exe=$2
+    work=$machine.capture
+    rm -rf -- "$work"
+    REBOOTSCHEDULER_MACHINE=$machine "$capture_exe" "$work" --no-redact >/dev/null
+fi
 
 # A Windows path of the capture as a path of its folder.
 host_path() {
@@ -42,7 +49,7 @@ if [[ -f $machine/machine.ini ]]; then
         {
             line = $0; sub(/\r$/, "", line)
             name = line; sub(/[ \t]*=.*/, "", name); sub(/^[ \t]+/, "", name)
-            whole = section ~ /^(FileAccess|ReparseOwners|BlockedPrograms|ZoneMarks|Instance|ProtectedProcesses|RegistryReadOnly|MissingComponents|Power|EventLog|ProcessOwners)$/
+            whole = section ~ /^(FileAccess|FileRights|ReparseOwners|BlockedPrograms|ZoneMarks|Instance|ProtectedProcesses|RegistryReadOnly|MissingComponents|Power|EventLog|ProcessOwners)$/
             key = (section ~ /^Clock$/ && name ~ /^MaxWaitMs$/) ||
                   (section ~ /^Account$/ && name ~ /^ShutdownPrivilege$/) ||
                   (section ~ /^Tasks$/ && name ~ /^Service$/)
@@ -50,5 +57,7 @@ if [[ -f $machine/machine.ini ]]; then
         }' "$machine/machine.ini" >>"$work/machine.ini"
 fi
 
-rm -rf -- "$machine"
-mv -- "$work" "$machine"
+if [[ $1 != --complete ]]; then
+    rm -rf -- "$machine"
+    mv -- "$work" "$machine"
+fi

@@ -32,9 +32,19 @@
 # program through tools/wine/run-machine.sh in one Wine prefix made for the whole run (--prefix
 # keeps it in DIR and reuses it from an earlier run). --update (native only) rewrites
 # expected.log / expected.nolog and expected.exit from what the program did.
-# --capture (native only) runs each case on the capture of its prepared machine instead
+# --capture on the native host runs each case on the capture of its prepared machine instead
 # (capture-roundtrip.sh), which must give the same results; cases listed in a file
 # "capture-differs" (its first line says why) are left out of that run.
+# --host wine --capture CAPTURE_EXE is the round trip through Wine: EXE is the Linux program.
+# Each case that runs under Wine is prepared twice; one, with the Windows stand-ins of
+# RS_STANDINS (by default beside CAPTURE_EXE) in place of the Linux ones, is loaded into the
+# prefix and captured there by the Windows CAPTURE_EXE, the capture is completed from that
+# preparation (capture-roundtrip.sh --complete) and run by EXE, and the other preparation is run
+# by EXE with the capture's clock and up-time facts. Both runs must end alike: the exit code,
+# what the run wrote to the activity log (the time column aside) and the journal's effects
+# (effects below). A case that must differ has a file "wine-capture-differs": its first line
+# says why, the rest is the comparison's report that the round trip must give, word for word
+# (--update rewrites that rest from a run).
 # Prints "ok NAME" or "FAILED NAME" with the differences, then "N passed, M failed".
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -43,6 +53,7 @@ cases=$here/cases
 
 usage() {
     echo "usage: run.sh --host native|wine --exe PATH [--prefix DIR] [--only NAME]... [--update] [--timing]" >&2
+    echo "       [--capture CAPTURE_EXE]" >&2
     exit 2
 }
 
@@ -64,14 +75,17 @@ done
 [[ -n $exe ]] || usage
 exe_arg=$exe
 exe=$(realpath -e -- "$exe" 2>/dev/null) || { echo "run.sh: no program at $exe_arg" >&2; exit 2; }
-if ((update)) && [[ $host != native ]]; then
+if ((update)) && [[ $host != native && -z $capture_exe ]]; then
     echo "run.sh: --update takes the native host's results only" >&2
     exit 2
 fi
 
-if [[ -n $capture_exe && $host != native ]]; then
-    echo "run.sh: --capture runs on the native host" >&2
-    exit 2
+roundtrip=0
+if [[ -n $capture_exe && $host == wine ]]; then
+    roundtrip=1
+    capture_arg=$capture_exe
+    capture_exe=$(realpath -e -- "$capture_exe" 2>/dev/null) ||
+        { echo "run.sh: no capture program at $capture_arg" >&2; exit 2; }
 fi
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/rs-scenarios.XXXXXX") || exit 2
@@ -106,7 +120,12 @@ fi
 # the build folders beside the program and the native debug build. RS_HOST tells prepare and
 # check scripts which host runs (native or wine).
 exe_dir=$(dirname -- "$exe")
-export RS_STANDINS=${RS_STANDINS:-$exe_dir/tools/standins}
+if ((roundtrip)); then
+    export RS_STANDINS=${RS_STANDINS:-$(dirname -- "$capture_exe")/tools/standins}
+    RS_TOOLS=${RS_TOOLS:-$exe_dir/tools/standins}
+else
+    export RS_STANDINS=${RS_STANDINS:-$exe_dir/tools/standins}
+fi
 if [[ -z ${RS_TOOLS:-} ]]; then
     if [[ $host == native ]]; then RS_TOOLS=$exe_dir/tools/standins; else RS_TOOLS=$repo/build/debug/tools/standins; fi
 fi
@@ -190,13 +209,136 @@ check_files() {
     return "$status"
 }
 
+# What a run did that the journal shows, as the round trip compares it: programs started, the
+# restart request, event records, tasks enabled or disabled, posts; process ids and the loopback
+# services' ports masked (ports change from run to run; a pinned difference must not).
+effects() {
+    [[ -f $1 ]] || return 0
+    grep -E '^(ShellExecuteEx|CreateProcessAsUser|InitiateSystemShutdown|ReportEvent|Task |PostXMLString|HttpPost) ' -- "$1" |
+        sed -E 's/pid=[0-9]+/pid=N/g' | mask_ports
+}
+mask_ports() { sed -E 's/127\.0\.0\.1:[0-9]+/127.0.0.1:PORT/g'; }
+
+# What a run wrote to the activity log of machine $1, normalised, given the log's size before the
+# run ($2): the part after it when the run appended, the whole log when it began another.
+log_written() {
+    local logs=("$1"/drives/c/**/wppatchSch_*_patchlog.log)
+    ((${#logs[@]} == 1)) || { echo "(${#logs[@]} activity logs)"; return 0; }
+    local size
+    size=$(stat -c %s -- "${logs[0]}")
+    if (($2 > 0 && size >= $2)) && cmp -s -n "$2" -- "${logs[0]}" "$1.log-before"; then
+        tail -c +$(($2 + 1)) -- "${logs[0]}" >"$1.log-written"
+    else
+        cp -- "${logs[0]}" "$1.log-written"
+    fi
+    normalise_large_log "$1.log-written" | mask_ports
+}
+
+# Keeps the activity log of machine $1 as it is before a run; prints its size (0 without one).
+log_before() {
+    local logs=("$1"/drives/c/**/wppatchSch_*_patchlog.log)
+    if ((${#logs[@]} == 1)); then
+        cp -- "${logs[0]}" "$1.log-before" && stat -c %s -- "${logs[0]}"
+    else
+        echo 0
+    fi
+}
+
+# The facts of machine.ini that a Wine prefix is not given (its clock and up-time are the host's):
+# the native run takes them from the capture ($1) into its machine ($2), the values it had going.
+take_time_facts() {
+    local facts
+    facts=$(awk 'BEGIN { IGNORECASE = 1 }
+        /^[ \t]*\[/ { section = $0; gsub(/^[ \t]*\[|\][ \t\r]*$/, "", section); next }
+        (section ~ /^Clock$/ && $0 ~ /^Now=/) ||
+        (section ~ /^System$/ && $0 ~ /^(TickCount64|LastBootUpTime|SystemUpTime)=/) {
+            sub(/\r$/, ""); printf "[%s]\r\n%s\r\n", section, $0 }' "$1/machine.ini") || return 1
+    [[ -f $2/machine.ini ]] || : >"$2/machine.ini"
+    awk 'BEGIN { IGNORECASE = 1 }
+        /^[ \t]*\[/ { section = $0; gsub(/^[ \t]*\[|\][ \t\r]*$/, "", section) }
+        (section ~ /^Clock$/ && $0 ~ /^[ \t]*Now[ \t]*=/) ||
+        (section ~ /^System$/ && $0 ~ /^[ \t]*(TickCount64|LastBootUpTime|SystemUpTime)[ \t]*=/) { next }
+        { print }' "$2/machine.ini" >"$2/machine.ini.new" &&
+        printf '\r\n%s' "$facts" >>"$2/machine.ini.new" && mv -f -- "$2/machine.ini.new" "$2/machine.ini"
+}
+
+# The round trip of one case (see --capture above); adds to problems and details.
+roundtrip_case() {
+    local native=$run_dir/native/machine prepared=$run_dir/wine/prepared wine=$run_dir/wine/machine
+    local capture=$run_dir/wine/capture status file machine
+    mkdir -p -- "$run_dir/native" "$run_dir/wine"
+    # Prepared twice, each with services of its own (whose answers may come in a sequence), at
+    # one time (RS_PREPARE_NOW: the times that prepare scripts write are the same in both).
+    local RS_PREPARE_NOW
+    RS_PREPARE_NOW=$(date +%s)
+    export RS_PREPARE_NOW
+    for machine in "$native" "$prepared"; do
+        cp -a -- "$case_dir/machine" "$machine" || { problems+=("cannot copy the machine folder"); return; }
+        if [[ -f $case_dir/prepare ]] &&
+            ! RS_HOST=native RS_STANDINS=$RS_TOOLS bash "$case_dir/prepare" "$machine" >"$run_dir/prepare.out" 2>&1; then
+            problems+=("prepare failed:")
+            excerpt "$run_dir/prepare.out" >>"$details"
+            return
+        fi
+    done
+    # Wine's machine has the Windows stand-ins where the native one has the Linux ones.
+    cp -a -- "$prepared" "$wine" || { problems+=("cannot copy the prepared machine"); return; }
+    while IFS= read -r file; do
+        [[ -f $RS_STANDINS/${file##*/} ]] && cp -- "$RS_STANDINS/${file##*/}" "$wine/$file"
+    done < <(cd "$prepared" && find drives -type f \( -iname '*.exe' -o -iname '*.dll' \))
+    "$repo/tools/wine/run-machine.sh" "$prefix" "$capture_exe" "$wine" 'C:\rs-capture' --no-redact \
+        </dev/null >"$run_dir/capture.out" 2>&1
+    status=$?
+    local captured=$wine/drives/c/rs-capture
+    if [[ $status != 0 || ! -f $captured/capture.ini ]]; then
+        problems+=("the capture under Wine failed ($status):")
+        excerpt "$run_dir/capture.out" >>"$details"
+        return
+    fi
+    mv -- "$captured" "$capture" &&
+        "$here/capture-roundtrip.sh" --complete "$capture" "$prepared" >"$run_dir/complete.out" 2>&1 &&
+        take_time_facts "$capture" "$native" >>"$run_dir/complete.out" 2>&1 || {
+        problems+=("the capture could not be completed:")
+        excerpt "$run_dir/complete.out" >>"$details"
+        return
+    }
+    local exits=() sizes=()
+    for machine in "$native" "$capture"; do
+        sizes+=("$(log_before "$machine")")
+        (cd "$(dirname -- "$machine")" && REBOOTSCHEDULER_MACHINE=$machine exec timeout 300 "$exe" "${words[@]}") \
+            </dev/null >"$machine.output" 2>&1
+        exits+=($?)
+    done
+    local report=$run_dir/report
+    {
+        ((exits[0] == exits[1])) || echo "exit code ${exits[1]} after the capture, ${exits[0]} natively"
+        diff -U0 --label native --label capture <(log_written "$native" "${sizes[0]}") \
+            <(log_written "$capture" "${sizes[1]}") | sed '1,2s/^/log /'
+        diff -U0 --label native --label capture <(effects "$native/journal.log") \
+            <(effects "$capture/journal.log") | sed '1,2s/^/effects /'
+    } >"$report"
+    if [[ -f $case_dir/wine-capture-differs ]]; then
+        if ((update)); then
+            { head -n 1 -- "$case_dir/wine-capture-differs" && cat -- "$report"; } >"$run_dir/pinned" &&
+                mv -f -- "$run_dir/pinned" "$case_dir/wine-capture-differs"
+        elif ! diff -u --label wine-capture-differs --label actual <(tail -n +2 -- "$case_dir/wine-capture-differs") \
+            "$report" >"$run_dir/report.diff"; then
+            problems+=("differs otherwise than wine-capture-differs pins:")
+            excerpt "$run_dir/report.diff" >>"$details"
+        fi
+    elif [[ -s $report ]]; then
+        problems+=("the run on the capture differs from the native run:")
+        excerpt "$report" >>"$details"
+    fi
+}
+
 passed=0 failed=0 matched=0
 for case_dir in "$cases"/*/; do
     case_dir=${case_dir%/}
     name=${case_dir##*/}
     [[ -d $case_dir/machine ]] || continue
     if [[ -f $case_dir/hosts ]] && ! grep -qw -- "$host" "$case_dir/hosts"; then continue; fi
-    if [[ -n $capture_exe && -f $case_dir/capture-differs ]]; then continue; fi
+    if [[ -n $capture_exe && $host == native && -f $case_dir/capture-differs ]]; then continue; fi
     if ((${#only[@]})); then
         selected=0
         for wanted in "${only[@]}"; do [[ $name == "$wanted" ]] && selected=1; done
@@ -219,7 +361,9 @@ for case_dir in "$cases"/*/; do
     fi
 
     exit_code=
-    if ! cp -a -- "$case_dir/machine" "$machine"; then
+    if ((roundtrip)); then
+        roundtrip_case
+    elif ! cp -a -- "$case_dir/machine" "$machine"; then
         problems+=("cannot copy the machine folder")
     elif [[ -f $case_dir/prepare ]] && ! bash "$case_dir/prepare" "$machine" >"$run_dir/prepare.out" 2>&1; then
         problems+=("prepare failed:")
@@ -313,7 +457,7 @@ for case_dir in "$cases"/*/; do
         fi
     fi
 
-    for pid_file in "$run_dir"/*/pid; do
+    for pid_file in "$run_dir"/*/pid "$run_dir"/*/*/pid; do
         pid=$(<"$pid_file") && [[ $pid =~ ^[0-9]+$ ]] && kill "$pid" 2>/dev/null
     done
 

@@ -182,6 +182,7 @@ public:
     RS_FORWARD(bool, AppendToFile, const char*, const std::string&);
     RS_FORWARD(bool, ReadWholeFile, const char*, std::string*);
     RS_FORWARD(DWORD, GetSystemDirectoryA, char*, DWORD);
+    RS_FORWARD(bool, GetFullPathNameA, const char*, std::string*);
     RS_FORWARD(bool, GetFileVersion, const char*, ProgramVersion*);
     RS_FORWARD(bool, IsWow64Process, bool*);
     RS_FORWARD(bool, Wow64DisableWow64FsRedirection, void**);

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "platform/emulated/host.h"
 #include "platform/emulated/text_codec.h"
@@ -442,6 +444,20 @@ DWORD EmulatedFiles::GetSystemDirectoryA(char* buffer, DWORD size) {
     if (!buffer || size <= length) return length + 1;
     std::memcpy(buffer, folder.c_str(), folder.size() + 1);
     return length;
+}
+
+// The emulated process works in C:\ (a machine folder's path without a drive lies on C:), so a
+// relative path is relative to the root of its drive.
+bool EmulatedFiles::GetFullPathNameA(const char* path, std::string* full) {
+    if (!path || !*path || !full) return Fail(kErrorInvalidParameter);
+    char drive = 0;
+    const std::vector<std::string> parts = ResolvedPathParts(path, &drive);
+    std::string result = drive ? std::string(1, drive) + ":" : "\\";
+    for (const std::string& part : parts) result += "\\" + part;
+    const char last = path[std::strlen(path) - 1];
+    if (parts.empty() || last == '\\' || last == '/') result += '\\';
+    *full = result;
+    return true;
 }
 
 bool EmulatedFiles::IsWow64Process(bool* wow64) {

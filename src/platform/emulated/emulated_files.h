@@ -28,6 +28,7 @@ public:
     DWORD GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) override;
     DWORD GetOwnerAndRights(const char* path, FileSecurity* security) override;
     DWORD GetSystemDirectoryA(char* buffer, DWORD size) override;
+    bool GetFullPathNameA(const char* path, std::string* full) override;
     // The programs of a machine folder are host programs, which carry no version resource.
     bool GetFileVersion(const char* /*path*/, ProgramVersion* /*version*/) override {
         return Fail(kErrorResourceTypeNotFound);

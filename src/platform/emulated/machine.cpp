@@ -109,21 +109,20 @@ Machine::Machine(fs::path folder) : folder_(std::move(folder)) {
     }
 }
 
-fs::path Machine::HostPath(const std::string& windowsPath) const {
+std::vector<std::string> ResolvedPathParts(const std::string& windowsPath, char* drive) {
     std::string path = windowsPath;
     for (char& c : path) {
         if (c == '/') c = '\\';
     }
-    char drive = 'c';
+    *drive = 'C';
     std::size_t start = 0;
     if (path.size() >= 2 && path[1] == ':' &&
         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
-        drive = static_cast<char>(path[0] | 0x20);
+        *drive = path[0];
         start = 2;
     } else if (path.rfind("\\\\", 0) == 0) {
-        // A network path \\server\share\... lies below <machine>/network.
         start = 2;
-        drive = 0;
+        *drive = 0;
     }
     std::vector<std::string> parts;
     std::string current;
@@ -149,6 +148,13 @@ fs::path Machine::HostPath(const std::string& windowsPath) const {
         while (!last.empty() && (last.back() == '.' || last.back() == ' ')) last.pop_back();
         if (last.empty()) parts.pop_back();
     }
+    return parts;
+}
+
+fs::path Machine::HostPath(const std::string& windowsPath) const {
+    char drive = 0;
+    const std::vector<std::string> parts = ResolvedPathParts(windowsPath, &drive);
+    if (drive) drive = static_cast<char>(drive | 0x20);
     fs::path host = drive ? folder_ / "drives" / std::string(1, drive) : folder_ / "network";
     bool exists = true;
     for (const std::string& part : parts) {

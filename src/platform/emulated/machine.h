@@ -43,6 +43,12 @@ private:
     std::vector<Entry> entries_;
 };
 
+// The parts of a Windows path as Windows resolves it: "/" as "\", "." and ".." folded, one
+// trailing dot off each folder, the trailing dots and spaces off the last part. *drive is the
+// drive's letter as written, 'C' for a path without one (the emulated process works on C:), 0
+// for a network path \\server\share\... (whose first parts are the server and the share).
+std::vector<std::string> ResolvedPathParts(const std::string& windowsPath, char* drive);
+
 class Machine {
 public:
     explicit Machine(std::filesystem::path folder);

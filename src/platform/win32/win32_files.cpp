@@ -7,6 +7,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/bounded_call.h"
@@ -299,6 +300,24 @@ public:
 
     DWORD GetSystemDirectoryA(char* buffer, DWORD size) override {
         return ::GetSystemDirectoryA(buffer, size);
+    }
+
+    bool GetFullPathNameA(const char* path, std::string* full) override {
+        // The size asked first; a current folder changed in between asks again, a few times.
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const DWORD needed = ::GetFullPathNameA(path, 0, nullptr, nullptr);
+            if (needed == 0) return false;
+            std::string buffer(needed, '\0');
+            const DWORD length = ::GetFullPathNameA(path, needed, buffer.data(), nullptr);
+            if (length == 0) return false;
+            if (length < needed) {
+                buffer.resize(length);
+                *full = std::move(buffer);
+                return true;
+            }
+        }
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return false;
     }
 
     bool IsWow64Process(bool* wow64) override {

@@ -1,5 +1,5 @@
 # Helpers for the assessment scenarios (RBTASSESS). Sourced by prepare and check scripts;
-# RS_STANDINS, RS_REPO and RS_HOST come from run.sh.
+# RS_STANDINS, RS_REPO, RS_HOST and RS_PREPARE_NOW (see agent.sh) come from run.sh.
 patch_folder=drives/c/Agent/BaseComponents/PatchManagement
 
 # install_patch_program MACHINE: the stand-in patch program at
@@ -14,7 +14,7 @@ install_patch_program() {
 # in the local time, written as a United States Windows writes it (3/8/2021 1:05:09 PM).
 last_scan_ago() {
     mkdir -p -- "$1/$patch_folder/ScanFld"
-    printf '[ScandateTime]\r\nLastScandate=%s\r\n' "$(date -d "@$(($(date +%s) - $2))" '+%-m/%-d/%Y %-I:%M:%S %p')" \
+    printf '[ScandateTime]\r\nLastScandate=%s\r\n' "$(date -d "@$((${RS_PREPARE_NOW:-$(date +%s)} - $2))" '+%-m/%-d/%Y %-I:%M:%S %p')" \
         >"$1/$patch_folder/ScanFld/PatchScanDate.ini"
 }
 
