@@ -239,9 +239,11 @@ status=$?
 ((status == 0)) || exit "$status"
 
 # What a running machine would have answered and no option gave is absent: the capture's answer
-# came from this system (its clock, its up-time) or from the emulated host's defaults.
+# came from this system (its clock, its up-time) or from the emulated host's defaults. So are
+# the owners and rights of files, which the volume holds in security descriptors that are not
+# read here.
 running='Clock.Now System.TickCount64 System.LastBootUpTime System.SystemUpTime Account.UserName
-         Console.SessionId Console.User Sessions Processes ProcessOwners Job'
+         Console.SessionId Console.User Sessions Processes ProcessOwners Job FileOwners FileRights'
 absent=()
 for name in $running; do has_fact "$name" || absent+=("$name"); done
 # drop_absent FILE SECTION: drops the lines of FILE that name an absent fact, those of SECTION

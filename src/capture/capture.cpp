@@ -412,7 +412,7 @@ private:
         std::vector<platform::FindData> found;
         if (!files.FindFiles(path.c_str(), &found) || found.empty()) {
             const DWORD error = platform_.system().GetLastError();
-            if (!optional || (error != 2 && error != 3)) Fail(path, error);
+            if (!optional || (error != 2 && error != 3)) Fail(Stored(path), error);
             return false;
         }
         if (found.front().attributes & platform::kFileAttributeDirectory) {
@@ -439,10 +439,31 @@ private:
                 text += "," + std::to_string(version.major) + "." + std::to_string(version.minor) +
                         "." + std::to_string(version.revision);
             }
-            Note("Programs", path, text);
+            Note("Programs", Stored(path), text);
         } else {
-            Note("Programs", path, FailureText(platform_.system().GetLastError()));
+            const DWORD error = platform_.system().GetLastError();
+            Note("Programs", Stored(path), FailureText(error));
         }
+    }
+
+    // The owner and the rights the program checks before it takes a result file or starts a
+    // program as SYSTEM, as facts: the owner only when it is no trusted account (SYSTEM, the
+    // Administrators, TrustedInstaller, the capture's own account: the facts' default owner
+    // stands for them; "unknown-account" for an owner whose name cannot be read); with `rights`,
+    // who may change it ("Users" standing for any account that is not trusted).
+    void Security(const std::string& path, bool rights) {
+        platform::FileSecurity security;
+        if (const DWORD error = platform_.files().GetOwnerAndRights(path.c_str(), &security)) {
+            if (error != 2 && error != 3) Fail("Security." + path, error);
+            return;
+        }
+        const std::string stored = Stored(path);
+        if (!security.ownerTrusted)
+            Fact("FileOwners", stored,
+                 security.ownerName.empty() ? "unknown-account" : security.ownerName);
+        if (rights)
+            Fact("FileRights", stored,
+                 security.othersMayChange ? "Administrators,Users" : "Administrators");
     }
 
     void AgentFiles() {
@@ -486,6 +507,10 @@ private:
         }
         Program(install + "Bellhop.exe");
         Program(management + "Quillon.exe");
+        for (const std::string& path :
+             {install, install + "Bellhop.exe", management, management + "Quillon.exe"}) {
+            Security(path, true);
+        }
         Program(install + config::kCipherLibrary);
 
         std::string allUsers;
@@ -499,7 +524,8 @@ private:
                 const std::string upper = common::Upper(entry.fileName);
                 if (upper.find("BELLHOP_") == std::string::npos) continue;
                 if (entry.attributes & platform::kFileAttributeDirectory) continue;
-                File(capture_.dataFolder + entry.fileName);
+                if (File(capture_.dataFolder + entry.fileName))
+                    Security(capture_.dataFolder + entry.fileName, false);
             }
         } else if (const DWORD error = platform_.system().GetLastError(); error != 2) {
             Fail(capture_.dataFolder, error);

@@ -286,7 +286,8 @@ void RedactCapture(MachineCapture& capture, Redaction& redaction) {
     for (const Fact& fact : capture.facts) {
         const std::string key = UpperAscii(fact.section + "." + fact.name);
         if (key == "CONSOLE.USER" || key == "ACCOUNT.USERNAME" ||
-            UpperAscii(fact.section) == "PROCESSOWNERS") {
+            UpperAscii(fact.section) == "PROCESSOWNERS" ||
+            UpperAscii(fact.section) == "FILEOWNERS") {
             redaction.Add(NameKind::kUser, fact.value);
         }
         if (UpperAscii(fact.section) == "SESSIONS" && fact.value.find(',') != std::string::npos) {

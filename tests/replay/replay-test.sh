@@ -119,6 +119,11 @@ check_replay prompt-missing case:rbt-prompt-missing-timer-set --no-redact RBT=5 
 check_replay not-required case:assess-not-required --no-redact RBTASSESS=0 \
     'RBTASSESS: nothing to do: the last scan is newer than the last start of the system' \
     '  up-time: 86400 s (1d 0h 0m), answered by WMI LastBootUpTime (Win32_OperatingSystem)' -- RBTASSESS
+# The rights of the patch program's folder come with the capture: below the drive root, which
+# every user may change, it is not started as SYSTEM in the replay either.
+check_replay root-install case:assess-root-install-user-writable --no-redact RBTASSESS=0 \
+    'RBTASSESS: nothing to do: an assessment is due, but the patch program is not started (Program not started as SYSTEM, it or its folder is not protected \BaseComponents\PatchManagement\Quillon.exe others may change it)' \
+    -- RBTASSESS
 # The counter's up-time stays where the capture found it: a clock set back to 30 minutes after the
 # last scan makes that scan newer than the last start.
 no_reason='RBTASSESS: nothing to do: no reason to assess (recorded flag "0", flag now "0", no restart by the scheduler)'

@@ -3,10 +3,11 @@
 # (unredacted) by CAPTURE_EXE, and the capture takes MACHINE's place, completed with what a
 # capture only notes: the agent's programs and libraries and the stand-ins' behaviour files
 # (copied from the machine), the configuration enciphered again ($RS_TOOLS/encipher), and the
-# facts of machine.ini that stand for Windows state the capture does not read (file rights,
-# reparse owners, program policies, protected processes, read-only keys, missing components,
-# refused restarts and event records, owners of other processes than the shell, the cut of long
-# waits).
+# facts of machine.ini that stand for Windows state the capture does not read (who may write
+# in folders, reparse owners, program policies, protected processes, read-only keys, missing
+# components, refused restarts and event records, owners of other processes than the shell, the
+# cut of long waits). The owners and rights of the agent's programs, their folders and the
+# result files are the capture's own.
 #
 #   capture-roundtrip.sh MACHINE CAPTURE_EXE
 #   capture-roundtrip.sh --complete CAPTURE MACHINE
@@ -44,15 +45,15 @@ fi
 
 if [[ -f $machine/machine.ini ]]; then
     awk '
-        BEGIN { IGNORECASE = 1 }
         /^[ \t]*\[/ { section = $0; gsub(/^[ \t]*\[|\][ \t\r]*$/, "", section); next }
         {
             line = $0; sub(/\r$/, "", line)
             name = line; sub(/[ \t]*=.*/, "", name); sub(/^[ \t]+/, "", name)
-            whole = section ~ /^(FileAccess|FileRights|ReparseOwners|BlockedPrograms|ZoneMarks|Instance|ProtectedProcesses|RegistryReadOnly|MissingComponents|Power|EventLog|ProcessOwners)$/
-            key = (section ~ /^Clock$/ && name ~ /^MaxWaitMs$/) ||
-                  (section ~ /^Account$/ && name ~ /^ShutdownPrivilege$/) ||
-                  (section ~ /^Tasks$/ && name ~ /^Service$/)
+            # Sections and names without regard to case, as the emulated host reads them.
+            s = tolower(section); n = tolower(name)
+            whole = s ~ /^(fileaccess|reparseowners|blockedprograms|zonemarks|instance|protectedprocesses|registryreadonly|missingcomponents|power|eventlog|processowners)$/
+            key = (s == "clock" && n == "maxwaitms") || (s == "account" && n == "shutdownprivilege") ||
+                  (s == "tasks" && n == "service")
             if ((whole || key) && line ~ /=/) printf "[%s]\r\n%s\r\n", section, line
         }' "$machine/machine.ini" >>"$work/machine.ini"
 fi

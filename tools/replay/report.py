@@ -200,7 +200,14 @@ class Mode:
         self.gates.append({"gate": name, "value": value})
 
     def owner(self, windows_path):
-        return rf.ini_get(self.facts, "FileOwners", windows_path) or "not captured"
+        """A result file's owner: the capture notes owners that are no trusted account."""
+        noted = rf.ini_get(self.facts, "FileOwners", windows_path)
+        if noted:
+            return noted
+        captured = rf.host_path(self.capture, windows_path)
+        if not captured or not os.path.exists(captured):
+            return "the prompt program's account (written during the replay)"
+        return "a trusted account (SYSTEM, the Administrators or TrustedInstaller)"
 
     def startup(self):
         """How far the run came before its mode's flow."""
