@@ -183,7 +183,9 @@ protected:
             "USERDOMAIN=FROBCORP\n[Console]\nSessionId=2\nUser=zorblax\n"
             "[Clock]\nNow=2021-03-04 17:06:07\n[System]\nSystemDirectory=C:\\Windows\\system32\n"
             "[Processes]\n2200=EXPLORER.EXE\n2300=notepad.exe\n[ProcessOwners]\n2200=zorblax\n"
-            "[Job]\nInJob=1\nKillOnClose=1\n[Sessions]\n3=4,blurfle\n");
+            "[Job]\nInJob=1\nKillOnClose=1\n[Sessions]\n3=4,blurfle\n"
+            "[FileOwners]\nC:\\ProgramData\\VERUZE\\Bellhop_zorblax.ini=wizzle\n"
+            "[FileRights]\nC:\\Agent=Administrators,Everyone\n");
         testing_support::InstallCipher(
             machine,
             "<configuration><service name=\"wpacpmsusddappextended\" "
@@ -221,7 +223,7 @@ protected:
 };
 
 TEST_F(CaptureOfAMachine, RedactedHoldsNoNameInAnyByteOrFileName) {
-    const char* names[] = {"zorblax", "QUUXHOST", "FROBCORP", "hunter22", "blurfle"};
+    const char* names[] = {"zorblax", "QUUXHOST", "FROBCORP", "hunter22", "blurfle", "wizzle"};
     Capture(false);
     const std::string clear = EverythingIn(out);
     for (const char* name : names) {
@@ -305,6 +307,10 @@ TEST_F(CaptureOfAMachine, FactsAsTheHostStatesThemAndTheZoneBias) {
         "[Job]\r\nInJob=1\r\nBreakawayOk=0\r\nSilentBreakawayOk=0\r\nKillOnClose=1\r\n",
         "[Clock]\r\nNow=2021-03-04 17:06:07\r\n",
         "[Account]\r\nUserName=SYSTEM\r\n",
+        // What the program checks before it takes a result file or starts a program as SYSTEM.
+        "[FileOwners]\r\nC:\\ProgramData\\VERUZE\\Bellhop_zorblax.ini=wizzle\r\n",
+        "[FileRights]\r\nC:\\Agent\\=Administrators,Users\r\nC:\\Agent\\BaseComponents\\"
+        "PatchManagement\\=Administrators,Users\r\n",
     };
     for (const char* line : lines) EXPECT_NE(facts.find(line), std::string::npos) << line << facts;
     // The emulated host's UTC clock is the host's own ([Clock] Now pins the local time only), so
