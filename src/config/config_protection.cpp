@@ -15,6 +15,8 @@ namespace {
 
 constexpr long kDllNotFound = 53;    // the runtime's "File not found: <library>"
 constexpr long kNoEntryPoint = 453;  // "Can't find DLL entry point"
+constexpr auto kFileNotFound = static_cast<platform::DWORD>(platform::kErrorFileNotFound);
+constexpr auto kPathNotFound = static_cast<platform::DWORD>(platform::kErrorPathNotFound);
 
 }  // namespace
 
@@ -26,6 +28,17 @@ std::string EncDecXML(run::RunContext& ctx, bool encipher, const std::string& pa
         }
         const char* function = encipher ? "EncryptData" : "DecryptData";
         const std::string library = ctx.installPath + kCipherLibrary;
+        // Loaded into the system account's process: a library another account could change is
+        // not loaded, and the run goes on as when it is missing (a missing one fails to load).
+        const auto exposure = ctx.fileSystem.ExposedToOtherAccounts(library);
+        const bool missing = exposure && exposure->path == library &&
+                             (exposure->error == kFileNotFound || exposure->error == kPathNotFound);
+        if (exposure && !missing) {
+            WriteLogLine(ctx, "ModComman", "EncDecXML", "ERROR",
+                         "Library not loaded as SYSTEM, it or its folder is not protected",
+                         exposure->path, exposure->why, exposure->detail);
+            throw common::Failure(kDllNotFound, std::string("File not found: ") + kCipherLibrary);
+        }
         if (!ctx.platform.components().CallCipher(library.c_str(), function, content.data(),
                                                   static_cast<std::int32_t>(content.size()),
                                                   platform::kCipherCallMs)) {

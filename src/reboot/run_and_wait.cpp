@@ -37,31 +37,15 @@ bool ListsAsPlainFile(run::RunContext& ctx, const std::string& path) {
     return false;
 }
 
-// The program runs as the system account: it and its folder must be owned by a trusted account
-// and changeable by no other, or anyone who could change them would choose what SYSTEM runs.
-// One ERROR line names the path that fails and why.
+// The program runs as the system account; one ERROR line names the path that would let
+// another account choose what it runs, and why.
 bool SafeToStartAsSystem(run::RunContext& ctx, const std::string& programPath) {
-    const std::size_t slash = programPath.find_last_of('\\');
-    std::string folder = slash == std::string::npos ? std::string() : programPath.substr(0, slash);
-    // The root's own name keeps its backslash (C:\, or \ on the current drive).
-    if (folder.empty() || folder.back() == ':') folder += '\\';
-    for (const std::string& path : {programPath, folder}) {
-        platform::FileSecurity security;
-        const platform::DWORD error =
-            ctx.platform.files().GetOwnerAndRights(path.c_str(), &security);
-        const char* why = error != 0                 ? "security cannot be read"
-                          : !security.ownerTrusted   ? "owned by another account"
-                          : security.othersMayChange ? "others may change it"
-                                                     : nullptr;
-        if (why == nullptr) continue;
-        WriteLogLine(ctx, "ModReboot", "ShellAndWait", "ERROR",
-                     "Program not started as SYSTEM, it or its folder is not protected", path, why,
-                     error != 0               ? std::to_string(error)
-                     : !security.ownerTrusted ? security.ownerName
-                                              : std::string());
-        return false;
-    }
-    return true;
+    const auto exposure = ctx.fileSystem.ExposedToOtherAccounts(programPath);
+    if (!exposure) return true;
+    WriteLogLine(ctx, "ModReboot", "ShellAndWait", "ERROR",
+                 "Program not started as SYSTEM, it or its folder is not protected", exposure->path,
+                 exposure->why, exposure->detail);
+    return false;
 }
 
 }  // namespace

@@ -153,6 +153,24 @@ bool FileSystem::UntrustedReparsePoint(const std::string& path) {
     return reparsePoint && !adminOwned;
 }
 
+std::optional<FileSystem::Exposure> FileSystem::ExposedToOtherAccounts(
+    const std::string& filePath) {
+    const std::size_t slash = filePath.find_last_of('\\');
+    std::string folder = slash == std::string::npos ? std::string() : filePath.substr(0, slash);
+    // The root's own name keeps its backslash (C:\, or \ on the current drive).
+    if (folder.empty() || folder.back() == ':') folder += '\\';
+    for (const std::string& path : {filePath, folder}) {
+        platform::FileSecurity security;
+        const platform::DWORD error = platform_.files().GetOwnerAndRights(path.c_str(), &security);
+        if (error != 0)
+            return Exposure{path, "security cannot be read", std::to_string(error), error};
+        if (!security.ownerTrusted)
+            return Exposure{path, "owned by another account", security.ownerName};
+        if (security.othersMayChange) return Exposure{path, "others may change it", ""};
+    }
+    return std::nullopt;
+}
+
 std::string FileSystem::ReadAllText(const std::string& path) {
     if (!FileExists(path)) RaiseWithLastError(common::kFileNotFound);
     std::string content;

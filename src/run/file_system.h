@@ -3,6 +3,7 @@
 // The two existence tests never fail.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,19 @@ public:
     bool UntrustedReparsePoint(const std::string& path);
     // The whole content of a text file; an empty file cannot be read (input past end of file).
     std::string ReadAllText(const std::string& path);
+
+    // What the system account runs or loads must be owned by a trusted account and changeable
+    // by no other, file and folder alike, or anyone who could change them would choose what
+    // SYSTEM runs. The first of the two that is not, with why ("security cannot be read",
+    // "owned by another account", "others may change it") and the error number or the owner;
+    // nothing when both are protected.
+    struct Exposure {
+        std::string path;
+        std::string why;
+        std::string detail;
+        platform::DWORD error = 0;  // the failure of reading the security, if that was why
+    };
+    std::optional<Exposure> ExposedToOtherAccounts(const std::string& filePath);
 
 private:
     [[noreturn]] void RaiseFor(const std::string& path);

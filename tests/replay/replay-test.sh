@@ -44,6 +44,12 @@ machine_unreadable() {
         'SOFTWARE\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update' \
         'SOFTWARE\Microsoft\Windows\CurrentVersion\Component Based Servicing\RebootPending' >>"$1/machine.ini"
 }
+# The demo machine with its patch program's folder open to every user.
+machine_exposed() {
+    machine_demo "$1"
+    printf '[FileRights]\r\n%s=Administrators,Users\r\n' \
+        'C:\Program Files (x86)\VERUZE\Agent\BaseComponents' >>"$1/machine.ini"
+}
 
 # Every file of a folder with its size, time and content hash.
 fingerprint() {
@@ -75,6 +81,7 @@ check_replay() {
     case $source in
     demo) machine_demo "$machine" ;;
     unreadable) machine_unreadable "$machine" ;;
+    exposed) machine_exposed "$machine" ;;
     case:*) machine_case "$machine" "${source#case:}" ;;
     esac >/dev/null
     REBOOTSCHEDULER_MACHINE=$machine "$build/RebootSchedulerCapture" "$capture" ${option:+"$option"} \
@@ -119,10 +126,10 @@ check_replay prompt-missing case:rbt-prompt-missing-timer-set --no-redact RBT=5 
 check_replay not-required case:assess-not-required --no-redact RBTASSESS=0 \
     'RBTASSESS: nothing to do: the last scan is newer than the last start of the system' \
     '  up-time: 86400 s (1d 0h 0m), answered by WMI LastBootUpTime (Win32_OperatingSystem)' -- RBTASSESS
-# The rights of the patch program's folder come with the capture: below the drive root, which
-# every user may change, it is not started as SYSTEM in the replay either.
-check_replay root-install case:assess-root-install-user-writable --no-redact RBTASSESS=0 \
-    'RBTASSESS: nothing to do: an assessment is due, but the patch program is not started (Program not started as SYSTEM, it or its folder is not protected \BaseComponents\PatchManagement\Quillon.exe others may change it)' \
+# The rights of the patch program and its folder come with the capture: one every user may
+# change is not started as SYSTEM in the replay either.
+check_replay exposed exposed '' RBTASSESS=0 \
+    'RBTASSESS: nothing to do: an assessment is due, but the patch program is not started (Program not started as SYSTEM, it or its folder is not protected C:\Program Files (x86)\VERUZE\Agent\BaseComponents\PatchManagement\Quillon.exe others may change it)' \
     -- RBTASSESS
 # The counter's up-time stays where the capture found it: a clock set back to 30 minutes after the
 # last scan makes that scan newer than the last start.

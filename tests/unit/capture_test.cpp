@@ -185,7 +185,7 @@ protected:
             "[Processes]\n2200=EXPLORER.EXE\n2300=notepad.exe\n[ProcessOwners]\n2200=zorblax\n"
             "[Job]\nInJob=1\nKillOnClose=1\n[Sessions]\n3=4,blurfle\n"
             "[FileOwners]\nC:\\ProgramData\\VERUZE\\Bellhop_zorblax.ini=wizzle\n"
-            "[FileRights]\nC:\\Agent=Administrators,Everyone\n");
+            "[FileRights]\nC:\\Agent\\BaseComponents=Administrators,Everyone\n");
         testing_support::InstallCipher(
             machine,
             "<configuration><service name=\"wpacpmsusddappextended\" "
@@ -309,7 +309,7 @@ TEST_F(CaptureOfAMachine, FactsAsTheHostStatesThemAndTheZoneBias) {
         "[Account]\r\nUserName=SYSTEM\r\n",
         // What the program checks before it takes a result file or starts a program as SYSTEM.
         "[FileOwners]\r\nC:\\ProgramData\\VERUZE\\Bellhop_zorblax.ini=wizzle\r\n",
-        "[FileRights]\r\nC:\\Agent\\=Administrators,Users\r\nC:\\Agent\\BaseComponents\\"
+        "[FileRights]\r\nC:\\Agent\\=Administrators\r\nC:\\Agent\\BaseComponents\\"
         "PatchManagement\\=Administrators,Users\r\n",
     };
     for (const char* line : lines) EXPECT_NE(facts.find(line), std::string::npos) << line << facts;

@@ -157,6 +157,7 @@ struct StartCase {
     const char* refusedPath;  // empty: started
     const char* why;
     const char* owner;
+    bool library = false;  // the cipher library is refused first: no program is reached
 };
 
 class SystemStarts : public ::testing::TestWithParam<StartCase> {};
@@ -192,20 +193,29 @@ TEST_P(SystemStarts, OnlyProgramsNoOtherAccountMayChangeAreStarted) {
     const std::string logPath =
         drive + "BaseComponents\\PatchManagement\\ApplicationLog\\wppatchSch_1001_patchlog.log";
     const auto log = testing_support::LogLines(machine, logPath);
-    const auto refusals = LinesWith(log, "Program not started as SYSTEM");
+    const auto refusals = LinesWith(log, "it or its folder is not protected");
     if (*c.refusedPath) {
         const std::string refused =
             c.refusedPath[0] == '+' ? install + (c.refusedPath + 1) : std::string(c.refusedPath);
-        EXPECT_EQ(refusals, (std::vector<std::string>{
-                                "ModReboot\tShellAndWait\tERROR\tProgram not started as SYSTEM, "
-                                "it or its folder is not protected\t" +
-                                refused + "\t" + c.why + "\t" + c.owner}));
-        EXPECT_FALSE(machine.Exists(program + ".ran"));
-        // The run goes on as when the program is missing.
         EXPECT_EQ(
-            LinesWith(log, "ShellAndWait\tEREOR\tExe not able execute SuccessFully\t-1").size(),
+            refusals,
+            (std::vector<std::string>{
+                (c.library ? "ModComman\tEncDecXML\tERROR\tLibrary not loaded as SYSTEM, "
+                           : "ModReboot\tShellAndWait\tERROR\tProgram not started as SYSTEM, ") +
+                std::string("it or its folder is not protected\t") + refused + "\t" + c.why + "\t" +
+                c.owner}));
+        EXPECT_FALSE(machine.Exists(program + ".ran"));
+        // The run goes on as when the program (the library) is missing.
+        EXPECT_EQ(
+            LinesWith(log, c.library ? "EncDecXML\tERROR\t53\tFile not found: Cryptel.dll"
+                                     : "ShellAndWait\tEREOR\tExe not able execute SuccessFully\t-1")
+                .size(),
             1u);
-        EXPECT_EQ(Journal(machine).find("ShellExecuteEx"), std::string::npos);
+        const std::string journal = Journal(machine);
+        EXPECT_EQ(journal.find("ShellExecuteEx"), std::string::npos);
+        if (c.library) {
+            EXPECT_EQ(journal.find("LoadLibrary "), std::string::npos);
+        }
     } else {
         EXPECT_EQ(refusals, std::vector<std::string>{});
         EXPECT_TRUE(machine.Exists(program + ".ran")) << program;
@@ -220,14 +230,23 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         StartCase{"AdministratorsOnly", "C:\\\\Agent", "", false, "", "", ""},
         // An empty installation path is the drive root: what the run and any user make below it
-        // inherits the root's rights.
-        StartCase{"PatchProgramBelowTheRoot", "", kRootRights, false,
-                  "+BaseComponents\\PatchManagement\\Quillon.exe", "others may change it", ""},
-        StartCase{"PromptProgramAtTheRoot", "", kRootRights, true, "+Bellhop.exe",
-                  "others may change it", ""},
+        // inherits the root's rights, the cipher library's place included, which the program
+        // then does not load: the configuration is not read and no program is reached.
+        StartCase{"PatchProgramBelowTheRoot", "", kRootRights, false, "+Cryptel.dll",
+                  "others may change it", "", true},
+        StartCase{"PromptProgramAtTheRoot", "", kRootRights, true, "+Cryptel.dll",
+                  "others may change it", "", true},
         StartCase{"AgentFolderMadeUnderTheRoot", "C:\\\\Agent", kRootRights, false,
-                  "C:\\Agent\\BaseComponents\\PatchManagement\\Quillon.exe", "others may change it",
-                  ""},
+                  "C:\\Agent\\Cryptel.dll", "others may change it", "", true},
+        StartCase{"LibraryPlantedByAUser", "C:\\\\Agent",
+                  "[FileOwners]\nC:\\Agent\\Cryptel.dll=bob\n", false, "C:\\Agent\\Cryptel.dll",
+                  "owned by another account", "bob", true},
+        StartCase{
+            "PatchFolderUnderTheRootsRights", "C:\\\\Agent",
+            "[FileRights]\nC:\\=Administrators,Authenticated Users\nC:\\Agent=Administrators\n"
+            "C:\\Agent\\BaseComponents=Administrators,Authenticated Users\n",
+            false, "C:\\Agent\\BaseComponents\\PatchManagement\\Quillon.exe",
+            "others may change it", ""},
         StartCase{"AgentFolderProtected", "C:\\\\Agent",
                   "[FileRights]\nC:\\=Authenticated Users\nC:\\Agent=Administrators,SYSTEM\n",
                   false, "", "", ""},
