@@ -10,7 +10,7 @@ target_compile_options(rs_core PRIVATE -g)
 target_compile_options(rs_win32 PRIVATE -g)
 target_compile_options(RebootScheduler PRIVATE -g)
 target_compile_options(rs_capture PRIVATE -g)
-target_compile_options(RebootSchedulerCapture PRIVATE -g)
+target_compile_options(RsCapture PRIVATE -g)
 
 if(NOT CMAKE_OBJCOPY)
   message(FATAL_ERROR "objcopy of the toolchain not found; the package needs it")
@@ -23,7 +23,7 @@ endif()
 
 set(ship ${CMAKE_BINARY_DIR}/ship)
 set(RS_SHIPPED)
-foreach(program RebootScheduler RebootSchedulerCapture)
+foreach(program RebootScheduler RsCapture)
   add_custom_command(
     OUTPUT ${ship}/${program}.exe ${ship}/${program}.exe.debug
     COMMAND ${CMAKE_COMMAND} -E make_directory ${ship}

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fills OUT with the machine folder that RebootSchedulerCapture writes on a running machine, from
+# Fills OUT with the machine folder that RsCapture writes on a running machine, from
 # a mounted Windows volume (a powered-off machine's system drive, a virtual machine's image). The
 # volume is only read. A provisional machine folder in a scratch place stands for the machine:
 # its registry/HKLM.reg is exported from the volume's SOFTWARE and SYSTEM hives (the keys the
@@ -24,7 +24,7 @@
 #
 # Exit codes: those of the capture program (0 written, 3 OUT refused, 4 a file not written), and
 # 2 for a usage error or a missing volume or hive. RS_BUILD names a build folder holding
-# RebootSchedulerCapture; without it the debug preset builds it.
+# RsCapture; without it the debug preset builds it.
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -227,14 +227,14 @@ done
 
 if [[ -z ${RS_BUILD:-} ]]; then
     (cd "$top" && cmake --preset debug >/dev/null &&
-        cmake --build --preset debug --target RebootSchedulerCapture >/dev/null) ||
-        fail 2 "cannot build RebootSchedulerCapture"
+        cmake --build --preset debug --target RsCapture >/dev/null) ||
+        fail 2 "cannot build RsCapture"
     RS_BUILD=$top/build/debug
 fi
 # The capture reads the machine's environment from machine.ini, and a name it does not give from
 # the environment it runs in: that of this system, which is not the machine's.
 env -i PATH="$PATH" ${TZ:+TZ="$TZ"} REBOOTSCHEDULER_MACHINE="$machine" \
-    "$RS_BUILD/RebootSchedulerCapture" "$out" "${redact[@]}"
+    "$RS_BUILD/RsCapture" "$out" "${redact[@]}"
 status=$?
 ((status == 0)) || exit "$status"
 

@@ -7,7 +7,7 @@
 #                            process on 64-bit Windows, on the same machine; prints Wine's trace of
 #                            the restart request (Wine's InitiateSystemShutdown restarts nothing)
 #   scripts/demo.sh --replay the same machine loaded into a Wine prefix, captured there by the
-#                            shipping capture program (RebootSchedulerCapture.exe, i686 under
+#                            shipping capture program (RsCapture.exe, i686 under
 #                            WoW64), and the capture replayed offline by scripts/replay.sh in both
 #                            modes, the prompt answering "restart now"; prints the report
 set -eu
@@ -29,7 +29,7 @@ if [ $host = wine ]; then
     cmake --preset mingw-i686 -S "$top" >/dev/null
     cmake --build "$top/build/mingw-i686" -j2 --target RebootScheduler cryptel quillon_standin \
         bellhop_standin xmlencryptor_standin postbird_standin \
-        $([ $replay = 1 ] && echo RebootSchedulerCapture) >/dev/null
+        $([ $replay = 1 ] && echo RsCapture) >/dev/null
     standins="$top/build/mingw-i686/tools/standins" exe_suffix=.exe
     program="$top/build/mingw-i686/RebootScheduler.exe"
 else
@@ -69,7 +69,7 @@ if [ $replay = 1 ]; then
     capture="$top/scratch/demo-capture"
     rm -rf "$capture" "$scratch/drives/c/rs-capture"
     RS_STANDINS="$standins" WINEDEBUG=-all "$top/tools/wine/run-machine.sh" "$prefix" \
-        "$top/build/mingw-i686/RebootSchedulerCapture.exe" "$scratch" 'C:\rs-capture'
+        "$top/build/mingw-i686/RsCapture.exe" "$scratch" 'C:\rs-capture'
     "$top/tools/wine/prefix.sh" stop "$prefix" >/dev/null 2>&1
     mv "$scratch/drives/c/rs-capture" "$capture"
     echo "The capture: $capture"

@@ -4,7 +4,7 @@
 #   scripts/replay.sh CAPTURE [RBT|RBTASSESS|both] [--answer restart|later|none] [--at TIME]
 #                     [--set Section.Key=Value ...] [--out DIR]
 #
-# CAPTURE is a folder written by RebootSchedulerCapture (on Windows, under Wine or on the emulated
+# CAPTURE is a folder written by RsCapture (on Windows, under Wine or on the emulated
 # host). For each mode (default: both) the capture is copied to DIR/machine-<MODE>/ (DIR defaults
 # to CAPTURE.replay beside the capture and is emptied first; the capture itself is never changed)
 # and completed there: the stand-ins of the agent's prompt program, patch program and cipher

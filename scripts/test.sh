@@ -129,11 +129,11 @@ wine_scenarios() {
         --exe "$package_unpacked/RebootScheduler.exe" --prefix "$wine_prefix"
 }
 # The round trip through Wine: each of those machines captured in the same prefix by the
-# package's RebootSchedulerCapture.exe under WoW64, and the capture run by the native debug build
+# package's RsCapture.exe under WoW64, and the capture run by the native debug build
 # as the machine itself is (tests/scenarios/run.sh --capture).
 wine_capture_roundtrip() {
     RS_STANDINS="$top/build/mingw-i686/tools/standins" "$top/tests/scenarios/run.sh" --host wine \
-        --exe build/debug/RebootScheduler --capture "$package_unpacked/RebootSchedulerCapture.exe" \
+        --exe build/debug/RebootScheduler --capture "$package_unpacked/RsCapture.exe" \
         --prefix "$wine_prefix"
 }
 
@@ -205,9 +205,15 @@ package() {
     local listed expected
     listed=$(unzip -Z1 "$zip" | LC_ALL=C sort)
     expected=$(printf '%s\n' README.txt RebootScheduler.exe RebootScheduler.exe.debug \
-        RebootSchedulerCapture.exe RebootSchedulerCapture.exe.debug)
+        RsCapture.exe RsCapture.exe.debug)
     if [ "$listed" != "$expected" ]; then
         echo "$zip holds:"; echo "$listed"; echo "expected:"; echo "$expected"
+        return 1
+    fi
+    # The program counts the running processes whose name contains its own: no other program of
+    # the package may carry that name, or running it would hold every run back.
+    if grep -i 'rebootscheduler' <<<"$listed" | grep -v -x -E 'RebootScheduler\.exe(\.debug)?'; then
+        echo "a shipped program's name contains RebootScheduler"
         return 1
     fi
     rm -rf "$package_unpacked" && mkdir -p "$package_unpacked" &&
@@ -228,14 +234,14 @@ package() {
     [ "$link" = RebootScheduler.exe.debug ] ||
         { echo "RebootScheduler.exe's debug link names '$link'"; return 1; }
     local program
-    for program in RebootScheduler RebootSchedulerCapture; do
+    for program in RebootScheduler RsCapture; do
         i686-w64-mingw32-objdump -h "$package_unpacked/$program.exe.debug" | grep -q '\.debug_info' ||
             { echo "$program.exe.debug holds no debug information"; return 1; }
     done
     link=$(i686-w64-mingw32-objcopy --dump-section .gnu_debuglink=/dev/stdout \
-        "$package_unpacked/RebootSchedulerCapture.exe" 2>/dev/null | tr -d '\0' | head -c 32)
-    [ "$link" = RebootSchedulerCapture.exe.debug ] ||
-        { echo "RebootSchedulerCapture.exe's debug link names '$link'"; return 1; }
+        "$package_unpacked/RsCapture.exe" 2>/dev/null | tr -d '\0' | head -c 32)
+    [ "$link" = RsCapture.exe.debug ] ||
+        { echo "RsCapture.exe's debug link names '$link'"; return 1; }
     local name
     for name in Cryptel.dll VERUZE.XmlEncryptor Postbird.webpost Bellhop.exe Quillon.exe; do
         grep -q "$name" "$package_unpacked/README.txt" || { echo "README.txt does not name $name"; return 1; }

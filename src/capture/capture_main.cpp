@@ -1,4 +1,4 @@
-// RebootSchedulerCapture OUT_FOLDER [--no-redact]: reads this machine as the program sees it and
+// RsCapture OUT_FOLDER [--no-redact]: reads this machine as the program sees it and
 // writes it out as a machine folder that the emulated host runs, redacted unless told otherwise.
 // On the emulated host the machine read is the folder named by REBOOTSCHEDULER_MACHINE.
 #include <cstdio>
@@ -25,7 +25,7 @@ constexpr int kMachineUnusable = 64;  // emulated host only: no usable machine f
 constexpr int kInternalError = 70;
 
 int Usage() {
-    std::fprintf(stderr, "usage: RebootSchedulerCapture OUT_FOLDER [--no-redact]\n");
+    std::fprintf(stderr, "usage: RsCapture OUT_FOLDER [--no-redact]\n");
     return kUsage;
 }
 
@@ -64,12 +64,12 @@ int main(int argc, char** argv) {
         if (const char* machine = std::getenv("REBOOTSCHEDULER_MACHINE");
             machine && *machine &&
             capture::InsideFolder(folderText, fs::absolute(machine).string())) {
-            std::fprintf(stderr, "RebootSchedulerCapture: %s lies in the machine folder\n",
+            std::fprintf(stderr, "RsCapture: %s lies in the machine folder\n",
                          folderText.c_str());
             return kRefusedFolder;
         }
         if (fs::exists(folder, code) && !fs::is_empty(folder, code)) {
-            std::fprintf(stderr, "RebootSchedulerCapture: %s is not empty\n", folderText.c_str());
+            std::fprintf(stderr, "RsCapture: %s is not empty\n", folderText.c_str());
             return kRefusedFolder;
         }
 
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
         }
         for (const std::string& agentFolder : agentFolders) {
             if (capture::InsideFolder(folderText, agentFolder)) {
-                std::fprintf(stderr, "RebootSchedulerCapture: %s lies in the agent's folder %s\n",
+                std::fprintf(stderr, "RsCapture: %s lies in the agent's folder %s\n",
                              folderText.c_str(), agentFolder.c_str());
                 return kRefusedFolder;
             }
@@ -105,14 +105,14 @@ int main(int argc, char** argv) {
         std::string error;
         if (!capture::WriteCaptureFolder(machine, redact ? redaction.Manifest() : "", folder,
                                          &error)) {
-            std::fprintf(stderr, "RebootSchedulerCapture: %s\n", error.c_str());
+            std::fprintf(stderr, "RsCapture: %s\n", error.c_str());
             return kWriteFailed;
         }
         std::printf("captured into %s (%zu files, %zu reads failed)\n", folderText.c_str(),
                     machine.files.size(), machine.failed.size());
         return 0;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "RebootSchedulerCapture: %s\n", e.what());
+        std::fprintf(stderr, "RsCapture: %s\n", e.what());
         return kInternalError;
     }
 }

@@ -3,7 +3,7 @@
 # machines do; a volume captured without the facts of a running machine says which are absent,
 # and is only read; and the captures it refuses.
 #
-#   image-test.sh PROGRAM BUILD_FOLDER   (BUILD_FOLDER holds RebootSchedulerCapture)
+#   image-test.sh PROGRAM BUILD_FOLDER   (BUILD_FOLDER holds RsCapture)
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)

@@ -7,7 +7,7 @@
 # redaction check: a machine with distinctive names, captured with redaction, holds none of them
 # in any byte or file name, and its replay decides as the unredacted capture's.
 #
-#   replay-test.sh BUILD_DIR   (a build with RebootScheduler, RebootSchedulerCapture, the
+#   replay-test.sh BUILD_DIR   (a build with RebootScheduler, RsCapture, the
 #                               stand-ins and the test server)
 set -u
 build=$(realpath -e -- "$1") || exit 2
@@ -84,7 +84,7 @@ check_replay() {
     exposed) machine_exposed "$machine" ;;
     case:*) machine_case "$machine" "${source#case:}" ;;
     esac >/dev/null
-    REBOOTSCHEDULER_MACHINE=$machine "$build/RebootSchedulerCapture" "$capture" ${option:+"$option"} \
+    REBOOTSCHEDULER_MACHINE=$machine "$build/RsCapture" "$capture" ${option:+"$option"} \
         >/dev/null || { fail "$name: the capture failed"; return; }
     local before
     before=$(fingerprint "$capture")
@@ -202,7 +202,7 @@ for kind in redacted clear; do
     rm -f -- "$m/journal.log"
     redact=()
     [[ $kind == clear ]] && redact=(--no-redact)
-    REBOOTSCHEDULER_MACHINE=$m "$build/RebootSchedulerCapture" "$red/$kind" "${redact[@]}" >/dev/null ||
+    REBOOTSCHEDULER_MACHINE=$m "$build/RsCapture" "$red/$kind" "${redact[@]}" >/dev/null ||
         fail "redaction: the $kind capture failed"
     "$repo/scripts/replay.sh" "$red/$kind" RBT --answer restart --at '2021-03-10 12:00:00' --out "$red/$kind.replay" >/dev/null
 done

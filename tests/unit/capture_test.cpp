@@ -205,7 +205,7 @@ protected:
     // The capture of the machine, redacted or not, through `plan` when given.
     capture::MachineCapture Capture(bool redact, platform::FaultPlan* plan = nullptr) {
         auto host = platform::emulated::MakeEmulatedPlatform(machine.folder(), "",
-                                                             "RebootSchedulerCapture");
+                                                             "RsCapture");
         std::unique_ptr<platform::Platform> faulty;
         if (plan) faulty = std::make_unique<platform::FaultInjectingPlatform>(*host, *plan);
         capture::MachineCapture result = capture::ReadMachine(faulty ? *faulty : *host);

@@ -85,6 +85,21 @@ TEST(MainFlow, SecondCopyStopsAfterTheGuardLines) {
     EXPECT_EQ(result.exitCode, 3);
 }
 
+// The capture program runs beside the agent's runs (an operator's capture of the machine): its
+// name does not contain the program's, so it holds no run back.
+TEST(MainFlow, RunningCaptureProgramIsNoSecondCopy) {
+    TempMachine machine;
+    machine.Registry(AgentRegistry());
+    machine.File("C:\\Agent\\keep.txt", "");
+    machine.Facts("[Processes]\n78=RsCapture.exe\n");
+    const auto result = RunProgram(machine, "RBTX");
+    auto expected = kHeader;
+    expected.push_back(MainLine("Invalid Parameter"));
+    expected.push_back("ModComman\tCloseAll\tINFO\tEND\t\t\t");
+    EXPECT_EQ(result.log, expected);
+    EXPECT_EQ(result.exitCode, 0);
+}
+
 // A copy that cannot read its own name cannot tell another copy from itself: the check is
 // reported as failed and the run goes on, as when the process list cannot be read.
 TEST(MainFlow, OwnNameUnreadMakesNoSecondCopy) {
