@@ -1,10 +1,12 @@
 #include "log/activity_log.h"
 
+#include <iterator>
 #include <vector>
 
 #include "common/dates.h"
 #include "common/failure.h"
 #include "common/text.h"
+#include "platform/handle_owner.h"
 #include "registry/registry_access.h"
 #include "run/end_of_run.h"
 
@@ -20,6 +22,75 @@ std::string CleanValue(std::string_view value) {
         if (c == '\t' || c == '\r' || c == '\n') c = ' ';
     }
     return out;
+}
+
+// One warning in the event log: the log is not written, and why. A record that cannot be made
+// is lost too: the log has no other place to say so.
+void ReportUnwritableLog(run::RunContext& ctx, const std::string& folder, const std::string& why) {
+    auto& power = ctx.platform.power();
+    try {
+        const platform::OwnedEventSource log(power,
+                                             power.RegisterEventSourceA(nullptr, kEventSource));
+        power.ReportEventA(log.get(), platform::kEventlogWarningType, 0, 0,
+                           {"Activity log not written, its folder is not protected: " + folder +
+                            " (" + why + ")"});
+    } catch (...) {
+    }
+}
+
+// Below the drive root any user may make or change folders, and a junction of theirs on a log
+// folder (a folder's owner stays SYSTEM when a user who may write it turns it into one) would
+// have SYSTEM create, append to and delete a file of the log's name wherever it points. The log
+// is written only where nobody but SYSTEM, the Administrators and TrustedInstaller may change a
+// folder, from the installation folder down, judged as a program started as SYSTEM is judged;
+// the folders the run makes get a DACL of their own. Decided once: every line then opens the
+// file by its name in folders nobody else may change.
+bool PlaceLogFolders(run::RunContext& ctx, const std::string& path) {
+    auto& fileSystem = ctx.fileSystem;
+    // The installation folder without its backslash, unless it is a drive root.
+    const std::string& install = ctx.installPath;
+    const bool root = install == "\\" || (install.size() == 3 && install[1] == ':');
+    const std::string chain[] = {root ? install : install.substr(0, install.size() - 1),
+                                 ctx.installPath + "BaseComponents",
+                                 ctx.installPath + "BaseComponents\\PatchManagement",
+                                 path.substr(0, path.find_last_of('\\'))};
+    std::size_t existing = 0;
+    while (existing < std::size(chain) && fileSystem.FolderExists(chain[existing])) ++existing;
+    for (std::size_t i = 0; i < existing; ++i) {
+        if (fileSystem.UntrustedReparsePoint(chain[i])) {
+            ReportUnwritableLog(ctx, chain[i], "a link not made by an administrator");
+            return false;
+        }
+    }
+    if (fileSystem.UntrustedReparsePoint(path)) {
+        ReportUnwritableLog(ctx, path, "a link not made by an administrator");
+        return false;
+    }
+    // The rights test judges a path with the folder that holds it: each folder below the
+    // installation folder with its parent; the installation folder alone (named with its
+    // backslash, it is both) when nothing of the log is there yet. A drive root as the
+    // installation folder is judged too: Windows lets every user make folders there.
+    const auto judge = [&](const std::string& folder) {
+        const auto exposure = fileSystem.ExposedToOtherAccounts(folder);
+        if (!exposure) return true;
+        ReportUnwritableLog(
+            ctx, exposure->path,
+            exposure->why + (exposure->detail.empty() ? "" : " " + exposure->detail));
+        return false;
+    };
+    if (existing == 1 && !judge(ctx.installPath)) return false;
+    for (std::size_t i = 1; i < existing; ++i) {
+        if (!judge(chain[i])) return false;
+    }
+    // What is missing is made inside a folder nobody else may change, so no link can stand in
+    // its way; a failure shows as the lines that cannot be written.
+    for (std::size_t i = existing; i < std::size(chain); ++i) {
+        if (!ctx.platform.files().CreateProtectedDirectoryA(
+                chain[i].c_str(), platform::FolderDacl::kSystemAdministratorsUsersRead)) {
+            break;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -73,16 +144,7 @@ void InitLogFile(run::RunContext& ctx) {
     const std::string folder =
         ctx.installPath + "BaseComponents\\PatchManagement\\ApplicationLog\\";
     const std::string path = folder + "wppatchSch_" + regId + "_patchlog.log";
-    // Below the drive root any user may make these folders, and a junction of theirs there
-    // would have SYSTEM create, append to and delete a file of the log's name wherever it
-    // points: the log's folders and the file are trusted only when no such link is among them.
-    // Otherwise nothing is written and the run's lines are lost.
-    for (const std::string& part : {ctx.installPath, ctx.installPath + "BaseComponents",
-                                    ctx.installPath + "BaseComponents\\PatchManagement",
-                                    folder.substr(0, folder.size() - 1), path}) {
-        if (fileSystem.UntrustedReparsePoint(part)) return;
-    }
-    platform.files().MakeSureDirectoryPathExists(folder.c_str());  // a failure shows below
+    if (!PlaceLogFolders(ctx, path)) return;
 
     // The file-system steps are not trapped by the procedure; a step that fails leaves the file
     // as it is and the run goes on with the log placed, so that its lines still have a home.

@@ -9,10 +9,15 @@
 namespace activity_log {
 
 inline constexpr const char* kAgentKey = "SOFTWARE\\VERUZE";
+// The program's event source in the Windows event log.
+inline constexpr const char* kEventSource = "MSP@VORN";
 
 // Places the log file from the agent's registry key, starts it afresh when it has grown past its
 // limit, writes the header into a new file and sets logFilePath. Ends the process when the agent
-// is not registered.
+// is not registered. The log's folders that are missing are made with a protected DACL; when one
+// of them, or the installation folder, is a link not made by an administrator or may be changed
+// by other accounts, nothing is written there: logFilePath stays empty, the run's lines are lost
+// and one warning in the event log says why.
 void InitLogFile(run::RunContext& ctx);
 
 // Appends one line; never reports a failure (the line is then lost).

@@ -20,6 +20,14 @@ struct FindData {
 };
 
 inline constexpr DWORD kMovefileReplaceExisting = 0x1;
+
+// The DACLs a folder the program makes for itself is given, protected (nothing inherited from the
+// folder above it), each entry inherited by what is made inside:
+// - kSystemAdministratorsUsersRead: LocalSystem and the Administrators full control, the Users
+//   read and execute (the log's folders);
+// - kOwnAccountAndAdministrators: the account the program runs as and the Administrators full
+//   control, nobody else anything (the capture's folder).
+enum class FolderDacl { kSystemAdministratorsUsersRead, kOwnAccountAndAdministrators };
 inline constexpr DWORD kMovefileWriteThrough = 0x8;
 
 // Who owns a file or folder, and whether accounts other than the trusted ones may change it.
@@ -48,6 +56,12 @@ public:
     virtual bool GetFileSizeEx(const char* path, std::uint64_t* size) = 0;
     virtual bool DeleteFileA(const char* path) = 0;
     virtual bool CreateDirectoryA(const char* path) = 0;
+    // CreateDirectoryA with a SECURITY_ATTRIBUTES whose descriptor holds the protected DACL
+    // (never a moment with the inherited one), then SetSecurityInfo with
+    // PROTECTED_DACL_SECURITY_INFORMATION on the new folder itself (opened with
+    // FILE_FLAG_OPEN_REPARSE_POINT), so that rights given to the folder above later do not flow
+    // into it. ERROR_ALREADY_EXISTS when anything has the name, a link included.
+    virtual bool CreateProtectedDirectoryA(const char* path, FolderDacl dacl) = 0;
     virtual bool RemoveDirectoryA(const char* path) = 0;
     // MakeSureDirectoryPathExists (image-help library): every folder of the path up to its
     // last "\" is created; the part after the last "\" is taken as a file name.
@@ -58,12 +72,21 @@ public:
     // step (a link there is replaced, not written through); without it, ERROR_ALREADY_EXISTS.
     virtual bool MoveFileExA(const char* source, const char* destination, DWORD flags) = 0;
     // CreateFileA (CREATE_NEW: ERROR_FILE_EXISTS when anything has the name, a link included),
-    // WriteFile of the bytes, FlushFileBuffers, CloseHandle.
-    virtual bool WriteNewFile(const char* path, const std::string& bytes) = 0;
+    // WriteFile of the bytes, SetFileTime of lastWriteTime (a FILETIME; 0 keeps the time of the
+    // write), FlushFileBuffers, CloseHandle.
+    virtual bool WriteNewFile(const char* path, const std::string& bytes,
+                              std::uint64_t lastWriteTime) = 0;
+    bool WriteNewFile(const char* path, const std::string& bytes) {
+        return WriteNewFile(path, bytes, 0);
+    }
     // FindFirstFileA, FindNextFileA until ERROR_NO_MORE_FILES, FindClose. The pattern is a path
     // whose last part may hold * and ?. False with ERROR_FILE_NOT_FOUND when nothing matches.
     virtual bool FindFiles(const char* pattern, std::vector<FindData>* found) = 0;
-    // CreateFileA (OPEN_ALWAYS, append, sharing read and write), WriteFile, CloseHandle.
+    // CreateFileA (OPEN_ALWAYS, append, sharing read and write, FILE_FLAG_OPEN_REPARSE_POINT),
+    // GetFileInformationByHandle, WriteFile, CloseHandle. Written only when what the handle
+    // holds is a plain file with one link (nNumberOfLinks = 1): a reparse point (a link to
+    // elsewhere) or a hard link to a file of another name fails with ERROR_CANT_ACCESS_FILE,
+    // nothing written.
     virtual bool AppendToFile(const char* path, const std::string& bytes) = 0;
     // CreateFileA (OPEN_EXISTING), ReadFile of the whole content, CloseHandle.
     virtual bool ReadWholeFile(const char* path, std::string* bytes) = 0;

@@ -16,7 +16,7 @@ using activity_log::WriteLogLine;
 
 namespace {
 
-constexpr const char* kEventLog = "MSP@VORN";
+constexpr const char* kEventLog = activity_log::kEventSource;
 constexpr const char* kRebootMessage = "REBOOT BY MSP@VORN";
 constexpr const char* kShutdownComment =
     "Microsoft Critical Updates have been Installed. Rebooting Computer.";

@@ -55,6 +55,12 @@ std::vector<std::string> ContractWorld::ListRaw(const std::string& windowsPath) 
     return names;
 }
 
+bool ContractWorld::MakeHardLink(const std::string& existing, const std::string& link) {
+    std::error_code error;
+    fs::create_hard_link(HostPath(existing), HostPath(link), error);
+    return !error;
+}
+
 bool ContractWorld::MakeReadOnly(const std::string& windowsPath) {
     const fs::path host = HostPath(windowsPath);
     std::error_code error;
@@ -135,6 +141,11 @@ bool EmulatedWorld::SetRights(const std::string& windowsPath, const char*,
         << windowsPath << "=" << emulatedAccounts << "\r\n";
     MakeFacets();
     return true;
+}
+
+std::string EmulatedWorld::RightsText(const std::string& windowsPath) {
+    const auto fact = parts_->machine->facts().Get("FileRights", windowsPath);
+    return fact ? *fact : std::string();
 }
 
 EmulatedWorld::~EmulatedWorld() {

@@ -83,6 +83,12 @@ public:
     // that stands for it. False when the world cannot do it.
     virtual bool SetRights(const std::string& windowsPath, const char* sddl,
                            const char* emulatedAccounts) = 0;
+    // The DACL of a file or folder as read back: in the Win32 world its text in the security
+    // descriptor language (without "AI", which tells only how its entries came); in the
+    // emulated one, the accounts of the [FileRights] fact that stands for it, empty for none.
+    virtual std::string RightsText(const std::string& windowsPath) = 0;
+    // A second name for an existing file (a hard link). False when the world cannot make one.
+    bool MakeHardLink(const std::string& existing, const std::string& link);
     // Gives the file the read-only attribute. False when this world's host ignores it for
     // writing (Wine running as root): cases that need it are then left out.
     bool MakeReadOnly(const std::string& windowsPath);
@@ -116,6 +122,7 @@ public:
     bool SeedRegistry(const std::string& regExportText) override;
     bool SetRights(const std::string& windowsPath, const char* sddl,
                    const char* emulatedAccounts) override;
+    std::string RightsText(const std::string& windowsPath) override;
 
 protected:
     std::filesystem::path HostPath(const std::string& windowsPath) const override;
@@ -146,6 +153,7 @@ public:
     bool SeedRegistry(const std::string& regExportText) override;
     bool SetRights(const std::string& windowsPath, const char* sddl,
                    const char* emulatedAccounts) override;
+    std::string RightsText(const std::string& windowsPath) override;
 
 protected:
     std::filesystem::path HostPath(const std::string& windowsPath) const override;

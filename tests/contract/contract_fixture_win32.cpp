@@ -57,6 +57,23 @@ bool Win32World::SetRights(const std::string& windowsPath, const char* sddl, con
     return ok;
 }
 
+std::string Win32World::RightsText(const std::string& windowsPath) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoA(windowsPath.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return "?";
+    }
+    char* text = nullptr;
+    const bool ok = ::ConvertSecurityDescriptorToStringSecurityDescriptorA(
+        descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
+    ::LocalFree(descriptor);
+    if (!ok) return "?";
+    std::string sddl = text;
+    ::LocalFree(text);
+    if (sddl.rfind("D:PAI(", 0) == 0) sddl.erase(3, 2);
+    return sddl;
+}
+
 Win32World::~Win32World() {
     parts_.reset();
     RemoveCleanupFolder();

@@ -130,6 +130,80 @@ TYPED_TEST(FilesContract, RightsOfOthersToChangeAFile) {
     }
 }
 
+// A folder the program makes for itself takes nothing from the folder above it, which here lets
+// the Users change everything below it: the new folder's own DACL (SYSTEM and the Administrators
+// full control, the Users read and execute, each inherited below; or the program's account and
+// the Administrators alone) is read back, protected, and nobody else may change the folder or
+// what is made in it. A plain folder made beside it inherits the Users' right.
+TYPED_TEST(FilesContract, ProtectedFoldersTakeNothingFromAbove) {
+    const std::string open = this->P("open");
+    this->world.MakeFolder(open);
+    ASSERT_TRUE(this->world.SetRights(open, "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)",
+                                      "Administrators,Users"));
+    auto& f = this->files();  // the facets as the rights left them
+    const struct {
+        const char* name;
+        platform::FolderDacl dacl;
+        const char* sddl;
+        const char* accounts;
+    } cases[] = {
+        {"log", platform::FolderDacl::kSystemAdministratorsUsersRead,
+         "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)", "SYSTEM,Administrators"},
+        {"capture", platform::FolderDacl::kOwnAccountAndAdministrators, nullptr,
+         "SYSTEM,Administrators"},
+    };
+    for (const auto& c : cases) {
+        const std::string folder = open + "\\" + c.name;
+        EXPECT_EQ(this->Call(f.CreateProtectedDirectoryA(folder.c_str(), c.dacl)),
+                  std::make_pair(true, DWORD{0}))
+            << c.name;
+        const std::string rights = this->world.RightsText(folder);
+        if (contract::kWindowsTestBinary && c.sddl == nullptr && rights.rfind("D:P(", 0) == 0) {
+            // The program's own account is the test's, whose SID differs from machine to machine.
+            EXPECT_NE(rights.find("(A;OICI;FA;;;BA)"), std::string::npos) << rights;
+            EXPECT_EQ(rights.find(";BU)"), std::string::npos) << rights;
+        } else if (rights.rfind("D:", 0) == 0) {
+            EXPECT_EQ(rights, c.sddl) << c.name;
+        } else {
+            EXPECT_EQ(rights, c.accounts) << c.name;
+        }
+        this->world.WriteRaw(folder + "\\inside.txt", "x");
+        for (const std::string& path : {folder, folder + "\\inside.txt"}) {
+            platform::FileSecurity security;
+            EXPECT_EQ(f.GetOwnerAndRights(path.c_str(), &security), 0u) << path;
+            EXPECT_TRUE(security.ownerTrusted) << path;
+            EXPECT_FALSE(security.othersMayChange) << path;
+        }
+        EXPECT_EQ(this->Call(f.CreateProtectedDirectoryA(folder.c_str(), c.dacl)),
+                  std::make_pair(false, DWORD{183}))
+            << c.name << ": never one that is there";
+    }
+    const std::string plain = open + "\\plain";
+    ASSERT_TRUE(f.CreateDirectoryA(plain.c_str()));
+    platform::FileSecurity security;
+    EXPECT_EQ(f.GetOwnerAndRights(plain.c_str(), &security), 0u);
+    EXPECT_EQ(security.othersMayChange,
+              contract::WineAnswer(this->world, "inherited rights", true, false,
+                                   "Wine keeps of a DACL only what the Unix mode holds"));
+}
+
+// A log is appended only to a plain file with one name: a second name (a hard link) of the file
+// leaves both names unwritten (GetFileInformationByHandle, nNumberOfLinks), until it goes.
+TYPED_TEST(FilesContract, AppendsOnlyToAFileWithOneName) {
+    auto& f = this->files();
+    ASSERT_TRUE(this->world.MakeHardLink(this->P("a.txt"), this->P("second.txt")));
+    for (const char* name : {"second.txt", "a.txt"}) {
+        EXPECT_EQ(this->Call(f.AppendToFile(this->P(name).c_str(), "x")),
+                  std::make_pair(false, DWORD{1920}))
+            << name;
+    }
+    EXPECT_EQ(this->world.ReadRaw(this->P("a.txt")), "hello");
+    ASSERT_TRUE(f.DeleteFileA(this->P("second.txt").c_str()));
+    EXPECT_EQ(this->Call(f.AppendToFile(this->P("a.txt").c_str(), "!")),
+              std::make_pair(true, DWORD{0}));
+    EXPECT_EQ(this->world.ReadRaw(this->P("a.txt")), "hello!");
+}
+
 TYPED_TEST(FilesContract, SizesAndWholeReads) {
     std::uint64_t size = 0;
     EXPECT_TRUE(this->files().GetFileSizeEx(this->P("a.txt").c_str(), &size));

@@ -158,12 +158,17 @@ public:
     RS_FORWARD(bool, GetFileSizeEx, const char*, std::uint64_t*);
     RS_FORWARD(bool, DeleteFileA, const char*);
     RS_FORWARD(bool, CreateDirectoryA, const char*);
+    RS_FORWARD(bool, CreateProtectedDirectoryA, const char*, FolderDacl);
     RS_FORWARD(bool, RemoveDirectoryA, const char*);
     RS_FORWARD(bool, MakeSureDirectoryPathExists, const char*);
     RS_FORWARD(bool, CopyFileA, const char*, const char*, bool);
     RS_FORWARD(bool, MoveFileA, const char*, const char*);
     RS_FORWARD(bool, MoveFileExA, const char*, const char*, DWORD);
-    RS_FORWARD(bool, WriteNewFile, const char*, const std::string&);
+    // Written out: the name is overloaded (the two-argument form passes a time of 0).
+    bool WriteNewFile(const char* a1, const std::string& a2, std::uint64_t a3) override {
+        using Op = bool (Files::*)(const char*, const std::string&, std::uint64_t);
+        return Call(Plain{}, "WriteNewFile", static_cast<Op>(&Files::WriteNewFile), a1, a2, a3);
+    }
     DWORD GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) override {
         if (Fail("GetReparsePointOwner")) {
             *reparsePoint = *adminOwned = false;

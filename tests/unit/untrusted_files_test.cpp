@@ -158,6 +158,9 @@ struct StartCase {
     const char* why;
     const char* owner;
     bool library = false;  // the cipher library is refused first: no program is reached
+    // The log's folder that others may change, which the event-log warning names: the run then
+    // writes no line, its refusal included. Empty: the log is written.
+    const char* logRefused = "";
 };
 
 class SystemStarts : public ::testing::TestWithParam<StartCase> {};
@@ -194,7 +197,15 @@ TEST_P(SystemStarts, OnlyProgramsNoOtherAccountMayChangeAreStarted) {
         drive + "BaseComponents\\PatchManagement\\ApplicationLog\\wppatchSch_1001_patchlog.log";
     const auto log = testing_support::LogLines(machine, logPath);
     const auto refusals = LinesWith(log, "it or its folder is not protected");
-    if (*c.refusedPath) {
+    const std::string journal = Journal(machine);
+    if (*c.logRefused) {
+        EXPECT_EQ(log, std::vector<std::string>{});
+        EXPECT_NE(journal.find("strings=\"Activity log not written, its folder is not protected: " +
+                               std::string(c.logRefused) + " (others may change it)\""),
+                  std::string::npos)
+            << journal;
+    }
+    if (*c.refusedPath && !*c.logRefused) {
         const std::string refused =
             c.refusedPath[0] == '+' ? install + (c.refusedPath + 1) : std::string(c.refusedPath);
         EXPECT_EQ(
@@ -204,14 +215,15 @@ TEST_P(SystemStarts, OnlyProgramsNoOtherAccountMayChangeAreStarted) {
                            : "ModReboot\tShellAndWait\tERROR\tProgram not started as SYSTEM, ") +
                 std::string("it or its folder is not protected\t") + refused + "\t" + c.why + "\t" +
                 c.owner}));
-        EXPECT_FALSE(machine.Exists(program + ".ran"));
         // The run goes on as when the program (the library) is missing.
         EXPECT_EQ(
             LinesWith(log, c.library ? "EncDecXML\tERROR\t53\tFile not found: Cryptel.dll"
                                      : "ShellAndWait\tEREOR\tExe not able execute SuccessFully\t-1")
                 .size(),
             1u);
-        const std::string journal = Journal(machine);
+    }
+    if (*c.refusedPath) {
+        EXPECT_FALSE(machine.Exists(program + ".ran"));
         EXPECT_EQ(journal.find("ShellExecuteEx"), std::string::npos);
         if (c.library) {
             EXPECT_EQ(journal.find("LoadLibrary "), std::string::npos);
@@ -233,11 +245,12 @@ INSTANTIATE_TEST_SUITE_P(
         // inherits the root's rights, the cipher library's place included, which the program
         // then does not load: the configuration is not read and no program is reached.
         StartCase{"PatchProgramBelowTheRoot", "", kRootRights, false, "+Cryptel.dll",
-                  "others may change it", "", true},
+                  "others may change it", "", true, "\\BaseComponents"},
         StartCase{"PromptProgramAtTheRoot", "", kRootRights, true, "+Cryptel.dll",
-                  "others may change it", "", true},
+                  "others may change it", "", true, "\\BaseComponents"},
         StartCase{"AgentFolderMadeUnderTheRoot", "C:\\\\Agent", kRootRights, false,
-                  "C:\\Agent\\Cryptel.dll", "others may change it", "", true},
+                  "C:\\Agent\\Cryptel.dll", "others may change it", "", true,
+                  "C:\\Agent\\BaseComponents"},
         StartCase{"LibraryPlantedByAUser", "C:\\\\Agent",
                   "[FileOwners]\nC:\\Agent\\Cryptel.dll=bob\n", false, "C:\\Agent\\Cryptel.dll",
                   "owned by another account", "bob", true},
@@ -246,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
             "[FileRights]\nC:\\=Administrators,Authenticated Users\nC:\\Agent=Administrators\n"
             "C:\\Agent\\BaseComponents=Administrators,Authenticated Users\n",
             false, "C:\\Agent\\BaseComponents\\PatchManagement\\Quillon.exe",
-            "others may change it", ""},
+            "others may change it", "", false, "C:\\Agent\\BaseComponents"},
         StartCase{"AgentFolderProtected", "C:\\\\Agent",
                   "[FileRights]\nC:\\=Authenticated Users\nC:\\Agent=Administrators,SYSTEM\n",
                   false, "", "", ""},
@@ -259,18 +272,26 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"FolderUsersMayChange", "C:\\\\Agent",
                   "[FileRights]\nC:\\Agent\\BaseComponents\\PatchManagement=Users\n"
                   "C:\\Agent\\BaseComponents\\PatchManagement\\Quillon.exe=Administrators\n",
-                  false, "C:\\Agent\\BaseComponents\\PatchManagement", "others may change it", ""}),
+                  false, "C:\\Agent\\BaseComponents\\PatchManagement", "others may change it", "",
+                  false, "C:\\Agent\\BaseComponents\\PatchManagement"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // The log's folders: a link a user made there is never written through, nor is the old log
-// deleted through it.
+// deleted through it; a folder from the installation folder down that other accounts may change
+// gets nothing written at all (one event-log warning says why), whoever owns a link in it; the
+// log file is appended only as a plain file with one link.
+
+enum class LogLink { kSymbolic, kHard };
 
 struct LogLinkCase {
     const char* name;
     const char* link;   // below C:\Agent, made a link to C:\Users\bob\Elsewhere
     const char* owner;  // [ReparseOwners]; empty: a standard user's
     bool written;
+    LogLink kind = LogLink::kSymbolic;
+    const char* rights = "";   // [FileRights] lines
+    const char* warning = "";  // the event-log warning's text; empty: none
 };
 
 class LogLinks : public ::testing::TestWithParam<LogLinkCase> {};
@@ -291,9 +312,14 @@ TEST_P(LogLinks, TheLogIsWrittenThroughAdministratorsLinksOnly) {
         below.empty() ? std::string("precious\r\n") : std::string(5001000, 'x');
     machine.File(landed, original);
     fs::create_directories(machine.HostPath(link).parent_path());
-    fs::create_directory_symlink(machine.HostPath(target), machine.HostPath(link));
+    if (c.kind == LogLink::kHard) {
+        fs::create_hard_link(machine.HostPath(landed), machine.HostPath(link));
+    } else {
+        fs::create_directory_symlink(machine.HostPath(target), machine.HostPath(link));
+    }
     machine.Facts(std::string("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n") +
-                  (*c.owner ? "[ReparseOwners]\n" + link + "=" + c.owner + "\n" : ""));
+                  (*c.owner ? "[ReparseOwners]\n" + link + "=" + c.owner + "\n" : "") +
+                  (*c.rights ? std::string("[FileRights]\n") + c.rights : ""));
     const auto result = RunProgram(machine, "");
     EXPECT_EQ(result.exitCode, 0);
     const std::string content = machine.Read(landed);
@@ -302,20 +328,58 @@ TEST_P(LogLinks, TheLogIsWrittenThroughAdministratorsLinksOnly) {
     } else {
         EXPECT_EQ(content, original) << c.link;
     }
+    // One warning in the event log, when nothing is written.
+    const std::string journal = Journal(machine);
+    std::vector<std::string> warnings;
+    for (std::size_t at = 0;
+         (at = journal.find("ReportEvent log=MSP@VORN type=2", at)) != std::string::npos; ++at) {
+        warnings.push_back(journal.substr(at, journal.find('\n', at) - at));
+    }
+    EXPECT_EQ(warnings, *c.warning ? std::vector<std::string>{"ReportEvent log=MSP@VORN type=2 "
+                                                              "category=0 id=0 strings=\"" +
+                                                              std::string(c.warning) + "\""}
+                                   : std::vector<std::string>{});
 }
+
+// C:\Agent made below the drive root keeps the root's rights: every user may change it.
+constexpr const char* kAgentOpen = "C:\\Agent=Administrators,Authenticated Users\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LogLinks,
-    ::testing::Values(LogLinkCase{"LogFolderOfAUser",
-                                  "BaseComponents\\PatchManagement\\ApplicationLog", "", false},
-                      LogLinkCase{"FolderAboveOfAUser", "BaseComponents", "", false},
-                      LogLinkCase{"LogFileOfAUser",
-                                  "BaseComponents\\PatchManagement\\ApplicationLog\\"
-                                  "wppatchSch_1001_patchlog.log",
-                                  "", false},
-                      LogLinkCase{"LogFolderOfTheAdministrators",
-                                  "BaseComponents\\PatchManagement\\ApplicationLog",
-                                  "Administrators", true}),
+    ::testing::Values(
+        LogLinkCase{"LogFolderOfAUser", "BaseComponents\\PatchManagement\\ApplicationLog", "",
+                    false, LogLink::kSymbolic, "",
+                    "Activity log not written, its folder is not protected: "
+                    "C:\\Agent\\BaseComponents\\PatchManagement\\ApplicationLog (a link not "
+                    "made by an administrator)"},
+        LogLinkCase{"FolderAboveOfAUser", "BaseComponents", "", false, LogLink::kSymbolic, "",
+                    "Activity log not written, its folder is not protected: "
+                    "C:\\Agent\\BaseComponents (a link not made by an administrator)"},
+        LogLinkCase{"LogFileOfAUser",
+                    "BaseComponents\\PatchManagement\\ApplicationLog\\wppatchSch_1001_patchlog.log",
+                    "", false, LogLink::kSymbolic, "",
+                    "Activity log not written, its folder is not protected: "
+                    "C:\\Agent\\BaseComponents\\PatchManagement\\ApplicationLog\\"
+                    "wppatchSch_1001_patchlog.log (a link not made by an administrator)"},
+        LogLinkCase{"LogFolderOfTheAdministrators",
+                    "BaseComponents\\PatchManagement\\ApplicationLog", "Administrators", true},
+        // A user who may write the SYSTEM-made ApplicationLog turns it into a junction: its
+        // owner stays SYSTEM, but the folder it lies in is open to every user.
+        LogLinkCase{"SystemOwnedLinkInAFolderUsersMayChange",
+                    "BaseComponents\\PatchManagement\\ApplicationLog", "SYSTEM", false,
+                    LogLink::kSymbolic, kAgentOpen,
+                    "Activity log not written, its folder is not protected: "
+                    "C:\\Agent\\BaseComponents (others may change it)"},
+        LogLinkCase{"LogFolderUsersMayChange", "BaseComponents\\PatchManagement\\ApplicationLog",
+                    "SYSTEM", false, LogLink::kSymbolic,
+                    "C:\\Agent\\BaseComponents\\PatchManagement=Administrators,Users\n",
+                    "Activity log not written, its folder is not protected: "
+                    "C:\\Agent\\BaseComponents\\PatchManagement (others may change it)"},
+        // A hard link of the log's name to a file elsewhere: appended to, it would change that
+        // file; the rotation only removes the one name.
+        LogLinkCase{"LogFileHardLinked",
+                    "BaseComponents\\PatchManagement\\ApplicationLog\\wppatchSch_1001_patchlog.log",
+                    "", false, LogLink::kHard}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -100,6 +100,14 @@ std::uint64_t ToFileTime(fs::file_time_type time) {
     return static_cast<std::uint64_t>(since1970 + k1601To1970);
 }
 
+fs::file_time_type FromFileTime(std::uint64_t fileTime) {
+    using namespace std::chrono;
+    constexpr std::int64_t k1601To1970 = 116444736000000000LL;
+    const sys_time<nanoseconds> system{
+        nanoseconds((static_cast<std::int64_t>(fileTime) - k1601To1970) * 100)};
+    return file_clock::from_sys(system);
+}
+
 bool EmulatedFiles::Fail(DWORD error) {
     machine_.lastError = error;
     return false;
@@ -202,6 +210,18 @@ bool EmulatedFiles::CreateDirectoryA(const char* path) {
     return error ? Fail(kErrorAccessDenied) : true;
 }
 
+// The protected DACL is kept as a [FileRights] fact of the new folder, which what lies below it
+// inherits and which no fact above it reaches (Machine::ProtectFolder); the Users' read right
+// changes nothing and is not listed.
+bool EmulatedFiles::CreateProtectedDirectoryA(const char* path, FolderDacl dacl) {
+    if (!CreateDirectoryA(path)) return false;
+    const std::string self = machine_.facts().Get("Account", "UserName").value_or("SYSTEM");
+    machine_.ProtectFolder(path, dacl == FolderDacl::kOwnAccountAndAdministrators
+                                     ? self + ",Administrators"
+                                     : "SYSTEM,Administrators");
+    return true;
+}
+
 bool EmulatedFiles::RemoveDirectoryA(const char* path) {
     if (const DWORD refused = NameError(path)) return Fail(refused);
     const fs::path host = Host(path);
@@ -283,7 +303,8 @@ bool EmulatedFiles::MoveFileExA(const char* source, const char* destination, DWO
     return error ? Fail(kErrorAccessDenied) : true;
 }
 
-bool EmulatedFiles::WriteNewFile(const char* path, const std::string& bytes) {
+bool EmulatedFiles::WriteNewFile(const char* path, const std::string& bytes,
+                                 std::uint64_t lastWriteTime) {
     if (const DWORD refused = NameError(path)) return Fail(refused);
     const fs::path host = Host(path);
     std::error_code error;
@@ -291,7 +312,9 @@ bool EmulatedFiles::WriteNewFile(const char* path, const std::string& bytes) {
     if (fs::exists(status) || fs::is_symlink(status)) return Fail(kErrorFileExists);
     if (!fs::is_directory(host.parent_path(), error)) return Fail(MissingError(host));
     if (machine_.WriteDenied(path)) return Fail(kErrorAccessDenied);
-    return host::WriteNewFile(host, bytes) ? true : Fail(kErrorAccessDenied);
+    if (!host::WriteNewFile(host, bytes)) return Fail(kErrorAccessDenied);
+    if (lastWriteTime != 0) fs::last_write_time(host, FromFileTime(lastWriteTime), error);
+    return true;
 }
 
 bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found) {
@@ -361,9 +384,21 @@ bool EmulatedFiles::AppendToFile(const char* path, const std::string& bytes) {
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::is_directory(host.parent_path(), error)) return Fail(kErrorPathNotFound);
-    if (fs::is_directory(host, error) || (fs::exists(host, error) && IsReadOnly(host)) ||
+    // The name itself, not what a link there points to: a link to a folder is a folder that
+    // cannot be opened as a file, any other link is not written through, nor a file that has
+    // another name too.
+    const fs::file_status status = fs::symlink_status(host, error);
+    if (fs::is_symlink(status)) {
+        return Fail(fs::is_directory(host, error) ? kErrorAccessDenied : kErrorCantAccessFile);
+    }
+    if (fs::is_directory(status) ||
+        (fs::exists(status) &&
+         (status.permissions() & fs::perms::owner_write) == fs::perms::none) ||
         machine_.WriteDenied(path)) {
         return Fail(kErrorAccessDenied);
+    }
+    if (fs::is_regular_file(status) && fs::hard_link_count(host, error) != 1) {
+        return Fail(kErrorCantAccessFile);
     }
     std::ofstream out(host, std::ios::binary | std::ios::app);
     if (!out) return Fail(kErrorAccessDenied);

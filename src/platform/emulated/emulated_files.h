@@ -16,12 +16,15 @@ public:
     bool GetFileSizeEx(const char* path, std::uint64_t* size) override;
     bool DeleteFileA(const char* path) override;
     bool CreateDirectoryA(const char* path) override;
+    bool CreateProtectedDirectoryA(const char* path, FolderDacl dacl) override;
     bool RemoveDirectoryA(const char* path) override;
     bool MakeSureDirectoryPathExists(const char* path) override;
     bool CopyFileA(const char* source, const char* destination, bool failIfExists) override;
     bool MoveFileA(const char* source, const char* destination) override;
     bool MoveFileExA(const char* source, const char* destination, DWORD flags) override;
-    bool WriteNewFile(const char* path, const std::string& bytes) override;
+    using Files::WriteNewFile;
+    bool WriteNewFile(const char* path, const std::string& bytes,
+                      std::uint64_t lastWriteTime) override;
     bool FindFiles(const char* pattern, std::vector<FindData>* found) override;
     bool AppendToFile(const char* path, const std::string& bytes) override;
     bool ReadWholeFile(const char* path, std::string* bytes) override;
@@ -46,7 +49,8 @@ private:
     Machine& machine_;
 };
 
-// FILETIME of a host file time.
+// FILETIME of a host file time, and back.
 std::uint64_t ToFileTime(std::filesystem::file_time_type time);
+std::filesystem::file_time_type FromFileTime(std::uint64_t fileTime);
 
 }  // namespace platform::emulated

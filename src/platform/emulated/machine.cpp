@@ -71,6 +71,17 @@ std::optional<std::string> MachineFacts::Get(const std::string& section,
     return std::nullopt;
 }
 
+void MachineFacts::Set(const std::string& section, const std::string& name,
+                       const std::string& value) {
+    for (Entry& entry : entries_) {
+        if (EqualsNoCase(entry.section, section) && EqualsNoCase(entry.name, name)) {
+            entry.value = value;
+            return;
+        }
+    }
+    entries_.push_back({section, name, value});
+}
+
 std::vector<std::pair<std::string, std::string>> MachineFacts::Section(
     const std::string& section) const {
     std::vector<std::pair<std::string, std::string>> result;
@@ -380,6 +391,12 @@ std::vector<std::string> Machine::ChangeRights(const std::string& windowsPath) c
         }
     }
     return {"Administrators"};
+}
+
+void Machine::ProtectFolder(const std::string& windowsPath, const std::string& accounts) {
+    facts_.Set("FileRights", windowsPath, accounts);
+    std::ofstream out(folder_ / "machine.ini", std::ios::binary | std::ios::app);
+    out << "\r\n[FileRights]\r\n" << windowsPath << '=' << accounts << "\r\n";
 }
 
 Machine::Process* Machine::FindProcess(DWORD id) {

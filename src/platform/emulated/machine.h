@@ -32,6 +32,8 @@ class MachineFacts {
 public:
     static MachineFacts Parse(const std::string& text);
     std::optional<std::string> Get(const std::string& section, const std::string& name) const;
+    // Gives the fact this value, in place of the one of that name or after the last.
+    void Set(const std::string& section, const std::string& name, const std::string& value);
     std::vector<std::pair<std::string, std::string>> Section(const std::string& section) const;
 
 private:
@@ -165,6 +167,9 @@ public:
     // of the path or of its nearest folder above that has one (rights are inherited, so what a
     // run creates below a folder gets that folder's rights); Administrators alone when none has.
     std::vector<std::string> ChangeRights(const std::string& windowsPath) const;
+    // A folder made with a protected DACL: its [FileRights] fact becomes accounts, written back
+    // to machine.ini (appended), as Windows keeps a folder's DACL from one run to the next.
+    void ProtectFolder(const std::string& windowsPath, const std::string& accounts);
     // A program the host starts as account: what it creates on the drives until it has ended
     // belongs to that account. before: DriveFiles() taken right before its start, which tells
     // its files from those that were there.

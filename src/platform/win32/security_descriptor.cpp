@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/win32/unique_handle.h"
+#include "platform/win32/win32_facets.h"
 
 // clang-format off
 #include <sddl.h>
@@ -53,11 +54,15 @@ std::string SidText(::PSID sid) {
     return text;
 }
 
-SecurityDescriptor::SecurityDescriptor(SidBuffer owner, SidBuffer group, std::vector<Grant> grants)
+SecurityDescriptor::SecurityDescriptor(SidBuffer owner, SidBuffer group, std::vector<Grant> grants,
+                                       bool protectedDacl)
     : owner_(std::move(owner)), group_(std::move(group)), grants_(std::move(grants)) {
     ::DWORD aclSize = sizeof(::ACL);
     for (const Grant& grant : grants_) {
-        if (grant.sid.empty()) return;
+        if (grant.sid.empty()) {
+            ::SetLastError(ERROR_INVALID_SID);
+            return;
+        }
         aclSize +=
             static_cast<::DWORD>(sizeof(::ACCESS_ALLOWED_ACE) - sizeof(::DWORD) + grant.sid.size());
     }
@@ -65,7 +70,10 @@ SecurityDescriptor::SecurityDescriptor(SidBuffer owner, SidBuffer group, std::ve
     auto* acl = reinterpret_cast<::ACL*>(acl_.data());
     if (!::InitializeAcl(acl, aclSize, ACL_REVISION)) return;
     for (Grant& grant : grants_) {
-        if (!::AddAccessAllowedAce(acl, ACL_REVISION, grant.access, grant.sid.data())) return;
+        if (!::AddAccessAllowedAceEx(acl, ACL_REVISION, grant.inheritance, grant.access,
+                                     grant.sid.data())) {
+            return;
+        }
     }
     if (!::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) return;
     if (!owner_.empty() && !::SetSecurityDescriptorOwner(&descriptor_, owner_.data(), FALSE))
@@ -73,7 +81,46 @@ SecurityDescriptor::SecurityDescriptor(SidBuffer owner, SidBuffer group, std::ve
     if (!group_.empty() && !::SetSecurityDescriptorGroup(&descriptor_, group_.data(), FALSE))
         return;
     if (!::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE)) return;
+    if (protectedDacl &&
+        !::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+        return;
+    }
     valid_ = ::IsValidSecurityDescriptor(&descriptor_) != FALSE;
+}
+
+bool CreateProtectedDirectory(const char* path, FolderDacl dacl) {
+    // Each entry inherited by the files and folders made inside.
+    constexpr ::DWORD kInherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    std::vector<SecurityDescriptor::Grant> grants{
+        {WellKnownSid(WinBuiltinAdministratorsSid), FILE_ALL_ACCESS, kInherited}};
+    if (dacl == FolderDacl::kOwnAccountAndAdministrators) {
+        grants.push_back({ProcessTokenSid(TokenUser), FILE_ALL_ACCESS, kInherited});
+    } else {
+        grants.push_back({WellKnownSid(WinLocalSystemSid), FILE_ALL_ACCESS, kInherited});
+        grants.push_back({WellKnownSid(WinBuiltinUsersSid),
+                          FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, kInherited});
+    }
+    SecurityDescriptor descriptor({}, {}, std::move(grants), true);
+    if (!descriptor.get()) return false;
+    ::SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    if (!::CreateDirectoryA(path, &attributes)) return false;
+    // The DACL given at the creation is the folder's own; it is set once more as protected, so
+    // that no later change of the folder above flows into it. The folder itself is opened, never
+    // what a link put in its place would point to.
+    const UniqueKernelHandle folder(::CreateFileA(
+        path, WRITE_DAC | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+        nullptr));
+    if (!folder) return false;
+    const ::DWORD error =
+        ::SetSecurityInfo(folder.get(), SE_FILE_OBJECT,
+                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                          nullptr, descriptor.dacl(), nullptr);
+    if (error != ERROR_SUCCESS) {
+        ::SetLastError(error);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace platform::win32

@@ -29,20 +29,25 @@ bool IsTrustedOwner(::PSID owner, const std::vector<SidBuffer>& ownAccounts = {}
 std::string SidText(::PSID sid);
 
 // An absolute security descriptor with an owner, a group and a DACL of access-allowed entries,
-// owning every buffer it points at. Invalid (get() null) when a SID is empty or the system
-// refuses a part.
+// owning every buffer it points at. Invalid (get() null, the failing call's last error kept) when
+// a SID is empty or the system refuses a part.
 class SecurityDescriptor {
 public:
     struct Grant {
         SidBuffer sid;
         ::DWORD access;
+        ::DWORD inheritance = 0;  // OBJECT_INHERIT_ACE, CONTAINER_INHERIT_ACE
     };
     // An empty owner or group is left unset (the creator's token supplies it for a new object).
-    SecurityDescriptor(SidBuffer owner, SidBuffer group, std::vector<Grant> grants);
+    // A protected DACL (SE_DACL_PROTECTED) takes nothing from the parent of the object it is set
+    // on.
+    SecurityDescriptor(SidBuffer owner, SidBuffer group, std::vector<Grant> grants,
+                       bool protectedDacl = false);
     SecurityDescriptor(const SecurityDescriptor&) = delete;
     SecurityDescriptor& operator=(const SecurityDescriptor&) = delete;
 
     ::PSECURITY_DESCRIPTOR get() { return valid_ ? &descriptor_ : nullptr; }
+    ::PACL dacl() { return valid_ ? reinterpret_cast<::ACL*>(acl_.data()) : nullptr; }
 
 private:
     SidBuffer owner_;

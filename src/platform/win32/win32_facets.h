@@ -24,6 +24,9 @@ std::unique_ptr<Xml> MakeWin32Xml();
 std::unique_ptr<Wmi> MakeWin32Wmi();
 std::unique_ptr<Power> MakeWin32Power();
 
+// The files facet's CreateProtectedDirectoryA (security_descriptor.cpp).
+bool CreateProtectedDirectory(const char* path, FolderDacl dacl);
+
 // The file version of a file's VERSIONINFO resource (win32_self.cpp); false without one.
 bool ResourceVersion(const std::string& path, ProgramVersion* version);
 

@@ -169,6 +169,10 @@ public:
         return ::CreateDirectoryA(path, nullptr) != FALSE;
     }
 
+    bool CreateProtectedDirectoryA(const char* path, FolderDacl dacl) override {
+        return CreateProtectedDirectory(path, dacl);
+    }
+
     bool RemoveDirectoryA(const char* path) override { return ::RemoveDirectoryA(path) != FALSE; }
 
     bool MakeSureDirectoryPathExists(const char* path) override {
@@ -187,12 +191,20 @@ public:
         return ::MoveFileExA(source, destination, flags) != FALSE;
     }
 
-    bool WriteNewFile(const char* path, const std::string& bytes) override {
+    using Files::WriteNewFile;
+    bool WriteNewFile(const char* path, const std::string& bytes,
+                      std::uint64_t lastWriteTime) override {
         // No sharing while it is written: nobody reads a half-written file.
         UniqueKernelHandle file(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                               FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
-        return WriteAll(file.get(), bytes) && ::FlushFileBuffers(file.get()) != FALSE;
+        if (!WriteAll(file.get(), bytes)) return false;
+        if (lastWriteTime != 0) {
+            const ::FILETIME time{static_cast<::DWORD>(lastWriteTime),
+                                  static_cast<::DWORD>(lastWriteTime >> 32)};
+            if (!::SetFileTime(file.get(), nullptr, nullptr, &time)) return false;
+        }
+        return ::FlushFileBuffers(file.get()) != FALSE;
     }
 
     bool FindFiles(const char* pattern, std::vector<FindData>* found) override {
@@ -215,12 +227,22 @@ public:
     }
 
     bool AppendToFile(const char* path, const std::string& bytes) override {
-        // FILE_APPEND_DATA alone: every write goes to the end of the file, even when another
-        // writer has extended it since the open.
-        UniqueKernelHandle file(::CreateFileA(path, FILE_APPEND_DATA,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of the file,
+        // even when another writer has extended it since the open. The name itself is opened: a
+        // link there is the link, which is then not written, as a file that has another name
+        // too (a hard link to some other file) is not; a link to a folder does not open at all.
+        UniqueKernelHandle file(::CreateFileA(
+            path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!file) return false;
+        ::BY_HANDLE_FILE_INFORMATION information{};
+        if (!::GetFileInformationByHandle(file.get(), &information)) return false;
+        if ((information.dwFileAttributes &
+             (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+            information.nNumberOfLinks != 1) {
+            ::SetLastError(ERROR_CANT_ACCESS_FILE);
+            return false;
+        }
         return WriteAll(file.get(), bytes);
     }
 
