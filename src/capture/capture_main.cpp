@@ -19,7 +19,8 @@
 namespace {
 
 constexpr int kUsage = 2;
-constexpr int kRefusedFolder = 3;     // OUT_FOLDER lies in the agent's folders, or holds files
+constexpr int kRefusedFolder = 3;     // OUT_FOLDER lies in the agent's folders, holds files, is
+                                      // a link or is open to other accounts
 constexpr int kWriteFailed = 4;       // a file of the capture could not be written
 constexpr int kMachineUnusable = 64;  // emulated host only: no usable machine folder
 constexpr int kInternalError = 70;
@@ -64,19 +65,30 @@ int main(int argc, char** argv) {
         if (const char* machine = std::getenv("REBOOTSCHEDULER_MACHINE");
             machine && *machine &&
             capture::InsideFolder(folderText, fs::absolute(machine).string())) {
-            std::fprintf(stderr, "RsCapture: %s lies in the machine folder\n",
-                         folderText.c_str());
+            std::fprintf(stderr, "RsCapture: %s lies in the machine folder\n", folderText.c_str());
             return kRefusedFolder;
         }
-        if (fs::exists(folder, code) && !fs::is_empty(folder, code)) {
-            std::fprintf(stderr, "RsCapture: %s is not empty\n", folderText.c_str());
-            return kRefusedFolder;
-        }
-
         const std::unique_ptr<platform::Platform> host = platform::MakeHostPlatform(argc, argv);
         if (!host) return kMachineUnusable;
+        // The folder is made (or taken, empty and closed to others) before anything is read, so
+        // that nothing can be put into it while the machine is read; what is written below it is
+        // made new, never through a link.
+        // Windows names the folder in its own code page, as the facet takes it.
+        std::string windowsFolder;
+        if (platform::FilesNameTheComputer() &&
+            !host->files().GetFullPathNameA(out.c_str(), &windowsFolder)) {
+            return Usage();
+        }
+        const std::unique_ptr<capture::CaptureOutput> output =
+            platform::FilesNameTheComputer() ? capture::FilesOutput(*host, windowsFolder)
+                                             : capture::HostOutput(folder);
+        std::string error;
+        if (!output->Open(&error)) {
+            std::fprintf(stderr, "RsCapture: %s\n", error.c_str());
+            return kRefusedFolder;
+        }
         capture::MachineCapture machine = capture::ReadMachine(*host);
-        // An installation folder that is a drive root ("\" for an empty "InstallationPath")
+        // An installation folder that is a drive root ("\\" for an empty "InstallationPath")
         // holds the whole drive: there only the agent's own folders below it are refused.
         std::vector<std::string> agentFolders;
         for (const std::string& folder : {machine.installPath, machine.dataFolder}) {
@@ -92,6 +104,7 @@ int main(int argc, char** argv) {
             if (capture::InsideFolder(folderText, agentFolder)) {
                 std::fprintf(stderr, "RsCapture: %s lies in the agent's folder %s\n",
                              folderText.c_str(), agentFolder.c_str());
+                output->Abandon();
                 return kRefusedFolder;
             }
         }
@@ -102,8 +115,7 @@ int main(int argc, char** argv) {
                              {{"Capture", "Version", RS_VERSION_TEXT},
                               {"Capture", "WindowsBuild", WindowsBuild(machine)},
                               {"Capture", "Redaction", redact ? "pseudonyms" : "none"}});
-        std::string error;
-        if (!capture::WriteCaptureFolder(machine, redact ? redaction.Manifest() : "", folder,
+        if (!capture::WriteCaptureFolder(machine, redact ? redaction.Manifest() : "", *output,
                                          &error)) {
             std::fprintf(stderr, "RsCapture: %s\n", error.c_str());
             return kWriteFailed;

@@ -14,4 +14,8 @@ namespace platform {
 // folder); the real Windows always can.
 std::unique_ptr<Platform> MakeHostPlatform(int argc, char** argv);
 
+// Whether the files facet of that platform is the computer's own file system, named by its own
+// paths (the real Windows), rather than a machine folder's drives (the emulated host).
+bool FilesNameTheComputer();
+
 }  // namespace platform

@@ -204,8 +204,7 @@ protected:
 
     // The capture of the machine, redacted or not, through `plan` when given.
     capture::MachineCapture Capture(bool redact, platform::FaultPlan* plan = nullptr) {
-        auto host = platform::emulated::MakeEmulatedPlatform(machine.folder(), "",
-                                                             "RsCapture");
+        auto host = platform::emulated::MakeEmulatedPlatform(machine.folder(), "", "RsCapture");
         std::unique_ptr<platform::Platform> faulty;
         if (plan) faulty = std::make_unique<platform::FaultInjectingPlatform>(*host, *plan);
         capture::MachineCapture result = capture::ReadMachine(faulty ? *faulty : *host);
@@ -317,6 +316,83 @@ TEST_F(CaptureOfAMachine, FactsAsTheHostStatesThemAndTheZoneBias) {
     // only the local time and the zone's bias are pinned here.
     EXPECT_NE(notes.find("LocalTime=2021-03-04 17:06:07\r\nUtcTime="), std::string::npos) << notes;
     EXPECT_NE(notes.find("\r\nBias=-120\r\n"), std::string::npos) << notes;
+}
+
+// The capture's folder is its own: made by the capture closed to other accounts, or taken only
+// when it is empty, no link and closed to them; below it nothing is written through a link, not
+// even one put there after the folder was opened (while the machine is read). Through the files
+// facet (as on Windows, here the emulated host's) and on the host's own files alike.
+TEST_F(CaptureOfAMachine, TheFolderIsTheCapturesOwnAndNoLinkInItIsWrittenThrough) {
+    enum class Before { kNothing, kEmpty, kOpenToOthers, kLinkInside, kLinkItself };
+    const struct {
+        const char* name;
+        Before before;
+        bool linkAfterOpen;   // drives/ planted as a link to elsewhere once the folder is opened
+        const char* refused;  // Open's refusal; empty: opened
+        bool written;
+    } cases[] = {
+        {"made", Before::kNothing, false, "", true},
+        {"empty and closed", Before::kEmpty, false, "", true},
+        {"open to others", Before::kOpenToOthers, false, "may be changed by other accounts", false},
+        {"a link inside", Before::kLinkInside, false, "is not empty", false},
+        {"itself a link", Before::kLinkItself, false, "is a link", false},
+        {"a link put in once opened", Before::kNothing, true, "", false},
+    };
+    const capture::MachineCapture taken = Capture(false);
+    fs::remove_all(out);
+    for (const bool facet : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(facet ? "files facet: " : "host files: ") + c.name);
+            // The folder and the one a link leads to, on the host and as Windows names them.
+            const fs::path folder = facet ? machine.HostPath("C:\\Capture") : out;
+            const fs::path elsewhere = facet ? machine.HostPath("C:\\Users\\bob\\Elsewhere")
+                                             : fs::path(out.string() + ".elsewhere");
+            fs::create_directories(elsewhere);
+            if (c.before == Before::kEmpty || c.before == Before::kOpenToOthers ||
+                c.before == Before::kLinkInside) {
+                fs::create_directory(folder);
+                fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
+            }
+            // Below a drive root users may change, a folder the capture takes must have rights
+            // of its own.
+            std::string facts = "[FileRights]\nC:\\=Administrators,Users\n";
+            if (c.before == Before::kOpenToOthers) {
+                fs::permissions(folder, fs::perms::all, fs::perm_options::replace);
+            } else if (c.before != Before::kNothing) {
+                facts += "C:\\Capture=Administrators\n";
+            }
+            if (c.before == Before::kLinkInside)
+                fs::create_directory_symlink(elsewhere, folder / "drives");
+            if (c.before == Before::kLinkItself) fs::create_directory_symlink(elsewhere, folder);
+            machine.Facts(facts);
+            auto host = platform::emulated::MakeEmulatedPlatform(machine.folder(), "", "RsCapture");
+            const auto output =
+                facet ? capture::FilesOutput(*host, "C:\\Capture") : capture::HostOutput(folder);
+            std::string error;
+            const bool opened = output->Open(&error);
+            EXPECT_EQ(opened, !*c.refused);
+            EXPECT_NE(error.find(c.refused), std::string::npos) << error;
+            if (opened) {
+                if (c.linkAfterOpen) fs::create_directory_symlink(elsewhere, folder / "drives");
+                EXPECT_EQ(capture::WriteCaptureFolder(taken, "", *output, &error), c.written)
+                    << error;
+            }
+            EXPECT_EQ(fs::exists(folder / "machine.ini"), c.written);
+            EXPECT_TRUE(fs::is_empty(elsewhere)) << "nothing written through a link";
+            if (c.before == Before::kNothing && !facet) {
+                EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+            }
+            if (c.before == Before::kNothing && facet) {
+                // The protected DACL: the capture's account and the Administrators alone, not
+                // the rights of the drive root.
+                platform::FileSecurity security;
+                EXPECT_EQ(host->files().GetOwnerAndRights("C:\\Capture\\drives", &security), 0u);
+                EXPECT_FALSE(security.othersMayChange);
+            }
+            fs::remove_all(folder);
+            fs::remove_all(elsewhere);
+        }
+    }
 }
 
 }  // namespace

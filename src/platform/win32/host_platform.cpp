@@ -13,4 +13,8 @@ std::unique_ptr<Platform> MakeHostPlatform(int /*argc*/, char** /*argv*/) {
     return win32::MakeWin32Platform();
 }
 
+bool FilesNameTheComputer() {
+    return true;
+}
+
 }  // namespace platform
