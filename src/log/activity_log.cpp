@@ -66,9 +66,10 @@ bool PlaceLogFolders(run::RunContext& ctx, const std::string& path) {
         ReportUnwritableLog(ctx, path, "a link not made by an administrator");
         return false;
     }
-    // The rights test judges a path with the folder that holds it: each folder below the
-    // installation folder with its parent; the installation folder alone (named with its
-    // backslash, it is both) when nothing of the log is there yet. A drive root as the
+    // The rights test judges a path with the folder that holds it: the folders go in pairs
+    // from the top (BaseComponents with the installation folder, ApplicationLog with
+    // PatchManagement), a last one alone with its parent, the installation folder alone (named
+    // with its backslash, it is both) when nothing of the log is there yet. A drive root as the
     // installation folder is judged too: Windows lets every user make folders there.
     const auto judge = [&](const std::string& folder) {
         const auto exposure = fileSystem.ExposedToOtherAccounts(folder);
@@ -78,10 +79,10 @@ bool PlaceLogFolders(run::RunContext& ctx, const std::string& path) {
             exposure->why + (exposure->detail.empty() ? "" : " " + exposure->detail));
         return false;
     };
-    if (existing == 1 && !judge(ctx.installPath)) return false;
-    for (std::size_t i = 1; i < existing; ++i) {
+    for (std::size_t i = 1; i < existing; i += 2) {
         if (!judge(chain[i])) return false;
     }
+    if (existing % 2 == 1 && !judge(existing == 1 ? install : chain[existing - 1])) return false;
     // What is missing is made inside a folder nobody else may change, so no link can stand in
     // its way; a failure shows as the lines that cannot be written.
     for (std::size_t i = existing; i < std::size(chain); ++i) {

@@ -374,7 +374,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "SYSTEM", false, LogLink::kSymbolic,
                     "C:\\Agent\\BaseComponents\\PatchManagement=Administrators,Users\n",
                     "Activity log not written, its folder is not protected: "
-                    "C:\\Agent\\BaseComponents\\PatchManagement (others may change it)"},
+                    "C:\\Agent\\BaseComponents\\PatchManagement\\ApplicationLog (others may "
+                    "change it)"},
         // A hard link of the log's name to a file elsewhere: appended to, it would change that
         // file; the rotation only removes the one name.
         LogLinkCase{"LogFileHardLinked",
