@@ -280,7 +280,9 @@ bool EmulatedFiles::MoveFileExA(const char* source, const char* destination, DWO
     }
     // A rename on the host replaces the name itself, a link included, as Windows does.
     fs::rename(from, to, error);
-    return error ? Fail(kErrorAccessDenied) : true;
+    if (error) return Fail(kErrorAccessDenied);
+    machine_.Renamed(source, destination);
+    return true;
 }
 
 bool EmulatedFiles::WriteNewFile(const char* path, const std::string& bytes) {
@@ -291,7 +293,9 @@ bool EmulatedFiles::WriteNewFile(const char* path, const std::string& bytes) {
     if (fs::exists(status) || fs::is_symlink(status)) return Fail(kErrorFileExists);
     if (!fs::is_directory(host.parent_path(), error)) return Fail(MissingError(host));
     if (machine_.WriteDenied(path)) return Fail(kErrorAccessDenied);
-    return host::WriteNewFile(host, bytes) ? true : Fail(kErrorAccessDenied);
+    if (!host::WriteNewFile(host, bytes)) return Fail(kErrorAccessDenied);
+    machine_.MadeByProgram(path);
+    return true;
 }
 
 bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found) {

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -165,6 +166,12 @@ public:
     // of the path or of its nearest folder above that has one (rights are inherited, so what a
     // run creates below a folder gets that folder's rights); Administrators alone when none has.
     std::vector<std::string> ChangeRights(const std::string& windowsPath) const;
+    // A file the program itself has just created at windowsPath (a new file, or one renamed to
+    // that name from one it created): it belongs to the program's account whatever the facts say
+    // of the path, and takes its rights from its folder, as a new file does on Windows.
+    void MadeByProgram(const std::string& windowsPath);
+    // The file renamed from one windowsPath to another: what it was made by goes with it.
+    void Renamed(const std::string& fromWindowsPath, const std::string& toWindowsPath);
     // A program the host starts as account: what it creates on the drives until it has ended
     // belongs to that account. before: DriveFiles() taken right before its start, which tells
     // its files from those that were there.
@@ -187,6 +194,7 @@ private:
     };
     std::vector<WriteWatch> watches_;
     std::map<std::string, std::string> learnedOwners_;  // host path -> account
+    std::set<std::string> programFiles_;                // host paths the program made
 
     std::map<HANDLE, Object> objects_;
     HANDLE nextHandle_ = 0x2000;
