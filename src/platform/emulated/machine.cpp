@@ -435,7 +435,10 @@ bool Machine::HangsPast(const std::string& call, DWORD boundMs) {
     const DWORD bound = ScaleBound(boundMs);
     const bool past = *hang >= bound;
     std::this_thread::sleep_for(std::chrono::milliseconds(past ? bound : *hang));
-    if (past) Journal(call + " not answered within " + std::to_string(boundMs) + " ms");
+    if (past) {
+        callAbandoned_ = true;
+        Journal(call + " not answered within " + std::to_string(boundMs) + " ms");
+    }
     return past;
 }
 

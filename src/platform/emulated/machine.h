@@ -134,6 +134,9 @@ public:
     // fails with ERROR_TIMEOUT, and a journal line says which call it was. Without a fact, false
     // at once.
     bool HangsPast(const std::string& call, DWORD boundMs);
+    // Whether a call ran past its bound (HangsPast): on Windows its worker is left inside it, and
+    // the process then ends by TerminateProcess rather than ExitProcess.
+    bool callAbandoned() const { return callAbandoned_; }
 
     // The program's job, [Job] of machine.ini: InJob=1 puts the program in a job object (as an
     // agent that starts it in one does); BreakawayOk=1 and SilentBreakawayOk=1 are the job's
@@ -205,6 +208,7 @@ private:
     RegHive hive_;
     bool wow64_ = false;
     DWORD boundScale_ = 1;
+    bool callAbandoned_ = false;
 };
 
 }  // namespace platform::emulated
