@@ -13,6 +13,7 @@
 #include "capture/capture.h"
 #include "capture/capture_folder.h"
 #include "capture/redaction.h"
+#include "platform/bounded_call.h"
 #include "platform/host_platform.h"
 #include "version.h"
 
@@ -46,7 +47,7 @@ std::string WindowsBuild(const capture::MachineCapture& machine) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Capture(int argc, char** argv) {
     if (argc < 2 || argc > 3) return Usage();
     const std::string out = argv[1];
     bool redact = true;
@@ -127,4 +128,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "RsCapture: %s\n", e.what());
         return kInternalError;
     }
+}
+
+int main(int argc, char** argv) {
+    const int code = Capture(argc, argv);
+    // A call given up at its bound (the cipher library's, perhaps stuck in its initialisation,
+    // which holds the loader's lock) would keep the end of the process waiting for ever.
+    if (platform::CallsAbandoned()) platform::EndWithoutWaiting(static_cast<unsigned>(code));
+    return code;
 }

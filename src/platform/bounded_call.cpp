@@ -1,12 +1,28 @@
 #include "platform/bounded_call.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
+#include "platform/error_codes.h"
+
+#if defined(_WIN32)
+#include "platform/win32/apartment_wait.h"
+#endif
+
 namespace platform {
+
+namespace {
+
+std::atomic<bool> gAbandoned{false};
+
+}  // namespace
 
 struct BoundedCaller::State {
     std::mutex mutex;
@@ -15,10 +31,31 @@ struct BoundedCaller::State {
     bool done = false;  // the last call returned
     bool quit = false;  // the caller has gone
     bool lost = false;  // a call outlived its bound, or the worker never started
+    DWORD raised = 0;   // the last call ended by an exception: its Win32 error
     std::thread worker;
+#if defined(_WIN32)
+    // Set with `done`, for a caller that waits pumping its apartment's messages.
+    ::HANDLE returned = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ~State() {
+        if (returned) ::CloseHandle(returned);
+    }
+#endif
 };
 
 namespace {
+
+// The call, with an exception that escapes it turned into its failure: one escaping a worker
+// thread would end the process through std::terminate, with no line in the log.
+DWORD Made(BoundedCaller::Work& work) {
+    try {
+        work();
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return static_cast<DWORD>(kErrorNotEnoughMemory);
+    } catch (...) {
+        return static_cast<DWORD>(kErrorUnhandledException);
+    }
+}
 
 void Serve(const std::shared_ptr<BoundedCaller::State>& state, const BoundedCaller::Work& enter,
            const BoundedCaller::Work& leave) {
@@ -31,15 +68,43 @@ void Serve(const std::shared_ptr<BoundedCaller::State>& state, const BoundedCall
         BoundedCaller::Work work = std::move(state->pending);
         state->pending = nullptr;
         lock.unlock();
-        work();
+        const DWORD raised = Made(work);
         work = nullptr;  // what the call held goes on this thread, before the caller reads on
         lock.lock();
         state->done = true;
+        state->raised = raised;
         state->changed.notify_all();
+#if defined(_WIN32)
+        if (state->returned) ::SetEvent(state->returned);
+#endif
     }
     lock.unlock();
     if (leave) leave();
 }
+
+#if defined(_WIN32)
+// The caller's wait in a single-threaded apartment: on the worker's event, pumping messages,
+// until the call returned or the bound passed. The lock is held again on return.
+bool WaitPumping(BoundedCaller::State& state, std::unique_lock<std::mutex>& lock,
+                 DWORD milliseconds) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!state.done) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        lock.unlock();
+        const ::DWORD waited =
+            win32::WaitInApartment(state.returned, static_cast<::DWORD>(left.count()));
+        lock.lock();
+        if (waited == WAIT_FAILED) {
+            // Nothing to pump with: the plain wait for the rest of the bound.
+            return state.changed.wait_until(lock, deadline, [&] { return state.done; });
+        }
+    }
+    return state.done;
+}
+#endif
 
 }  // namespace
 
@@ -73,19 +138,48 @@ bool BoundedCaller::Run(DWORD milliseconds, Work work) {
     if (state_->lost) return false;
     state_->pending = std::move(work);
     state_->done = false;
+    state_->raised = 0;
     state_->changed.notify_all();
-    const bool done = state_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                                               [&] { return state_->done; });
+    bool done = false;
+#if defined(_WIN32)
+    if (state_->returned && win32::InSingleThreadedApartment()) {
+        ::ResetEvent(state_->returned);
+        done = WaitPumping(*state_, lock, milliseconds);
+    } else
+#endif
+    {
+        done = state_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                        [&] { return state_->done; });
+    }
     if (!done) {
         state_->lost = true;
+        gAbandoned = true;
         state_->changed.notify_all();
     }
-    return done;
+    return done && state_->raised == 0;
 }
 
 bool BoundedCaller::lost() const {
     const std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->lost;
+}
+
+DWORD BoundedCaller::failure() const {
+    const std::lock_guard<std::mutex> lock(state_->mutex);
+    if (state_->lost) return static_cast<DWORD>(kErrorTimeout);
+    return state_->raised;
+}
+
+bool CallsAbandoned() {
+    return gAbandoned;
+}
+
+void EndWithoutWaiting(unsigned exitCode) {
+    std::fflush(nullptr);
+#if defined(_WIN32)
+    ::TerminateProcess(::GetCurrentProcess(), exitCode);
+#endif
+    std::_Exit(static_cast<int>(exitCode));
 }
 
 }  // namespace platform

@@ -14,6 +14,7 @@ inline constexpr std::int32_t kErrorPathNotFound = 3;
 inline constexpr std::int32_t kErrorAccessDenied = 5;
 inline constexpr std::int32_t kErrorInvalidHandle = 6;
 inline constexpr std::int32_t kErrorNotEnoughMemory = 8;
+inline constexpr std::int32_t kErrorUnhandledException = 574;  // an exception escaped a call
 inline constexpr std::int32_t kErrorNoMoreFiles = 18;
 inline constexpr std::int32_t kErrorSharingViolation = 32;
 inline constexpr std::int32_t kErrorNotSupported = 50;

@@ -78,7 +78,10 @@ public:
     virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) = 0;
     // GetExitCodeProcess: STILL_ACTIVE (259) while the process runs.
     virtual bool GetExitCodeProcess(HANDLE process, DWORD* exitCode) = 0;
-    // ExitProcess: called once, by main, after the run has ended.
+    // ExitProcess: called once, by main, after the run has ended. When a call was given up at
+    // its bound (CallsAbandoned), TerminateProcess(GetCurrentProcess(), exitCode) instead: its
+    // worker may be inside a library's initialisation, which ExitProcess would wait for forever
+    // while the instance mutex stays held.
     virtual void ExitProcess(unsigned exitCode) = 0;
 };
 

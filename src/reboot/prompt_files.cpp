@@ -103,6 +103,7 @@ std::string ReadLatestBellhopFile(run::RunContext& ctx, const std::string& folde
         if (auto newest = NewestBelievable(ctx, folder, prefix)) candidate = *newest;
         result = folder + candidate;
 
+        if (prefix == "Bellhop_") ReplaceForeignRebootState(ctx, "ReadLatestBellhopFile");
         if (!fileSystem.FileExists(ctx.rebootIniPath)) {
             IniSetValue(ctx, "RebootStatus", "TimerPM", "", ctx.rebootIniPath);
         }
@@ -111,7 +112,7 @@ std::string ReadLatestBellhopFile(run::RunContext& ctx, const std::string& folde
         if (fileSystem.FileExists(result) &&
             common::Upper(result) != common::Upper(ctx.rebootIniPath) &&
             !WriteRefusedAtReparsePoint(ctx, ctx.rebootIniPath, "ReadLatestBellhopFile")) {
-            fileSystem.CopyFile(result, ctx.rebootIniPath, true);
+            CopyOverRebootState(ctx, result);
         }
     } catch (const std::exception& e) {
         const run::Trapped failure = run::Trap(ctx, e);

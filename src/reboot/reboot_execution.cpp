@@ -53,8 +53,9 @@ void subRegisterRebootEvent(run::RunContext& ctx, const std::string& message) {
 bool InitiateShutdownMachine(run::RunContext& ctx, const std::string& /*machineName*/,
                              bool forceAppsClosed, bool rebootAfterShutdown, bool proceed,
                              platform::DWORD timeoutSeconds, const std::string& comment,
-                             bool* accepted) {
+                             bool* accepted, bool* unanswered) {
     if (accepted) *accepted = false;
+    if (unanswered) *unanswered = false;
     if (!proceed) return false;
     auto& power = ctx.platform.power();
     auto failed = [&ctx](const char* what) {
@@ -87,6 +88,16 @@ bool InitiateShutdownMachine(run::RunContext& ctx, const std::string& /*machineN
             // A refused request is logged with the system's reason, so that a machine that did
             // not restart can be told from one that did.
             const platform::DWORD error = ctx.platform.system().GetLastError();
+            if (error == static_cast<platform::DWORD>(platform::kErrorTimeout)) {
+                // Given up at its bound, not refused: the service may still carry it out, so the
+                // marks stay as for an accepted request.
+                if (unanswered) *unanswered = true;
+                WriteLogLine(ctx, "ModReboot", "InitiateShutdownMachine", "ERROR",
+                             "InitiateSystemShutdown not answered within " +
+                                 std::to_string(platform::kPowerCallMs) + " ms.",
+                             std::to_string(error), run::SystemMessage(ctx, error));
+                return false;
+            }
             const bool inProgress =
                 error == static_cast<platform::DWORD>(platform::kErrorShutdownInProgress);
             WriteLogLine(
@@ -113,6 +124,7 @@ void RebootSystem(run::RunContext& ctx) {
         WriteLogLine(ctx, "ModReboot", "RebootSystem", "INFO", message);
     };
     bool accepted = false;
+    bool unanswered = false;
     std::optional<SavedRebootState> saved;
     try {
         info("Rebooting Machine.");
@@ -123,17 +135,20 @@ void RebootSystem(run::RunContext& ctx) {
         saved = SaveRebootState(ctx);
         IniSetValue(ctx, "PatchAssess", "RBT", "1", ctx.rebootIniPath);
         FlushRBTINI(ctx);
-        InitiateShutdownMachine(ctx, ".", true, true, true, 0, kShutdownComment, &accepted);
+        InitiateShutdownMachine(ctx, ".", true, true, true, 0, kShutdownComment, &accepted,
+                                &unanswered);
     } catch (const std::exception& e) {
         const run::Trapped failure = run::Trap(ctx, e);
         LogTrap(ctx, "ModReboot", "RebootSystem", "In RebootSystem.", failure);
     }
-    if (!accepted) {
+    if (!accepted && !unanswered) {
         if (saved) RestoreRebootState(ctx, *saved, "RebootSystem");
         info("Restart refused, reboot state file left as it was.");
     }
     info("Application stopped.");
-    run::EndProcess(accepted ? run::RunEnd::RebootRequested : run::RunEnd::RestartRefused);
+    run::EndProcess(accepted     ? run::RunEnd::RebootRequested
+                    : unanswered ? run::RunEnd::RestartNotAnswered
+                                 : run::RunEnd::RestartRefused);
 }
 
 }  // namespace reboot

@@ -10,8 +10,9 @@ namespace reboot {
 
 // Records the reboot in the event log and the reboot state file, asks Windows for an immediate
 // forced restart and ends the process: RunEnd::RebootRequested when the request was accepted;
-// otherwise the reboot state file is put back as it was before and the end is
-// RunEnd::RestartRefused.
+// RunEnd::RestartNotAnswered, with the marks kept as for an accepted one, when it was not
+// answered within its bound (it may still be carried out); otherwise the reboot state file is
+// put back as it was before and the end is RunEnd::RestartRefused.
 [[noreturn]] void RebootSystem(run::RunContext& ctx);
 
 // One information record with the message in the event log "MSP@VORN"; a failure is only logged.
@@ -23,9 +24,12 @@ void subRegisterRebootEvent(run::RunContext& ctx, const std::string& message);
 // became of the privilege afterwards: also when a shutdown was already in progress
 // (ERROR_SHUTDOWN_IN_PROGRESS). A shutdown scheduled for later (ERROR_SHUTDOWN_IS_SCHEDULED)
 // is a refusal: it may be a power-off, far off, or cancelled, and is not this restart.
+// *unanswered tells that the request was given up at its bound (platform::kPowerCallMs): no
+// answer is no refusal, the system may still restart the machine.
 bool InitiateShutdownMachine(run::RunContext& ctx, const std::string& machineName,
                              bool forceAppsClosed = false, bool rebootAfterShutdown = true,
                              bool proceed = false, platform::DWORD timeoutSeconds = 0,
-                             const std::string& comment = {}, bool* accepted = nullptr);
+                             const std::string& comment = {}, bool* accepted = nullptr,
+                             bool* unanswered = nullptr);
 
 }  // namespace reboot

@@ -155,6 +155,65 @@ void RestoreRebootState(run::RunContext& ctx, const SavedRebootState& saved,
     }
 }
 
+void ReplaceForeignRebootState(run::RunContext& ctx, const char* procedure) {
+    auto& files = ctx.platform.files();
+    auto& system = ctx.platform.system();
+    const std::string& path = ctx.rebootIniPath;
+    if (files.GetFileAttributesA(path.c_str()) == platform::kInvalidFileAttributes) return;
+    if (WriteRefusedAtReparsePoint(ctx, path, procedure)) return;
+    bool reparsePoint = false;
+    bool adminOwned = false;
+    files.GetReparsePointOwner(path.c_str(), &reparsePoint, &adminOwned);
+    if (reparsePoint) return;  // an administrator's link: the file it leads to is not ours
+    // A security that cannot be read is no proof of the program's own: replaced too.
+    platform::FileSecurity security;
+    const platform::DWORD error = files.GetOwnerAndRights(path.c_str(), &security);
+    std::string why;
+    if (error != 0) {
+        why = "security cannot be read, error " + std::to_string(error);
+    } else if (!security.ownerTrusted) {
+        why = "owned by " + security.ownerName;
+    } else if (security.othersMayChange) {
+        why = "others may change it";
+    } else {
+        return;
+    }
+    // What it says stays (the copy of a result file over it is the usual content anyway); an
+    // unreadable one is replaced by an empty file.
+    std::string bytes;
+    if (!files.ReadWholeFile(path.c_str(), &bytes)) bytes.clear();
+    const std::string fresh = path + ".tmp";
+    files.DeleteFileA(fresh.c_str());
+    // A read-only file is not replaced by a rename: its attributes go first.
+    files.SetFileAttributesA(path.c_str(), platform::kFileAttributeNormal);
+    bool replaced = files.WriteNewFile(fresh.c_str(), bytes);
+    if (replaced) {
+        replaced =
+            files.MoveFileExA(fresh.c_str(), path.c_str(),
+                              platform::kMovefileReplaceExisting | platform::kMovefileWriteThrough);
+    }
+    if (replaced) {
+        WriteLogLine(ctx, "ModComman", procedure, "ERROR",
+                     "Reboot state file not the program's own, replaced", path, why);
+        return;
+    }
+    const platform::DWORD failed = system.GetLastError();
+    files.DeleteFileA(fresh.c_str());
+    WriteLogLine(ctx, "ModComman", procedure, "ERROR",
+                 "Reboot state file not the program's own, not replaced", path,
+                 why + "; error " + std::to_string(failed));
+}
+
+void CopyOverRebootState(run::RunContext& ctx, const std::string& resultFile) {
+    // Before too: a state file left read-only, hidden or system by an earlier copy refuses the
+    // copy itself.
+    ctx.platform.files().SetFileAttributesA(ctx.rebootIniPath.c_str(),
+                                            platform::kFileAttributeNormal);
+    ctx.fileSystem.CopyFile(resultFile, ctx.rebootIniPath, true);
+    ctx.platform.files().SetFileAttributesA(ctx.rebootIniPath.c_str(),
+                                            platform::kFileAttributeNormal);
+}
+
 void FlushRBTINI(run::RunContext& ctx) {
     WriteLogLine(ctx, "ModComman", "FlushRBTINI", "INFO", "Clear Rbtini entries....");
     WriteEach(ctx, {{"PendingWPM", ""},

@@ -38,6 +38,17 @@ SavedRebootState SaveRebootState(run::RunContext& ctx);
 // file as it is.
 void RestoreRebootState(run::RunContext& ctx, const SavedRebootState& saved, const char* procedure);
 
+// The reboot state file is the program's own. One that another account owns, or that others may
+// change (its own rights; the data folder's are the prompt program's), is replaced by a new file
+// of the program's with the bytes it had (one ERROR line for `procedure`): its owner could
+// otherwise make it read-only or refuse the program's writes. A missing file, or one refused as
+// a link, is left alone.
+void ReplaceForeignRebootState(run::RunContext& ctx, const char* procedure);
+// A result file copied over the reboot state file: the state file keeps its own attributes
+// (normal), not the copy's. A read-only, hidden or system answer file would otherwise make every
+// later write to the state file fail.
+void CopyOverRebootState(run::RunContext& ctx, const std::string& resultFile);
+
 void FlushRBTINI(run::RunContext& ctx);
 void FlushWRBTINI(run::RunContext& ctx);
 void FlushWTPMRBTINI(run::RunContext& ctx);

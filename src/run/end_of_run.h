@@ -13,6 +13,7 @@ enum class RunEnd : int {
     AgentNotConfigured = 4,  // start-up configuration incomplete
     RebootRequested = 5,     // the restart was requested and the run stopped
     RestartRefused = 6,      // the system refused the restart; the reboot state was kept
+    RestartNotAnswered = 7,  // the restart request outlived its bound; the marks were kept
 };
 
 struct EndOfRun {

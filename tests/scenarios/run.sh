@@ -25,7 +25,10 @@
 #   expected.files   optional: lines "PATH" (must exist), "!PATH" (must not exist) or
 #                    "PATH<TAB>TEXT" (must contain TEXT), PATH relative to the machine folder
 #   check            optional: bash script run with the machine folder after the run as $1 and the
-#                    normalised log as $2 (absent when there is no log); its status decides
+#                    normalised log as $2 (absent when there is no log); its status decides. It
+#                    may run the program again on the machine with run_again (lib/again.sh)
+#   max-seconds      optional: the longest the run may take (300 when missing); a run cut there
+#                    ends with 124
 # The activity log is the one file drives/c/**/wppatchSch_*_patchlog.log of the machine folder.
 #
 # --host native runs EXE with REBOOTSCHEDULER_MACHINE set to the copy; --host wine runs the Windows
@@ -135,6 +138,8 @@ export RS_TOOLS
 export RS_TESTSERVER=${RS_TESTSERVER:-$(dirname -- "$RS_TOOLS")/testserver/testserver}
 export RS_REPO=$repo
 export RS_HOST=$host
+# For check scripts that run the program once more (lib/again.sh).
+export RS_EXE=$exe RS_PREFIX=$prefix
 
 shopt -s nullglob globstar nocaseglob
 
@@ -360,6 +365,8 @@ for case_dir in "$cases"/*/; do
         words=("${words[@]%$'\r'}")
     fi
 
+    max_seconds=300
+    [[ -f $case_dir/max-seconds ]] && max_seconds=$(tr -d ' \r\n' <"$case_dir/max-seconds")
     exit_code=
     if ((roundtrip)); then
         roundtrip_case
@@ -373,13 +380,13 @@ for case_dir in "$cases"/*/; do
         problems+=("capture failed:")
         excerpt "$run_dir/capture.out" >>"$details"
     elif [[ $host == native ]]; then
-        (cd "$run_dir" && REBOOTSCHEDULER_MACHINE=$machine exec timeout 300 "$exe" "${words[@]}") \
+        (cd "$run_dir" && REBOOTSCHEDULER_MACHINE=$machine exec timeout "$max_seconds" "$exe" "${words[@]}") \
             </dev/null >"$run_dir/output" 2>&1
         exit_code=$?
     else
         tracing=()
         [[ -f $case_dir/winedebug ]] && tracing=("WINEDEBUG=$(tr -d '\r\n' <"$case_dir/winedebug")")
-        env "${tracing[@]}" "$repo/tools/wine/run-machine.sh" "$prefix" "$exe" "$machine" "${words[@]}" \
+        env "${tracing[@]}" RSW_RUN_SECONDS="$max_seconds" "$repo/tools/wine/run-machine.sh" "$prefix" "$exe" "$machine" "${words[@]}" \
             </dev/null >"$run_dir/output" 2>&1
         status=$?
         if [[ -f $machine/exit-code ]]; then

@@ -47,8 +47,9 @@ struct RebootCase {
 
 class Reboot : public ::testing::TestWithParam<RebootCase> {};
 
-// Accepted (exit 5): the mark and the cleared entries stay for the assessment after the restart.
-// Refused (exit 6): the state file is byte for byte what it was, or still absent.
+// Accepted (exit 5), or not answered within its bound (exit 7): the mark and the cleared entries
+// stay for the assessment after the restart. Refused (exit 6): the state file is byte for byte what
+// it was, or still absent.
 TEST_P(Reboot, RecordsMarksAsksAndEndsTheProcess) {
     const auto& c = GetParam();
     TempMachine machine;
@@ -145,7 +146,18 @@ INSTANTIATE_TEST_SUITE_P(
                   "1115", "A system shutdown is in progress."),
              kStopped},
             "refused error=1115",
-            5}),
+            5},
+        // The request given up at its bound may still be carried out: no refusal, the marks
+        // stay, and the end says that no answer came.
+        RebootCase{"NotAnswered",
+                   "[Clock]\nBoundScale=1000\n[Hang]\nPower.InitiateSystemShutdownExA=forever\n",
+                   {kRebooting, kInitiating, kFlush,
+                    Line("ModReboot", "InitiateShutdownMachine", "ERROR",
+                         "InitiateSystemShutdown not answered within 30000 ms.", "1460",
+                         "This operation returned because the timeout period expired."),
+                    kStopped},
+                   "Power.InitiateSystemShutdownExA not answered within 30000 ms",
+                   7}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Reboot, EventRecordCarriesTheMessage) {

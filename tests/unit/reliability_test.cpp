@@ -646,12 +646,11 @@ TEST(Reliability, ACallThatNeverReturnsEndsAtItsBound) {
         {"Power.ReportEventA", "RBT flag set, TimerPM 1, restart", 5,
          "modReboot\tsubRegisterRebootEvent\tERROR\t1460 0  Reboot or Shutdown not logged", "",
          "30000"},
-        // A restart request not answered is a refused one: the state file is put back, exit 6.
-        {"Power.InitiateSystemShutdownExA", "RBT flag set, TimerPM 1, restart", 6,
-         "ModReboot\tInitiateShutdownMachine\tERROR\tInitiateSystemShutdown Error.\t1460\tThis "
-         "operation returned because the timeout period expired.",
-         "ModReboot\tRebootSystem\tINFO\tRestart refused, reboot state file left as it was.",
-         "30000"},
+        // A restart request not answered is no refusal: the marks stay, exit 7.
+        {"Power.InitiateSystemShutdownExA", "RBT flag set, TimerPM 1, restart", 7,
+         "ModReboot\tInitiateShutdownMachine\tERROR\tInitiateSystemShutdown not answered within "
+         "30000 ms.\t1460\tThis operation returned because the timeout period expired.",
+         "ModReboot\tRebootSystem\tINFO\tApplication stopped.", "30000"},
         // The post's encrypted body: the encryptor's trap, then the post's for the missing text.
         {"Components.EncryptText", "RBT TRLA, TimerPM 1, alert post refused", 5,
          "ModWebPost\tfncXMLEncrypt\tERROR\t" + timeout,

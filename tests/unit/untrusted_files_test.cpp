@@ -383,4 +383,80 @@ INSTANTIATE_TEST_SUITE_P(
                     "", false, LogLink::kHard}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ---------------------------------------------------------------------------------------------
+// The reboot state file is the program's own: a user's answer file copied over it leaves it
+// writable, and one that a user made or may change is replaced by the program's (its bytes
+// kept). Two RBT runs, each with a newer answer "restart now", each keep their "RBT" mark.
+
+struct StateFileCase {
+    const char* name;
+    bool answerReadOnly;           // the user's answer file is read-only
+    const char* stateFacts;        // facts on the state file existing before the first run
+    std::vector<std::string> log;  // the lines of the first run about the state file
+};
+
+class StateFileOwn : public ::testing::TestWithParam<StateFileCase> {};
+
+TEST_P(StateFileOwn, TheStateFileStaysWritableAndTheProgramsOwn) {
+    const StateFileCase& c = GetParam();
+    const std::string state = std::string(kData) + "Bellhop_SYSTEM.ini";
+    const std::string answer = std::string(kData) + "Bellhop_alice.ini";
+    TempMachine machine;
+    machine.Registry(MspAgent());
+    InstallCipher(machine);
+    machine.Facts(std::string("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n") + c.stateFacts);
+    if (*c.stateFacts) {
+        machine.File(state, "[RebootStatus]\r\nTimerPM=0\r\n");
+        fs::permissions(machine.HostPath(state), fs::perms::owner_write, fs::perm_options::remove);
+        fs::last_write_time(machine.HostPath(state),
+                            fs::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        machine.File(answer, "[RebootStatus]\r\nTimerPM=1\r\n");
+        if (c.answerReadOnly) {
+            fs::permissions(machine.HostPath(answer), fs::perms::owner_write,
+                            fs::perm_options::remove);
+        }
+        // Newer than the state file the earlier run wrote.
+        fs::last_write_time(machine.HostPath(answer),
+                            fs::file_time_type::clock::now() + std::chrono::seconds(run));
+        const auto result = RunProgram(machine, "RBT");
+        EXPECT_EQ(result.exitCode, 5);
+        EXPECT_NE(machine.Read(state).find("[PatchAssess]\r\nRBT=1"), std::string::npos)
+            << machine.Read(state);
+        EXPECT_NE(fs::status(machine.HostPath(state)).permissions() & fs::perms::owner_write,
+                  fs::perms::none);
+        if (run == 1) {
+            EXPECT_EQ(LinesWith(result.log, "Reboot state file"), c.log);
+        }
+        if (c.answerReadOnly) {
+            fs::permissions(machine.HostPath(answer), fs::perms::owner_write,
+                            fs::perm_options::add);
+        }
+    }
+}
+
+std::string Replaced(const char* why) {
+    return std::string(
+               "ModComman\tReadLatestBellhopFile\tERROR\tReboot state file not the "
+               "program's own, replaced\t") +
+           kData + "Bellhop_SYSTEM.ini\t" + why + "\t";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StateFileOwn,
+    ::testing::Values(
+        StateFileCase{"ReadOnlyAnswerFile", true, "", {}},
+        StateFileCase{"StateFileMadeByAUser",
+                      false,
+                      "[FileOwners]\nC:\\ProgramData\\VERUZE\\Bellhop_SYSTEM.ini=mallory\n",
+                      {Replaced("owned by mallory")}},
+        StateFileCase{
+            "StateFileOthersMayChange",
+            true,
+            "[FileRights]\nC:\\ProgramData\\VERUZE\\Bellhop_SYSTEM.ini=Administrators,Users\n",
+            {Replaced("others may change it")}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

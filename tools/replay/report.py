@@ -34,6 +34,7 @@ EXIT_MEANINGS = {
     4: "the agent is not configured",
     5: "the restart was requested",
     6: "the restart was refused",
+    7: "the restart request was not answered within its bound",
     64: "the machine folder cannot be used",
     70: "a failure escaped every trap",
     124: "the replay cut the run after 15 minutes",

@@ -300,7 +300,9 @@ bool EmulatedFiles::MoveFileExA(const char* source, const char* destination, DWO
     }
     // A rename on the host replaces the name itself, a link included, as Windows does.
     fs::rename(from, to, error);
-    return error ? Fail(kErrorAccessDenied) : true;
+    if (error) return Fail(kErrorAccessDenied);
+    machine_.Renamed(source, destination);
+    return true;
 }
 
 bool EmulatedFiles::WriteNewFile(const char* path, const std::string& bytes,
@@ -314,6 +316,7 @@ bool EmulatedFiles::WriteNewFile(const char* path, const std::string& bytes,
     if (machine_.WriteDenied(path)) return Fail(kErrorAccessDenied);
     if (!host::WriteNewFile(host, bytes)) return Fail(kErrorAccessDenied);
     if (lastWriteTime != 0) fs::last_write_time(host, FromFileTime(lastWriteTime), error);
+    machine_.MadeByProgram(path);
     return true;
 }
 

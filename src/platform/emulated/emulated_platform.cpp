@@ -177,9 +177,15 @@ public:
     bool GetExitCodeProcess(HANDLE process, DWORD* exitCode) override {
         return EmulatedGetExitCodeProcess(machine_, process, exitCode);
     }
+    // As on Windows: after a call given up at its bound the process ends by TerminateProcess
+    // (journal: "TerminateProcess (current process) exit=<code>"), which waits for no worker.
     void ExitProcess(unsigned exitCode) override {
         machine_.CloseJob();
         machine_.JournalOpenHandles();
+        if (machine_.callAbandoned()) {
+            machine_.Journal("TerminateProcess (current process) exit=" + std::to_string(exitCode) +
+                             ", a call was given up at its bound");
+        }
         std::exit(static_cast<int>(exitCode));
     }
 

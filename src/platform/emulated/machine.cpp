@@ -367,8 +367,25 @@ void Machine::SettleProgramWrites() {
     }
 }
 
+void Machine::MadeByProgram(const std::string& windowsPath) {
+    programFiles_.insert(HostPath(windowsPath).string());
+}
+
+void Machine::Renamed(const std::string& fromWindowsPath, const std::string& toWindowsPath) {
+    const std::string to = HostPath(toWindowsPath).string();
+    learnedOwners_.erase(to);
+    if (programFiles_.erase(HostPath(fromWindowsPath).string()) != 0) {
+        programFiles_.insert(to);
+    } else {
+        programFiles_.erase(to);
+    }
+}
+
 std::string Machine::FileOwner(const std::string& windowsPath) {
     const fs::path host = HostPath(windowsPath);
+    if (programFiles_.count(host.string()) != 0) {
+        return facts_.Get("Account", "UserName").value_or("SYSTEM");
+    }
     if (auto fact = PathFact(*this, "FileOwners", host)) return *fact;
     SettleProgramWrites();
     const auto learned = learnedOwners_.find(host.string());
@@ -377,7 +394,9 @@ std::string Machine::FileOwner(const std::string& windowsPath) {
 
 std::vector<std::string> Machine::ChangeRights(const std::string& windowsPath) const {
     const fs::path drives = folder_ / "drives";
-    for (fs::path host = HostPath(windowsPath); host.has_relative_path() && host != drives;
+    fs::path from = HostPath(windowsPath);
+    if (programFiles_.count(from.string()) != 0) from = from.parent_path();
+    for (fs::path host = from; host.has_relative_path() && host != drives;
          host = host.parent_path()) {
         if (auto fact = PathFact(*this, "FileRights", host)) {
             std::vector<std::string> accounts;
@@ -433,7 +452,10 @@ bool Machine::HangsPast(const std::string& call, DWORD boundMs) {
     const DWORD bound = ScaleBound(boundMs);
     const bool past = *hang >= bound;
     std::this_thread::sleep_for(std::chrono::milliseconds(past ? bound : *hang));
-    if (past) Journal(call + " not answered within " + std::to_string(boundMs) + " ms");
+    if (past) {
+        callAbandoned_ = true;
+        Journal(call + " not answered within " + std::to_string(boundMs) + " ms");
+    }
     return past;
 }
 

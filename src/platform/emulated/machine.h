@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -135,6 +136,9 @@ public:
     // fails with ERROR_TIMEOUT, and a journal line says which call it was. Without a fact, false
     // at once.
     bool HangsPast(const std::string& call, DWORD boundMs);
+    // Whether a call ran past its bound (HangsPast): on Windows its worker is left inside it, and
+    // the process then ends by TerminateProcess rather than ExitProcess.
+    bool callAbandoned() const { return callAbandoned_; }
 
     // The program's job, [Job] of machine.ini: InJob=1 puts the program in a job object (as an
     // agent that starts it in one does); BreakawayOk=1 and SilentBreakawayOk=1 are the job's
@@ -170,6 +174,12 @@ public:
     // A folder made with a protected DACL: its [FileRights] fact becomes accounts, written back
     // to machine.ini (appended), as Windows keeps a folder's DACL from one run to the next.
     void ProtectFolder(const std::string& windowsPath, const std::string& accounts);
+    // A file the program itself has just created at windowsPath (a new file, or one renamed to
+    // that name from one it created): it belongs to the program's account whatever the facts say
+    // of the path, and takes its rights from its folder, as a new file does on Windows.
+    void MadeByProgram(const std::string& windowsPath);
+    // The file renamed from one windowsPath to another: what it was made by goes with it.
+    void Renamed(const std::string& fromWindowsPath, const std::string& toWindowsPath);
     // A program the host starts as account: what it creates on the drives until it has ended
     // belongs to that account. before: DriveFiles() taken right before its start, which tells
     // its files from those that were there.
@@ -192,6 +202,7 @@ private:
     };
     std::vector<WriteWatch> watches_;
     std::map<std::string, std::string> learnedOwners_;  // host path -> account
+    std::set<std::string> programFiles_;                // host paths the program made
 
     std::map<HANDLE, Object> objects_;
     HANDLE nextHandle_ = 0x2000;
@@ -202,6 +213,7 @@ private:
     RegHive hive_;
     bool wow64_ = false;
     DWORD boundScale_ = 1;
+    bool callAbandoned_ = false;
 };
 
 }  // namespace platform::emulated

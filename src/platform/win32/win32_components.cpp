@@ -112,7 +112,7 @@ public:
             return result;
         });
         if (!done) {
-            ::SetLastError(ERROR_TIMEOUT);
+            ::SetLastError(cipherWorker_->failure());
             return false;
         }
         if (!done->ok) {
@@ -142,7 +142,7 @@ public:
             }
             return result;
         });
-        if (!created) return kTimeoutHresult;
+        if (!created) return HRESULT_FROM_WIN32(worker->failure());
         if (FAILED(created->hr)) return created->hr;
         const ComObject id = next_;
         next_ += 4;
@@ -218,7 +218,8 @@ private:
     }
 
     // A call of the object on its own thread; E_POINTER for no object, ERROR_TIMEOUT's HRESULT
-    // when its thread is lost or the call outlives the bound.
+    // when its thread is lost or the call outlives the bound, the HRESULT of the worker's
+    // failure when the call raised.
     template <class Work>
     Called OnObject(ComObject object, DWORD timeoutMs, Work work) {
         Called failed;
@@ -235,8 +236,8 @@ private:
             done->ran = true;
             return std::move(*done);
         }
-        failed.hr = kTimeoutHresult;
-        failed.errorText = SystemText(kTimeoutHresult);
+        failed.hr = HRESULT_FROM_WIN32(found->second.worker->failure());
+        failed.errorText = SystemText(failed.hr);
         return failed;
     }
 

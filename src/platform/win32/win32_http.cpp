@@ -132,7 +132,7 @@ public:
             exchanged = caller_->Call<Exchanged>(
                 static_cast<DWORD>(timeouts.totalMs),
                 [url, headers, body, timeouts] { return Exchange(url, headers, body, timeouts); });
-            if (!exchanged) exchanged = Exchanged{false, kErrorTimeout, 0, {}, {}};
+            if (!exchanged) exchanged = Exchanged{false, caller_->failure(), 0, {}, {}};
         } else {
             exchanged = Exchange(url, headers, body, timeouts);
         }

@@ -126,7 +126,7 @@ public:
 
 private:
     // The call's result (0 is its failure) with its last error carried to this thread;
-    // ERROR_TIMEOUT past the bound.
+    // ERROR_TIMEOUT past the bound (the worker's failure when the call raised).
     template <class Work>
     std::uintptr_t Bounded(Work work) {
         struct Result {
@@ -140,7 +140,7 @@ private:
             result.error = ::GetLastError();
             return result;
         });
-        ::SetLastError(done ? done->error : ERROR_TIMEOUT);
+        ::SetLastError(done ? done->error : worker_->failure());
         return done ? done->value : 0;
     }
 

@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/bounded_call.h"
+#include "platform/win32/apartment_wait.h"
 #include "platform/win32/com_support.h"
 #include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
@@ -10,14 +12,6 @@
 
 namespace platform::win32 {
 namespace {
-
-// Whether the calling thread is in a single-threaded apartment (the main one included).
-bool InSingleThreadedApartment() {
-    APTTYPE type{};
-    APTTYPEQUALIFIER qualifier{};
-    if (FAILED(::CoGetApartmentType(&type, &qualifier))) return false;
-    return type == APTTYPE_STA || type == APTTYPE_MAINSTA;
-}
 
 class Win32Processes final : public Processes {
 public:
@@ -109,24 +103,11 @@ public:
         info->hProcess = reinterpret_cast<HANDLE>(record.hProcess);
         return ok != FALSE;
     }
-    // A wait without limit on a thread in a single-threaded apartment pumps its messages
-    // (CoWaitForMultipleHandles), so that a program that sends to every top-level window, or
-    // calls back into the apartment, is not deadlocked by the wait. Any other wait, and a thread
-    // without COM, waits plainly.
+    // A wait on a thread in a single-threaded apartment pumps its messages, so that a program
+    // that sends to every top-level window, or calls back into the apartment, is not deadlocked
+    // by it (the prompt's wait, the patch program's). Any other thread waits plainly.
     DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
-        ::HANDLE native = reinterpret_cast<::HANDLE>(handle);
-        if (milliseconds == INFINITE && InSingleThreadedApartment()) {
-            ::DWORD index = 0;
-            const HRESULT result = ::CoWaitForMultipleHandles(0, INFINITE, 1, &native, &index);
-            if (result == S_OK) return WAIT_OBJECT_0;
-            if (result != CO_E_NOTINITIALIZED) {
-                // RPC_E_NO_SYNC and the like carry a system error in their low word.
-                ::SetLastError(HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result)
-                                                                          : ERROR_INVALID_HANDLE);
-                return WAIT_FAILED;
-            }
-        }
-        return ::WaitForSingleObject(native, milliseconds);
+        return WaitInApartment(reinterpret_cast<::HANDLE>(handle), milliseconds);
     }
     bool GetExitCodeProcess(HANDLE process, DWORD* exitCode) override {
         ::DWORD code = 0;
@@ -135,7 +116,13 @@ public:
         return ok != FALSE;
     }
 
+    // A call given up at its bound has left its worker inside it, perhaps inside a library's
+    // initialisation (the cipher library's DllMain, an in-process server's), which holds the
+    // loader lock: ExitProcess waits for that lock and would never end, keeping the instance
+    // mutex from every later run. TerminateProcess waits for nothing. The log is closed by then
+    // (every line is written and closed on its own).
     [[noreturn]] void ExitProcess(unsigned exitCode) override {
+        if (CallsAbandoned()) EndWithoutWaiting(exitCode);
         ::ExitProcess(exitCode);
     }
 };

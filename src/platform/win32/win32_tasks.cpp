@@ -81,7 +81,7 @@ private:
         IRegisteredTask* task = task_;
         const auto answer = worker_->Call<Answer>(
             kTaskSchedulerCallMs, [task, work = std::move(work)] { return work(task); });
-        return answer ? *answer : AnswerOf(kTimeoutHresult);
+        return answer ? *answer : AnswerOf(HRESULT_FROM_WIN32(worker_->failure()));
     }
 
     std::shared_ptr<BoundedCaller> worker_;
@@ -136,7 +136,7 @@ public:
                 result.answer = FindTask(folder, name, &result.task);
                 return result;
             });
-        if (!found) return kTimeoutHresult;
+        if (!found) return HRESULT_FROM_WIN32(worker->failure());
         if (FAILED(found->answer.hr)) return found->answer.hr;
         *task = std::make_unique<Win32RegisteredTask>(std::move(worker), found->task);
         return found->answer.hr;

@@ -22,6 +22,21 @@ __declspec(dllimport) uint32_t __stdcall CipherKeySeed(void);
 #define CIPHER_SEED 0x5EEDu
 #endif
 
+#ifdef _WIN32
+#include <windows.h>
+
+/* A library whose initialisation never returns, as a broken one may: with the environment
+ * variable CRYPTEL_HANG_IN_INIT set, the attach waits for ever, inside the loader's lock. */
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    (void)instance;
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH && GetEnvironmentVariableA("CRYPTEL_HANG_IN_INIT", NULL, 0)) {
+        for (;;) Sleep(INFINITE);
+    }
+    return TRUE;
+}
+#endif
+
 static unsigned char KeyByte(uint32_t* state) {
     *state = *state * 1103515245u + 12345u;
     return (unsigned char)(*state >> 16);
