@@ -291,10 +291,13 @@ bool EmulatedFiles::WriteNewFile(const char* path, const std::string& bytes) {
     if (fs::exists(status) || fs::is_symlink(status)) return Fail(kErrorFileExists);
     if (!fs::is_directory(host.parent_path(), error)) return Fail(MissingError(host));
     if (machine_.WriteDenied(path)) return Fail(kErrorAccessDenied);
-    return host::WriteNewFile(host, bytes) ? true : Fail(kErrorAccessDenied);
+    if (!host::WriteNewFile(host, bytes)) return Fail(kErrorAccessDenied);
+    machine_.DateWritten(host);
+    return true;
 }
 
 bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found) {
+    machine_.SettleProgramWrites();  // what a started program wrote is dated before it is listed
     if (const DWORD refused = NameError(pattern, true)) {
         if (found) found->clear();
         return Fail(refused);
@@ -369,7 +372,10 @@ bool EmulatedFiles::AppendToFile(const char* path, const std::string& bytes) {
     if (!out) return Fail(kErrorAccessDenied);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.flush();
-    return out ? true : Fail(39 /*ERROR_HANDLE_DISK_FULL*/);
+    if (!out) return Fail(39 /*ERROR_HANDLE_DISK_FULL*/);
+    out.close();
+    machine_.DateWritten(host);
+    return true;
 }
 
 bool EmulatedFiles::ReadWholeFile(const char* path, std::string* bytes) {
