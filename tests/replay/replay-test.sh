@@ -282,7 +282,8 @@ else
 fi
 
 # A program planted where the capture noted none is never run.
-cp -r -- "$tmp/prompt-missing/capture" "$tmp/planted"
+# -a: the file times are part of a capture (the machine's clock judges them).
+cp -a -- "$tmp/prompt-missing/capture" "$tmp/planted"
 printf '#!/bin/sh\n: >"%s"\n' "$tmp/planted-ran" >"$tmp/planted/drives/c/Agent/Bellhop.exe"
 chmod +x -- "$tmp/planted/drives/c/Agent/Bellhop.exe"
 "$repo/scripts/replay.sh" "$tmp/planted" RBT >/dev/null 2>&1
