@@ -297,7 +297,8 @@ bool EmulatedFiles::WriteNewFile(const char* path, const std::string& bytes) {
 }
 
 bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found) {
-    machine_.SettleProgramWrites();  // what a started program wrote is dated before it is listed
+    // What a started program wrote is dated by a pinned system clock before it is listed.
+    if (machine_.PinnedSystemTime()) machine_.SettleProgramWrites();
     if (const DWORD refused = NameError(pattern, true)) {
         if (found) found->clear();
         return Fail(refused);

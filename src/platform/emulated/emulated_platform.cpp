@@ -232,8 +232,10 @@ public:
     // The host's own clock, as the drives' file times are, unless the machine pins its system
     // clock too (Machine::PinnedSystemTime): files written during a run are then dated by it.
     std::uint64_t GetSystemTimeAsFileTime() override {
-        machine_.SettleProgramWrites();
-        if (const auto pinned = machine_.PinnedSystemTime()) return ToFileTime(*pinned);
+        if (machine_.PinnedSystemTime()) {
+            machine_.SettleProgramWrites();  // the programs that have ended move it on
+            return ToFileTime(*machine_.PinnedSystemTime());
+        }
         return ToFileTime(std::filesystem::file_time_type::clock::now());
     }
 

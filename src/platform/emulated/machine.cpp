@@ -358,7 +358,9 @@ std::map<std::string, fs::file_time_type> Machine::DriveTimes() const {
     std::map<std::string, fs::file_time_type> times;
     for (const std::string& file : DriveFiles()) {
         std::error_code error;
-        times.emplace(file, fs::last_write_time(file, error));
+        // The times only serve the pinned clock: without it, a name is all a watch needs.
+        times.emplace(
+            file, pinnedSystemSeconds_ ? fs::last_write_time(file, error) : fs::file_time_type{});
     }
     return times;
 }
