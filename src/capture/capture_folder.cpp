@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <set>
 #include <system_error>
@@ -216,7 +217,16 @@ bool InsideFolder(const std::string& path, const std::string& folder) {
 
 std::string IniText(const std::vector<Fact>& facts, const std::string& comment) {
     std::string body = comment.empty() ? "" : "; " + comment + "\r\n";
+    // A name given twice keeps its first value, the one the emulated host reads.
+    std::set<std::pair<std::string, std::string>> written;
     for (const Fact& fact : facts) {
+        namespace emulated = platform::emulated;
+        if (!written
+                 .emplace(emulated::UpperAscii(std::string(emulated::ini::Trim(fact.section))),
+                          emulated::UpperAscii(std::string(emulated::ini::Trim(fact.name))))
+                 .second) {
+            continue;
+        }
         if (auto edited =
                 platform::emulated::ini::Assign({platform::emulated::ini::Encoding::kAnsi, body},
                                                 fact.section, fact.name, fact.value)) {

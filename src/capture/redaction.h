@@ -23,9 +23,19 @@ public:
     // The text with every registered name replaced, without regard to case, where it stands as
     // a whole (not inside a longer word). The kinds replaced are noted under `place`.
     std::string Apply(const std::string& text, const std::string& place);
-    // A count of secrets dropped at `place`.
-    void Dropped(const std::string& place, int count);
-    // redaction.ini: [Pseudonyms] pseudonym=kind, [Replaced] place=kinds, [Dropped] place=count.
+    // Registers the DNS names in text that begin with a registered domain or computer name
+    // (corp.example.com for CORP) as domain names of their own, replaced whole.
+    void AddDnsForms(const std::string& text);
+    // Notes made under a file's path before it was redacted move to its redacted path.
+    void RenamePlace(const std::string& from, const std::string& to);
+    // A count of secrets of a kind ("secret settings", "URL user info", "task authors") dropped
+    // at `place`.
+    void Dropped(const std::string& place, int count, const std::string& kind = "secret settings");
+    // The text with every account SID (S-1-5-21-...) replaced by its pseudonym sid-N, the same
+    // SID by the same pseudonym everywhere; noted under `place`. Well-known SIDs stay.
+    std::string ReplaceSids(const std::string& text, const std::string& place);
+    // redaction.ini: [Pseudonyms] pseudonym=kind, [Replaced] place=kinds, [Dropped]
+    // place=count: kinds.
     std::string Manifest() const;
 
 private:
@@ -37,11 +47,25 @@ private:
     std::vector<Name> names_;
     std::map<NameKind, int> counts_;
     std::map<std::string, std::set<std::string>> replaced_;
-    std::map<std::string, int> dropped_;
+    std::map<std::string, std::pair<int, std::set<std::string>>> dropped_;
+    std::map<std::string, std::string> sids_;  // upper-cased SID -> sid-N
 };
 
-// Whether a setting's name says it holds a secret: a password, token, secret or key.
+// Whether a setting's name says it holds a secret: it contains pass, pwd, secret, token, key or
+// credential (a name that is just "key" selects a setting rather than holding one).
 bool LooksSecret(const std::string& name);
+// Any text without the secrets it holds inline: the user info of URLs (scheme://user:pw@host
+// becomes scheme://host) and the values of key=value pairs whose key looks secret
+// ("Server=db;Password=x;" becomes "Server=db;Password=;"). Counts each kind dropped.
+std::string DropInlineSecrets(const std::string& text, int* userInfo, int* pairs);
+// The account names a text names: Bellhop_<user>.ini result files (an older one named only in
+// the log), profile folders (\Users\<name>), and the DOMAIN\user accounts of task
+// definitions (<Author>, <UserId>).
+struct NamedAccounts {
+    std::vector<std::string> users;
+    std::vector<std::string> domains;
+};
+NamedAccounts AccountsNamedIn(const std::string& text);
 // The configuration XML without the values of its secrets: attributes and elements whose name
 // looks secret, and the value attribute of an element whose key or name attribute does.
 std::string DropXmlSecrets(const std::string& xml, int* dropped);

@@ -10,7 +10,7 @@ root="$(cd "$(dirname "$0")/../.." && pwd)"
 target="${1:?usage: run.sh TARGET|all SECONDS [build-folder]}"
 seconds="${2:?usage: run.sh TARGET|all SECONDS [build-folder]}"
 build="${3:-$root/build/fuzz}"
-targets=(ini_read ini_roundtrip reg_roundtrip web_config dates command_arg records)
+targets=(ini_read ini_roundtrip reg_roundtrip machine_facts web_config dates command_arg records)
 [ "$target" = all ] || targets=("$target")
 status=0
 total=0

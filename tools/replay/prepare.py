@@ -14,7 +14,8 @@
 - every web address pointed at http://127.0.0.1:N: the hosts of the post services of the clear
   configuration (scheme "0", http) and the URL= values of every Hostbook.ini;
 - the clear configuration enciphered for the stand-in cipher library (DIR/encipher);
-- --at as [Clock] Now= and each --set as a fact of machine.ini.
+- --at as [Clock] Now= and each --set as a fact of machine.ini (checked before by check_capture);
+  with a pinned local clock, [Clock] SystemClock=pinned.
 """
 
 import argparse
@@ -103,7 +104,19 @@ def main():
     notes = rf.ini_sections(rf.read_text(os.path.join(machine, "capture.ini")))
     facts_path = os.path.join(machine, "machine.ini")
     facts = rf.read_text(facts_path) or ""
+    # The what-if facts first: the prompt's answer goes where the console user of the what-if
+    # would find it. A pinned local clock pins the system clock with it, so that file times are
+    # judged by the machine's own clock and files written during the replay are dated by it.
+    if args.at:
+        facts = rf.ini_set(facts, "Clock", "Now", args.at)
+    for change in args.set:
+        name, value = change.split("=", 1)
+        section, key = name.split(".", 1)
+        facts = rf.ini_set(facts, section, key, value)
     facts_ini = rf.ini_sections(facts)
+    if rf.ini_get(facts_ini, "Clock", "Now") and not rf.ini_get(facts_ini, "Clock", "SystemClock"):
+        facts = rf.ini_set(facts, "Clock", "SystemClock", "pinned")
+    rf.write_text(facts_path, facts)
 
     # A capture holds no programs: whatever a copy holds under the agent's program names goes,
     # and nothing in it may be run, so that only the stand-ins placed below are ever started.
@@ -154,15 +167,6 @@ def main():
         subprocess.run([os.path.join(args.standins, "encipher"), config, config + ".enciphered"],
                        check=True)
         os.replace(config + ".enciphered", config)
-
-    if args.at:
-        facts = rf.ini_set(facts, "Clock", "Now", args.at)
-    for change in args.set:
-        name, value = change.split("=", 1)
-        section, key = name.split(".", 1)
-        facts = rf.ini_set(facts, section, key, value)
-    if args.at or args.set:
-        rf.write_text(facts_path, facts)
 
 
 if __name__ == "__main__":

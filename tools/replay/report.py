@@ -3,7 +3,7 @@
 and why, in report.txt for a person and report.json for tools (schema: report.schema.json).
 
   report.py OUT --capture CAPTURE --run MODE:EXIT:FIRST:END [--run ...] [--answer A] [--at T]
-            [--set S.K=V ...]
+            [--set S.K=V ...] [--schema report.schema.json] [--port N]
 
 OUT holds machine-MODE/ (the copy the program ran on), server.log (the loopback server's
 requests; FIRST to END are those of that mode's run) and output-MODE.txt. Every value comes from
@@ -168,8 +168,8 @@ def joined(values):
 class Mode:
     """What one run did, read back: its gates in the flow's order, its effects and its verdict."""
 
-    def __init__(self, out, capture, word, code, requests):
-        self.word, self.code, self.capture = word, code, capture
+    def __init__(self, out, capture, word, code, requests, answer="none"):
+        self.word, self.code, self.capture, self.answer = word, code, capture, answer
         self.machine = os.path.join(out, "machine-" + word)
         self.output = os.path.join(out, f"output-{word}.txt")
         self.lines, self.log_path = log_records(self.machine, capture)
@@ -224,7 +224,8 @@ class Mode:
             self.startup_end = ended if self.code not in (0, 5, 6) and self.code in EXIT_MEANINGS \
                 else f"the run ends at start-up ({last})"
             return False
-        self.gate("start-up", f"passed; newest result file {self.latest}, "
+        self.gate("start-up", f"passed; newest result file {self.latest}"
+                              f"{self.other_account(self.latest)}, "
                               f"reboot state file {self.state_file}")
         return True
 
@@ -264,12 +265,19 @@ class Mode:
             self.pending = "reboot pending, first seen by this run"
             self.gate("pending record", "none yet: this run records it (\"PendingWPM\" = \"1\", "
                                         "\"WPMRbtRequiredON\" = now)")
+        if path and os.path.isfile(path):
+            self.gate("answer in the capture", f"\"TimerPM\" = \"{rf.ini_get(latest, 'RebootStatus', 'TimerPM')}\" "
+                                               f"in {self.latest.rsplit(chr(92), 1)[-1]}, written "
+                                               f"{stamp(path)}")
+        else:
+            self.gate("answer in the capture", "none (no result file)")
         self.prompt_program()
         newest = self.newest_result()
         if newest:
             self.gate("newest result file", f"{newest['path']}, written {newest['written']}, "
                                             f"owner {newest['owner']}, "
-                                            f"\"TimerPM\" = \"{newest['TimerPM']}\"")
+                                            f"\"TimerPM\" = \"{newest['TimerPM']}\""
+                      + self.other_account(newest["path"]))
         else:
             self.gate("newest result file", "none")
         for r in self.records:
@@ -283,6 +291,14 @@ class Mode:
                 self.find("CallRebootUI", None, "Failed to send Webpost")
             self.gate("alert suspension", posted[4].strip() if posted
                       else "not sent: the agent is not of type \"TRLA\"")
+
+    def other_account(self, windows_path):
+        """", a result file of another account than the console user's" when it is one."""
+        user = rf.ini_get(self.facts, "Console", "User")
+        name = windows_path.rsplit("\\", 1)[-1]
+        if user and name.upper() != f"BELLHOP_{user}.INI".upper():
+            return f" (a result file of another account than the console user {user})"
+        return ""
 
     def prompt_program(self):
         path = self.install + "Bellhop.exe"
@@ -497,7 +513,9 @@ class Mode:
             return self.outcome
         if restart:
             if restart["accepted"]:
-                return "would restart now (\"TimerPM\" = \"1\" in the newest result file)"
+                alone = "; nothing else pending: the restart follows the answer alone" \
+                    if self.pending == "no reboot pending" and self.answer == "restart" else ""
+                return "would restart now (\"TimerPM\" = \"1\" in the newest result file)" + alone
             error = re.search(r"refused error=(\d+)", restart["request"])
             return "would restart now, but Windows refuses the request " \
                    f"(error {error.group(1) if error else '?'})"
@@ -505,7 +523,8 @@ class Mode:
             return f"would try to start {self.prompt}, which is refused " \
                    f"(error {self.prompt_failed}): {self.pending}"
         if self.prompt:
-            return f"would start {self.prompt}: {self.pending}"
+            return f"would start {self.prompt} (no restart unless it answers restart now): " \
+                   f"{self.pending}"
         prompt = next(g["value"] for g in self.gates if g["gate"] == "prompt program")
         return f"nothing to do: the prompt program is {prompt} ({self.pending})"
 
@@ -541,12 +560,16 @@ def signals(capture, failed):
 
     row("Component Based Servicing RebootPending", cbs, cbs.upper() in keys)
     renames = keys.get(session.upper(), {}).get("PENDINGFILERENAMEOPERATIONS")
-    count = 0
+    pairs = deletions = 0
     if renames and renames.lower().startswith("hex(7):"):
+        # Source and target strings in turn; a deletion is a pair whose target is empty.
         raw = bytes(int(b, 16) for b in renames[7:].split(",") if b.strip())
-        count = len([p for p in raw.decode("utf-16-le", "replace").split("\0") if p]) // 2
+        items = raw.decode("utf-16-le", "replace").rstrip("\0").split("\0")
+        items = items if items != [""] else []
+        pairs = (len(items) + 1) // 2
+        deletions = sum(1 for i in range(1, len(items) + 1, 2) if i >= len(items) or not items[i])
     row("Session Manager PendingFileRenameOperations", session, renames is not None,
-        f"{count} renames" if renames is not None else "")
+        f"{pairs} renames ({deletions} of them deletions)" if renames is not None else "")
     volatile = keys.get(updates.upper(), {}).get("UPDATEEXEVOLATILE")
     row("Updates UpdateExeVolatile", updates,
         volatile is not None and volatile != "dword:00000000", volatile or "")
@@ -585,7 +608,13 @@ def text_report(report):
                 f"exit code {mode['exit_code']} ({mode['exit_meaning']})", "",
                 "Gates, in the flow's order:"]
         out += [f"  {g['gate']}: {g['value']}" for g in mode["gates"]]
-        out += ["", "Effects (journal):"]
+    # What the program does not read comes with its gates, before the effects and the log.
+    out += ["", "Signals of a pending restart that the program does not read:"]
+    out += [f"  {s['signal']}: {s['state']}" + (f" ({s['detail']})" if s["detail"] else "")
+            for s in report["signals_not_read"]]
+    for mode in report["modes"]:
+        e = mode["effects"]
+        out += ["", f"== {mode['mode']}: effects (journal):"]
         out += [f"  program started: {p['program']} by {p['how']}, session {p['session']}, user "
                 f"{p['user']}, command line \"{p['command_line']}\", {p['result']}"
                 for p in e["programs_started"]]
@@ -601,13 +630,72 @@ def text_report(report):
             out.append("  none")
         out += ["", f"Log lines of the run ({mode['log_file'] or 'no log'}):"]
         out += ["  " + line for line in mode["log"]] or ["  none"]
-    out += ["", "Signals of a pending restart that the program does not read:"]
-    out += [f"  {s['signal']}: {s['state']}" + (f" ({s['detail']})" if s["detail"] else "")
-            for s in report["signals_not_read"]]
     out += ["", "What the capture could not read, and what the replay therefore assumes:"]
     out += [f"  {g['read']}: {g['result']}; {g['assumed']}"
             for g in report["capture_gaps"]] or ["  nothing"]
     return "\n".join(out) + "\n"
+
+
+def plain_texts(value):
+    """The report with every text as valid UTF-8 without control characters: a name's bytes that
+    are no UTF-8 (a file name of the capture) as \\xNN, a line break or other control character
+    inside a value (a [Failed] line, a log line) as \\xNN too; the tabs of log lines stay."""
+    if isinstance(value, dict):
+        return {k: plain_texts(v) for k, v in value.items()}
+    if isinstance(value, list):
+        return [plain_texts(v) for v in value]
+    if isinstance(value, str):
+        text = value.encode("utf-8", "surrogateescape").decode("utf-8", "backslashreplace")
+        return re.sub(r"[\x00-\x08\x0a-\x1f\x7f-\x9f\u2028\u2029]",
+                      lambda m: f"\\x{ord(m.group(0)):02x}", text)
+    return value
+
+
+def normalised(report, port):
+    """The report without what differs from one replay to the next: the loopback server's port
+    (written PORT) and the process ids of the programs the runs started (numbered in the order
+    they were started, 1, 2, ...), so that two replays of one capture with the same options give
+    the same report byte for byte."""
+    started = []
+    for mode in report["modes"]:
+        for program in mode["effects"]["programs_started"]:
+            m = re.match(r"pid=(\d+)$", program["result"])
+            if m and m.group(1) not in started:
+                started.append(m.group(1))
+    text = json.dumps(report, ensure_ascii=False)
+    if port:
+        text = text.replace(f"127.0.0.1:{port}", "127.0.0.1:PORT")
+    numbers = {pid: str(index + 1) for index, pid in enumerate(started)}
+    if numbers:
+        text = re.sub(r"\bpid=(\d+)\b", lambda m: "pid=" + numbers.get(m.group(1), m.group(1)), text)
+    return json.loads(text)
+
+
+def write_checked(out, report, schema_path):
+    """report.json and report.txt written to temporary names and moved into place only once the
+    JSON validates against its schema; False (and nothing left behind) otherwise."""
+    paths = {name: os.path.join(out, name) for name in ("report.json", "report.txt")}
+    texts = {"report.json": json.dumps(report, indent=2, ensure_ascii=False) + "\n",
+             "report.txt": text_report(report)}
+    try:
+        if schema_path:
+            import jsonschema  # python3-jsonschema, installed by scripts/install-deps.sh
+            with open(schema_path, encoding="utf-8") as f:
+                schema = json.load(f)
+            jsonschema.Draft202012Validator(schema).validate(json.loads(texts["report.json"]))
+        for name, path in paths.items():
+            with open(path + ".tmp", "w", encoding="utf-8") as f:
+                f.write(texts[name])
+        for name, path in paths.items():
+            os.replace(path + ".tmp", path)
+        return True
+    except Exception as error:  # noqa: BLE001 - any failure leaves no report at all
+        print(f"replay: report.json is not written: {str(error).splitlines()[0]}", file=sys.stderr)
+        for path in paths.values():
+            for leftover in (path + ".tmp",):
+                if os.path.exists(leftover):
+                    os.remove(leftover)
+        return False
 
 
 def main():
@@ -618,6 +706,8 @@ def main():
     parser.add_argument("--answer", default="none")
     parser.add_argument("--at")
     parser.add_argument("--set", action="append", default=[])
+    parser.add_argument("--schema")
+    parser.add_argument("--port")
     args = parser.parse_args()
 
     notes = rf.ini_sections(rf.read_text(os.path.join(args.capture, "capture.ini")))
@@ -626,7 +716,8 @@ def main():
     modes, verdicts = [], []
     for run in args.run:
         word, code, first, end = run.split(":")
-        mode = Mode(args.out, args.capture, word, int(code), requests[int(first):int(end)])
+        mode = Mode(args.out, args.capture, word, int(code), requests[int(first):int(end)],
+                    args.answer)
         verdict = mode.run()
         verdicts.append(f"{word}: {verdict}")
         modes.append(mode.as_json(verdict))
@@ -644,11 +735,9 @@ def main():
         "signals_not_read": signals(args.capture, failed),
         "capture_gaps": gaps(failed),
     }
-    with open(os.path.join(args.out, "report.json"), "w", encoding="utf-8") as f:
-        json.dump(report, f, indent=2, ensure_ascii=False)
-        f.write("\n")
-    with open(os.path.join(args.out, "report.txt"), "w", encoding="utf-8") as f:
-        f.write(text_report(report))
+    report = plain_texts(normalised(report, args.port))
+    if not write_checked(args.out, report, args.schema):
+        sys.exit(4)
 
 
 if __name__ == "__main__":

@@ -315,12 +315,20 @@ bool EmulatedFiles::WriteNewFile(const char* path, const std::string& bytes,
     if (!fs::is_directory(host.parent_path(), error)) return Fail(MissingError(host));
     if (machine_.WriteDenied(path)) return Fail(kErrorAccessDenied);
     if (!host::WriteNewFile(host, bytes)) return Fail(kErrorAccessDenied);
-    if (lastWriteTime != 0) fs::last_write_time(host, FromFileTime(lastWriteTime), error);
+    // A time given is the file's own (a capture keeps the captured file's); otherwise the file
+    // is dated by the machine's clock.
+    if (lastWriteTime != 0) {
+        fs::last_write_time(host, FromFileTime(lastWriteTime), error);
+    } else {
+        machine_.DateWritten(host);
+    }
     machine_.MadeByProgram(path);
     return true;
 }
 
 bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found) {
+    // What a started program wrote is dated by a pinned system clock before it is listed.
+    if (machine_.PinnedSystemTime()) machine_.SettleProgramWrites();
     if (const DWORD refused = NameError(pattern, true)) {
         if (found) found->clear();
         return Fail(refused);
@@ -407,7 +415,10 @@ bool EmulatedFiles::AppendToFile(const char* path, const std::string& bytes) {
     if (!out) return Fail(kErrorAccessDenied);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.flush();
-    return out ? true : Fail(39 /*ERROR_HANDLE_DISK_FULL*/);
+    if (!out) return Fail(39 /*ERROR_HANDLE_DISK_FULL*/);
+    out.close();
+    machine_.DateWritten(host);
+    return true;
 }
 
 bool EmulatedFiles::ReadWholeFile(const char* path, std::string* bytes) {

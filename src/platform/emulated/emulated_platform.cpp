@@ -235,9 +235,13 @@ public:
         // Else the real host's time since its start, as GetTickCount64 counts it.
         return host::TickCount64();
     }
-    // The host's own clock, as the drives' file times are: [Clock] Now pins the local time only,
-    // so that files written during a run are never dated after the time they are compared with.
+    // The host's own clock, as the drives' file times are, unless the machine pins its system
+    // clock too (Machine::PinnedSystemTime): files written during a run are then dated by it.
     std::uint64_t GetSystemTimeAsFileTime() override {
+        if (machine_.PinnedSystemTime()) {
+            machine_.SettleProgramWrites();  // the programs that have ended move it on
+            return ToFileTime(*machine_.PinnedSystemTime());
+        }
         return ToFileTime(std::filesystem::file_time_type::clock::now());
     }
 

@@ -159,6 +159,7 @@ bool EmulatedProfile::WritePrivateProfileStringA(const char* section, const char
         machine_.lastError = kErrorAccessDenied;
         return false;
     }
+    machine_.DateWritten(opened.host);
     // Windows opens the file before it creates it: a new file leaves that first failure behind.
     if (!opened.exists) machine_.lastError = kErrorFileNotFound;
     return true;

@@ -58,7 +58,7 @@ Machine::Process* StartProgram(Machine& machine, const std::string& windowsPath,
     request.arguments = SplitCommandLine(commandLine);
     request.workingFolder = hostFolder;
     request.machineFolder = machine.folder();
-    std::vector<std::string> before = machine.DriveFiles();
+    auto before = machine.DriveTimes();
     std::shared_ptr<StartedProgram> started = StartedProgram::Start(request, error);
     if (!started) return nullptr;
     machine.WatchProgramWrites(started, account, std::move(before));

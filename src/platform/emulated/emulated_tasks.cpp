@@ -125,6 +125,7 @@ public:
             out.flush();
             if (!out) return HresultFromWin32(kErrorAccessDenied);
         }
+        machine_.DateWritten(file_);
         machine_.Journal("Task " + taskPath_ + " Enabled=" + (enabled ? "true" : "false"));
         return 0;
     }

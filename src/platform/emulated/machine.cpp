@@ -1,12 +1,15 @@
 #include "platform/emulated/machine.h"
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "platform/emulated/fact_list.h"
 #include "platform/emulated/text_codec.h"
 
 namespace platform::emulated {
@@ -32,7 +35,7 @@ std::optional<std::string> ReadFile(const fs::path& path) {
 
 }  // namespace
 
-MachineFacts MachineFacts::Parse(const std::string& text) {
+MachineFacts MachineFacts::Parse(const std::string& text, const std::string& fileName) {
     MachineFacts facts;
     std::istringstream in(text);
     std::string line;
@@ -44,7 +47,7 @@ MachineFacts MachineFacts::Parse(const std::string& text) {
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line[0] == '[') {
             if (line.back() != ']') {
-                throw MachineError("machine.ini line " + std::to_string(number) +
+                throw MachineError(fileName + " line " + std::to_string(number) +
                                    ": section line without closing ']'");
             }
             section = Trim(line.substr(1, line.size() - 2));
@@ -52,7 +55,7 @@ MachineFacts MachineFacts::Parse(const std::string& text) {
         }
         const auto equals = line.find('=');
         if (equals == std::string::npos || section.empty()) {
-            throw MachineError("machine.ini line " + std::to_string(number) +
+            throw MachineError(fileName + " line " + std::to_string(number) +
                                ": expected name=value inside a [section]");
         }
         facts.entries_.push_back(
@@ -63,6 +66,7 @@ MachineFacts MachineFacts::Parse(const std::string& text) {
 
 std::optional<std::string> MachineFacts::Get(const std::string& section,
                                              const std::string& name) const {
+    assert(FindKnownFact(section, name) && "a fact the host reads is in fact_list.cpp");
     for (const Entry& entry : entries_) {
         if (EqualsNoCase(entry.section, section) && EqualsNoCase(entry.name, name)) {
             return entry.value;
@@ -84,6 +88,7 @@ void MachineFacts::Set(const std::string& section, const std::string& name,
 
 std::vector<std::pair<std::string, std::string>> MachineFacts::Section(
     const std::string& section) const {
+    assert(IsKnownSection(section) && "a section the host reads is in fact_list.cpp");
     std::vector<std::pair<std::string, std::string>> result;
     for (const Entry& entry : entries_) {
         if (EqualsNoCase(entry.section, section)) result.emplace_back(entry.name, entry.value);
@@ -109,6 +114,18 @@ Machine::Machine(fs::path folder) : folder_(std::move(folder)) {
     if (const auto scale = facts_.Get("Clock", "BoundScale"); scale && !scale->empty()) {
         boundScale_ =
             std::max<DWORD>(1, static_cast<DWORD>(std::strtoul(scale->c_str(), nullptr, 10)));
+    }
+    const auto now = facts_.Get("Clock", "Now");
+    if (now && IsLocalTimeText(*now) &&
+        EqualsNoCase(facts_.Get("Clock", "SystemClock").value_or(""), "pinned")) {
+        std::tm local{};
+        std::sscanf(now->c_str(), "%d-%d-%d %d:%d:%d", &local.tm_year, &local.tm_mon,
+                    &local.tm_mday, &local.tm_hour, &local.tm_min, &local.tm_sec);
+        local.tm_year -= 1900;
+        local.tm_mon -= 1;
+        local.tm_isdst = -1;
+        const std::time_t seconds = std::mktime(&local);
+        if (seconds != static_cast<std::time_t>(-1)) pinnedSystemSeconds_ = seconds;
     }
     for (const auto& [pid, value] : facts_.Section("Processes")) {
         Process process;
@@ -348,8 +365,20 @@ std::optional<std::string> PathFact(const Machine& machine, const char* section,
 
 }  // namespace
 
+std::map<std::string, fs::file_time_type> Machine::DriveTimes() const {
+    std::map<std::string, fs::file_time_type> times;
+    for (const std::string& file : DriveFiles()) {
+        std::error_code error;
+        // The times only serve the pinned clock: without it, a name is all a watch needs.
+        times.emplace(
+            file, pinnedSystemSeconds_ ? fs::last_write_time(file, error) : fs::file_time_type{});
+    }
+    return times;
+}
+
 void Machine::WatchProgramWrites(const std::shared_ptr<StartedProgram>& program,
-                                 const std::string& account, std::vector<std::string> before) {
+                                 const std::string& account,
+                                 std::map<std::string, fs::file_time_type> before) {
     SettleProgramWrites();
     watches_.push_back({program, account, std::move(before)});
 }
@@ -358,9 +387,14 @@ void Machine::SettleProgramWrites() {
     for (auto watch = watches_.begin(); watch != watches_.end();) {
         const auto program = watch->program.lock();
         const bool ended = !program || program->Ended();
+        if (ended && pinnedSystemSeconds_) ++programsEnded_;
         for (const std::string& file : DriveFiles()) {
-            if (!std::binary_search(watch->before.begin(), watch->before.end(), file)) {
-                learnedOwners_.emplace(file, watch->account);
+            const auto was = watch->before.find(file);
+            if (was == watch->before.end()) learnedOwners_.emplace(file, watch->account);
+            if (!ended || !pinnedSystemSeconds_) continue;
+            std::error_code error;
+            if (was == watch->before.end() || fs::last_write_time(file, error) != was->second) {
+                DateWritten(file);
             }
         }
         watch = ended ? watches_.erase(watch) : watch + 1;
@@ -379,6 +413,20 @@ void Machine::Renamed(const std::string& fromWindowsPath, const std::string& toW
     } else {
         programFiles_.erase(to);
     }
+}
+
+std::optional<fs::file_time_type> Machine::PinnedSystemTime() const {
+    if (!pinnedSystemSeconds_) return std::nullopt;
+    const auto system = std::chrono::system_clock::from_time_t(*pinnedSystemSeconds_ +
+                                                               static_cast<long>(programsEnded_));
+    return std::chrono::file_clock::from_sys(system);
+}
+
+void Machine::DateWritten(const fs::path& host) const {
+    const auto now = PinnedSystemTime();
+    if (!now) return;
+    std::error_code error;
+    if (fs::is_regular_file(host, error)) fs::last_write_time(host, *now, error);
 }
 
 std::string Machine::FileOwner(const std::string& windowsPath) {

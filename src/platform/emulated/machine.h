@@ -2,6 +2,7 @@
 // hive and its journal. Shared by the emulated facets.
 #pragma once
 
+#include <ctime>
 #include <filesystem>
 #include <initializer_list>
 #include <map>
@@ -29,20 +30,24 @@ public:
 };
 
 // machine.ini: sections of name=value lines, names compared without regard to case, order kept.
+// The host reads only the facts of its list (fact_list.h): a read of any other is a fault of the
+// host's code, caught in debug builds.
 class MachineFacts {
 public:
-    static MachineFacts Parse(const std::string& text);
-    std::optional<std::string> Get(const std::string& section, const std::string& name) const;
-    // Gives the fact this value, in place of the one of that name or after the last.
-    void Set(const std::string& section, const std::string& name, const std::string& value);
-    std::vector<std::pair<std::string, std::string>> Section(const std::string& section) const;
-
-private:
     struct Entry {
         std::string section;
         std::string name;
         std::string value;
     };
+    // Throws MachineError "<fileName> line N: <reason>" for a line that does not read.
+    static MachineFacts Parse(const std::string& text, const std::string& fileName = "machine.ini");
+    std::optional<std::string> Get(const std::string& section, const std::string& name) const;
+    // Gives the fact this value, in place of the one of that name or after the last.
+    void Set(const std::string& section, const std::string& name, const std::string& value);
+    std::vector<std::pair<std::string, std::string>> Section(const std::string& section) const;
+    const std::vector<Entry>& Entries() const { return entries_; }
+
+private:
     std::vector<Entry> entries_;
 };
 
@@ -184,22 +189,39 @@ public:
     // belongs to that account. before: DriveFiles() taken right before its start, which tells
     // its files from those that were there.
     std::vector<std::string> DriveFiles() const;
+    // Every host path below the drives with its last-write time, taken right before a start.
+    std::map<std::string, std::filesystem::file_time_type> DriveTimes() const;
     void WatchProgramWrites(const std::shared_ptr<StartedProgram>& program,
-                            const std::string& account, std::vector<std::string> before);
+                            const std::string& account,
+                            std::map<std::string, std::filesystem::file_time_type> before);
+    // Gives the files that watched programs created their owners (and, on a pinned system clock,
+    // the clock's time); a program's watch ends once it has ended and its files are known.
+    void SettleProgramWrites();
+
+    // [Clock] Now with [Clock] SystemClock=pinned: the system clock (UTC, what file times are
+    // compared with and what written files are dated by) is the pinned local time in the zone the
+    // program runs in, one second later for each program the host started that has ended (time
+    // passes while a prompt is answered), so that a machine whose clock ran ahead of the host's,
+    // or a run --at a later time, is judged by its own clock. Nothing when the clock is the
+    // host's (the default: a machine folder written by hand holds files dated by the host).
+    std::optional<std::filesystem::file_time_type> PinnedSystemTime() const;
+    // A file the program (or a program the host started) has written: dated by the pinned system
+    // clock, when there is one.
+    void DateWritten(const std::filesystem::path& host) const;
 
     DWORD lastError = 0;
     // Wow64DisableWow64FsRedirection is in force (a 32-bit program on 64-bit Windows only).
     bool fsRedirectionDisabled = false;
 
 private:
-    // Gives the files that watched programs created their owners; a program's watch ends once
-    // it has ended and its files are known.
-    void SettleProgramWrites();
     struct WriteWatch {
         std::weak_ptr<StartedProgram> program;
         std::string account;
-        std::vector<std::string> before;  // host paths of the drives' files at its start, sorted
+        // host paths of the drives' files at its start, with their last-write times
+        std::map<std::string, std::filesystem::file_time_type> before;
     };
+    std::optional<std::time_t> pinnedSystemSeconds_;
+    unsigned programsEnded_ = 0;
     std::vector<WriteWatch> watches_;
     std::map<std::string, std::string> learnedOwners_;  // host path -> account
     std::set<std::string> programFiles_;                // host paths the program made
