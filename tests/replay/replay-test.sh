@@ -44,11 +44,12 @@ machine_unreadable() {
         'SOFTWARE\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update' \
         'SOFTWARE\Microsoft\Windows\CurrentVersion\Component Based Servicing\RebootPending' >>"$1/machine.ini"
 }
-# The demo machine with its patch program's folder open to every user.
+# The demo machine with its patch program open to every user (the program file itself: a folder
+# of the log open to them would leave the run without a log to replay).
 machine_exposed() {
     machine_demo "$1"
     printf '[FileRights]\r\n%s=Administrators,Users\r\n' \
-        'C:\Program Files (x86)\VERUZE\Agent\BaseComponents' >>"$1/machine.ini"
+        'C:\Program Files (x86)\VERUZE\Agent\BaseComponents\PatchManagement\Quillon.exe' >>"$1/machine.ini"
 }
 # The demo machine on a clock ahead of the replaying host's: its answer "restart now" was written
 # an hour before the machine's own now, which is half a year after ours.
