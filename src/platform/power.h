@@ -35,6 +35,7 @@ inline constexpr DWORD kTokenPrivileges2Size = 28;
 inline constexpr DWORD kTokenAdjustPrivileges = 0x20;
 inline constexpr DWORD kTokenQuery = 0x08;
 inline constexpr DWORD kSePrivilegeEnabled = 2;
+inline constexpr std::uint16_t kEventlogWarningType = 2;
 inline constexpr std::uint16_t kEventlogInformationType = 4;
 
 // The bound of each call of the event log service (opening the event source, reporting the

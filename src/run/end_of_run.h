@@ -13,6 +13,7 @@ enum class RunEnd : int {
     AgentNotConfigured = 4,  // start-up configuration incomplete
     RebootRequested = 5,     // the restart was requested and the run stopped
     RestartRefused = 6,      // the system refused the restart; the reboot state was kept
+    RestartGuarded = 8,      // the restart-loop guard held: no restart was asked for
 };
 
 struct EndOfRun {
