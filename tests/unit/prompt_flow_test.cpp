@@ -184,3 +184,81 @@ TEST(RestartGuard, HourlyRunsForTwoWeeks) {
 }
 
 }  // namespace
+
+namespace {
+
+// rebootscheduler.prom at the end of an RBT run that asks for the restart: written only into an
+// existing folder that no other account may change, with the other mode's samples of the old file
+// kept and anything not ours dropped.
+TEST(RunMetrics, WrittenOnlyIntoAProtectedFolder) {
+    const std::string folder = "C:\\Program Files\\windows_exporter\\textfile_inputs";
+    const std::string file = folder + "\\rebootscheduler.prom";
+    struct Case {
+        const char* name;
+        bool folderExists;
+        const char* rights;  // [FileRights] of the folder, or none
+        bool written;
+    };
+    const Case cases[] = {
+        {"no folder", false, nullptr, false},
+        {"protected folder", true, nullptr, true},
+        {"users may change the folder", true, "Administrators,Users", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempMachine machine;
+        RestartingMachine(machine);
+        std::string facts =
+            "[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Console]\nSessionId=1\nUser=alice\n"
+            "[System]\nLastBootUpTime=20300101000000.000000+000\n[Clock]\nNow=2030-01-01 "
+            "01:00:00\n";
+        if (c.rights) facts += "[FileRights]\n" + folder + "=" + c.rights + "\n";
+        machine.Facts(facts);
+        if (c.folderExists) {
+            machine.File(file,
+                         "rebootscheduler_last_run_exit_code{mode=\"RBTASSESS\"} 0\n"
+                         "rebootscheduler_last_run_exit_code{mode=\"RBT\"} 6\n"
+                         "rebootscheduler_uptime_seconds{mode=\"x\"} 5\n"
+                         "other_metric 1\nrebootscheduler_restart_refused yes\n");
+        }
+        const auto result = RunProgram(machine, "RBT");
+        EXPECT_EQ(result.exitCode, 5);
+        const bool refusedLine =
+            std::find(result.log.begin(), result.log.end(),
+                      "ModComman\tWriteRunMetrics\tERROR\tMetrics not written: others may change "
+                      "it\t" +
+                          folder + "\t\t") != result.log.end();
+        EXPECT_EQ(refusedLine, c.rights != nullptr);
+        if (!c.folderExists) {
+            EXPECT_FALSE(machine.Exists(file));
+            continue;
+        }
+        const std::string text = machine.Read(file);
+        if (!c.written) {
+            EXPECT_EQ(text.find("# HELP"), std::string::npos) << text;
+            continue;
+        }
+        for (const char* line : {
+                 "# TYPE rebootscheduler_last_run_exit_code gauge\n"
+                 "rebootscheduler_last_run_exit_code{mode=\"RBT\"} 5\n"
+                 "rebootscheduler_last_run_exit_code{mode=\"RBTASSESS\"} 0\n",
+                 "\nrebootscheduler_reboot_required 1\n",
+                 "\nrebootscheduler_reboot_pending_since_timestamp_seconds 0\n",
+                 "\nrebootscheduler_restart_requests 1\n",
+                 "\nrebootscheduler_restarts_survived 0\n",
+                 "\nrebootscheduler_restart_guard_holding 0\n",
+                 "\nrebootscheduler_restart_refused 0\n",
+             }) {
+            EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+        }
+        EXPECT_NE(text.find("\nrebootscheduler_last_run_timestamp_seconds{mode=\"RBT\"} 18934"),
+                  std::string::npos)
+            << text;
+        for (const char* dropped : {"other_metric", "mode=\"x\"", "yes", ".tmp"}) {
+            EXPECT_EQ(text.find(dropped), std::string::npos) << dropped << "\n" << text;
+        }
+        EXPECT_FALSE(machine.Exists(file + ".tmp"));
+    }
+}
+
+}  // namespace
