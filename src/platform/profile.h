@@ -17,6 +17,7 @@ public:
                                            const char* fileName) = 0;
     // WritePrivateProfileStringA with a section, a key and a value (none null): creates the file
     // (not its folder) when needed. FALSE with the last error when the file cannot be written.
+    // With a null key (and a null value) the section is removed with all its lines.
     virtual bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                             const char* fileName) = 0;
 };

@@ -90,6 +90,7 @@ int CallRBTAssess(run::RunContext& ctx) {
                         if (ctx.fileSystem.FileExists(patchAgent)) {
                             std::string errorNumber;
                             std::string errorDescription;
+                            ctx.assessmentStartedAt = ctx.platform.clock().GetLocalTime();
                             ShellAndWait(ctx, patchAgent, "", errorNumber, errorDescription);
                         } else {
                             Log(ctx, "INFO", "File Not Exist on Path - " + patchAgent);

@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "log/activity_log.h"
 #include "reboot/reboot_state.h"
+#include "reboot/restart_guard.h"
 #include "run/failures.h"
 #include "session/accounts.h"
 
@@ -112,7 +113,10 @@ std::string ReadLatestBellhopFile(run::RunContext& ctx, const std::string& folde
         if (fileSystem.FileExists(result) &&
             common::Upper(result) != common::Upper(ctx.rebootIniPath) &&
             !WriteRefusedAtReparsePoint(ctx, ctx.rebootIniPath, "ReadLatestBellhopFile")) {
+            // The restart guard is the state file's own: the copy neither loses nor brings one.
+            const RestartGuardTexts guard = ReadRestartGuardTexts(ctx);
             CopyOverRebootState(ctx, result);
+            PutBackRestartGuardTexts(ctx, guard);
         }
     } catch (const std::exception& e) {
         const run::Trapped failure = run::Trap(ctx, e);

@@ -7,6 +7,7 @@
 #include "reboot/prompt_files.h"
 #include "reboot/reboot_execution.h"
 #include "reboot/reboot_state.h"
+#include "reboot/restart_guard.h"
 #include "reboot/run_and_wait.h"
 #include "registry/os_facts.h"
 #include "run/failures.h"
@@ -33,6 +34,7 @@ void FlowLog(run::RunContext& ctx, const char* type, const char* message) {
 void RecordPendingReboot(run::RunContext& ctx) {
     if (registry::fncRebootPending(ctx)) {
         MainInfo(ctx, "Reboot key found. Reboot is required for the System.");
+        UpdateRestartGuard(ctx, true);
         ctx.pendingWpm = IniGetValue(ctx, kStatus, "PendingWPM", ctx.latestPromptFile);
         // A reboot recorded by an earlier run keeps its first-seen time.
         if (!common::ReadsAsNumberOne(ctx.pendingWpm)) {
@@ -45,6 +47,7 @@ void RecordPendingReboot(run::RunContext& ctx) {
         return;
     }
     MainInfo(ctx, "Reboot key not found . ");
+    UpdateRestartGuard(ctx, false);
     ctx.pendingWtpm = IniGetValue(ctx, kStatus, "PendingWTPM", ctx.latestPromptFile);
     if (ctx.pendingWtpm != "1") FlushWTPMRBTINI(ctx);
     FlushWRBTINI(ctx);
@@ -74,6 +77,8 @@ int CallRebootUI(run::RunContext& ctx) {
 
         if (common::Trim(IniGetValue(ctx, kStatus, "TimerPM", ctx.latestPromptFile)) != "1")
             return 0;
+        // The answer is "restart now"; a restart the flag keeps surviving is not asked for again.
+        RefuseRestartWhileGuarded(ctx);
         FlowLog(ctx, "INFO ", "Rebooting system through Bellhop in SYSTEM Account");
         if (ctx.agentType == "TRLA") {
             if (web::fncRebootSupressionWebPost(ctx, "2")) {

@@ -7,8 +7,10 @@
 #include "platform/error_codes.h"
 #include "platform/handle_owner.h"
 #include "reboot/reboot_state.h"
+#include "reboot/restart_guard.h"
 #include "run/end_of_run.h"
 #include "run/failures.h"
+#include "run/metrics.h"
 
 namespace reboot {
 
@@ -33,11 +35,11 @@ void LogTrap(run::RunContext& ctx, const char* form, const char* procedure, cons
 
 }  // namespace
 
-void subRegisterRebootEvent(run::RunContext& ctx, const std::string& message) {
+void subRegisterRebootEvent(run::RunContext& ctx, const std::string& message, std::uint16_t type) {
     auto& power = ctx.platform.power();
     try {
         const platform::OwnedEventSource log(power, power.RegisterEventSourceA(nullptr, kEventLog));
-        if (!power.ReportEventA(log.get(), platform::kEventlogInformationType, 0, 0, {message})) {
+        if (!power.ReportEventA(log.get(), type, 0, 0, {message})) {
             // The number and description of the failure in hand: none, as nothing was raised.
             WriteLogLine(
                 ctx, "modReboot", "subRegisterRebootEvent", "ERROR",
@@ -133,6 +135,7 @@ void RebootSystem(run::RunContext& ctx) {
         // The mark and the cleared entries are written before the request: once it is accepted
         // the process may be ended at any moment. They are taken back when no restart comes.
         saved = SaveRebootState(ctx);
+        RecordRestartRequest(ctx);
         IniSetValue(ctx, "PatchAssess", "RBT", "1", ctx.rebootIniPath);
         FlushRBTINI(ctx);
         InitiateShutdownMachine(ctx, ".", true, true, true, 0, kShutdownComment, &accepted,
@@ -145,10 +148,12 @@ void RebootSystem(run::RunContext& ctx) {
         if (saved) RestoreRebootState(ctx, *saved, "RebootSystem");
         info("Restart refused, reboot state file left as it was.");
     }
+    const run::RunEnd end = accepted     ? run::RunEnd::RebootRequested
+                            : unanswered ? run::RunEnd::RestartNotAnswered
+                                         : run::RunEnd::RestartRefused;
+    run::WriteRunMetrics(ctx, end);
     info("Application stopped.");
-    run::EndProcess(accepted     ? run::RunEnd::RebootRequested
-                    : unanswered ? run::RunEnd::RestartNotAnswered
-                                 : run::RunEnd::RestartRefused);
+    run::EndProcess(end);
 }
 
 }  // namespace reboot

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/power.h"
 #include "platform/types.h"
 #include "run/run_context.h"
 
@@ -15,8 +16,10 @@ namespace reboot {
 // put back as it was before and the end is RunEnd::RestartRefused.
 [[noreturn]] void RebootSystem(run::RunContext& ctx);
 
-// One information record with the message in the event log "MSP@VORN"; a failure is only logged.
-void subRegisterRebootEvent(run::RunContext& ctx, const std::string& message);
+// One record (information unless told) with the message in the event log "MSP@VORN"; a failure
+// is only logged.
+void subRegisterRebootEvent(run::RunContext& ctx, const std::string& message,
+                            std::uint16_t type = platform::kEventlogInformationType);
 
 // Asks Windows to shut this machine down (the machine name is not used). Does nothing and
 // returns false unless proceed is true. True when the request was accepted and the shutdown

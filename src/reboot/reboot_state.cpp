@@ -89,6 +89,12 @@ void IniSetValue(run::RunContext& ctx, const std::string& section, const std::st
                                                       file.c_str());
 }
 
+void IniRemoveSection(run::RunContext& ctx, const std::string& section, const std::string& file) {
+    if (WriteRefusedAtReparsePoint(ctx, file, "IniSetValue")) return;
+    ctx.platform.profile().WritePrivateProfileStringA(section.c_str(), nullptr, nullptr,
+                                                      file.c_str());
+}
+
 SavedRebootState SaveRebootState(run::RunContext& ctx) {
     SavedRebootState saved;
     saved.existed = ctx.platform.files().ReadWholeFile(ctx.rebootIniPath.c_str(), &saved.bytes);

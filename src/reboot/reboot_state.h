@@ -24,6 +24,8 @@ bool WriteRefusedAtReparsePoint(run::RunContext& ctx, const std::string& file,
 // written through a reparse point that WriteRefusedAtReparsePoint refuses.
 void IniSetValue(run::RunContext& ctx, const std::string& section, const std::string& key,
                  const std::string& value, const std::string& file);
+// Removes the section with all its keys, under the same reparse-point rule.
+void IniRemoveSection(run::RunContext& ctx, const std::string& section, const std::string& file);
 
 // The reboot state file's bytes as they stand, to put back when a restart does not happen.
 struct SavedRebootState {

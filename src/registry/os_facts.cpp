@@ -42,6 +42,8 @@ bool fncRebootPending(run::RunContext& ctx) {
                      failure.number + ":" + failure.description, failure.lastError);
         result = false;
     }
+    ctx.rebootFlagRead = true;
+    ctx.rebootFlagSet = result;
     return result;
 }
 

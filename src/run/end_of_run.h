@@ -14,6 +14,7 @@ enum class RunEnd : int {
     RebootRequested = 5,     // the restart was requested and the run stopped
     RestartRefused = 6,      // the system refused the restart; the reboot state was kept
     RestartNotAnswered = 7,  // the restart request outlived its bound; the marks were kept
+    RestartGuarded = 8,      // the restart-loop guard held: no restart was asked for
 };
 
 struct EndOfRun {

@@ -6,6 +6,7 @@
 #include "log/activity_log.h"
 #include "run/end_of_run.h"
 #include "run/failures.h"
+#include "run/metrics.h"
 
 namespace run {
 
@@ -39,12 +40,13 @@ bool AlreadyRunning(RunContext& ctx) {
     }
 }
 
-void CloseAll(RunContext& ctx) {
+void CloseAll(RunContext& ctx, RunEnd end) {
+    WriteRunMetrics(ctx, end);
     try {
         WriteLogLine(ctx, "ModComman", "CloseAll", "INFO", "END");
     } catch (...) {
     }
-    EndProcess(RunEnd::Normal);
+    EndProcess(end);
 }
 
 }  // namespace run

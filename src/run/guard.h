@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/failure.h"
+#include "run/end_of_run.h"
 #include "run/run_context.h"
 
 namespace run {
@@ -10,6 +11,6 @@ namespace run {
 bool AlreadyRunning(RunContext& ctx);
 
 // Writes "END" and ends the process, ignoring every failure on the way.
-[[noreturn]] void CloseAll(RunContext& ctx);
+[[noreturn]] void CloseAll(RunContext& ctx, RunEnd end = RunEnd::Normal);
 
 }  // namespace run

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -52,8 +53,24 @@ struct RunContext {
     // case): nothing is written through them, and the refusal is logged once a path.
     std::set<std::string> refusedReparsePoints;
 
+    // The restart-loop guard: the reboot-required flag as this run read it, and the
+    // "RestartGuard" section of the reboot state file as this run left it.
+    bool rebootFlagRead = false;
+    bool rebootFlagSet = false;
+    struct RestartGuard {
+        bool present = false;
+        int requests = 0;
+        int survived = 0;
+        std::string firstRequest;
+        std::string lastRequest;
+        bool holds = false;  // no restart is asked for now
+    } restartGuard;
+
     // System up-time.
     std::int32_t upTimeSeconds = 0;
+    bool upTimeKnown = false;  // a method answered in this run
+    // When this run started the patch program, if it did.
+    std::optional<platform::SystemTime> assessmentStartedAt;
 
     // Windows 10 records.
     std::string errorLogJson;

@@ -192,6 +192,7 @@ bool FncSysUptime(run::RunContext& ctx) {
         return false;
     }
     Info(ctx, "FncSysUptime", "Check the System-up-Time completed");
+    ctx.upTimeKnown = true;
     return true;
 }
 

@@ -304,6 +304,12 @@ std::vector<WriteCase> WriteCases() {
          "[s]\r\nk=2\r\n"},
         {"first of duplicate keys replaced", Place::kFile, "[s]\r\nk=1\r\nK=2\r\n", "s", "k", "3",
          true, 0, "[s]\r\nk=3\r\nK=2\r\n"},
+        // No key: the section goes, header and keys; the first of its name only.
+        {"null key removes the section", Place::kFile,
+         "[s]\r\nk=1\r\nj=2\r\n[G]\r\nn=3\r\n[t]\r\nx=1\r\n[g]\r\nm=4\r\n", "g", nullptr, nullptr,
+         true, 0, "[s]\r\nk=1\r\nj=2\r\n[t]\r\nx=1\r\n[g]\r\nm=4\r\n"},
+        {"null key of a missing section leaves the file", Place::kFile, plain, "u", nullptr,
+         nullptr, true, 0, plain},
         {"first of duplicate sections used", Place::kFile, "[s]\r\nk=1\r\n[t]\r\n[S]\r\nk=2\r\n",
          "s", "k", "3", true, 0, "[s]\r\nk=3\r\n[t]\r\n[S]\r\nk=2\r\n"},
         {"other lines kept byte for byte", Place::kFile, untidy, "s", "k", "v", true, 0,

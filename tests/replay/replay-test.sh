@@ -151,6 +151,11 @@ check_replay counter case:assess-uptime-by-counter --no-redact RBTASSESS=0 "$no_
 check_replay counter-at case:assess-uptime-by-counter --no-redact RBTASSESS=0 \
     'RBTASSESS: nothing to do: the last scan is newer than the last start of the system' \
     -- RBTASSESS --at '2021-03-08 12:30:00'
+# The restart-loop guard as a gate: the capture keeps the state file's section as it is.
+check_replay restart-guard case:rbt-restart-guard-holds --no-redact RBT=8 \
+    'RBT: nothing to do: the restart-loop guard holds (Restart not requested: the reboot-required flag survived 3 restarts since 3/8/2021 9:0:0; next restart allowed after 3/15/2021 9:0:0 or once the flag clears)' \
+    '  restart guard: 3 restarts requested since 3/8/2021 9:0:0 (last 3/10/2021 11:0:0), survived 2 ("RestartGuard" in C:\ProgramData\VERUZE\Bellhop_SYSTEM.ini); The reboot-required flag survived the restart requested 3/10/2021 11:0:0 (3 of 3 since 3/8/2021 9:0:0); holds until 3/15/2021 9:0:0 or the flag clears' \
+    '  answer: restart now ("TimerPM" = "1"), not carried out: the restart-loop guard holds' -- RBT --answer restart
 check_replay already-executed case:assess-already-executed --no-redact RBTASSESS=0 \
     'RBTASSESS: nothing to do: an assessment was already started since the last restart ("Manual"/"RBTAssess" = "1")' \
     -- RBTASSESS

@@ -217,6 +217,44 @@ check_files() {
 # What a run did that the journal shows, as the round trip compares it: programs started, the
 # restart request, event records, tasks enabled or disabled, posts; process ids and the loopback
 # services' ports masked (ports change from run to run; a pinned difference must not).
+# The exporter's text-file folder, made in every machine of a native run: after a run that reached
+# its end line ("END", or "Application stopped." after a restart request) rebootscheduler.prom
+# must pass promtool and agree with the run's log and journal; after any other, none may exist.
+metrics_folder='drives/c/Program Files/windows_exporter/textfile_inputs'
+check_metrics() { # MACHINE NORMALISED_LOG EXIT_CODE MODE
+    local file="$1/$metrics_folder/rebootscheduler.prom" mode=$4 last='' status=0 code seconds
+    [[ -f $2 ]] && last=$(tail -n 1 -- "$2" | cut -f4)
+    sample() { awk -v name="$1" '$1 == name { print $2 }' "$file"; }
+    want() {
+        [[ $(sample "$1") == "$2" ]] || { echo "metrics: $1 is \"$(sample "$1")\", expected \"$2\""; status=1; }
+    }
+    if [[ ! ($mode == RBT || $mode == RBTASSESS) || ! ($last == END || $last == 'Application stopped.') ]]; then
+        [[ ! -e $file ]] || { echo "metrics written by a run that did not reach its end line"; return 1; }
+        return 0
+    fi
+    if grep -q $'\tWriteRunMetrics\tERROR\t' "$2"; then
+        [[ ! -e $file ]] || { echo "metrics written although the run says they were not"; return 1; }
+        return 0
+    fi
+    [[ -f $file ]] || { echo "no rebootscheduler.prom"; return 1; }
+    promtool check metrics <"$file" || status=1
+    want "rebootscheduler_last_run_exit_code{mode=\"$mode\"}" "$3"
+    code=$(sed -n 's/^ModRegistry\tfncRebootPending\tINFO\tReboot registry return status - \([0-9]*\)\t.*/\1/p' "$2" | tail -n 1)
+    [[ -z $code ]] || want rebootscheduler_reboot_required "$((code == 0))"
+    seconds=$(sed -n 's/.*\tSystem Up time is \[ \(-\?[0-9]*\) \]\t.*/\1/p' "$2" | tail -n 1)
+    [[ -z $seconds ]] || want rebootscheduler_uptime_seconds "$seconds"
+    case $3 in
+    5) want rebootscheduler_restart_refused 0 ;;
+    6) want rebootscheduler_restart_refused 1 ;;
+    8) want rebootscheduler_restart_guard_holding 1 ;;
+    esac
+    if grep -q '^ShellExecuteEx .*Quillon\.exe' "$1/journal.log" 2>/dev/null; then
+        [[ -n $(sample rebootscheduler_last_assessment_start_timestamp_seconds) ]] ||
+            { echo "metrics: no assessment start"; status=1; }
+    fi
+    return "$status"
+}
+
 effects() {
     [[ -f $1 ]] || return 0
     grep -E '^(ShellExecuteEx|CreateProcessAsUser|InitiateSystemShutdown|ReportEvent|Task |PostXMLString|HttpPost) ' -- "$1" |
@@ -368,6 +406,7 @@ for case_dir in "$cases"/*/; do
     max_seconds=300
     [[ -f $case_dir/max-seconds ]] && max_seconds=$(tr -d ' \r\n' <"$case_dir/max-seconds")
     exit_code=
+    metrics=0
     if ((roundtrip)); then
         roundtrip_case
     elif ! cp -a -- "$case_dir/machine" "$machine"; then
@@ -380,6 +419,8 @@ for case_dir in "$cases"/*/; do
         problems+=("capture failed:")
         excerpt "$run_dir/capture.out" >>"$details"
     elif [[ $host == native ]]; then
+        metrics=0
+        [[ -z $capture_exe ]] && mkdir -p -- "$machine/$metrics_folder" && metrics=1
         (cd "$run_dir" && REBOOTSCHEDULER_MACHINE=$machine exec timeout "$max_seconds" "$exe" "${words[@]}") \
             </dev/null >"$run_dir/output" 2>&1
         exit_code=$?
@@ -453,6 +494,13 @@ for case_dir in "$cases"/*/; do
             if ! check_files "$case_dir/expected.files" "$machine" >"$run_dir/files.out"; then
                 problems+=("files:")
                 excerpt "$run_dir/files.out" >>"$details"
+            fi
+        fi
+        if ((metrics)); then
+            mode=$(printf '%s' "${words[*]}" | tr -d '"' | tr '[:lower:]' '[:upper:]')
+            if ! check_metrics "$machine" "$normalised" "$exit_code" "${mode// /}" >"$run_dir/metrics.out" 2>&1; then
+                problems+=("metrics:")
+                excerpt "$run_dir/metrics.out" >>"$details"
             fi
         fi
         if [[ -f $case_dir/check ]]; then

@@ -35,6 +35,7 @@ EXIT_MEANINGS = {
     5: "the restart was requested",
     6: "the restart was refused",
     7: "the restart request was not answered within its bound",
+    8: "no restart requested: the restart-loop guard holds",
     64: "the machine folder cannot be used",
     70: "a failure escaped every trap",
     124: "the replay cut the run after 15 minutes",
@@ -184,6 +185,7 @@ class Mode:
                               or rf.ini_get(self.notes, "Capture", "LocalTime"))
         self.gates, self.effects = [], {}
         self.startup_end = self.flow_failure = self.prompt = self.prompt_failed = None
+        self.guard_held = None
         self.pending = self.latest = self.state_file = ""
         self.outcome = "nothing to do: the flow ended before its decision"
 
@@ -271,6 +273,7 @@ class Mode:
                                                f"{stamp(path)}")
         else:
             self.gate("answer in the capture", "none (no result file)")
+        self.restart_guard()
         self.prompt_program()
         newest = self.newest_result()
         if newest:
@@ -285,7 +288,8 @@ class Mode:
                 self.gate("result file passed over", joined(r[4:7]))
         answered = self.find("CallRebootUI", "Rebooting system through Bellhop in SYSTEM Account")
         self.gate("answer", "restart now (\"TimerPM\" = \"1\")" if answered
-                  else "no restart (\"TimerPM\" is not \"1\")")
+                  else "restart now (\"TimerPM\" = \"1\"), not carried out: the restart-loop "
+                  "guard holds" if self.guard_held else "no restart (\"TimerPM\" is not \"1\")")
         if answered:
             posted = self.find("CallRebootUI", None, "Sent Webpost") or \
                 self.find("CallRebootUI", None, "Failed to send Webpost")
@@ -299,6 +303,28 @@ class Mode:
         if user and name.upper() != f"BELLHOP_{user}.INI".upper():
             return f" (a result file of another account than the console user {user})"
         return ""
+
+    def restart_guard(self):
+        """The restart-loop guard: the state file's section as captured, what the run made of it."""
+        path = rf.host_path(self.capture, self.state_file) if self.state_file else None
+        section = rf.ini_sections(rf.read_text(path) if path else None)
+        held = self.find("CallRebootUI", None, "Restart not requested: ")
+        notes = [r[4] for r in self.records if r[2] == "RestartGuard"]
+        requests = rf.ini_get(section, "RestartGuard", "Requests")
+        if not requests and not notes and not held:
+            self.gate("restart guard", "no restart counted for this pending reboot")
+            return
+        value = (f"{requests or 0} restarts requested since "
+                 f"{rf.ini_get(section, 'RestartGuard', 'FirstRequest') or '?'} "
+                 f"(last {rf.ini_get(section, 'RestartGuard', 'LastRequest') or '?'}), survived "
+                 f"{rf.ini_get(section, 'RestartGuard', 'Survived') or 0} (\"RestartGuard\" in "
+                 f"{self.state_file})") if requests else "none counted"
+        value += "".join("; " + note for note in notes)
+        if held:
+            self.guard_held = held[4]
+            until = re.search(r"next restart allowed after (.*?) or once", held[4])
+            value += f"; holds until {until.group(1) if until else '?'} or the flag clears"
+        self.gate("restart guard", value)
 
     def prompt_program(self):
         path = self.install + "Bellhop.exe"
@@ -496,7 +522,8 @@ class Mode:
                 self.assess()
             # A failure that the flow's own trap caught ends the flow where it stood.
             flow = "CallRebootUI" if self.word == "RBT" else "CallRBTAssess"
-            trapped = [r for r in self.records if r[2] == flow and r[3] == "ERROR"]
+            trapped = [r for r in self.records if r[2] == flow and r[3] == "ERROR"
+                       and r[4] != self.guard_held]
             if trapped:
                 self.gate("flow ended by a failure", joined(trapped[0][4:7]))
                 self.flow_failure = f"the flow ends with a failure ({joined(trapped[0][4:7])})"
@@ -511,6 +538,8 @@ class Mode:
             return "nothing to do: " + self.flow_failure
         if self.word == "RBTASSESS":
             return self.outcome
+        if self.guard_held:
+            return f"nothing to do: the restart-loop guard holds ({self.guard_held})"
         if restart:
             if restart["accepted"]:
                 alone = "; nothing else pending: the restart follows the answer alone" \

@@ -142,7 +142,8 @@ DWORD EmulatedProfile::GetPrivateProfileStringA(const char* section, const char*
 
 bool EmulatedProfile::WritePrivateProfileStringA(const char* section, const char* key,
                                                  const char* value, const char* fileName) {
-    if (!section || !key || !value) {
+    // No key: the section is removed. No value with a key (deleting one key) is not used.
+    if (!section || (key && !value)) {
         machine_.lastError = kErrorInvalidParameter;
         return false;
     }
@@ -152,7 +153,8 @@ bool EmulatedProfile::WritePrivateProfileStringA(const char* section, const char
         return false;
     }
     ini::Text text = opened.exists ? ini::Decode(opened.bytes) : ini::Text{};
-    auto edited = ini::Assign(text, section, key, value);
+    if (!key && !opened.exists) return true;  // nothing to remove, and no file is made for it
+    auto edited = key ? ini::Assign(text, section, key, value) : ini::RemoveSection(text, section);
     if (!edited) return true;  // the file already says so and is left alone
     text.body = std::move(*edited);
     if (machine_.WriteDenied(fileName) || !ReplaceFile(opened.host, ini::Encode(text))) {

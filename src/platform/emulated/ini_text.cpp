@@ -47,6 +47,7 @@ struct Entry {
 struct Section {
     std::string_view name;         // trimmed and cut at a NUL
     bool named = true;             // false for the lines before the first header
+    std::size_t header = kNone;    // the header's line
     std::size_t lastLine = kNone;  // the header or the section's last key line
     std::vector<Entry> entries;
 };
@@ -83,6 +84,7 @@ Layout Parse(std::string_view body) {
             const std::string_view inside = content.substr(1);
             Section section;
             section.name = UpToNul(Trim(inside.substr(0, inside.find(']'))));
+            section.header = index;
             section.lastLine = index;
             layout.sections.push_back(section);
             havePrevious = false;
@@ -225,6 +227,21 @@ std::optional<std::string> Assign(const Text& text, std::string_view section, st
         out.append(body.substr(line.end));
     }
     return out;
+}
+
+std::optional<std::string> RemoveSection(const Text& text, std::string_view section) {
+    const std::string_view body = text.body;
+    const Layout layout = Parse(body);
+    for (std::size_t i = 1; i < layout.sections.size(); ++i) {
+        const Section& found = layout.sections[i];
+        if (!SameName(found.name, TrimSpaces(section))) continue;
+        const std::size_t from = layout.lines[found.header].begin;
+        const std::size_t to = i + 1 < layout.sections.size()
+                                   ? layout.lines[layout.sections[i + 1].header].begin
+                                   : body.size();
+        return std::string(body.substr(0, from)) + std::string(body.substr(to));
+    }
+    return std::nullopt;
 }
 
 }  // namespace platform::emulated::ini

@@ -25,6 +25,8 @@
 // - A new section goes at the end of the file, after a line break if the file lacks a final one.
 //   A UTF-16LE file's byte-order mark begins its first line: a file holding only the mark is a
 //   line without its line end, and a new section goes after a CR LF there too.
+// - A section removed (a write with no key) takes its header and every line up to the next
+//   header with it.
 // - New lines end with CR LF. Section and key names are written without their leading and
 //   trailing spaces; the value is written exactly as given.
 //
@@ -76,5 +78,9 @@ std::string_view Unquote(std::string_view value);
 // exactly that value. Section and key are trimmed of spaces; the value is written as it is given.
 std::optional<std::string> Assign(const Text& text, std::string_view section, std::string_view key,
                                   std::string_view value);
+
+// The text's body without the first section of that name (its header and every line up to the
+// next header), or nothing when there is no such section.
+std::optional<std::string> RemoveSection(const Text& text, std::string_view section);
 
 }  // namespace platform::emulated::ini
