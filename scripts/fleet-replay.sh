@@ -21,6 +21,10 @@
 # replayed (listed; the others still count), 64 usage.
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# Debian's interpreter, which install-deps.sh completes with python3-jsonschema: a python3 found
+# earlier on the PATH may be a version manager's shim that costs more than the replay itself.
+python=/usr/bin/python3
+[[ -x $python ]] || python=python3
 build=''
 for ((i = 1; i <= $#; i++)); do
     [[ ${!i} == --build ]] && { j=$((i + 1)); build=${!j-}; }
@@ -37,4 +41,4 @@ if [[ -z $build ]]; then
     fi
     rm -f -- "$log"
 fi
-exec python3 "$top/tools/replay/fleet.py" "$@"
+exec "$python" "$top/tools/replay/fleet.py" "$@"

@@ -9,6 +9,10 @@ set -u
 build=$(realpath -e -- "$1") || exit 2
 count=${2:-6}
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# Debian's interpreter, which install-deps.sh completes with python3-jsonschema: a python3 found
+# earlier on the PATH may be a version manager's shim that costs more than the replay itself.
+python=/usr/bin/python3
+[[ -x $python ]] || python=python3
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/rs-fleet.XXXXXX") || exit 2
 trap 'rm -rf -- "$tmp"' EXIT
 failed=0 passed=0
@@ -32,7 +36,7 @@ code=$?
 [[ $code == 0 && $(first_line "$tmp/same") == "$unchanged" ]]
 check "the same build on both sides: exit 0, nothing decides otherwise" $? \
     "exit $code, $(first_line "$tmp/same")"
-python3 - "$repo/tools/replay/fleet.schema.json" "$tmp/same/fleet.json" <<'EOF'
+"$python" - "$repo/tools/replay/fleet.schema.json" "$tmp/same/fleet.json" <<'EOF'
 import json, sys, jsonschema
 schema = json.load(open(sys.argv[1]))
 jsonschema.Draft202012Validator.check_schema(schema)
@@ -49,10 +53,10 @@ restarting=()
 while IFS= read -r notes; do
     machine=${notes%/capture.ini}
     "$repo/scripts/replay.sh" "$machine" RBT --answer restart --out "$tmp/one" >/dev/null 2>&1
-    python3 -c 'import json,sys; sys.exit(json.load(open(sys.argv[1]))["modes"][0]["exit_code"] != 5)' \
+    "$python" -c 'import json,sys; sys.exit(json.load(open(sys.argv[1]))["modes"][0]["exit_code"] != 5)' \
         "$tmp/one/report.json" && restarting+=("${machine#"$tmp/library/"}")
 done < <(cd "$tmp/library" && find "$tmp/library" -name capture.ini | LC_ALL=C sort)
-moved=$(python3 - "$tmp/j1/machines.jsonl" <<'EOF'
+moved=$("$python" - "$tmp/j1/machines.jsonl" <<'EOF'
 import json, sys
 for line in open(sys.argv[1]):
     r = json.loads(line)
@@ -84,7 +88,7 @@ check "-j 1, -j 2 and two merged slices give the same bytes" $same
 sed 's/encrypt="0"/encrypt="1"/' "$repo/examples/wpConfig.clear.xml" >"$tmp/encrypted.xml"
 fleet "$tmp/library" --answer restart --vs-config "$tmp/encrypted.xml" --out "$tmp/config" -j 2
 code=$?
-differ=$(python3 - "$tmp/config/machines.jsonl" <<'EOF'
+differ=$("$python" - "$tmp/config/machines.jsonl" <<'EOF'
 import json, sys
 gates = set()
 for line in open(sys.argv[1]):

@@ -12,6 +12,10 @@ set -u
 (($# >= 2)) && [[ $1 =~ ^[0-9]+$ ]] || { echo "usage: make-library.sh N OUT [BUILD_DIR]" >&2; exit 2; }
 count=$1 out=$2
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# Debian's interpreter, which install-deps.sh completes with python3-jsonschema: a python3 found
+# earlier on the PATH may be a version manager's shim that costs more than the replay itself.
+python=/usr/bin/python3
+[[ -x $python ]] || python=python3
 build=$(realpath -e -- "${3:-$repo/build/debug}") || exit 2
 [[ ! -e $out ]] || { echo "make-library.sh: $out exists; not overwritten" >&2; exit 2; }
 export RS_REPO=$repo RS_HOST=native RS_STANDINS=$build/tools/standins RS_TOOLS=$build/tools/standins
@@ -31,7 +35,7 @@ for ((i = 0; i < count; i++)); do
     machine=$work/$i
     cp -r -- "$repo/tests/scenarios/cases/$base/machine" "$machine" &&
         bash "$repo/tests/scenarios/cases/$base/prepare" "$machine" >/dev/null || exit 1
-    python3 - "$machine" "$i" <<'EOF' || exit 1
+    "$python" - "$machine" "$i" <<'EOF' || exit 1
 import os, random, re, sys
 machine, number = sys.argv[1], int(sys.argv[2])
 choose = random.Random(number)
