@@ -44,6 +44,18 @@ jsonschema.Draft202012Validator(schema).validate(json.load(open(sys.argv[2])))
 EOF
 check "fleet.json follows fleet.schema.json" $?
 
+# The verdicts of the six-capture library kept with the tests: the current build decides as they
+# say, or the cell that changed names the gate that moved (RS_FLEET_UPDATE=1 writes them anew).
+if ((count == 6)); then
+    kept=$repo/tests/fleet/pinned.jsonl
+    [[ ${RS_FLEET_UPDATE:-0} == 1 ]] && cp -- "$tmp/pinned.jsonl" "$kept"
+    fleet "$tmp/library" --against "$kept" --out "$tmp/gate" -j 2
+    code=$?
+    [[ $code == 0 ]]
+    check "the current build decides as the kept verdicts" $? "exit $code:
+$(cat "$tmp/gate/fleet.txt" 2>/dev/null)"
+fi
+
 # Against the pinned verdicts: the prompt answers "restart now" and the account may not shut
 # down. Exactly the machines whose own replay restarts now move, all into "restart refused".
 what_if=(--vs-answer restart --vs-set Account.ShutdownPrivilege=0 --against "$tmp/pinned.jsonl")
