@@ -27,6 +27,10 @@
 # be prepared or run, or its report.json does not validate (nothing half-written is left).
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# Debian's interpreter, which install-deps.sh completes with python3-jsonschema: a python3 found
+# earlier on the PATH may be a version manager's shim that costs more than the replay itself.
+python=/usr/bin/python3
+[[ -x $python ]] || python=python3
 
 usage() {
     echo "usage: scripts/replay.sh CAPTURE [RBT|RBTASSESS|both] [--answer restart|later|none]" \
@@ -175,7 +179,7 @@ runs=()
 for word in "${modes[@]}"; do
     machine=$out/machine-$word
     cp -a -- "$capture" "$machine" || fail "cannot copy the capture"
-    python3 "$top/tools/replay/prepare.py" "$machine" --standins "$standins" --port "$port" \
+    "$python" "$top/tools/replay/prepare.py" "$machine" --standins "$standins" --port "$port" \
         --answer "$answer" ${at:+--at "$at"} "${sets[@]/#/--set=}" || fail "cannot prepare $machine"
     before=$(requests)
     # The stand-ins answer at once; a run that outlives every bound of the program (the prompt's
@@ -186,7 +190,7 @@ for word in "${modes[@]}"; do
 done
 stop_server
 
-python3 "$top/tools/replay/report.py" "$out" --capture "$capture" --answer "$answer" \
+"$python" "$top/tools/replay/report.py" "$out" --capture "$capture" --answer "$answer" \
     --schema "$top/tools/replay/report.schema.json" --port "$port" ${at:+--at "$at"} "${sets[@]/#/--set=}" \
     "${runs[@]}" || fail "the report could not be written"
 cat -- "$out/report.txt"
