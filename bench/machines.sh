@@ -5,6 +5,29 @@
 # runs: host programs, or the Windows DLL and programs), RS_TOOLS (the native encipher tool) and
 # RS_HOST (native or wine).
 
+# The targets, shared by bench/run.sh (which prints each and whether it is met) and
+# bench/ci-check.sh (which fails on an instruction count more than 5 % past its target):
+# instructions of one run of the program's own process (valgrind's callgrind), RBTASSESS with
+# nothing due and RBT with the reboot flag clear; the newest-result-file search's microseconds a
+# file beyond the first 10 at 100,000 files; the peak resident memory of either mode.
+bench_target_ir_RBTASSESS=2500000
+bench_target_ir_RBT=3500000
+bench_target_search_us=4
+bench_target_rss_kib=4096
+
+# instructions_of MACHINE COMMAND...: the instructions of one run (callgrind), counted for the
+# command's own process only (a program it starts is a process of its own; valgrind also reports
+# the child of a fork before it runs the new program). The machine is used as it is.
+instructions_of() {
+    local machine=$1 report
+    shift
+    report=$(REBOOTSCHEDULER_MACHINE=$machine valgrind --tool=callgrind --callgrind-out-file=/dev/null \
+        "$@" 2>&1 >/dev/null) || return 1
+    local pid
+    pid=$(sed -n 's/^==\([0-9]*\)== Command: .*/\1/p' <<<"$report" | head -n 1)
+    sed -n "s/^==$pid== Collected : //p" <<<"$report"
+}
+
 bench_cases=$RS_REPO/tests/scenarios/cases
 # shellcheck source=tests/scenarios/lib/agent.sh
 . "$RS_REPO/tests/scenarios/lib/agent.sh"

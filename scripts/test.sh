@@ -24,20 +24,23 @@ failed=0
 skipped=0
 failures=()
 skips=()
+times=()  # each stage's line of the final summary: seconds, outcome, name
 stage() {
     local name=$1
     shift
     echo
     echo "=== $name ==="
     local start=$SECONDS
+    local outcome=ok
     if "$@"; then
         passed=$((passed + 1))
-        echo "--- $name: ok ($((SECONDS - start)) s)"
     else
+        outcome=FAILED
         failed=$((failed + 1))
         failures+=("$name")
-        echo "--- $name: FAILED ($((SECONDS - start)) s)"
     fi
+    echo "--- $name: $outcome ($((SECONDS - start)) s)"
+    times+=("$(printf '%5d s  %-7s %s' "$((SECONDS - start))" "$outcome" "$name")")
 }
 
 native() {
@@ -113,6 +116,7 @@ stage32() {
         echo "--- $1: skipped ($wow64_skip)"
         skipped=$((skipped + 1))
         skips+=("$1: $wow64_skip")
+        times+=("$(printf '%5d s  %-7s %s' 0 skipped "$1")")
         return
     fi
     stage "$@"
@@ -250,8 +254,10 @@ package() {
         "unpacked in $package_unpacked"
 }
 
+# On the release stage's program (optimised as shipped builds are, built once): its instruction
+# counts are those the targets are set for.
 bench_check() {
-    "$top/bench/ci-check.sh" --exe build/debug/RebootScheduler
+    "$top/bench/ci-check.sh" --exe build/release/RebootScheduler
 }
 
 if [ "$tier" = quick ]; then
@@ -281,6 +287,9 @@ fi
 rm -rf "$wine_prefix"
 
 echo
+echo "stage times:"
+printf '  %s\n' "${times[@]}"
+echo "  $(printf '%5d s' "$SECONDS")  in all (from the start of the script)"
 [ $failed -gt 0 ] && echo "failed stages: ${failures[*]}"
 [ $skipped -gt 0 ] && printf 'skipped stage: %s\n' "${skips[@]}"
 echo "$passed passed, $failed failed, $skipped skipped"

@@ -50,7 +50,7 @@ void AppendPadded(std::string& text, int value, std::size_t width) {
 
 }  // namespace
 
-// Called for every file of a folder when the newest is looked for: no formatted output.
+// Without formatted output: cheap enough to call for every file of a large folder.
 std::string StampText(const platform::SystemTime& time) {
     std::string text;
     text.reserve(20);

@@ -3,15 +3,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <tuple>
 #include <vector>
 
-#include "common/dates.h"
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
 #include "reboot/reboot_state.h"
 #include "reboot/restart_guard.h"
 #include "run/failures.h"
+#include "run/file_system.h"
 #include "session/accounts.h"
 
 namespace reboot {
@@ -63,14 +64,11 @@ bool OwnedAsNamed(run::RunContext& ctx, const std::string& folder, const std::st
 // left.
 std::optional<std::string> NewestBelievable(run::RunContext& ctx, const std::string& folder,
                                             const std::string& prefix) {
-    struct Found {
-        std::string name;
-        std::string stamp;
-    };
-    std::vector<Found> found;
+    std::vector<run::FolderFile> files = ctx.fileSystem.GetFolderFiles(folder);
+    std::vector<const run::FolderFile*> found;
     const std::string upperPrefix = common::Upper(prefix);
     const std::uint64_t latest = ctx.platform.clock().GetSystemTimeAsFileTime() + kFutureTolerance;
-    for (const auto& file : ctx.fileSystem.GetFolderFiles(folder)) {
+    for (const auto& file : files) {
         const std::string upperName = common::Upper(file.name);
         if (!common::EndsWith(upperName, ".INI") || !common::Contains(upperName, upperPrefix)) {
             continue;
@@ -79,13 +77,19 @@ std::optional<std::string> NewestBelievable(run::RunContext& ctx, const std::str
             Skipped(ctx, "Result file dated after the current time, not taken", folder + file.name);
             continue;
         }
-        found.push_back({file.name, common::StampText(file.dateLastModified)});
+        found.push_back(&file);
     }
-    // Newest first; a stable sort keeps the listing order within one second.
+    // Newest first by the local second; a stable sort keeps the listing order within one second.
+    const auto second = [](const run::FolderFile* file) {
+        const platform::SystemTime& t = file->dateLastModified;
+        return std::tie(t.year, t.month, t.day, t.hour, t.minute, t.second);
+    };
     std::stable_sort(found.begin(), found.end(),
-                     [](const Found& a, const Found& b) { return a.stamp > b.stamp; });
-    for (const Found& file : found) {
-        if (OwnedAsNamed(ctx, folder, prefix, file.name)) return file.name;
+                     [&second](const run::FolderFile* a, const run::FolderFile* b) {
+                         return second(a) > second(b);
+                     });
+    for (const run::FolderFile* file : found) {
+        if (OwnedAsNamed(ctx, folder, prefix, file->name)) return file->name;
     }
     return std::nullopt;
 }

@@ -79,9 +79,10 @@ std::vector<FolderFile> FileSystem::GetFolderFiles(const std::string& folder) {
         RaiseFor(folder);
     }
     std::vector<FolderFile> files;
-    for (const auto& entry : found) {
+    files.reserve(found.size());
+    for (auto& entry : found) {
         if (entry.attributes & platform::kFileAttributeDirectory) continue;
-        FolderFile file{entry.fileName, {}, entry.lastWriteTime};
+        FolderFile file{std::move(entry.fileName), {}, entry.lastWriteTime};
         if (!platform_.clock().FileTimeToLocalSystemTime(entry.lastWriteTime,
                                                          &file.dateLastModified)) {
             RaiseWithLastError(common::kInvalidCall);

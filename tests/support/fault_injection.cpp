@@ -1,6 +1,7 @@
 #include "fault_injection.h"
 
 #include <cstdlib>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -26,21 +27,26 @@ struct Injector {
 };
 
 // How a call fails: as its result type does (Plain), after the inner call made anyway (a close
-// that must not leak), with a value of its own (Or), emptying an out-parameter (Clear).
+// that must not leak), with a value of its own (Or), emptying out-parameters (Clear), or emptying
+// them and answering the system error itself (Code).
 struct Plain {};
 struct Anyway {};
-template <class R>
+template <auto V>
 struct Or {
-    R value;
+    static constexpr auto value = V;
 };
-template <class T>
+template <class... T>
 struct Clear {
-    T* out;
+    Clear(T*... outs) : outs(outs...) {}
+    std::tuple<T*...> outs;
 };
-template <class R>
-Or(R) -> Or<R>;
-template <class T>
-Clear(T*) -> Clear<T>;
+template <class... T>
+struct Code : Clear<T...> {
+    using Clear<T...>::Clear;
+    static constexpr bool kCode = true;
+};
+template <class... T>
+Code(T*...) -> Code<T...>;
 
 // A facet passed on to its inner one, each call counted as "<facet>.<operation>" by the plan.
 template <class F>
@@ -81,8 +87,9 @@ protected:
         } else if constexpr (requires { how.value; }) {
             return static_cast<R>(how.value);
         } else {
-            if constexpr (requires { how.out; }) {
-                if (how.out) *how.out = {};
+            if constexpr (requires { how.outs; }) {
+                std::apply([](auto*... out) { ((out ? void(*out = {}) : void()), ...); }, how.outs);
+                if constexpr (requires { How::kCode; }) return static_cast<R>(in_.plan.code);
             }
             return Failed<R>();
         }
@@ -119,8 +126,7 @@ protected:
     }
 #define RS_FORWARD(R, Op, ...) RS_FORWARD_AS(Plain{}, R, Op, __VA_ARGS__)
 
-class FaultyRegistry final : public Decorator<Registry> {
-public:
+struct FaultyRegistry final : Decorator<Registry> {
     using Decorator::Decorator;
     RS_FORWARD_AS(Clear{a3}, LONG, RegOpenKeyA, HKEY, const char*, HKEY*);
     RS_FORWARD_AS(Clear{a5}, LONG, RegOpenKeyExA, HKEY, const char*, DWORD, DWORD, HKEY*);
@@ -131,18 +137,16 @@ public:
     RS_FORWARD(LONG, RegEnumValueA, HKEY, DWORD, std::string*);
 };
 
-class FaultyProfile final : public Decorator<Profile> {
-public:
+struct FaultyProfile final : Decorator<Profile> {
     using Decorator::Decorator;
     // A failed read leaves the default in the buffer, as for a file the real call cannot open.
     DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* fallback,
                                    char* buffer, DWORD size, const char* fileName) override {
         if (Fail("GetPrivateProfileStringA")) {
             if (!buffer || size == 0) return 0;
-            const std::string text = std::string(fallback ? fallback : "").substr(0, size - 1);
-            text.copy(buffer, text.size());
-            buffer[text.size()] = '\0';
-            return static_cast<DWORD>(text.size());
+            const std::size_t n = std::string(fallback ? fallback : "").copy(buffer, size - 1);
+            buffer[n] = '\0';
+            return static_cast<DWORD>(n);
         }
         return inner_.GetPrivateProfileStringA(section, key, fallback, buffer, size, fileName);
     }
@@ -150,10 +154,9 @@ public:
                const char*);
 };
 
-class FaultyFiles final : public Decorator<Files> {
-public:
+struct FaultyFiles final : Decorator<Files> {
     using Decorator::Decorator;
-    RS_FORWARD_AS(Or{kInvalidFileAttributes}, DWORD, GetFileAttributesA, const char*);
+    RS_FORWARD_AS(Or<kInvalidFileAttributes>{}, DWORD, GetFileAttributesA, const char*);
     RS_FORWARD(bool, SetFileAttributesA, const char*, DWORD);
     RS_FORWARD(bool, GetFileSizeEx, const char*, std::uint64_t*);
     RS_FORWARD(bool, DeleteFileA, const char*);
@@ -169,20 +172,8 @@ public:
         using Op = bool (Files::*)(const char*, const std::string&, std::uint64_t);
         return Call(Plain{}, "WriteNewFile", static_cast<Op>(&Files::WriteNewFile), a1, a2, a3);
     }
-    DWORD GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) override {
-        if (Fail("GetReparsePointOwner")) {
-            *reparsePoint = *adminOwned = false;
-            return in_.plan.code;
-        }
-        return inner_.GetReparsePointOwner(path, reparsePoint, adminOwned);
-    }
-    DWORD GetOwnerAndRights(const char* path, FileSecurity* security) override {
-        if (Fail("GetOwnerAndRights")) {
-            *security = FileSecurity{};
-            return in_.plan.code;
-        }
-        return inner_.GetOwnerAndRights(path, security);
-    }
+    RS_FORWARD_AS((Code{a2, a3}), DWORD, GetReparsePointOwner, const char*, bool*, bool*);
+    RS_FORWARD_AS(Code{a2}, DWORD, GetOwnerAndRights, const char*, FileSecurity*);
     RS_FORWARD_AS(Clear{a2}, bool, FindFiles, const char*, std::vector<FindData>*);
     RS_FORWARD(bool, AppendToFile, const char*, const std::string&);
     RS_FORWARD(bool, ReadWholeFile, const char*, std::string*);
@@ -194,8 +185,7 @@ public:
     RS_FORWARD(bool, Wow64RevertWow64FsRedirection, void*);
 };
 
-class FaultyProcesses final : public Decorator<Processes> {
-public:
+struct FaultyProcesses final : Decorator<Processes> {
     using Decorator::Decorator;
     RS_FORWARD_AS(Clear{a1}, bool, SnapshotProcesses, std::vector<ProcessEntry>*);
     RS_FORWARD(bool, QueryOwnJob, bool*, DWORD*);
@@ -205,21 +195,14 @@ public:
     RS_FORWARD(bool, TerminateProcess, HANDLE, unsigned);
     RS_FORWARD(bool, QueryFullProcessImageNameA, HANDLE, char*, DWORD*);
     RS_FORWARD_AS(Anyway{}, bool, CloseHandle, HANDLE);
-    bool ShellExecuteExA(ShellExecuteInfo* info) override {
-        if (Fail("ShellExecuteExA")) {
-            if (info) info->hProcess = 0;
-            return false;
-        }
-        return inner_.ShellExecuteExA(info);
-    }
-    RS_FORWARD_AS(Or{kWaitFailed}, DWORD, WaitForSingleObject, HANDLE, DWORD);
+    RS_FORWARD_AS((Clear{a1 ? &a1->hProcess : nullptr}), bool, ShellExecuteExA, ShellExecuteInfo*);
+    RS_FORWARD_AS(Or<kWaitFailed>{}, DWORD, WaitForSingleObject, HANDLE, DWORD);
     RS_FORWARD(bool, GetExitCodeProcess, HANDLE, DWORD*);
     void ExitProcess(unsigned exitCode) override { inner_.ExitProcess(exitCode); }
 };
 
 // GetLocalTime and GetTickCount64 cannot fail on Windows: a failed call answers nonsense, zero.
-class FaultyClock final : public Decorator<Clock> {
-public:
+struct FaultyClock final : Decorator<Clock> {
     using Decorator::Decorator;
     RS_FORWARD(SystemTime, GetLocalTime);
     RS_FORWARD(std::uint64_t, GetTickCount64);
@@ -236,15 +219,13 @@ public:
     DWORD BoundLeft(std::uint64_t end) override { return inner_.BoundLeft(end); }
 };
 
-class FaultyEnvironment final : public Decorator<Environment> {
-public:
+struct FaultyEnvironment final : Decorator<Environment> {
     using Decorator::Decorator;
     RS_FORWARD(bool, GetEnvironmentVariableA, const char*, std::string*);
 };
 
 // A failed instance test (the mutex cannot be made) cannot tell of another instance.
-class FaultySelf final : public Decorator<Self> {
-public:
+struct FaultySelf final : Decorator<Self> {
     using Decorator::Decorator;
     RS_FORWARD(std::string, ExeName);
     RS_FORWARD(ProgramVersion, Version);
@@ -253,11 +234,10 @@ public:
 };
 
 // A failed console query finds no session; the block is released and the revert made anyway.
-class FaultySession final : public Decorator<Session> {
-public:
+struct FaultySession final : Decorator<Session> {
     using Decorator::Decorator;
     RS_FORWARD(bool, GetUserNameA, char*, DWORD*);
-    RS_FORWARD_AS(Or{0xFFFFFFFFu}, DWORD, WTSGetActiveConsoleSessionId);
+    RS_FORWARD_AS(Or<0xFFFFFFFFu>{}, DWORD, WTSGetActiveConsoleSessionId);
     RS_FORWARD(bool, WTSQueryUserToken, DWORD, HANDLE*);
     RS_FORWARD(bool, WTSQuerySessionUserName, DWORD, std::string*);
     RS_FORWARD(bool, WTSEnumerateSessionsA, std::vector<SessionEntry>*);
@@ -272,8 +252,7 @@ public:
     RS_FORWARD_AS(Anyway{}, bool, RevertToSelf);
 };
 
-class FaultySystem final : public Decorator<System> {
-public:
+struct FaultySystem final : Decorator<System> {
     using Decorator::Decorator;
     DWORD GetLastError() override { return inner_.GetLastError(); }
     void SetLastError(DWORD error) override { inner_.SetLastError(error); }
@@ -281,8 +260,7 @@ public:
     RS_FORWARD(LONG, InitializeComSecurity);
 };
 
-class FaultyComponents final : public Decorator<Components> {
-public:
+struct FaultyComponents final : Decorator<Components> {
     using Decorator::Decorator;
     RS_FORWARD(bool, CallCipher, const char*, const char*, char*, std::int32_t, DWORD);
     RS_FORWARD_AS(Clear{a2}, LONG, CreateObject, const char*, ComObject*, DWORD);
@@ -293,8 +271,7 @@ public:
                DWORD);
 };
 
-class FaultyWmi final : public Decorator<Wmi> {
-public:
+struct FaultyWmi final : Decorator<Wmi> {
     using Decorator::Decorator;
     RS_FORWARD_AS(Clear{a4}, LONG, BindMoniker, const std::string&, const std::string&, int,
                   WmiService*);
@@ -306,8 +283,7 @@ public:
 };
 
 // The event log is closed either way, so that an injected failure leaks nothing.
-class FaultyPower final : public Decorator<Power> {
-public:
+struct FaultyPower final : Decorator<Power> {
     using Decorator::Decorator;
     RS_FORWARD_AS(Clear{a2}, bool, OpenCurrentProcessToken, DWORD, HANDLE*);
     RS_FORWARD(bool, LookupPrivilegeValueA, const char*, const char*, Luid*);
@@ -333,8 +309,7 @@ private:
     std::unique_ptr<RegisteredTask> owned_;
 };
 
-class FaultyTasks final : public Decorator<Tasks> {
-public:
+struct FaultyTasks final : Decorator<Tasks> {
     using Decorator::Decorator;
     LONG GetTask(const std::string& folder, const std::string& name,
                  std::unique_ptr<RegisteredTask>* task) override {
@@ -362,8 +337,7 @@ private:
     std::unique_ptr<XmlDocument> owned_;
 };
 
-class FaultyXml final : public Decorator<Xml> {
-public:
+struct FaultyXml final : Decorator<Xml> {
     using Decorator::Decorator;
     LONG CreateDocument(std::unique_ptr<XmlDocument>* document) override {
         const LONG result = Call(Clear{document}, "CreateDocument", &Xml::CreateDocument, document);
@@ -375,8 +349,7 @@ public:
 };
 
 // A failed post reports the injected system error as its HRESULT, with the system's text.
-class FaultyHttp final : public Decorator<Http> {
-public:
+struct FaultyHttp final : Decorator<Http> {
     using Decorator::Decorator;
     bool Post(const std::string& url,
               const std::vector<std::pair<std::string, std::string>>& headers,

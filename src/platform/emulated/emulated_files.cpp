@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -365,22 +366,29 @@ bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found)
             if (WildcardMatch(namePart, dots)) result.push_back(Describe(folder, dots));
         }
     }
-    // NTFS lists a folder in the order of its upper-cased names: each entry with its sort key.
-    std::vector<std::pair<std::string, FindData>> entries;
+    // NTFS lists a folder in the order of its upper-cased names: each entry with its sort key,
+    // the entries put in order through their indexes (a large folder's entries are not moved
+    // about while they are sorted).
+    std::vector<FindData> listed;
+    std::vector<std::string> keys;
     const bool all = namePart == "*";
     // The folder's names as the host lists them: no path object is built for an entry that the
     // pattern leaves out, and none is taken apart for one that it takes.
-    host::ForEachName(folder, [&](const std::string& path, const std::string& name) {
+    host::ForEachName(folder, [&](const std::string& path, const std::string& name,
+                                  const host::Describer& describe) {
         if (all || WildcardMatch(namePart, name)) {
             FindData data;
-            if (!host::QuickDescribe(path, name, &data)) data = Describe(fs::path(path), name);
-            entries.emplace_back(UpperAscii(name), std::move(data));
+            if (!describe(&data)) data = Describe(fs::path(path), name);
+            listed.push_back(std::move(data));
+            keys.push_back(UpperAscii(name));
         }
     });
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    result.reserve(result.size() + entries.size());
-    for (auto& entry : entries) result.push_back(std::move(entry.second));
+    std::vector<std::size_t> order(listed.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&keys](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    result.reserve(result.size() + listed.size());
+    for (const std::size_t index : order) result.push_back(std::move(listed[index]));
     const bool none = result.empty();
     if (found) *found = std::move(result);
     if (none) return Fail(kErrorFileNotFound);

@@ -42,8 +42,19 @@ bool WriteNewFile(const std::filesystem::path& path, const std::string& bytes);
 // question at a time.
 bool QuickDescribe(const std::string& path, const std::string& name, FindData* data);
 
-// Each name in the folder except "." and "..", with its host path (unsorted).
+// What the host has at a path, links followed: nothing, a folder or another kind of entry.
+enum class Entry { Missing, Folder, Other };
+Entry Look(const std::string& path);
+
+// The first name in the folder (as the host lists it) that equals name without regard to ASCII
+// case; empty when there is none or the folder cannot be listed.
+std::string NameWithoutCase(const std::string& folder, const std::string& name);
+
+// Each name in the folder except "." and "..", with its host path (unsorted), and what describes
+// that entry as QuickDescribe does, from the open folder (its path is not walked again).
+using Describer = std::function<bool(FindData* data)>;
 void ForEachName(const std::filesystem::path& folder,
-                 const std::function<void(const std::string& path, const std::string& name)>& each);
+                 const std::function<void(const std::string& path, const std::string& name,
+                                          const Describer& describe)>& each);
 
 }  // namespace platform::emulated::host

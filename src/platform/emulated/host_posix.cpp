@@ -62,13 +62,10 @@ bool WriteNewFile(const std::filesystem::path& path, const std::string& bytes) {
     return true;
 }
 
-// One stat answers for a folder or a plain file what Describe asks one call at a time; a large
-// folder is listed with one system call a file instead of four.
-bool QuickDescribe(const std::string& path, const std::string& name, FindData* data) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !(S_ISDIR(info.st_mode) || S_ISREG(info.st_mode))) {
-        return false;
-    }
+namespace {
+
+bool FromStat(const struct stat& info, const std::string& name, FindData* data) {
+    if (!(S_ISDIR(info.st_mode) || S_ISREG(info.st_mode))) return false;
     data->fileName = name;
     const bool directory = S_ISDIR(info.st_mode);
     data->attributes = directory ? kFileAttributeDirectory : kFileAttributeArchive;
@@ -81,10 +78,46 @@ bool QuickDescribe(const std::string& path, const std::string& name, FindData* d
     return true;
 }
 
-// The folder's names straight from the system: no path object is built for an entry.
-void ForEachName(
-    const std::filesystem::path& folder,
-    const std::function<void(const std::string& path, const std::string& name)>& each) {
+}  // namespace
+
+// One stat answers for a folder or a plain file what Describe asks one call at a time; a large
+// folder is listed with one system call a file instead of four.
+bool QuickDescribe(const std::string& path, const std::string& name, FindData* data) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && FromStat(info, name, data);
+}
+
+Entry Look(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return Entry::Missing;
+    return S_ISDIR(info.st_mode) ? Entry::Folder : Entry::Other;
+}
+
+std::string NameWithoutCase(const std::string& folder, const std::string& name) {
+    struct CloseListing {
+        void operator()(DIR* listing) const { ::closedir(listing); }
+    };
+    const std::unique_ptr<DIR, CloseListing> listing(::opendir(folder.c_str()));
+    if (!listing) return {};
+    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const char* candidate = entry->d_name;
+        std::size_t i = 0;
+        while (i < name.size() && candidate[i] != '\0' && upper(candidate[i]) == upper(name[i]))
+            ++i;
+        if (i == name.size() && candidate[i] == '\0' && std::strcmp(candidate, ".") != 0 &&
+            std::strcmp(candidate, "..") != 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+// The folder's names straight from the system: no path object is built for an entry, and an
+// entry is described relative to the open folder.
+void ForEachName(const std::filesystem::path& folder,
+                 const std::function<void(const std::string& path, const std::string& name,
+                                          const Describer& describe)>& each) {
     // Closed on every path, also when an entry's description fails.
     struct CloseListing {
         void operator()(DIR* listing) const { ::closedir(listing); }
@@ -93,12 +126,18 @@ void ForEachName(
     if (!listing) return;
     std::string path = folder.string() + '/';
     const std::size_t stem = path.size();
+    const int descriptor = ::dirfd(listing.get());
+    std::string name;
+    const Describer describe = [&](FindData* data) {
+        struct stat info {};
+        return ::fstatat(descriptor, name.c_str(), &info, 0) == 0 && FromStat(info, name, data);
+    };
     while (const dirent* entry = ::readdir(listing.get())) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        name = entry->d_name;
         path.resize(stem);
         path += name;
-        each(path, name);
+        each(path, name, describe);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/emulated/fact_list.h"
+#include "platform/emulated/host.h"
 #include "platform/emulated/text_codec.h"
 
 namespace platform::emulated {
@@ -96,7 +97,10 @@ std::vector<std::pair<std::string, std::string>> MachineFacts::Section(
     return result;
 }
 
-Machine::Machine(fs::path folder) : folder_(std::move(folder)) {
+Machine::Machine(fs::path folder)
+    : folder_(std::move(folder)),
+      drivesText_((folder_ / "drives").string() + '/'),
+      networkText_((folder_ / "network").string()) {
     std::error_code error;
     if (!fs::is_directory(folder_, error)) {
         throw MachineError("machine folder '" + folder_.string() + "' is not a folder");
@@ -182,29 +186,23 @@ std::vector<std::string> ResolvedPathParts(const std::string& windowsPath, char*
 fs::path Machine::HostPath(const std::string& windowsPath) const {
     char drive = 0;
     const std::vector<std::string> parts = ResolvedPathParts(windowsPath, &drive);
-    if (drive) drive = static_cast<char>(drive | 0x20);
-    fs::path host = drive ? folder_ / "drives" / std::string(1, drive) : folder_ / "network";
+    // Built as text, one look at the host for each part: a path object costs more than the look.
+    std::string host = drive ? drivesText_ + static_cast<char>(drive | 0x20) : networkText_;
     bool exists = true;
     for (const std::string& part : parts) {
-        std::string name = part;
-        std::error_code error;
-        // A plain name is looked for as written first: it is there for nearly every path, and
-        // then the folder holding it needs no look of its own.
-        const bool plain = part.find('/') == std::string::npos;
-        if (!exists || (plain && fs::exists(host / part, error))) {
-            // as written (or below a missing folder: nothing to match)
-        } else if (!fs::is_directory(host, error)) {
+        const std::size_t folderEnd = host.size();
+        host += '/';
+        host += part;
+        // A name is looked for as written first: it is there for nearly every path, and then the
+        // folder holding it needs no look of its own.
+        if (!exists || host::Look(host) != host::Entry::Missing) continue;
+        const std::string folder = host.substr(0, folderEnd);
+        if (host::Look(folder) != host::Entry::Folder) {
             exists = false;
-        } else if (plain || !fs::exists(host / part, error)) {
-            for (const auto& entry : fs::directory_iterator(host, error)) {
-                const std::string candidate = entry.path().filename().string();
-                if (EqualsNoCase(candidate, part)) {
-                    name = candidate;
-                    break;
-                }
-            }
+        } else if (std::string match = host::NameWithoutCase(folder, part); !match.empty()) {
+            host.resize(folderEnd + 1);
+            host += match;
         }
-        host /= name;
     }
     return host;
 }

@@ -231,6 +231,8 @@ private:
     bool handlesJournaled_ = false;
     bool jobClosed_ = false;
     std::filesystem::path folder_;
+    std::string drivesText_;   // <machine>/drives/, to which the drive's letter is added
+    std::string networkText_;  // <machine>/network
     MachineFacts facts_;
     RegHive hive_;
     bool wow64_ = false;

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/emulated/host.h"
+#include "platform/emulated/text_codec.h"
 #include "platform/win32/windows_include.h"
 
 namespace platform::emulated::host {
@@ -62,12 +63,29 @@ bool QuickDescribe(const std::string& /*path*/, const std::string& /*name*/, Fin
     return false;
 }
 
-void ForEachName(
-    const std::filesystem::path& folder,
-    const std::function<void(const std::string& path, const std::string& name)>& each) {
+Entry Look(const std::string& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status)) return Entry::Missing;
+    return std::filesystem::is_directory(status) ? Entry::Folder : Entry::Other;
+}
+
+std::string NameWithoutCase(const std::string& folder, const std::string& name) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        each(entry.path().string(), entry.path().filename().string());
+        std::string candidate = entry.path().filename().string();
+        if (EqualsNoCase(candidate, name)) return candidate;
+    }
+    return {};
+}
+
+void ForEachName(const std::filesystem::path& folder,
+                 const std::function<void(const std::string& path, const std::string& name,
+                                          const Describer& describe)>& each) {
+    const Describer none = [](FindData* /*data*/) { return false; };
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        each(entry.path().string(), entry.path().filename().string(), none);
     }
 }
 
