@@ -512,7 +512,9 @@ private:
             std::string list;
             for (const platform::Sid& member : members) {
                 const std::string text = platform::SidText(member);
-                if (!text.empty()) list += (list.empty() ? "" : ",") + text;
+                if (text.empty()) continue;
+                if (!list.empty()) list += ',';
+                list += text;
             }
             Fact("LocalGroups", "Administrators", list);
         }

@@ -46,13 +46,14 @@ std::string SidText(const Sid& sid) {
         const std::size_t at = kHeader + 4 * i;
         const std::uint32_t value = sid[at] | (sid[at + 1] << 8) | (sid[at + 2] << 16) |
                                     (static_cast<std::uint32_t>(sid[at + 3]) << 24);
-        text += "-" + std::to_string(value);
+        text += '-';
+        text += std::to_string(value);
     }
     return text;
 }
 
 Sid SidFromText(const std::string& text) {
-    if (text.size() < 4 || (text[0] != 'S' && text[0] != 's') || text.substr(1, 3) != "-1-")
+    if (text.size() < 4 || (text[0] != 'S' && text[0] != 's') || text.compare(1, 3, "-1-") != 0)
         return {};
     std::vector<std::string> parts;
     std::size_t from = 4;

@@ -199,8 +199,11 @@ bool Machine::SaveHive() {
 }
 
 HANDLE Machine::NewHandle(const Object& object) {
-    const HANDLE handle = nextHandle_;
-    nextHandle_ += 4;
+    // Files held for a check are numbered apart, so that the process and token handles a run
+    // logs stay the numbers they were.
+    HANDLE& next = object.kind == Object::Kind::File ? nextFileHandle_ : nextHandle_;
+    const HANDLE handle = next;
+    next += 4;
     objects_[handle] = object;
     return handle;
 }

@@ -206,6 +206,7 @@ private:
 
     std::map<HANDLE, Object> objects_;
     HANDLE nextHandle_ = 0x2000;
+    HANDLE nextFileHandle_ = 0x7000;
     bool handlesJournaled_ = false;
     bool jobClosed_ = false;
     std::filesystem::path folder_;
