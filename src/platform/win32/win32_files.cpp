@@ -158,8 +158,10 @@ Members AdministratorsMembers() {
         }
         const auto* entries = reinterpret_cast<const ::LOCALGROUP_MEMBERS_INFO_0*>(buffer);
         for (::DWORD i = 0; i < read; ++i) {
-            if (auto sid = SidBytes(entries[i].lgrmi0_sid); !sid.empty())
-                found.push_back(std::move(sid));
+            const ::PSID sid = entries[i].lgrmi0_sid;
+            if (sid == nullptr || !::IsValidSid(sid)) continue;
+            const auto* bytes = static_cast<const ::BYTE*>(sid);
+            found.emplace_back(bytes, bytes + ::GetLengthSid(sid));
         }
         if (buffer) release(buffer);
         if (status == NERR_Success) return {0, std::move(found)};
@@ -401,13 +403,12 @@ public:
     DWORD OpenFileToHold(const char* path, HANDLE* handle) override {
         // Read and execute are shared, so the shell may start it and the loader map it; write
         // and delete are not, so nobody may change, rename or delete it while it is held.
-        const ::HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            *handle = 0;
-            return ::GetLastError();
-        }
-        *handle = reinterpret_cast<HANDLE>(file);
+        UniqueKernelHandle file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        *handle = 0;
+        if (!file) return ::GetLastError();
+        // The caller's now: closed with Processes::CloseHandle.
+        *handle = reinterpret_cast<HANDLE>(file.release());
         return ERROR_SUCCESS;
     }
 
