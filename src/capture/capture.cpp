@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <map>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -11,6 +13,7 @@
 #include "config/config_protection.h"
 #include "log/activity_log.h"
 #include "platform/handle_owner.h"
+#include "platform/sid_text.h"
 #include "registry/registry_access.h"
 #include "run/end_of_run.h"
 #include "run/run_context.h"
@@ -78,6 +81,7 @@ public:
         Registry();
         Facts();
         AgentFiles();
+        Accounts();
         TaskFiles();
         return std::move(capture_);
     }
@@ -448,9 +452,10 @@ private:
 
     // The owner and the rights the program checks before it takes a result file or starts a
     // program as SYSTEM, as facts: the owner only when it is no trusted account (SYSTEM, the
-    // Administrators, TrustedInstaller, the capture's own account: the facts' default owner
-    // stands for them; "unknown-account" for an owner whose name cannot be read); with `rights`,
-    // who may change it ("Users" standing for any account that is not trusted).
+    // Administrators and their members, TrustedInstaller, the capture's own account: the facts'
+    // default owner stands for them), by name with its SID under [Accounts], or by its SID alone
+    // when no account has it; with `rights`, who may change it ("Users" standing for any account
+    // that is not trusted).
     void Security(const std::string& path, bool rights) {
         platform::FileSecurity security;
         if (const DWORD error = platform_.files().GetOwnerAndRights(path.c_str(), &security)) {
@@ -458,12 +463,61 @@ private:
             return;
         }
         const std::string stored = Stored(path);
-        if (!security.ownerTrusted)
-            Fact("FileOwners", stored,
-                 security.ownerName.empty() ? "unknown-account" : security.ownerName);
+        if (!security.ownerTrusted) {
+            const std::string sid = platform::SidText(security.owner);
+            if (!security.ownerName.empty()) {
+                Fact("FileOwners", stored, security.ownerName);
+                if (!sid.empty())
+                    ownerSids_[common::Upper(security.ownerName)] = {security.ownerName, sid};
+            } else {
+                Fact("FileOwners", stored, sid.empty() ? "unknown-account" : sid);
+            }
+        }
         if (rights)
             Fact("FileRights", stored,
                  security.othersMayChange ? "Administrators,Users" : "Administrators");
+    }
+
+    // The accounts the program compares by SID: each user named in the facts (the console's,
+    // the sessions', the shells' owners, the program's own) and each owner noted, with the SID
+    // its name gives (empty for a name no account has); and the direct members of the
+    // Administrators group, whose files are trusted.
+    void Accounts() {
+        std::map<std::string, std::string> names;  // upper case -> as written
+        for (const auto& fact : capture_.facts) {
+            const std::string section = common::Upper(fact.section);
+            std::string name;
+            if (section == "CONSOLE" && common::Upper(fact.name) == "USER") name = fact.value;
+            if (section == "ACCOUNT" && common::Upper(fact.name) == "USERNAME") name = fact.value;
+            if (section == "PROCESSOWNERS") name = fact.value;
+            if (section == "SESSIONS" && fact.value.find(',') != std::string::npos)
+                name = fact.value.substr(fact.value.find(',') + 1);
+            if (!name.empty()) names.emplace(common::Upper(name), name);
+        }
+        for (const auto& [upper, owner] : ownerSids_) names.erase(upper);
+        for (const auto& [upper, name] : names) {
+            platform::Sid sid;
+            const DWORD error = platform_.files().LookupAccountNameA(name.c_str(), &sid);
+            if (error == 0 || error == static_cast<DWORD>(platform::kErrorNoneMapped)) {
+                Fact("Accounts", name, platform::SidText(sid));
+            } else {
+                Fail("Accounts." + name, error);
+            }
+        }
+        for (const auto& [upper, owner] : ownerSids_) Fact("Accounts", owner.first, owner.second);
+        std::vector<platform::Sid> members;
+        if (const DWORD error = platform_.files().GetAdministratorsMembers(&members)) {
+            Fail("LocalGroups.Administrators", error);
+        } else {
+            std::string list;
+            for (const platform::Sid& member : members) {
+                const std::string text = platform::SidText(member);
+                if (text.empty()) continue;
+                if (!list.empty()) list += ',';
+                list += text;
+            }
+            Fact("LocalGroups", "Administrators", list);
+        }
     }
 
     void AgentFiles() {
@@ -507,9 +561,18 @@ private:
         }
         Program(install + "Bellhop.exe");
         Program(management + "Quillon.exe");
-        for (const std::string& path :
-             {install, install + "Bellhop.exe", management, management + "Quillon.exe"}) {
-            Security(path, true);
+        // What the program checks before it starts or loads one as SYSTEM: the file and each
+        // folder above it up to the drive root's child, from the top down, each once.
+        std::set<std::string> checked;
+        for (const std::string& file : {install + "Bellhop.exe", management + "Quillon.exe",
+                                        install + config::kCipherLibrary}) {
+            const auto paths = run::FileSystem::CheckedPaths(file);
+            for (auto path = paths.rbegin(); path != paths.rend(); ++path) {
+                // Folders as the program names them, with their backslash.
+                const std::string named =
+                    *path == file || common::EndsWith(*path, "\\") ? *path : *path + "\\";
+                if (checked.insert(common::Upper(named)).second) Security(named, true);
+            }
         }
         Program(install + config::kCipherLibrary);
 
@@ -549,6 +612,8 @@ private:
         }
     }
 
+    // Owners noted by name: upper-cased name -> name, SID text.
+    std::map<std::string, std::pair<std::string, std::string>> ownerSids_;
     platform::Platform& platform_;
     run::RunContext ctx_;  // no log: the program's readers write nothing through it
     MachineCapture capture_;

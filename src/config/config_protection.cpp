@@ -30,7 +30,9 @@ std::string EncDecXML(run::RunContext& ctx, bool encipher, const std::string& pa
         const std::string library = ctx.installPath + kCipherLibrary;
         // Loaded into the system account's process: a library another account could change is
         // not loaded, and the run goes on as when it is missing (a missing one fails to load).
-        const auto exposure = ctx.fileSystem.ExposedToOtherAccounts(library);
+        // Held from the check until the call has loaded (and freed) it.
+        run::FileSystem::HeldFile hold(ctx.platform.processes());
+        const auto exposure = ctx.fileSystem.ExposedToOtherAccounts(library, &hold);
         const bool missing = exposure && exposure->path == library &&
                              (exposure->error == kFileNotFound || exposure->error == kPathNotFound);
         if (exposure && !missing) {

@@ -40,6 +40,7 @@ inline constexpr std::int32_t kErrorNoAssociation = 1155;
 inline constexpr std::int32_t kErrorAccessDisabledByPolicy = 1260;
 inline constexpr std::int32_t kErrorNotAllAssigned = 1300;
 inline constexpr std::int32_t kErrorNoSuchPrivilege = 1313;
+inline constexpr std::int32_t kErrorNoneMapped = 1332;  // no account of that name or SID
 inline constexpr std::int32_t kErrorPrivilegeNotHeld = 1314;
 inline constexpr std::int32_t kErrorTimeout = 1460;          // a call past its bound
 inline constexpr std::int32_t kRpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE

@@ -30,13 +30,22 @@ inline constexpr DWORD kMovefileReplaceExisting = 0x1;
 enum class FolderDacl { kSystemAdministratorsUsersRead, kOwnAccountAndAdministrators };
 inline constexpr DWORD kMovefileWriteThrough = 0x8;
 
+// A security identifier as Windows lays it out (revision, count, authority, sub-authorities:
+// GetLengthSid bytes); empty for none. Compared only through Files::EqualSid.
+using Sid = std::vector<BYTE>;
+
 // Who owns a file or folder, and whether accounts other than the trusted ones may change it.
-// Trusted: LocalSystem, the Administrators group, TrustedInstaller, and the account the program
+// Trusted: LocalSystem, the Administrators group, TrustedInstaller, the account the program
 // itself runs as (LocalSystem on an agent's machine; whoever runs it by hand could change its
-// files anyway).
-// LookupAccountSidA of an owner that is not trusted may ask a domain controller: it is made on a
-// worker and given up after this long (the name then stays empty, as for an unknown SID).
+// files anyway), and every account or group that is a direct member of the local Administrators
+// group (an elevated administrator's files are owned by that administrator's own account on
+// client editions). The members are read once per run (NetLocalGroupGetMembers, by the group's
+// SID), on a worker given up after kAdministratorsLookupMs: then no member counts.
+// LookupAccountSidA of an owner that is not trusted, and LookupAccountNameA, may ask a domain
+// controller: each is made on a worker and given up after this long (the name then stays empty,
+// as for an unknown SID; the SID is not found).
 inline constexpr DWORD kAccountLookupMs = 15000;
+inline constexpr DWORD kAdministratorsLookupMs = 15000;
 
 struct FileSecurity {
     std::string ownerName;         // an untrusted owner's account name (LookupAccountSidA, no
@@ -44,6 +53,7 @@ struct FileSecurity {
     bool ownerTrusted = false;     // the owner is one of the trusted accounts
     bool othersMayChange = false;  // a right to write, append, delete, or change the DACL or
                                    // owner is granted to an account that is not trusted
+    Sid owner;                     // the owner's SID (empty when the descriptor has none)
 };
 
 class Files {
@@ -104,6 +114,21 @@ public:
     // everybody change it. A Win32 error code: 0 on success, ERROR_FILE_NOT_FOUND /
     // ERROR_PATH_NOT_FOUND when the path is missing.
     virtual DWORD GetOwnerAndRights(const char* path, FileSecurity* security) = 0;
+    // LookupAccountNameA on this computer: the SID of the account `name`, on a worker given up
+    // after kAccountLookupMs (ERROR_TIMEOUT). A Win32 error code: 0 on success,
+    // ERROR_NONE_MAPPED when no account has the name (an empty name included).
+    virtual DWORD LookupAccountNameA(const char* name, Sid* sid) = 0;
+    // The direct members of the local Administrators group, as the trust of owners takes them
+    // (see FileSecurity), read once a run. A Win32 (NERR) error code, ERROR_TIMEOUT past
+    // kAdministratorsLookupMs; *members is then empty.
+    virtual DWORD GetAdministratorsMembers(std::vector<Sid>* members) = 0;
+    // EqualSid: both valid and the same SID.
+    virtual bool EqualSid(const Sid& a, const Sid& b) = 0;
+    // CreateFileA(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING): the file may be read, run and
+    // loaded while *handle is open, but nobody may write, rename or delete it (a sharing
+    // violation), so that what was checked is what is used. The handle is closed with
+    // Processes::CloseHandle. A Win32 error code; *handle is 0 on failure.
+    virtual DWORD OpenFileToHold(const char* path, HANDLE* handle) = 0;
 
     // GetSystemDirectoryA: the number of characters stored (without the NUL), the size needed
     // (with the NUL) when the buffer is too small, 0 on failure.

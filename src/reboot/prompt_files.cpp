@@ -9,6 +9,7 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/activity_log.h"
+#include "platform/sid_text.h"
 #include "reboot/reboot_state.h"
 #include "reboot/restart_guard.h"
 #include "run/failures.h"
@@ -38,11 +39,26 @@ std::string NamedAccount(const std::string& name, const std::string& prefix) {
     return from < end ? name.substr(from, end - from) : std::string();
 }
 
-// Written by the account it is named after, by SYSTEM or by the Administrators (or by another
-// trusted account): only then may its answer decide a restart.
-bool OwnedAsNamed(run::RunContext& ctx, const std::string& folder, const std::string& prefix,
-                  const std::string& name) {
+// The SID of the account, looked up once a run by name; empty when it cannot be.
+const platform::Sid& AccountSid(run::RunContext& ctx, const std::string& account) {
+    const std::string key = common::Upper(account);
+    auto known = ctx.accountSids.find(key);
+    if (known == ctx.accountSids.end()) {
+        platform::Sid sid;
+        if (ctx.platform.files().LookupAccountNameA(account.c_str(), &sid) != 0) sid.clear();
+        known = ctx.accountSids.emplace(key, std::move(sid)).first;
+    }
+    return known->second;
+}
+
+// Whose answer may decide a restart: the reboot state file's own; that of a file SYSTEM, the
+// Administrators (or another trusted account) wrote; and the prompted account's file, named
+// after it and owned by it (the SIDs compared, never the names). Any other account's answer,
+// or one whose owner cannot be read, is passed over with a line.
+bool MayDecide(run::RunContext& ctx, const std::string& folder, const std::string& prefix,
+               const std::string& name) {
     const std::string path = folder + name;
+    if (common::Upper(path) == common::Upper(ctx.rebootIniPath)) return true;
     platform::FileSecurity security;
     const platform::DWORD error = ctx.platform.files().GetOwnerAndRights(path.c_str(), &security);
     if (error != 0) {
@@ -50,17 +66,22 @@ bool OwnedAsNamed(run::RunContext& ctx, const std::string& folder, const std::st
                 std::to_string(error));
         return false;
     }
-    if (security.ownerTrusted ||
-        common::Upper(security.ownerName) == common::Upper(NamedAccount(name, prefix))) {
-        return true;
+    if (security.ownerTrusted) return true;
+    const std::string& account = ctx.promptAccount;
+    if (!account.empty() && !security.owner.empty() &&
+        common::Upper(NamedAccount(name, prefix)) == common::Upper(account)) {
+        const platform::Sid& prompted = AccountSid(ctx, account);
+        if (!prompted.empty() && ctx.platform.files().EqualSid(security.owner, prompted))
+            return true;
     }
-    Skipped(ctx, "Result file owned by another account, not taken", path, security.ownerName);
+    Skipped(ctx, "Result file owned by another account, not taken", path,
+            security.ownerName.empty() ? platform::SidText(security.owner) : security.ownerName);
     return false;
 }
 
 // The newest result file of the folder by last-write second (of the same second, the one listed
 // first) among those that are believable: none dated after the current time, and the newest of
-// them written by the account it names. Those passed over get a line each; empty when none is
+// them one that may decide. Those passed over get a line each; empty when none is
 // left.
 std::optional<std::string> NewestBelievable(run::RunContext& ctx, const std::string& folder,
                                             const std::string& prefix) {
@@ -89,7 +110,7 @@ std::optional<std::string> NewestBelievable(run::RunContext& ctx, const std::str
                          return second(a) > second(b);
                      });
     for (const run::FolderFile* file : found) {
-        if (OwnedAsNamed(ctx, folder, prefix, file->name)) return file->name;
+        if (MayDecide(ctx, folder, prefix, file->name)) return file->name;
     }
     return std::nullopt;
 }

@@ -11,6 +11,7 @@
 #include "reboot/run_and_wait.h"
 #include "registry/os_facts.h"
 #include "run/failures.h"
+#include "session/accounts.h"
 #include "session/user_launch.h"
 #include "web/alert_suspension.h"
 
@@ -65,6 +66,7 @@ int CallRebootUI(run::RunContext& ctx) {
             FlowLog(ctx, "INFO ", "Run Bellhop.exe in User Account");
             if (!session::fncExecuteInUserAccount(ctx, prompt, " RBT")) {
                 // Nobody is logged on: the prompt program runs in the system account.
+                ctx.promptAccount = session::fncGetLoggedOnUserName(ctx);
                 std::string errorNumber;
                 std::string errorDescription;
                 ShellAndWait(ctx, prompt, " AUTOSRBT", errorNumber, errorDescription);

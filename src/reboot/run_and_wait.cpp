@@ -38,9 +38,11 @@ bool ListsAsPlainFile(run::RunContext& ctx, const std::string& path) {
 }
 
 // The program runs as the system account; one ERROR line names the path that would let
-// another account choose what it runs, and why.
-bool SafeToStartAsSystem(run::RunContext& ctx, const std::string& programPath) {
-    const auto exposure = ctx.fileSystem.ExposedToOtherAccounts(programPath);
+// another account choose what it runs, and why. When it may run, *hold keeps it from being
+// changed, renamed or deleted until it has been started.
+bool SafeToStartAsSystem(run::RunContext& ctx, const std::string& programPath,
+                         run::FileSystem::HeldFile* hold) {
+    const auto exposure = ctx.fileSystem.ExposedToOtherAccounts(programPath, hold);
     if (!exposure) return true;
     WriteLogLine(ctx, "ModReboot", "ShellAndWait", "ERROR",
                  "Program not started as SYSTEM, it or its folder is not protected", exposure->path,
@@ -69,10 +71,13 @@ bool ShellAndWait(run::RunContext& ctx, const std::string& programPath,
         request.lpFile = programPath;
         request.lpParameters = parameters;
         request.nShow = platform::kSwShowNormal;
-        if (ListsAsPlainFile(ctx, programPath) && SafeToStartAsSystem(ctx, programPath)) {
+        run::FileSystem::HeldFile hold(processes);
+        if (ListsAsPlainFile(ctx, programPath) && SafeToStartAsSystem(ctx, programPath, &hold)) {
             processes.ShellExecuteExA(&request);  // judged by the wait below
             process.reset(request.hProcess);
         }
+        // Started (or not): the file is left to others again before the wait.
+        hold.reset();
         // With nothing started the handle is 0 and the wait fails at once.
         const platform::DWORD wait =
             processes.WaitForSingleObject(process.get(), platform::kInfinite);

@@ -154,20 +154,56 @@ bool FileSystem::UntrustedReparsePoint(const std::string& path) {
     return reparsePoint && !adminOwned;
 }
 
-std::optional<FileSystem::Exposure> FileSystem::ExposedToOtherAccounts(
-    const std::string& filePath) {
-    const std::size_t slash = filePath.find_last_of('\\');
-    std::string folder = slash == std::string::npos ? std::string() : filePath.substr(0, slash);
-    // The root's own name keeps its backslash (C:\, or \ on the current drive).
-    if (folder.empty() || folder.back() == ':') folder += '\\';
-    for (const std::string& path : {filePath, folder}) {
+// The file, then each folder above it: "C:\A\B\f.exe" is f.exe, C:\A\B and C:\A. A file in the
+// root has the root as its folder (its name keeps its backslash: C:\, or \ on the current drive).
+std::vector<std::string> FileSystem::CheckedPaths(const std::string& filePath) {
+    std::vector<std::string> paths{filePath};
+    const std::string drive = GetDriveName(filePath);
+    for (std::string path = filePath;;) {
+        const std::size_t slash = path.find_last_of('\\');
+        if (slash == std::string::npos) {
+            if (paths.size() == 1) paths.push_back("\\");
+            break;
+        }
+        path = path.substr(0, slash);
+        if (path.empty() || path.back() == ':' || path.size() <= drive.size()) {
+            if (paths.size() == 1) paths.push_back(path + '\\');
+            break;
+        }
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+std::optional<FileSystem::Exposure> FileSystem::ExposedToOtherAccounts(const std::string& filePath,
+                                                                       HeldFile* hold) {
+    if (hold) {
+        hold->reset();
+        const platform::DWORD error =
+            platform_.files().OpenFileToHold(filePath.c_str(), hold->put());
+        if (error != 0) {
+            const bool missing =
+                error == static_cast<platform::DWORD>(platform::kErrorFileNotFound) ||
+                error == static_cast<platform::DWORD>(platform::kErrorPathNotFound);
+            return Exposure{filePath, missing ? "security cannot be read" : "cannot be held",
+                            std::to_string(error), error};
+        }
+    }
+    for (const std::string& path : CheckedPaths(filePath)) {
         platform::FileSecurity security;
         const platform::DWORD error = platform_.files().GetOwnerAndRights(path.c_str(), &security);
-        if (error != 0)
-            return Exposure{path, "security cannot be read", std::to_string(error), error};
-        if (!security.ownerTrusted)
-            return Exposure{path, "owned by another account", security.ownerName};
-        if (security.othersMayChange) return Exposure{path, "others may change it", ""};
+        std::optional<Exposure> exposure;
+        if (error != 0) {
+            exposure = Exposure{path, "security cannot be read", std::to_string(error), error};
+        } else if (!security.ownerTrusted) {
+            exposure = Exposure{path, "owned by another account", security.ownerName};
+        } else if (security.othersMayChange) {
+            exposure = Exposure{path, "others may change it", ""};
+        }
+        if (exposure) {
+            if (hold) hold->reset();
+            return exposure;
+        }
     }
     return std::nullopt;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/handle_owner.h"
 #include "platform/platform.h"
 
 namespace run {
@@ -38,18 +39,29 @@ public:
     // The whole content of a text file; an empty file cannot be read (input past end of file).
     std::string ReadAllText(const std::string& path);
 
+    // A file opened so that nobody may write, rename or delete it until this is gone.
+    using HeldFile = platform::OwnedHandle;
+
     // What the system account runs or loads must be owned by a trusted account and changeable
-    // by no other, file and folder alike, or anyone who could change them would choose what
-    // SYSTEM runs. The first of the two that is not, with why ("security cannot be read",
-    // "owned by another account", "others may change it") and the error number or the owner;
-    // nothing when both are protected.
+    // by no other: the file and every folder above it up to the drive root's child (the
+    // installation folder, the folders down to the file, and the installation folder's parents;
+    // the root itself only for a file directly in it: every user may create folders there),
+    // or anyone who could change one of them could put another file in its place. The first
+    // of them that is not, with why ("security cannot be read", "owned by another account",
+    // "others may change it", "cannot be held") and the error number or the owner; nothing
+    // when all are protected. With `hold`, the file is opened first without write or delete
+    // sharing and stays so in *hold (when nothing is exposed), so that what was checked is
+    // what runs or loads.
     struct Exposure {
         std::string path;
         std::string why;
         std::string detail;
         platform::DWORD error = 0;  // the failure of reading the security, if that was why
     };
-    std::optional<Exposure> ExposedToOtherAccounts(const std::string& filePath);
+    std::optional<Exposure> ExposedToOtherAccounts(const std::string& filePath,
+                                                   HeldFile* hold = nullptr);
+    // The paths that test looks at, in its order.
+    static std::vector<std::string> CheckedPaths(const std::string& filePath);
 
 private:
     [[noreturn]] void RaiseFor(const std::string& path);

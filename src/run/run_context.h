@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <map>
 #include <set>
 #include <string>
 
@@ -49,6 +50,13 @@ struct RunContext {
     std::string postponeAttempt;
     std::string pendingFlag;
     double postponeDateTime = 0;
+    // The account the prompt program runs for: the console user at start-up and for the launch in
+    // the user's session (the token's user), the program's own account when the prompt ran in
+    // the system account. Only its result file, and the reboot state file, may decide a restart.
+    std::string promptAccount;
+    // SIDs of accounts looked up by name (upper case), each once a run; empty when the name
+    // could not be looked up.
+    std::map<std::string, platform::Sid> accountSids;
     // Paths under the data folder found to be reparse points no administrator made (upper
     // case): nothing is written through them, and the refusal is logged once a path.
     std::set<std::string> refusedReparsePoints;

@@ -11,6 +11,7 @@
 #include "registry/registry_access.h"
 #include "run/end_of_run.h"
 #include "run/failures.h"
+#include "session/accounts.h"
 
 namespace run {
 
@@ -60,6 +61,8 @@ void InitializeEXE(RunContext& ctx) {
         ctx.dataFolder = DataFolderFor(allUsersProfile, ctx.installPath);
         platform.files().MakeSureDirectoryPathExists(ctx.dataFolder.c_str());  // failure ignored
 
+        // Before the prompt runs, the console user is the one it would ask.
+        ctx.promptAccount = session::ConsoleUserName(ctx);
         ctx.latestPromptFile = reboot::ReadLatestBellhopFile(ctx, ctx.dataFolder, "Bellhop_");
         reboot::IniSetValue(ctx, "RebootStatus", "TimerPM", "", ctx.rebootIniPath);
         Info(ctx, "Read File Patch", ctx.latestPromptFile);

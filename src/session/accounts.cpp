@@ -109,4 +109,12 @@ std::string fncGetLoggedOnUserName(run::RunContext& ctx) {
     }
 }
 
+std::string ConsoleUserName(run::RunContext& ctx) {
+    auto& session = ctx.platform.session();
+    const platform::DWORD sessionId = session.WTSGetActiveConsoleSessionId();
+    std::string user;
+    if (sessionId == 0xFFFFFFFFu || !session.WTSQuerySessionUserName(sessionId, &user)) return {};
+    return user;
+}
+
 }  // namespace session

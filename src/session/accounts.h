@@ -20,4 +20,8 @@ std::string fncTerminateProcessByName(run::RunContext& ctx, const std::string& n
 // The name of the account the program runs under, or the empty text.
 std::string fncGetLoggedOnUserName(run::RunContext& ctx);
 
+// The name of the user logged on at the console (WTSGetActiveConsoleSessionId, then
+// WTSQuerySessionInformationA), or the empty text when nobody is or it cannot be read.
+std::string ConsoleUserName(run::RunContext& ctx);
+
 }  // namespace session

@@ -106,6 +106,13 @@ void WaitForPrompt(run::RunContext& ctx, platform::HANDLE reopened) {
     fncTerminateProcessByName(ctx, std::to_string(process.get()));
 }
 
+// The account of the token the prompt program is started with: whose answer may decide.
+std::string TokenUser(run::RunContext& ctx, platform::HANDLE token) {
+    std::string user;
+    if (!ctx.platform.session().GetTokenUserName(token, &user)) user.clear();
+    return user;
+}
+
 }  // namespace
 
 std::string fncFormatMessage(run::RunContext& ctx, std::int32_t errorNumber) {
@@ -159,6 +166,7 @@ bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
         }
 
         if (userToken.get()) {
+            ctx.promptAccount = TokenUser(ctx, userToken.get());
             session.DuplicateTokenEx(userToken.get(), kGenericAll, false,
                                      platform::kSecurityImpersonation, platform::kTokenPrimary,
                                      primaryToken.put());
@@ -193,6 +201,7 @@ bool fncExecuteInUserAccount(run::RunContext& ctx, const std::string& exePath,
             Log(ctx, "INFO", "Explorer token found!!");
             session.OpenProcessToken(shellProcess.get(), kTokenAllAccess, shellToken.put());
             if (shellToken.get()) {
+                ctx.promptAccount = TokenUser(ctx, shellToken.get());
                 impersonation.Begin(shellToken.get());
                 const bool made =
                     session.CreateEnvironmentBlock(environment.put(), shellToken.get(), true);

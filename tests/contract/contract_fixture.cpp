@@ -165,6 +165,9 @@ platform::Files& EmulatedWorld::files() {
 platform::DWORD EmulatedWorld::LastError() {
     return parts_->machine->lastError;
 }
+bool EmulatedWorld::CloseFileHandle(platform::HANDLE handle) {
+    return parts_->machine->Close(handle, {platform::emulated::Machine::Object::Kind::File});
+}
 void EmulatedWorld::SetLastError(platform::DWORD error) {
     parts_->machine->lastError = error;
 }

@@ -51,6 +51,8 @@ public:
     // The thread's last-error value as the world's facets leave it.
     virtual platform::DWORD LastError() = 0;
     virtual void SetLastError(platform::DWORD error) = 0;
+    // CloseHandle of a file handle the files facet gave out (OpenFileToHold).
+    virtual bool CloseFileHandle(platform::HANDLE handle) = 0;
 
     // True for the real Win32 implementation when the Windows below it is Wine.
     virtual bool OnWine() const { return false; }
@@ -119,6 +121,7 @@ public:
     platform::Files& files() override;
     platform::DWORD LastError() override;
     void SetLastError(platform::DWORD error) override;
+    bool CloseFileHandle(platform::HANDLE handle) override;
     bool SeedRegistry(const std::string& regExportText) override;
     bool SetRights(const std::string& windowsPath, const char* sddl,
                    const char* emulatedAccounts) override;
@@ -148,6 +151,7 @@ public:
     platform::Files& files() override;
     platform::DWORD LastError() override;
     void SetLastError(platform::DWORD error) override;
+    bool CloseFileHandle(platform::HANDLE handle) override;
     bool OnWine() const override;
     std::string AnsiText(const std::string& utf8) const override;
     bool SeedRegistry(const std::string& regExportText) override;

@@ -91,6 +91,9 @@ platform::Files& Win32World::files() {
 platform::DWORD Win32World::LastError() {
     return ::GetLastError();
 }
+bool Win32World::CloseFileHandle(platform::HANDLE handle) {
+    return ::CloseHandle(reinterpret_cast<::HANDLE>(handle)) != FALSE;
+}
 void Win32World::SetLastError(platform::DWORD error) {
     ::SetLastError(error);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "contract_fixture.h"
+#include "platform/sid_text.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ TYPED_TEST(FilesContract, OwnFilesAreTrustedAndMissingPathsAreErrors) {
     };
     for (const Case& c :
          {Case{"a.txt", 0}, Case{"dir", 0}, Case{"nope.txt", 2}, Case{"nodir\\nope.txt", 3}}) {
-        platform::FileSecurity security{"x", c.error != 0, true};
+        platform::FileSecurity security{"x", c.error != 0, true, {}};
         EXPECT_EQ(this->files().GetOwnerAndRights(this->P(c.relative).c_str(), &security), c.error)
             << c.relative;
         EXPECT_EQ(security.ownerTrusted, c.error == 0) << c.relative;
@@ -202,6 +203,68 @@ TYPED_TEST(FilesContract, AppendsOnlyToAFileWithOneName) {
     EXPECT_EQ(this->Call(f.AppendToFile(this->P("a.txt").c_str(), "!")),
               std::make_pair(true, DWORD{0}));
     EXPECT_EQ(this->world.ReadRaw(this->P("a.txt")), "hello!");
+}
+
+// A file held for a start or a load may be read (and so run or mapped) but not written,
+// renamed, replaced or deleted until the handle is closed; a missing path is the usual pair.
+TYPED_TEST(FilesContract, AHeldFileCannotBeChangedUntilReleased) {
+    const std::string held = this->P("a.txt");
+    platform::HANDLE handle = 0;
+    ASSERT_EQ(this->files().OpenFileToHold(held.c_str(), &handle), 0u);
+    ASSERT_NE(handle, 0u);
+    std::string content;
+    EXPECT_TRUE(this->files().ReadWholeFile(held.c_str(), &content));
+    EXPECT_EQ(content, "hello");
+    constexpr DWORD kSharing = platform::kErrorSharingViolation;
+    const std::string other = this->P("B.ini");
+    EXPECT_EQ(this->Call(this->files().DeleteFileA(held.c_str())), std::make_pair(false, kSharing));
+    EXPECT_EQ(this->Call(this->files().MoveFileA(held.c_str(), this->P("moved.txt").c_str())),
+              std::make_pair(false, kSharing));
+    EXPECT_EQ(this->Call(this->files().MoveFileExA(other.c_str(), held.c_str(),
+                                                   platform::kMovefileReplaceExisting)),
+              std::make_pair(false, kSharing));
+    EXPECT_EQ(this->Call(this->files().CopyFileA(other.c_str(), held.c_str(), false)),
+              std::make_pair(false, kSharing));
+    EXPECT_EQ(this->Call(this->files().AppendToFile(held.c_str(), "x")),
+              std::make_pair(false, kSharing));
+    EXPECT_TRUE(this->world.CloseFileHandle(handle));
+    EXPECT_EQ(this->Call(this->files().DeleteFileA(held.c_str())), std::make_pair(true, DWORD{0}));
+    for (const auto& [relative, error] :
+         {std::pair<const char*, DWORD>{"nope.txt", 2}, {"nodir\\nope.txt", 3}}) {
+        handle = 1;
+        EXPECT_EQ(this->files().OpenFileToHold(this->P(relative).c_str(), &handle), error);
+        EXPECT_EQ(handle, 0u) << relative;
+    }
+}
+
+// Accounts looked up by name give their SIDs, compared by EqualSid: SYSTEM is S-1-5-18 in every
+// language, one name gives the same SID twice and another name another one; no account has an
+// empty or unknown name.
+TYPED_TEST(FilesContract, AccountsLookedUpByNameCompareBySid) {
+    platform::Sid system;
+    platform::Sid again;
+    platform::Sid administrators;
+    ASSERT_EQ(this->files().LookupAccountNameA("SYSTEM", &system), 0u);
+    ASSERT_EQ(this->files().LookupAccountNameA("system", &again), 0u);
+    ASSERT_EQ(this->files().LookupAccountNameA("Administrators", &administrators), 0u);
+    EXPECT_EQ(platform::SidText(system), "S-1-5-18");
+    EXPECT_EQ(platform::SidText(administrators), "S-1-5-32-544");
+    EXPECT_TRUE(this->files().EqualSid(system, again));
+    EXPECT_FALSE(this->files().EqualSid(system, administrators));
+    EXPECT_FALSE(this->files().EqualSid(system, platform::Sid{}));
+    for (const char* name : {"", "no-such-account-rs-7731"}) {
+        platform::Sid none{1, 2, 3};
+        EXPECT_EQ(this->files().LookupAccountNameA(name, &none),
+                  static_cast<DWORD>(platform::kErrorNoneMapped))
+            << name;
+        EXPECT_TRUE(none.empty()) << name;
+    }
+    // The owner that GetOwnerAndRights reads is a SID of its own: SYSTEM's for the emulated
+    // machine's files, the test's own account's (or the Administrators') on Windows.
+    platform::FileSecurity security;
+    ASSERT_EQ(this->files().GetOwnerAndRights(this->P("a.txt").c_str(), &security), 0u);
+    EXPECT_EQ(platform::SidText(security.owner).rfind("S-1-5-", 0), 0u)
+        << platform::SidText(security.owner);
 }
 
 TYPED_TEST(FilesContract, SizesAndWholeReads) {

@@ -387,8 +387,14 @@ TEST_F(CaptureOfAMachine, FactsAsTheHostStatesThemAndTheZoneBias) {
         "[Account]\r\nUserName=SYSTEM\r\n",
         // What the program checks before it takes a result file or starts a program as SYSTEM.
         "[FileOwners]\r\nC:\\ProgramData\\VERUZE\\Bellhop_zorblax.ini=wizzle\r\n",
-        "[FileRights]\r\nC:\\Agent\\=Administrators\r\nC:\\Agent\\BaseComponents\\"
-        "PatchManagement\\=Administrators,Users\r\n",
+        "[FileRights]\r\nC:\\Agent\\=Administrators\r\nC:\\Agent\\BaseComponents\\="
+        "Administrators,Users\r\nC:\\Agent\\BaseComponents\\PatchManagement\\="
+        "Administrators,Users\r\nC:\\Agent\\Cryptel.dll=Administrators\r\n",
+        // The accounts compared by SID, and the Administrators' members (none here).
+        "[Accounts]\r\n",
+        "\r\nSYSTEM=S-1-5-18\r\n",
+        "\r\nzorblax=S-1-5-21-1004336348-1177238915-682003330-",
+        "[LocalGroups]\r\nAdministrators=\r\n",
     };
     for (const char* line : lines) EXPECT_NE(facts.find(line), std::string::npos) << line << facts;
     // The emulated host's UTC clock is the host's own ([Clock] Now pins the local time only), so

@@ -42,8 +42,8 @@ std::vector<std::string> LinesWith(const std::vector<std::string>& log, const st
 }
 
 // ---------------------------------------------------------------------------------------------
-// Result files: an RBT run with a reboot pending and no prompt program, so that the newest
-// believable result file of the data folder decides the restart on its own.
+// Result files: an RBT run with a reboot pending, alice at the console and no prompt program, so
+// that the newest believable result file of the data folder decides the restart on its own.
 
 struct ResultFile {
     const char* name;
@@ -57,6 +57,7 @@ struct TrustCase {
     std::vector<ResultFile> files;
     int exitCode;
     std::vector<std::string> skipped;  // the lines of the files passed over
+    const char* facts = "";            // more of machine.ini
 };
 
 class ResultFileTrust : public ::testing::TestWithParam<TrustCase> {};
@@ -70,14 +71,25 @@ TEST_P(ResultFileTrust, OnlyABelievableNewestFileDecides) {
     const auto now = fs::file_time_type::clock::now();
     for (const ResultFile& file : c.files) {
         const std::string path = std::string(kData) + file.name;
-        machine.File(path, std::string("[RebootStatus]\r\nTimerPM=") + file.timer + "\r\n");
+        machine.File(path, std::string("[RebootStatus]\r\nTimerPM=") + file.timer +
+                               "\r\nWrittenAs=" + file.name + "\r\n");
         fs::last_write_time(machine.HostPath(path), now - std::chrono::seconds(file.ageSeconds));
         if (*file.owner) owners += path + "=" + file.owner + "\n";
     }
-    machine.Facts("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[FileOwners]\n" + owners);
+    machine.Facts(std::string("[Environment]\nALLUSERSPROFILE=C:\\ProgramData\n[Console]\n"
+                              "SessionId=1\nUser=alice\n") +
+                  c.facts + "\n[FileOwners]\n" + owners);
     const auto result = RunProgram(machine, "RBT");
     EXPECT_EQ(result.exitCode, c.exitCode);
-    EXPECT_EQ(LinesWith(result.log, "ReadLatestBellhopFile\tERROR\tResult file"), c.skipped);
+    const auto skipped = LinesWith(result.log, "ReadLatestBellhopFile\tERROR\tResult file");
+    EXPECT_EQ(skipped, c.skipped);
+    // Nothing of a file passed over reaches the reboot state file.
+    const std::string state = machine.Read(std::string(kData) + "Bellhop_SYSTEM.ini");
+    for (const ResultFile& file : c.files) {
+        if (state.find(std::string("WrittenAs=") + file.name) == std::string::npos) continue;
+        for (const std::string& line : skipped)
+            EXPECT_EQ(line.find(file.name), std::string::npos) << file.name << " was copied";
+    }
 }
 
 std::string Skip(const char* why, const char* file, const char* detail = "") {
@@ -111,9 +123,47 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"Bellhop_alice.ini", "0", 5, "bob"}, {"Bellhop_carol.ini", "1", 10, ""}},
                   5,
                   {Skip(kForeign, "Bellhop_alice.ini", "bob")}},
-        TrustCase{"OwnedByTheAccountItNamesCounts", {{"BELLHOP_Bob.INI", "1", 5, "bob"}}, 5, {}},
+        // Only the prompted account's own file decides: bob's, in his own name, does not while
+        // alice is at the console (any local account could otherwise force or stop restarts).
+        TrustCase{"OwnedByTheAccountItNamesButNotPromptedPassedOver",
+                  {{"BELLHOP_Bob.INI", "1", 5, "bob"}},
+                  0,
+                  {Skip(kForeign, "BELLHOP_Bob.INI", "bob")}},
+        TrustCase{
+            "OwnedByThePromptedAccountCounts", {{"BELLHOP_Alice.INI", "1", 5, "alice"}}, 5, {}},
+        TrustCase{
+            "NewestAnswerOfAnotherUserNeitherDecidesNorIsCopied",
+            {{"Bellhop_mallory.ini", "1", 5, "mallory"}, {"Bellhop_alice.ini", "0", 10, "alice"}},
+            0,
+            {Skip(kForeign, "Bellhop_mallory.ini", "mallory")}},
+        // By SID, never by name: another domain's alice is not the alice at the console.
+        TrustCase{"SameNameOfAnotherDomainPassedOver",
+                  {{"Bellhop_alice.ini", "1", 5, "CORP\\alice"}},
+                  0,
+                  {Skip(kForeign, "Bellhop_alice.ini", "CORP\\alice")},
+                  "[Accounts]\nalice=S-1-5-21-1-1-1-1001\nCORP\\alice=S-1-5-21-2-2-2-1001\n"},
+        // An owner that is no account (deleted; the empty name of a failed look-up) matches none.
+        TrustCase{"OwnerWithoutAnAccountPassedOver",
+                  {{"Bellhop_.ini", "1", 5, "S-1-5-21-7-7-7-1099"}},
+                  0,
+                  {Skip(kForeign, "Bellhop_.ini", "S-1-5-21-7-7-7-1099")}},
+        TrustCase{"PromptedAccountThatCannotBeLookedUpDecidesNothing",
+                  {{"Bellhop_alice.ini", "1", 5, "S-1-5-21-7-7-7-1001"}},
+                  0,
+                  {Skip(kForeign, "Bellhop_alice.ini", "S-1-5-21-7-7-7-1001")},
+                  "[Accounts]\nalice=\n"},
+        TrustCase{
+            "UnreadableOwnerPassedOver",
+            {{"Bellhop_alice.ini", "1", 5, "unreadable"}},
+            0,
+            {Skip("Result file whose owner cannot be read, not taken", "Bellhop_alice.ini", "5")}},
         TrustCase{
             "OwnedByTheAdministratorsCounts", {{"Bellhop_x.ini", "1", 5, "Administrators"}}, 5, {}},
+        TrustCase{"OwnedByAMemberOfTheAdministratorsCounts",
+                  {{"Bellhop_x.ini", "1", 5, "admin"}},
+                  5,
+                  {},
+                  "[LocalGroups]\nAdministrators=admin\n"},
         TrustCase{"ForeignFileOlderThanTheChosenOneIsNotLookedAt",
                   {{"Bellhop_x.ini", "1", 20, "bob"}, {"Bellhop_alice.ini", "0", 10, ""}},
                   0,
@@ -269,6 +319,27 @@ INSTANTIATE_TEST_SUITE_P(
                   "owned by another account", "bob"},
         StartCase{"ProgramOfTrustedInstaller", "C:\\\\Agent",
                   "[FileOwners]\nC:\\Agent\\Bellhop.exe=TrustedInstaller\n", true, "", "", ""},
+        // Every folder down to the program counts, and the agent folder's parents up to the
+        // root's child: one users may change lets them put another program in its place.
+        StartCase{"BaseComponentsUsersMayChange", "C:\\\\Agent",
+                  "[FileRights]\nC:\\Agent\\BaseComponents=Administrators,Users\n"
+                  "C:\\Agent\\BaseComponents\\PatchManagement=Administrators\n",
+                  false, "C:\\Agent\\BaseComponents", "others may change it", ""},
+        StartCase{"ParentOfTheAgentFolderUsersMayChange", "C:\\\\Tools\\\\Agent",
+                  "[FileRights]\nC:\\Tools=Administrators,Users\nC:\\Tools\\Agent=Administrators\n",
+                  false, "C:\\Tools", "others may change it", "", true},
+        StartCase{"ParentOfTheAgentFolderOfAUser", "C:\\\\Tools\\\\Agent",
+                  "[FileOwners]\nC:\\Tools=bob\n", false, "C:\\Tools", "owned by another account",
+                  "bob", true},
+        // An elevated administrator's files belong to that administrator's own account.
+        StartCase{"AgentOfAnAdministratorsOwnAccount", "C:\\\\Agent",
+                  "[LocalGroups]\nAdministrators=admin\n[FileOwners]\nC:\\Agent=admin\n"
+                  "C:\\Agent\\Cryptel.dll=admin\n"
+                  "C:\\Agent\\BaseComponents\\PatchManagement\\Quillon.exe=admin\n"
+                  "[FileRights]\nC:\\Agent=Administrators,admin\n",
+                  false, "", "", ""},
+        StartCase{"AgentOfAStandardUsersAccount", "C:\\\\Agent", "[FileOwners]\nC:\\Agent=admin\n",
+                  false, "C:\\Agent", "owned by another account", "admin", true},
         StartCase{"FolderUsersMayChange", "C:\\\\Agent",
                   "[FileRights]\nC:\\Agent\\BaseComponents\\PatchManagement=Users\n"
                   "C:\\Agent\\BaseComponents\\PatchManagement\\Quillon.exe=Administrators\n",

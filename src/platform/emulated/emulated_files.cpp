@@ -12,6 +12,7 @@
 
 #include "platform/emulated/host.h"
 #include "platform/emulated/text_codec.h"
+#include "platform/sid_text.h"
 
 namespace platform::emulated {
 
@@ -193,6 +194,7 @@ bool EmulatedFiles::DeleteFileA(const char* path) {
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
+    if (machine_.Held(host)) return Fail(kErrorSharingViolation);
     if (fs::is_directory(host, error) || IsReadOnly(host) || machine_.WriteDenied(path)) {
         return Fail(kErrorAccessDenied);
     }
@@ -257,6 +259,7 @@ bool EmulatedFiles::CopyFileA(const char* source, const char* destination, bool 
     if (machine_.WriteDenied(destination)) return Fail(kErrorAccessDenied);
     if (fs::exists(to, error)) {
         if (failIfExists) return Fail(kErrorFileExists);
+        if (machine_.Held(to)) return Fail(kErrorSharingViolation);
         // Windows opens the source before it replaces the target, so a copy onto itself is
         // refused as a sharing violation.
         if (fs::equivalent(from, to, error)) return Fail(kErrorSharingViolation);
@@ -286,6 +289,7 @@ bool EmulatedFiles::MoveFileExA(const char* source, const char* destination, DWO
     const fs::path to = Host(destination);
     std::error_code error;
     if (!fs::exists(from, error)) return Fail(MissingError(from));
+    if (machine_.Held(from) || machine_.Held(to)) return Fail(kErrorSharingViolation);
     const fs::file_status target = fs::symlink_status(to, error);
     if (fs::exists(target) || fs::is_symlink(target)) {
         if (!(flags & kMovefileReplaceExisting)) return Fail(kErrorAlreadyExists);
@@ -403,6 +407,7 @@ bool EmulatedFiles::AppendToFile(const char* path, const std::string& bytes) {
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::is_directory(host.parent_path(), error)) return Fail(kErrorPathNotFound);
+    if (machine_.Held(host)) return Fail(kErrorSharingViolation);
     // The name itself, not what a link there points to: a link to a folder is a folder that
     // cannot be opened as a file, any other link is not written through, nor a file that has
     // another name too.
@@ -468,24 +473,58 @@ DWORD EmulatedFiles::GetReparsePointOwner(const char* path, bool* reparsePoint, 
     return 0;
 }
 
-// The owner is Machine::FileOwner, the accounts that may change the path Machine::ChangeRights;
-// SYSTEM, Administrators, TrustedInstaller and the program's own account are trusted.
+// The owner is Machine::FileOwner (an account or a SID), the accounts that may change the path
+// Machine::ChangeRights; each is trusted or not by its SID (Machine::TrustedAccount). An owner
+// "unreadable" makes the call fail with ERROR_ACCESS_DENIED, as a descriptor the program may
+// not read does.
 DWORD EmulatedFiles::GetOwnerAndRights(const char* path, FileSecurity* security) {
     *security = FileSecurity{};
     if (const DWORD refused = NameError(path)) return refused;
     const fs::path host = Host(path);
     std::error_code error;
     if (!fs::exists(host, error)) return MissingError(host);
-    const std::string self = machine_.facts().Get("Account", "UserName").value_or("SYSTEM");
-    const auto trusted = [&self](const std::string& account) {
-        return EqualsNoCase(account, "SYSTEM") || EqualsNoCase(account, "Administrators") ||
-               EqualsNoCase(account, "TrustedInstaller") || EqualsNoCase(account, self);
-    };
     const std::string owner = machine_.FileOwner(path);
-    security->ownerTrusted = trusted(owner);
-    if (!security->ownerTrusted) security->ownerName = owner;
+    if (EqualsNoCase(owner, "unreadable")) return kErrorAccessDenied;
+    security->owner = machine_.AccountSid(owner);
+    security->ownerTrusted = machine_.TrustedAccount(security->owner);
+    if (!security->ownerTrusted) security->ownerName = machine_.AccountName(security->owner);
     const auto accounts = machine_.ChangeRights(path);
-    security->othersMayChange = !std::all_of(accounts.begin(), accounts.end(), trusted);
+    security->othersMayChange =
+        !std::all_of(accounts.begin(), accounts.end(), [this](const std::string& account) {
+            return machine_.TrustedAccount(machine_.AccountSid(account));
+        });
+    return 0;
+}
+
+DWORD EmulatedFiles::LookupAccountNameA(const char* name, Sid* sid) {
+    sid->clear();
+    if (!name || !*name) return kErrorNoneMapped;
+    *sid = machine_.AccountSid(name);
+    return sid->empty() ? kErrorNoneMapped : 0;
+}
+
+DWORD EmulatedFiles::GetAdministratorsMembers(std::vector<Sid>* members) {
+    *members = machine_.AdministratorsMembers();
+    return 0;
+}
+
+bool EmulatedFiles::EqualSid(const Sid& a, const Sid& b) {
+    return !SidText(a).empty() && a == b;
+}
+
+// The file is held in the machine: until the handle is closed, deleting, moving, replacing or
+// writing it fails with ERROR_SHARING_VIOLATION.
+DWORD EmulatedFiles::OpenFileToHold(const char* path, HANDLE* handle) {
+    *handle = 0;
+    if (const DWORD refused = NameError(path)) return refused;
+    const fs::path host = Host(path);
+    std::error_code error;
+    if (!fs::exists(host, error)) return MissingError(host);
+    if (fs::is_directory(host, error)) return kErrorAccessDenied;
+    Machine::Object object;
+    object.kind = Machine::Object::Kind::File;
+    object.hostPath = host.string();
+    *handle = machine_.NewHandle(object);
     return 0;
 }
 

@@ -30,6 +30,10 @@ public:
     bool ReadWholeFile(const char* path, std::string* bytes) override;
     DWORD GetReparsePointOwner(const char* path, bool* reparsePoint, bool* adminOwned) override;
     DWORD GetOwnerAndRights(const char* path, FileSecurity* security) override;
+    DWORD LookupAccountNameA(const char* name, Sid* sid) override;
+    bool EqualSid(const Sid& a, const Sid& b) override;
+    DWORD GetAdministratorsMembers(std::vector<Sid>* members) override;
+    DWORD OpenFileToHold(const char* path, HANDLE* handle) override;
     DWORD GetSystemDirectoryA(char* buffer, DWORD size) override;
     bool GetFullPathNameA(const char* path, std::string* full) override;
     // The programs of a machine folder are host programs, which carry no version resource.

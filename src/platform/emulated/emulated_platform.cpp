@@ -165,7 +165,7 @@ public:
     }
     bool CloseHandle(HANDLE handle) override {
         using Kind = Machine::Object::Kind;
-        return machine_.Close(handle, {Kind::Process, Kind::Thread, Kind::Token});
+        return machine_.Close(handle, {Kind::Process, Kind::Thread, Kind::Token, Kind::File});
     }
     bool ShellExecuteExA(ShellExecuteInfo* info) override {
         return EmulatedShellExecuteEx(

@@ -12,6 +12,7 @@
 #include "platform/emulated/fact_list.h"
 #include "platform/emulated/host.h"
 #include "platform/emulated/text_codec.h"
+#include "platform/sid_text.h"
 
 namespace platform::emulated {
 
@@ -224,8 +225,11 @@ bool Machine::SaveHive() {
 }
 
 HANDLE Machine::NewHandle(const Object& object) {
-    const HANDLE handle = nextHandle_;
-    nextHandle_ += 4;
+    // Files held for a check are numbered apart, so that the process and token handles a run
+    // logs stay the numbers they were.
+    HANDLE& next = object.kind == Object::Kind::File ? nextFileHandle_ : nextHandle_;
+    const HANDLE handle = next;
+    next += 4;
     objects_[handle] = object;
     return handle;
 }
@@ -462,6 +466,128 @@ void Machine::ProtectFolder(const std::string& windowsPath, const std::string& a
     facts_.Set("FileRights", windowsPath, accounts);
     std::ofstream out(folder_ / "machine.ini", std::ios::binary | std::ios::app);
     out << "\r\n[FileRights]\r\n" << windowsPath << '=' << accounts << "\r\n";
+}
+
+namespace {
+
+struct WellKnownAccount {
+    const char* name;
+    const char* sid;
+};
+constexpr WellKnownAccount kWellKnownAccounts[] = {
+    {"SYSTEM", "S-1-5-18"},
+    {"Administrators", "S-1-5-32-544"},
+    {"TrustedInstaller", "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"},
+    {"Users", "S-1-5-32-545"},
+    {"Authenticated Users", "S-1-5-11"},
+    {"Everyone", "S-1-1-0"},
+};
+// The machine's own domain, of the accounts [Accounts] does not list.
+constexpr const char* kMachineDomain = "S-1-5-21-1004336348-1177238915-682003330-";
+
+// The name's part after its domain ("PC\alice" is alice).
+std::string WithoutDomain(const std::string& name) {
+    const auto slash = name.find_last_of('\\');
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// A relative id made from the upper-cased name (FNV-1a), above the built-in ones.
+std::string MadeSidText(const std::string& name) {
+    std::uint32_t hash = 2166136261u;
+    for (const char c : UpperAscii(name)) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return kMachineDomain + std::to_string(1000 + hash % 1000000u);
+}
+
+// The account names the facts use (without domain): the console's and the program's own user,
+// the sessions' users, the shells' owners, the owners and holders of rights of files, and the
+// Administrators' members.
+std::vector<std::string> FactNames(const MachineFacts& facts) {
+    std::vector<std::string> names;
+    const auto add = [&names](const std::string& list) {
+        std::stringstream entries(list);
+        std::string entry;
+        while (std::getline(entries, entry, ',')) {
+            entry = WithoutDomain(Trim(entry));
+            if (!entry.empty() && SidFromText(entry).empty()) names.push_back(entry);
+        }
+    };
+    if (auto user = facts.Get("Console", "User")) add(*user);
+    if (auto user = facts.Get("Account", "UserName")) add(*user);
+    for (const auto& [session, value] : facts.Section("Sessions")) {
+        if (const auto comma = value.find(','); comma != std::string::npos)
+            add(value.substr(comma + 1));
+    }
+    for (const char* section : {"ProcessOwners", "FileOwners", "FileRights", "LocalGroups"}) {
+        for (const auto& [key, value] : facts.Section(section)) add(value);
+    }
+    return names;
+}
+
+}  // namespace
+
+std::vector<BYTE> Machine::AccountSid(const std::string& nameOrSid) const {
+    const std::string name = Trim(nameOrSid);
+    if (name.empty()) return {};
+    if (auto sid = SidFromText(name); !sid.empty()) return sid;
+    const std::string bare = WithoutDomain(name);
+    // The name as given first (DOMAIN\\name), then without its domain.
+    const auto accounts = facts_.Section("Accounts");
+    for (const std::string& wanted : {name, bare}) {
+        for (const auto& [account, sid] : accounts) {
+            if (EqualsNoCase(account, wanted)) return SidFromText(Trim(sid));
+        }
+    }
+    for (const WellKnownAccount& known : kWellKnownAccounts) {
+        if (EqualsNoCase(known.name, bare)) return SidFromText(known.sid);
+    }
+    // The machine's other accounts are those its facts name; any other name is no account.
+    for (const std::string& known : FactNames(facts_)) {
+        if (EqualsNoCase(known, bare)) return SidFromText(MadeSidText(bare));
+    }
+    return {};
+}
+
+std::string Machine::AccountName(const std::vector<BYTE>& sid) const {
+    if (sid.empty()) return {};
+    for (const auto& [account, text] : facts_.Section("Accounts")) {
+        if (SidFromText(Trim(text)) == sid) return account;
+    }
+    for (const WellKnownAccount& known : kWellKnownAccounts) {
+        if (SidFromText(known.sid) == sid) return known.name;
+    }
+    // A made SID names the account it was made from: one of the names the facts use.
+    const std::string text = SidText(sid);
+    for (const std::string& name : FactNames(facts_)) {
+        if (MadeSidText(name) == text) return name;
+    }
+    return {};
+}
+
+bool Machine::TrustedAccount(const std::vector<BYTE>& sid) const {
+    if (sid.empty()) return false;
+    const std::string self = facts_.Get("Account", "UserName").value_or("SYSTEM");
+    for (const char* trusted : {"SYSTEM", "Administrators", "TrustedInstaller"}) {
+        if (AccountSid(trusted) == sid) return true;
+    }
+    if (AccountSid(self) == sid) return true;
+    const auto members = AdministratorsMembers();
+    return std::find(members.begin(), members.end(), sid) != members.end();
+}
+
+std::vector<std::vector<BYTE>> Machine::AdministratorsMembers() const {
+    std::vector<std::vector<BYTE>> sids;
+    std::stringstream members(facts_.Get("LocalGroups", "Administrators").value_or(""));
+    std::string member;
+    while (std::getline(members, member, ',')) {
+        if (auto sid = AccountSid(member); !sid.empty()) sids.push_back(std::move(sid));
+    }
+    return sids;
+}
+
+bool Machine::Held(const fs::path& host) const {
+    return std::any_of(objects_.begin(), objects_.end(), [&host](const auto& entry) {
+        return entry.second.kind == Object::Kind::File && entry.second.hostPath == host.string();
+    });
 }
 
 Machine::Process* Machine::FindProcess(DWORD id) {

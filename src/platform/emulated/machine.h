@@ -95,13 +95,14 @@ public:
     // The kernel objects behind the handles the host gives out. CloseHandle closes processes,
     // threads and tokens; an event log is closed by DeregisterEventSource.
     struct Object {
-        enum class Kind { Process, Thread, Token, EventLog, Environment };
+        enum class Kind { Process, Thread, Token, EventLog, Environment, File };
         Kind kind = Kind::Process;
         DWORD processId = 0;      // Process, Thread
         DWORD access = 0x1F0FFF;  // Process: the rights the handle carries (PROCESS_ALL_ACCESS)
         std::string account;      // Token, Environment: the account it stands for
         DWORD sessionId = 0;      // Token
         bool shutdownPrivilegeEnabled = false;  // Token
+        std::string hostPath;                   // File: held without write or delete sharing
     };
     HANDLE NewHandle(const Object& object);
     // The object behind an open handle of that kind, or null (the last error then
@@ -185,6 +186,21 @@ public:
     void MadeByProgram(const std::string& windowsPath);
     // The file renamed from one windowsPath to another: what it was made by goes with it.
     void Renamed(const std::string& fromWindowsPath, const std::string& toWindowsPath);
+    // The SID of an account as LookupAccountNameA gives it: [Accounts] <name>=<SID> (an empty
+    // value: no such account); else the well-known accounts' own (SYSTEM, Administrators,
+    // TrustedInstaller, Users, Authenticated Users, Everyone); else one made from the name in
+    // the machine's own domain. A SID text stands for itself. Empty for no account.
+    std::vector<BYTE> AccountSid(const std::string& nameOrSid) const;
+    // The account name of a SID (LookupAccountSidA): the [Accounts] name or well-known name that
+    // gives it, or the name it was made from; empty for none (an account since deleted).
+    std::string AccountName(const std::vector<BYTE>& sid) const;
+    // Trusted owners: SYSTEM, the Administrators, TrustedInstaller, the program's own account
+    // ([Account] UserName), and the direct members of the Administrators group:
+    // [LocalGroups] Administrators=<account or SID>[,...].
+    bool TrustedAccount(const std::vector<BYTE>& sid) const;
+    std::vector<std::vector<BYTE>> AdministratorsMembers() const;
+    // Whether a handle holds the file without write or delete sharing (OpenFileToHold).
+    bool Held(const std::filesystem::path& host) const;
     // A program the host starts as account: what it creates on the drives until it has ended
     // belongs to that account. before: DriveFiles() taken right before its start, which tells
     // its files from those that were there.
@@ -228,6 +244,7 @@ private:
 
     std::map<HANDLE, Object> objects_;
     HANDLE nextHandle_ = 0x2000;
+    HANDLE nextFileHandle_ = 0x7000;
     bool handlesJournaled_ = false;
     bool jobClosed_ = false;
     std::filesystem::path folder_;

@@ -11,9 +11,14 @@
 #include <vector>
 
 #include "platform/bounded_call.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_facets.h"
 #include "platform/win32/windows_include.h"
+
+// clang-format off
+#include <lm.h>
+// clang-format on
 
 namespace platform::win32 {
 namespace {
@@ -79,10 +84,11 @@ bool OwnAccount(SidBuffer* out) {
 }
 
 // LocalSystem, the Administrators, TrustedInstaller and the program's own account, made once
-// per call (a few microseconds; the owner checks are few).
+// per call (a few microseconds; the owner checks are few), and the Administrators' direct
+// members, read once per run.
 class TrustedAccounts {
 public:
-    TrustedAccounts() {
+    explicit TrustedAccounts(const std::vector<std::vector<::BYTE>>& members) : members_(members) {
         ok_ = WellKnown(WinLocalSystemSid, &sids_[0]) &&
               WellKnown(WinBuiltinAdministratorsSid, &sids_[1]) && TrustedInstaller(&sids_[2]) &&
               OwnAccount(&sids_[3]) && WellKnown(WinCreatorOwnerSid, &owner_[0]) &&
@@ -91,7 +97,10 @@ public:
     bool ok() const { return ok_; }
     bool Trusted(::PSID sid) {
         return std::any_of(std::begin(sids_), std::end(sids_),
-                           [sid](SidBuffer& known) { return ::EqualSid(sid, known.sid()); });
+                           [sid](SidBuffer& known) { return ::EqualSid(sid, known.sid()); }) ||
+               std::any_of(members_.begin(), members_.end(), [sid](const auto& member) {
+                   return ::EqualSid(sid, const_cast<::BYTE*>(member.data())) != FALSE;
+               });
     }
     // CREATOR OWNER and OWNER RIGHTS: what such an ACE grants goes to the owner.
     bool StandsForOwner(::PSID sid) {
@@ -102,8 +111,62 @@ public:
 private:
     SidBuffer sids_[4];
     SidBuffer owner_[2];
+    const std::vector<std::vector<::BYTE>>& members_;
     bool ok_ = false;
 };
+
+std::vector<::BYTE> SidBytes(::PSID sid) {
+    if (sid == nullptr || !::IsValidSid(sid)) return {};
+    const auto* bytes = static_cast<const ::BYTE*>(sid);
+    return std::vector<::BYTE>(bytes, bytes + ::GetLengthSid(sid));
+}
+
+// The direct members of the local Administrators group, as SIDs: NetLocalGroupGetMembers at
+// level 0 names no member (no domain controller is asked), under the group's name on this
+// system (its language's), looked up by the group's well-known SID. A Win32 or NERR error code;
+// the members are then left empty.
+struct Members {
+    ::DWORD error = 0;
+    std::vector<std::vector<::BYTE>> sids;
+};
+Members AdministratorsMembers() {
+    SidBuffer group;
+    if (!WellKnown(WinBuiltinAdministratorsSid, &group)) return {::GetLastError(), {}};
+    wchar_t name[256] = {};
+    wchar_t domain[256] = {};
+    ::DWORD nameSize = 256;
+    ::DWORD domainSize = 256;
+    ::SID_NAME_USE use{};
+    if (!::LookupAccountSidW(nullptr, group.sid(), name, &nameSize, domain, &domainSize, &use))
+        return {::GetLastError(), {}};
+    auto* members = SystemFunction<decltype(::NetLocalGroupGetMembers)>("netapi32.dll",
+                                                                        "NetLocalGroupGetMembers");
+    auto* release =
+        SystemFunction<decltype(::NetApiBufferFree)>("netapi32.dll", "NetApiBufferFree");
+    if (!members || !release) return {::GetLastError(), {}};
+    std::vector<std::vector<::BYTE>> found;
+    ::DWORD_PTR resume = 0;
+    for (;;) {
+        ::BYTE* buffer = nullptr;
+        ::DWORD read = 0;
+        ::DWORD total = 0;
+        const ::NET_API_STATUS status =
+            members(nullptr, name, 0, &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
+        if (status != NERR_Success && status != ERROR_MORE_DATA) {
+            if (buffer) release(buffer);
+            return {status, {}};
+        }
+        const auto* entries = reinterpret_cast<const ::LOCALGROUP_MEMBERS_INFO_0*>(buffer);
+        for (::DWORD i = 0; i < read; ++i) {
+            const ::PSID sid = entries[i].lgrmi0_sid;
+            if (sid == nullptr || !::IsValidSid(sid)) continue;
+            const auto* bytes = static_cast<const ::BYTE*>(sid);
+            found.emplace_back(bytes, bytes + ::GetLengthSid(sid));
+        }
+        if (buffer) release(buffer);
+        if (status == NERR_Success) return {0, std::move(found)};
+    }
+}
 
 // The rights that let a holder replace what the path holds or let someone else do so.
 constexpr ::ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD |
@@ -306,13 +369,68 @@ public:
             nullptr, &dacl, nullptr, &descriptor);
         if (error != ERROR_SUCCESS) return error;
         const UniqueLocalMemory ownedDescriptor(descriptor);
-        TrustedAccounts trusted;
+        TrustedAccounts trusted(Administrators());
         if (!trusted.ok()) return ::GetLastError();
+        security->owner = SidBytes(owner);
         security->ownerTrusted = owner != nullptr && trusted.Trusted(owner);
         if (owner != nullptr && !security->ownerTrusted) {
             security->ownerName = AccountNameOf(owner);
         }
         security->othersMayChange = OthersMayChange(dacl, trusted);
+        return ERROR_SUCCESS;
+    }
+
+    DWORD LookupAccountNameA(const char* name, Sid* sid) override {
+        sid->clear();
+        // An empty name would give the computer's own domain.
+        if (name == nullptr || *name == '\0') return ERROR_NONE_MAPPED;
+        if (!lookup_) lookup_ = std::make_unique<BoundedCaller>();
+        struct Answer {
+            ::DWORD error = 0;
+            Sid sid;
+        };
+        const auto answer =
+            lookup_->Call<Answer>(kAccountLookupMs, [account = std::string(name)]() {
+                Answer result;
+                alignas(::DWORD)::BYTE buffer[SECURITY_MAX_SID_SIZE] = {};
+                ::DWORD sidSize = sizeof buffer;
+                char domain[256] = {};
+                ::DWORD domainSize = sizeof domain;
+                ::SID_NAME_USE use{};
+                if (!::LookupAccountNameA(nullptr, account.c_str(), buffer, &sidSize, domain,
+                                          &domainSize, &use)) {
+                    result.error = ::GetLastError();
+                } else {
+                    result.sid = SidBytes(buffer);
+                }
+                return result;
+            });
+        if (!answer) return ERROR_TIMEOUT;
+        *sid = answer->sid;
+        return answer->error != 0 ? answer->error : (sid->empty() ? ERROR_NONE_MAPPED : 0);
+    }
+
+    DWORD GetAdministratorsMembers(std::vector<Sid>* members) override {
+        *members = Administrators();
+        return membersError_;
+    }
+
+    bool EqualSid(const Sid& a, const Sid& b) override {
+        if (a.empty() || b.empty()) return false;
+        auto* first = const_cast<::BYTE*>(a.data());
+        auto* second = const_cast<::BYTE*>(b.data());
+        return ::IsValidSid(first) && ::IsValidSid(second) && ::EqualSid(first, second);
+    }
+
+    DWORD OpenFileToHold(const char* path, HANDLE* handle) override {
+        // Read and execute are shared, so the shell may start it and the loader map it; write
+        // and delete are not, so nobody may change, rename or delete it while it is held.
+        UniqueKernelHandle file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        *handle = 0;
+        if (!file) return ::GetLastError();
+        // The caller's now: closed with Processes::CloseHandle.
+        *handle = reinterpret_cast<HANDLE>(file.release());
         return ERROR_SUCCESS;
     }
 
@@ -383,7 +501,27 @@ private:
         return name ? *name : std::string();
     }
 
+    // The Administrators' members, read once for the run on a worker of its own, given up after
+    // kAdministratorsLookupMs (then none counts).
+    const std::vector<std::vector<::BYTE>>& Administrators() {
+        if (!membersRead_) {
+            membersRead_ = true;
+            BoundedCaller worker;
+            if (auto found = worker.Call<Members>(kAdministratorsLookupMs,
+                                                  [] { return AdministratorsMembers(); })) {
+                membersError_ = found->error;
+                members_ = std::move(found->sids);
+            } else {
+                membersError_ = ERROR_TIMEOUT;
+            }
+        }
+        return members_;
+    }
+
     std::unique_ptr<BoundedCaller> lookup_;
+    std::vector<std::vector<::BYTE>> members_;
+    ::DWORD membersError_ = 0;
+    bool membersRead_ = false;
 };
 
 }  // namespace
