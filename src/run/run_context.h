@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 

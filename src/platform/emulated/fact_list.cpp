@@ -49,6 +49,8 @@ constexpr KnownFact kFacts[] = {
     {"Job", "KillOnClose", K::kFlag, false},
     {"FileAccess", nullptr, K::kText, false},
     {"FileOwners", nullptr, K::kText, false},
+    {"Accounts", nullptr, K::kText, false},
+    {"LocalGroups", "Administrators", K::kText, false},
     {"FileRights", nullptr, K::kText, false},
     {"ReparseOwners", nullptr, K::kText, false},
     {"BlockedPrograms", nullptr, K::kFlag, false},
