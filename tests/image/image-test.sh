@@ -61,7 +61,12 @@ SystemDirectory=C:\Windows\system32
 SessionId=1
 User=user-1
 [Tasks]
-\Microsoft\Windows\UpdateOrchestrator\Reboot=3'
+\Microsoft\Windows\UpdateOrchestrator\Reboot=3
+[Accounts]
+user-1=sid-1
+SYSTEM=S-1-5-18
+[LocalGroups]
+Administrators='
 facts=$(tr -d '\r' <"$out/machine.ini" | grep -v '^;')
 [[ $facts == "$expected_facts" ]] || failed "machine.ini:"$'\n'"$facts"
 notes=$(tr -d '\r' <"$out/capture.ini")

@@ -498,6 +498,15 @@ std::string MadeSidText(const std::string& name) {
     return kMachineDomain + std::to_string(1000 + hash % 1000000u);
 }
 
+// The SID an [Accounts] value gives: a SID text, or a redacted capture's pseudonym of one
+// ("sid-1"), which stands for a SID made from it; empty: no such account.
+std::vector<BYTE> ListedSid(const std::string& value) {
+    const std::string text = Trim(value);
+    if (text.empty()) return {};
+    if (auto sid = SidFromText(text); !sid.empty()) return sid;
+    return SidFromText(MadeSidText(text));
+}
+
 // The account names the facts use (without domain): the console's and the program's own user,
 // the sessions' users, the shells' owners, the owners and holders of rights of files, and the
 // Administrators' members.
@@ -534,7 +543,7 @@ std::vector<BYTE> Machine::AccountSid(const std::string& nameOrSid) const {
     const auto accounts = facts_.Section("Accounts");
     for (const std::string& wanted : {name, bare}) {
         for (const auto& [account, sid] : accounts) {
-            if (EqualsNoCase(account, wanted)) return SidFromText(Trim(sid));
+            if (EqualsNoCase(account, wanted)) return ListedSid(sid);
         }
     }
     for (const WellKnownAccount& known : kWellKnownAccounts) {
@@ -550,7 +559,7 @@ std::vector<BYTE> Machine::AccountSid(const std::string& nameOrSid) const {
 std::string Machine::AccountName(const std::vector<BYTE>& sid) const {
     if (sid.empty()) return {};
     for (const auto& [account, text] : facts_.Section("Accounts")) {
-        if (SidFromText(Trim(text)) == sid) return account;
+        if (ListedSid(text) == sid) return account;
     }
     for (const WellKnownAccount& known : kWellKnownAccounts) {
         if (SidFromText(known.sid) == sid) return known.name;
