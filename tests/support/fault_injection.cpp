@@ -174,29 +174,11 @@ struct FaultyFiles final : Decorator<Files> {
     }
     RS_FORWARD_AS((Code{a2, a3}), DWORD, GetReparsePointOwner, const char*, bool*, bool*);
     RS_FORWARD_AS(Code{a2}, DWORD, GetOwnerAndRights, const char*, FileSecurity*);
-    DWORD LookupAccountNameA(const char* name, Sid* sid) override {
-        if (Fail("LookupAccountNameA")) {
-            sid->clear();
-            return in_.plan.code;
-        }
-        return inner_.LookupAccountNameA(name, sid);
-    }
-    DWORD GetAdministratorsMembers(std::vector<Sid>* members) override {
-        if (Fail("GetAdministratorsMembers")) {
-            members->clear();
-            return in_.plan.code;
-        }
-        return inner_.GetAdministratorsMembers(members);
-    }
+    RS_FORWARD_AS(Code{a2}, DWORD, LookupAccountNameA, const char*, Sid*);
+    RS_FORWARD_AS(Code{a1}, DWORD, GetAdministratorsMembers, std::vector<Sid>*);
     // A comparison of two SIDs in memory: nothing of the system to fail.
     bool EqualSid(const Sid& a, const Sid& b) override { return inner_.EqualSid(a, b); }
-    DWORD OpenFileToHold(const char* path, HANDLE* handle) override {
-        if (Fail("OpenFileToHold")) {
-            *handle = 0;
-            return in_.plan.code;
-        }
-        return inner_.OpenFileToHold(path, handle);
-    }
+    RS_FORWARD_AS(Code{a2}, DWORD, OpenFileToHold, const char*, HANDLE*);
     RS_FORWARD_AS(Clear{a2}, bool, FindFiles, const char*, std::vector<FindData>*);
     RS_FORWARD(bool, AppendToFile, const char*, const std::string&);
     RS_FORWARD(bool, ReadWholeFile, const char*, std::string*);
