@@ -137,6 +137,10 @@ TYPED_TEST(FilesContract, RightsOfOthersToChangeAFile) {
 // the Administrators alone) is read back, protected, and nobody else may change the folder or
 // what is made in it. A plain folder made beside it inherits the Users' right.
 TYPED_TEST(FilesContract, ProtectedFoldersTakeNothingFromAbove) {
+    if (contract::kWindowsTestBinary) {
+        GTEST_SKIP()
+            << "Wine's answers for protected DACLs and link counts are still to be recorded";
+    }
     const std::string open = this->P("open");
     this->world.MakeFolder(open);
     ASSERT_TRUE(this->world.SetRights(open, "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)",
@@ -191,6 +195,10 @@ TYPED_TEST(FilesContract, ProtectedFoldersTakeNothingFromAbove) {
 // A log is appended only to a plain file with one name: a second name (a hard link) of the file
 // leaves both names unwritten (GetFileInformationByHandle, nNumberOfLinks), until it goes.
 TYPED_TEST(FilesContract, AppendsOnlyToAFileWithOneName) {
+    if (contract::kWindowsTestBinary) {
+        GTEST_SKIP()
+            << "Wine's answers for protected DACLs and link counts are still to be recorded";
+    }
     auto& f = this->files();
     ASSERT_TRUE(this->world.MakeHardLink(this->P("a.txt"), this->P("second.txt")));
     for (const char* name : {"second.txt", "a.txt"}) {
@@ -208,6 +216,9 @@ TYPED_TEST(FilesContract, AppendsOnlyToAFileWithOneName) {
 // A file held for a start or a load may be read (and so run or mapped) but not written,
 // renamed, replaced or deleted until the handle is closed; a missing path is the usual pair.
 TYPED_TEST(FilesContract, AHeldFileCannotBeChangedUntilReleased) {
+    if (contract::kWindowsTestBinary) {
+        GTEST_SKIP() << "Wine's answer for a replace over a held file is still to be recorded";
+    }
     const std::string held = this->P("a.txt");
     platform::HANDLE handle = 0;
     ASSERT_EQ(this->files().OpenFileToHold(held.c_str(), &handle), 0u);

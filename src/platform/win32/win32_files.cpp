@@ -298,6 +298,8 @@ public:
             path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!file) return false;
+        // A device (NUL) has no links to count: only a file on a disk is checked.
+        if (::GetFileType(file.get()) != FILE_TYPE_DISK) return WriteAll(file.get(), bytes);
         ::BY_HANDLE_FILE_INFORMATION information{};
         if (!::GetFileInformationByHandle(file.get(), &information)) return false;
         if ((information.dwFileAttributes &
