@@ -70,34 +70,34 @@ TEST(MainFlow, UnregisteredAgentEndsSilently) {
     EXPECT_FALSE(machine.Exists("C:\\Agent\\BaseComponents"));
 }
 
-TEST(MainFlow, SecondCopyStopsAfterTheGuardLines) {
-    TempMachine machine;
-    machine.Registry(AgentRegistry());
-    machine.File("C:\\Agent\\keep.txt", "");
-    machine.Facts("[Processes]\n77=RebootScheduler.exe\n");
-    const auto result = RunProgram(machine, "RBT");
-    auto expected = kHeader;
-    for (const char* line :
-         {"*************************", "Previous Instance Running", "*************************"}) {
-        expected.push_back(std::string("ModComman\tAlreadyRunning\tINFO\t") + line + "\t\t\t");
+// Another process whose name contains the program's is a second copy: the run stops after the
+// guard's lines. The capture program runs beside the agent's runs (an operator's capture of the
+// machine): its name does not contain the program's, so it holds no run back.
+TEST(MainFlow, OnlyAProcessNamedAsTheProgramIsASecondCopy) {
+    const struct {
+        const char* process;
+        bool secondCopy;
+    } cases[] = {{"RebootScheduler.exe", true}, {"RsCapture.exe", false}};
+    for (const auto& c : cases) {
+        TempMachine machine;
+        machine.Registry(AgentRegistry());
+        machine.File("C:\\Agent\\keep.txt", "");
+        machine.Facts(std::string("[Processes]\n77=") + c.process + "\n");
+        const auto result = RunProgram(machine, "RBTX");
+        auto expected = kHeader;
+        if (c.secondCopy) {
+            for (const char* line : {"*************************", "Previous Instance Running",
+                                     "*************************"}) {
+                expected.push_back(std::string("ModComman\tAlreadyRunning\tINFO\t") + line +
+                                   "\t\t\t");
+            }
+        } else {
+            expected.push_back(MainLine("Invalid Parameter"));
+            expected.push_back("ModComman\tCloseAll\tINFO\tEND\t\t\t");
+        }
+        EXPECT_EQ(result.log, expected) << c.process;
+        EXPECT_EQ(result.exitCode, c.secondCopy ? 3 : 0) << c.process;
     }
-    EXPECT_EQ(result.log, expected);
-    EXPECT_EQ(result.exitCode, 3);
-}
-
-// The capture program runs beside the agent's runs (an operator's capture of the machine): its
-// name does not contain the program's, so it holds no run back.
-TEST(MainFlow, RunningCaptureProgramIsNoSecondCopy) {
-    TempMachine machine;
-    machine.Registry(AgentRegistry());
-    machine.File("C:\\Agent\\keep.txt", "");
-    machine.Facts("[Processes]\n78=RsCapture.exe\n");
-    const auto result = RunProgram(machine, "RBTX");
-    auto expected = kHeader;
-    expected.push_back(MainLine("Invalid Parameter"));
-    expected.push_back("ModComman\tCloseAll\tINFO\tEND\t\t\t");
-    EXPECT_EQ(result.log, expected);
-    EXPECT_EQ(result.exitCode, 0);
 }
 
 // A copy that cannot read its own name cannot tell another copy from itself: the check is
