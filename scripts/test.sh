@@ -199,6 +199,11 @@ lint_finish() {
 }
 # The release package, unpacked where the Wine scenarios can run what is shipped.
 package_unpacked=$top/build/mingw-i686/package-unpacked
+# The file name a program's .gnu_debuglink names: up to its first NUL (padding and a CRC follow).
+debuglink() {
+    i686-w64-mingw32-objcopy --dump-section .gnu_debuglink=/dev/stdout "$1" 2>/dev/null |
+        head -z -n 1 | tr -d '\0'
+}
 package() {
     cmake --preset mingw-i686 >/dev/null &&
         cmake --build --preset mingw-i686 --target package || return 1
@@ -233,8 +238,7 @@ package() {
     if grep -q '\.debug_' <<<"$sections"; then
         echo "RebootScheduler.exe still carries debug sections"; return 1
     fi
-    link=$(i686-w64-mingw32-objcopy --dump-section .gnu_debuglink=/dev/stdout "$exe" 2>/dev/null |
-        tr -d '\0' | head -c 25)
+    link=$(debuglink "$exe")
     [ "$link" = RebootScheduler.exe.debug ] ||
         { echo "RebootScheduler.exe's debug link names '$link'"; return 1; }
     local program
@@ -242,8 +246,7 @@ package() {
         i686-w64-mingw32-objdump -h "$package_unpacked/$program.exe.debug" | grep -q '\.debug_info' ||
             { echo "$program.exe.debug holds no debug information"; return 1; }
     done
-    link=$(i686-w64-mingw32-objcopy --dump-section .gnu_debuglink=/dev/stdout \
-        "$package_unpacked/RsCapture.exe" 2>/dev/null | tr -d '\0' | head -c 32)
+    link=$(debuglink "$package_unpacked/RsCapture.exe")
     [ "$link" = RsCapture.exe.debug ] ||
         { echo "RsCapture.exe's debug link names '$link'"; return 1; }
     local name
