@@ -215,6 +215,19 @@ bool InsideFolder(const std::string& path, const std::string& folder) {
                       (f.back() == '/' || p[f.size()] == '/'));
 }
 
+namespace {
+
+// A line break or NUL in a name or value (a registry key's name may hold one) would end the line
+// or be read differently by each reader of the file: it is written as '?'.
+std::string OneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\r' || c == '\n' || c == '\0') c = '?';
+    }
+    return text;
+}
+
+}  // namespace
+
 std::string IniText(const std::vector<Fact>& facts, const std::string& comment) {
     std::string body = comment.empty() ? "" : "; " + comment + "\r\n";
     // A name given twice keeps its first value, the one the emulated host reads.
@@ -227,9 +240,9 @@ std::string IniText(const std::vector<Fact>& facts, const std::string& comment) 
                  .second) {
             continue;
         }
-        if (auto edited =
-                platform::emulated::ini::Assign({platform::emulated::ini::Encoding::kAnsi, body},
-                                                fact.section, fact.name, fact.value)) {
+        if (auto edited = platform::emulated::ini::Assign(
+                {platform::emulated::ini::Encoding::kAnsi, body}, OneLine(fact.section),
+                OneLine(fact.name), OneLine(fact.value))) {
             body = *edited;
         }
     }

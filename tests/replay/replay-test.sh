@@ -270,6 +270,8 @@ broken reg && printf 'this is no line of an export\r\n' >>"$tmp/reg/registry/HKL
 refused reg 3 "registry/HKLM.reg: line " "$tmp/reg" RBT
 broken binary && head -c 200 /dev/urandom | tr '\n[' 'xx' >"$tmp/binary/machine.ini"
 refused binary 3 "machine.ini line 1: " "$tmp/binary" RBT
+broken cr && printf '[Console]\r\nUser=bob\rmallory\r\n' >>"$tmp/cr/machine.ini"
+refused cr 3 ": a carriage return or NUL inside the line" "$tmp/cr" RBT
 broken clock && sed -i 's/^Now=.*/Now=2021-02-30 10:00:00\r/' "$tmp/clock/machine.ini"
 refused clock 3 "machine.ini: [Clock] Now=2021-02-30 10:00:00: not a local time" "$tmp/clock" RBT
 # A name that is no UTF-8 is written as its bytes; a report that does not validate is not

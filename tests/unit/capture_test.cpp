@@ -221,6 +221,10 @@ TEST(CaptureFolder, PathsAndLines) {
                     {-2147024894, "absent"}, {5, "refused 5"}, {-2147024891, "refused -2147024891"},
                     {87, "failed 87"}};
     for (const auto& f : failures) EXPECT_EQ(capture::FailureText(f.error), f.text) << f.error;
+
+    // A registry key's name may hold a line break: it stays on its own line of capture.ini.
+    EXPECT_EQ(capture::IniText({{"Failed", "HKLM\\A\r\nB\r", std::string("absent\0x", 8)}}, ""),
+              "[Failed]\r\nHKLM\\A??B?=absent?x\r\n");
 }
 
 // Every file below a folder, its path relative to the folder and its bytes.

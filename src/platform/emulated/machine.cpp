@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "platform/emulated/fact_list.h"
 #include "platform/emulated/host.h"
+#include "platform/emulated/ini_text.h"
 #include "platform/emulated/text_codec.h"
 #include "platform/sid_text.h"
 
@@ -20,11 +22,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Trim(const std::string& text) {
-    const auto begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) return {};
-    const auto end = text.find_last_not_of(" \t\r\n");
-    return text.substr(begin, end - begin + 1);
+// Blanks as the profile reader takes them (the capture's writer uses it), and the line's end.
+std::string Trim(std::string_view text) {
+    while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    return std::string(ini::Trim(text));
 }
 
 std::optional<std::string> ReadFile(const fs::path& path) {
@@ -47,12 +48,22 @@ MachineFacts MachineFacts::Parse(const std::string& text, const std::string& fil
         ++number;
         line = Trim(line);
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+        // A line that holds another line's end, or a NUL, reads differently for every reader of
+        // the file (the capture's writer ends a line at a carriage return).
+        if (line.find_first_of(std::string_view("\r\0", 2)) != std::string::npos) {
+            throw MachineError(fileName + " line " + std::to_string(number) +
+                               ": a carriage return or NUL inside the line");
+        }
         if (line[0] == '[') {
             if (line.back() != ']') {
                 throw MachineError(fileName + " line " + std::to_string(number) +
                                    ": section line without closing ']'");
             }
             section = Trim(line.substr(1, line.size() - 2));
+            if (section.find_first_of("[]") != std::string::npos) {
+                throw MachineError(fileName + " line " + std::to_string(number) +
+                                   ": a section name holding '[' or ']'");
+            }
             continue;
         }
         const auto equals = line.find('=');
@@ -336,8 +347,6 @@ bool Machine::WriteDenied(const std::string& windowsPath) const {
     }
     return false;
 }
-
-namespace {}  // namespace
 
 // Every host path below the drives, sorted.
 std::vector<std::string> Machine::DriveFiles() const {
