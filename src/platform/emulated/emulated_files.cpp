@@ -14,6 +14,32 @@
 #include "platform/emulated/text_codec.h"
 #include "platform/sid_text.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+// How many names the file has. The C library of a Windows build says 1 for every file, so there
+// the file system itself is asked (outside the platform's namespace, whose HANDLE is its own).
+std::uintmax_t HardLinkCount(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool read = GetFileInformationByHandle(file, &information) != 0;
+    CloseHandle(file);
+    return read ? information.nNumberOfLinks : 0;
+#else
+    std::error_code error;
+    return std::filesystem::hard_link_count(path, error);
+#endif
+}
+
+}  // namespace
+
 namespace platform::emulated {
 
 namespace fs = std::filesystem;
@@ -289,13 +315,14 @@ bool EmulatedFiles::MoveFileExA(const char* source, const char* destination, DWO
     const fs::path to = Host(destination);
     std::error_code error;
     if (!fs::exists(from, error)) return Fail(MissingError(from));
-    if (machine_.Held(from) || machine_.Held(to)) return Fail(kErrorSharingViolation);
+    if (machine_.Held(from)) return Fail(kErrorSharingViolation);
     const fs::file_status target = fs::symlink_status(to, error);
     if (fs::exists(target) || fs::is_symlink(target)) {
         if (!(flags & kMovefileReplaceExisting)) return Fail(kErrorAlreadyExists);
-        // A folder is never replaced, nor a read-only file.
+        // A folder is never replaced, nor a read-only file, nor one that is open (the rename
+        // is refused for its access, not for sharing).
         if (fs::is_directory(target) || fs::is_directory(from, error) ||
-            (!fs::is_symlink(target) && IsReadOnly(to))) {
+            (!fs::is_symlink(target) && IsReadOnly(to)) || machine_.Held(to)) {
             return Fail(kErrorAccessDenied);
         }
     }
@@ -421,7 +448,7 @@ bool EmulatedFiles::AppendToFile(const char* path, const std::string& bytes) {
         machine_.WriteDenied(path)) {
         return Fail(kErrorAccessDenied);
     }
-    if (fs::is_regular_file(status) && fs::hard_link_count(host, error) != 1) {
+    if (fs::is_regular_file(status) && HardLinkCount(host) != 1) {
         return Fail(kErrorCantAccessFile);
     }
     std::ofstream out(host, std::ios::binary | std::ios::app);
