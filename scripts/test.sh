@@ -150,7 +150,7 @@ release() {
         ctest --preset release -j2
 }
 format_check() {
-    "$top/scripts/format.sh" --check
+    "$top/scripts/format.sh" --check && /usr/bin/python3 "$top/scripts/check-layers.py"
 }
 # clang-tidy (.clang-tidy) over the native build's own sources: the program's and the tools' (src,
 # tools) in every full run, the tests' too with RS_LINT_TESTS=1 (another six minutes of both
@@ -267,7 +267,7 @@ if [ "$tier" = quick ]; then
     stage "native build: unit and contract tests, native scenarios" quick_native
 else
 probe_wow64
-stage "format check (clang-format 14)" format_check
+stage "format check (clang-format 14) and include layers" format_check
 stage "native build and tests" native
 [ -f build/debug/compile_commands.json ] && [ $failed -eq 0 ] && lint_start
 stage "native release build (-O2) and tests" release

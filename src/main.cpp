@@ -3,9 +3,9 @@
 #include <exception>
 #include <memory>
 
+#include "flow/main_flow.h"
 #include "platform/host_platform.h"
 #include "run/end_of_run.h"
-#include "run/main_flow.h"
 #include "run/run_context.h"
 
 namespace {

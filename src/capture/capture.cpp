@@ -1,3 +1,7 @@
+// The capture: what both modes read of a machine (the registry keys below the agent's and the
+// system's keys they use, the agent's files and folders, the facts of the clock, the session, the
+// accounts and the processes), read through the program's own platform facets so that a read
+// fails where the program's would, with every failed read named beside what was read.
 #include "capture/capture.h"
 
 #include <algorithm>
@@ -11,13 +15,13 @@
 #include "common/dates.h"
 #include "common/text.h"
 #include "config/config_protection.h"
+#include "flow/startup.h"
 #include "log/activity_log.h"
 #include "platform/handle_owner.h"
 #include "platform/sid_text.h"
 #include "registry/registry_access.h"
 #include "run/end_of_run.h"
 #include "run/run_context.h"
-#include "run/startup.h"
 #include "win10/reboot_task.h"
 #include "win10/suppression.h"
 

@@ -3,9 +3,9 @@
 #include <limits>
 
 #include "common/failure.h"
+#include "ending/guard.h"
 #include "log/activity_log.h"
 #include "run/failures.h"
-#include "run/guard.h"
 
 namespace config {
 

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "common/failure.h"
+#include "ending/metrics.h"
 #include "log/activity_log.h"
 #include "platform/error_codes.h"
 #include "platform/handle_owner.h"
@@ -10,7 +11,6 @@
 #include "reboot/restart_guard.h"
 #include "run/end_of_run.h"
 #include "run/failures.h"
-#include "run/metrics.h"
 
 namespace reboot {
 

@@ -5,11 +5,11 @@
 
 #include "common/dates.h"
 #include "common/text.h"
+#include "ending/guard.h"
 #include "log/activity_log.h"
 #include "platform/power.h"
 #include "reboot/reboot_execution.h"
 #include "reboot/reboot_state.h"
-#include "run/guard.h"
 #include "uptime/uptime.h"
 
 namespace reboot {

@@ -3,8 +3,8 @@
 // empty word, RBT and RBTASSESS among them); cleaning is idempotent.
 #include <string>
 
+#include "flow/main_flow.h"
 #include "fuzz_support.h"
-#include "run/main_flow.h"
 
 namespace {
 

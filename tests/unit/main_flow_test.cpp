@@ -1,4 +1,4 @@
-#include "run/main_flow.h"
+#include "flow/main_flow.h"
 
 #include <gtest/gtest.h>
 

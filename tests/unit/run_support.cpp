@@ -6,10 +6,10 @@
 #include <random>
 #include <sstream>
 
+#include "flow/main_flow.h"
 #include "platform/emulated/emulated_platform.h"
 #include "platform/emulated/machine.h"
 #include "run/end_of_run.h"
-#include "run/main_flow.h"
 
 namespace testing_support {
 

@@ -1,12 +1,12 @@
-#include "run/guard.h"
+#include "ending/guard.h"
 
 #include <vector>
 
 #include "common/text.h"
+#include "ending/metrics.h"
 #include "log/activity_log.h"
 #include "run/end_of_run.h"
 #include "run/failures.h"
-#include "run/metrics.h"
 
 namespace run {
 

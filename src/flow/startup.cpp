@@ -1,4 +1,4 @@
-#include "run/startup.h"
+#include "flow/startup.h"
 
 #include "common/dates.h"
 #include "common/failure.h"

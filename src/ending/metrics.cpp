@@ -1,4 +1,4 @@
-#include "run/metrics.h"
+#include "ending/metrics.h"
 
 #include <array>
 #include <cstdint>

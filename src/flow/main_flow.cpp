@@ -1,13 +1,13 @@
-#include "run/main_flow.h"
+#include "flow/main_flow.h"
 
 #include "common/text.h"
+#include "ending/guard.h"
+#include "flow/startup.h"
 #include "log/activity_log.h"
 #include "platform/self.h"
 #include "reboot/assessment.h"
 #include "reboot/prompt_flow.h"
 #include "run/end_of_run.h"
-#include "run/guard.h"
-#include "run/startup.h"
 #include "win10/suppression.h"
 
 namespace run {
