@@ -89,10 +89,10 @@ TEST(AlertSuspension, OnlyASecondaryAddressGetsThreeAttempts) {
     EXPECT_EQ(secondary.Requests().size(), 3u);
 }
 
-// All attempts share one bound (50 s; a hundredth here): against services that never answer,
-// the first attempt ends at the component's own time-out (30 s), the second at what is left of
-// the bound, which the trap reports; the other four are not made. A service that answers within
-// an attempt's time-out is not affected.
+// All attempts share one bound (50 s; a twenty-fifth here, which a loaded machine still keeps):
+// against services that never answer, the first attempt ends at the component's own time-out (30
+// s), the second at what is left of the bound, which the trap reports; the other four are not made.
+// A service that answers within an attempt's time-out is not affected.
 TEST(AlertSuspension, TheAttemptsShareOneBound) {
     const std::string timeout =
         "-2147023436\tThis operation returned because the timeout period expired.\t1460";
@@ -109,12 +109,12 @@ TEST(AlertSuspension, TheAttemptsShareOneBound) {
         SCOPED_TRACE(c.answer);
         LoopbackServer primary({c.answer});
         LoopbackServer secondary({c.answer});
-        PostRun run("BoundScale=100\n");
+        PostRun run("BoundScale=25\n");
         run.ctx->wpConfigXml = Configuration(primary.HostAndPort(), secondary.HostAndPort());
         const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(run.Post(), c.success);
         const auto spent = std::chrono::steady_clock::now() - started;
-        EXPECT_LT(spent, std::chrono::milliseconds(c.success ? 300 : 600));
+        EXPECT_LT(spent, std::chrono::milliseconds(c.success ? 1200 : 2400));
         const auto log = run.Log();
         EXPECT_EQ(std::count_if(log.begin(), log.end(),
                                 [](const std::string& line) {
@@ -125,7 +125,7 @@ TEST(AlertSuspension, TheAttemptsShareOneBound) {
         ASSERT_FALSE(log.empty());
         EXPECT_EQ(log.back().rfind(procedure + c.last, 0), 0u) << log.back();
         if (c.success) continue;
-        EXPECT_GE(spent, std::chrono::milliseconds(480));
+        EXPECT_GE(spent, std::chrono::milliseconds(1920));
         ASSERT_EQ(log.size(), 7u);
         EXPECT_EQ(log[3].rfind(procedure + "ERROR\tWebpost failed to ", 0), 0u) << log[3];
         EXPECT_NE(log[3].find("\tNo answer from "), std::string::npos) << log[3];
