@@ -312,6 +312,8 @@ broken cr && printf '[Console]\r\nUser=bob\rmallory\r\n' >>"$tmp/cr/machine.ini"
 refused cr 3 ": a carriage return or NUL inside the line" "$tmp/cr" RBT
 broken clock && sed -i 's/^Now=.*/Now=2021-02-30 10:00:00\r/' "$tmp/clock/machine.ini"
 refused clock 3 "machine.ini: [Clock] Now=2021-02-30 10:00:00: not a local time" "$tmp/clock" RBT
+broken keytime && printf '[KeyTimes]\r\nSOFTWARE\\Microsoft\\Updates=2021-02-30 10:00:00\r\n' >>"$tmp/keytime/machine.ini"
+refused keytime 3 "machine.ini: [KeyTimes] SOFTWARE\Microsoft\Updates=2021-02-30 10:00:00: not a UTC time" "$tmp/keytime" RBT
 # A name that is no UTF-8 is written as its bytes; a report that does not validate is not
 # written at all (exit 4).
 broken bytes && printf 'x\r\n' >"$tmp/bytes/drives/c/"$'caf\xe9'".ini"
