@@ -608,8 +608,10 @@ class Clock:
         return self.key_times.get(key.upper())
 
     def age(self, since_utc):
-        if not since_utc or not self.utc:
+        if not since_utc:
             return "age not known (the capture holds no last-write time of the key)"
+        if not self.utc:
+            return "age not known (the capture holds no clock)"
         return set_for((self.utc - since_utc).total_seconds())
 
 
