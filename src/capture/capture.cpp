@@ -34,9 +34,9 @@ using platform::emulated::RegValue;
 // Below the agent key the agent keeps a few levels at most; deeper keys are not the program's.
 constexpr int kMaxKeyDepth = 4;
 constexpr std::size_t kLogLines = 200;
-// The reboot task as the Task Scheduler names it.
 // The update stack's state variables (Windows 10 and 11).
 constexpr const char* kUpdateStateKey = "SOFTWARE\\Microsoft\\WindowsUpdate\\UX\\StateVariables";
+// The reboot task as the Task Scheduler names it.
 const std::string kRebootTaskPath =
     std::string(win10::kRebootTaskFolder) + "\\" + win10::kRebootTaskName;
 

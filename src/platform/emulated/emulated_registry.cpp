@@ -224,10 +224,6 @@ LONG EmulatedRegistry::RegEnumValueA(HKEY key, DWORD index, std::string* name) {
     return kErrorSuccess;
 }
 
-}  // namespace platform::emulated
-
-namespace platform::emulated {
-
 // A key written through this host has the time of that write; else the time [KeyTimes] of
 // machine.ini gives it (UTC); else 0: the machine folder does not know it.
 LONG EmulatedRegistry::RegQueryInfoKeyA(HKEY key, std::uint64_t* lastWriteTime) {
