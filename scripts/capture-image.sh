@@ -153,6 +153,7 @@ done >>"$reg"
     export_key "$software" 'HKEY_LOCAL_MACHINE\SOFTWARE' \
         'Microsoft\Windows\CurrentVersion\Component Based Servicing\RebootPending' 5
     export_key "$software" 'HKEY_LOCAL_MACHINE\SOFTWARE' 'Microsoft\Updates' 1
+    export_key "$software" 'HKEY_LOCAL_MACHINE\SOFTWARE' 'Microsoft\WindowsUpdate\UX\StateVariables' 1
     for key in 'Control\Session Manager' 'Control\ComputerName\ComputerName'; do
         export_key "$system" 'HKEY_LOCAL_MACHINE\SYSTEM' "$control_set\\$key" 1
     done | sed "s/^\[HKEY_LOCAL_MACHINE\\\\SYSTEM\\\\$control_set\\\\/[HKEY_LOCAL_MACHINE\\\\SYSTEM\\\\CurrentControlSet\\\\/I"
@@ -200,6 +201,41 @@ for entry in "${given[@]}"; do
     name=${entry%%=*}
     printf '[%s]\r\n%s=%s\r\n' "${name%%.*}" "${name#*.}" "${entry#*=}"
 done >"$machine/machine.ini"
+
+# Since when each signal of a pending restart is set: the last-write time of its key, which the
+# hive keeps in the key's node (a FILETIME, UTC), as [KeyTimes] facts that the capture reads as
+# a running machine's key times. A node without a time (0, as hivex leaves the keys it adds) gives
+# none.
+# key_times HIVE STORED_PREFIX NAMED_PREFIX PATH...: "NAMED_PREFIX\PATH=YYYY-MM-DD hh:mm:ss" for
+# each PATH of the hive (below STORED_PREFIX) whose node has a time.
+key_times() {
+    perl -MWin::Hivex -e '
+        my ($file, $stored, $named, @paths) = @ARGV;
+        my $hive = Win::Hivex->open($file) or exit 0;
+        PATH: for my $path (@paths) {
+            my $node = $hive->root;
+            for my $part (grep { length } split(/\\/, $stored . "\\" . $path)) {
+                $node = eval { $hive->node_get_child($node, $part) } or next PATH;
+            }
+            my $time = $hive->node_timestamp($node);
+            next if $time <= 116444736000000000;
+            my @t = gmtime(int(($time - 116444736000000000) / 10000000));
+            printf "%s%s=%04d-%02d-%02d %02d:%02d:%02d\r\n", $named, $path,
+                $t[5] + 1900, $t[4] + 1, $t[3], $t[2], $t[1], $t[0];
+        }' "$@" 2>/dev/null
+}
+times=$({
+    key_times "$software" '' 'SOFTWARE\' \
+        'Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update\RebootRequired' \
+        'Microsoft\Windows\CurrentVersion\Component Based Servicing\RebootPending' \
+        'Microsoft\Updates' 'Microsoft\WindowsUpdate\UX\StateVariables'
+    key_times "$system" "$control_set" 'SYSTEM\CurrentControlSet\' 'Control\Session Manager' \
+        'Control\ComputerName\ComputerName'
+})
+if [[ -n $times ]]; then
+    printf '[KeyTimes]\r\n%s\n' "$times" >>"$machine/machine.ini"
+    sources+=("KeyTimes=volume")
+fi
 
 # The agent's cipher library, where either view's agent key installs it. A Windows library does
 # not load here (the configuration then stays enciphered); one that is a program of this system

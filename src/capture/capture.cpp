@@ -38,6 +38,8 @@ using platform::emulated::RegValue;
 // Below the agent key the agent keeps a few levels at most; deeper keys are not the program's.
 constexpr int kMaxKeyDepth = 4;
 constexpr std::size_t kLogLines = 200;
+// The update stack's state variables (Windows 10 and 11).
+constexpr const char* kUpdateStateKey = "SOFTWARE\\Microsoft\\WindowsUpdate\\UX\\StateVariables";
 // The reboot task as the Task Scheduler names it.
 const std::string kRebootTaskPath =
     std::string(win10::kRebootTaskFolder) + "\\" + win10::kRebootTaskName;
@@ -182,16 +184,45 @@ private:
         }
         // Signals of a pending restart that only the report reads.
         const DWORD native = platform::kKeyWow64_64Key;
-        Key("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Component Based "
-            "Servicing\\RebootPending",
-            native, {}, true);
-        Key("SYSTEM\\CurrentControlSet\\Control\\Session Manager", native,
-            {"PendingFileRenameOperations"});
+        const std::string servicing =
+            "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Component Based "
+            "Servicing\\RebootPending";
+        const std::string session = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+        const std::string names = "SYSTEM\\CurrentControlSet\\Control\\ComputerName\\";
+        Key(servicing, native, {}, true);
+        Key(session, native, {"PendingFileRenameOperations"});
         Key("SOFTWARE\\Microsoft\\Updates", native, {"UpdateExeVolatile"});
-        Key("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName", native,
-            {"ComputerName"});
-        Key("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName", native,
-            {"ComputerName"});
+        Key(names + "ActiveComputerName", native, {"ComputerName"});
+        Key(names + "ComputerName", native, {"ComputerName"});
+        // The update stack's own record of a pending restart ("RebootRequired" = 1), which
+        // stays when a plain restart has removed the Windows Update flag's key.
+        Key(kUpdateStateKey, native, {"RebootRequired"}, true);
+        // Since when each signal has been set: its key's last-write time.
+        for (const std::string& path : {updates + "\\RebootRequired", servicing, session,
+                                        std::string("SOFTWARE\\Microsoft\\Updates"),
+                                        names + "ComputerName", std::string(kUpdateStateKey)}) {
+            KeyTime(path);
+        }
+    }
+
+    // [KeyTimes] <key path below HKLM>=<UTC time> of a key of the native view, when the key is
+    // there and its time is known (the emulated host may not know it: then no fact, never a
+    // made-up time).
+    void KeyTime(const std::string& path) {
+        auto& reg = platform_.registry();
+        platform::OwnedKey key(reg);
+        if (reg.RegOpenKeyExA(platform::kHkeyLocalMachine, path.c_str(), 0,
+                              platform::kKeyQueryValue | platform::kKeyWow64_64Key,
+                              key.put()) != platform::kErrorSuccess) {
+            return;  // absent, or its refusal noted with the key's own read
+        }
+        std::uint64_t written = 0;
+        if (const LONG status = reg.RegQueryInfoKeyA(key.get(), &written);
+            status != platform::kErrorSuccess) {
+            Fail("KeyTimes.HKLM\\" + path, status);
+        } else if (written != 0) {
+            Fact("KeyTimes", path, DateTimeText(UnixSeconds(written)));
+        }
     }
 
     // --- facts -----------------------------------------------------------------------------

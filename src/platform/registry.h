@@ -2,6 +2,7 @@
 // Results are Win32 codes (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA, ...).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/types.h"
@@ -33,6 +34,11 @@ public:
     // KEY_QUERY_VALUE.
     virtual LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) = 0;
     virtual LONG RegEnumValueA(HKEY key, DWORD index, std::string* name) = 0;
+    // RegQueryInfoKeyA asked for the key's last-write time alone (lpftLastWriteTime, a FILETIME
+    // in UTC): when the key or one of its values was last written. The key needs
+    // KEY_QUERY_VALUE. The emulated host answers 0 for a key whose time its machine folder does
+    // not know.
+    virtual LONG RegQueryInfoKeyA(HKEY key, std::uint64_t* lastWriteTime) = 0;
 };
 
 }  // namespace platform

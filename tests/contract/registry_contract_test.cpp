@@ -1,6 +1,9 @@
 // The registry facet as the program calls it, pinned against the emulation and (in the Windows
 // test binary) the real registry functions. Keys live below SOFTWARE\RSContract.
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -218,6 +221,15 @@ TYPED_TEST(RegistryContract, SetDwordAndReadItBack) {
     EXPECT_EQ(type, platform::kRegDword);
     this->Read(key, "Text", &type);
     EXPECT_EQ(type, platform::kRegDword);
+    // The key written is dated by the write: its last-write time is the clock's, in UTC.
+    constexpr std::int64_t k1601To1970 = 116444736000000000LL;
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    std::uint64_t written = 0;
+    EXPECT_EQ(this->reg().RegQueryInfoKeyA(key, &written), 0);
+    EXPECT_LE(std::llabs((static_cast<std::int64_t>(written) - k1601To1970) / 10000000 - now), 5)
+        << "last-write time " << written;
     this->reg().RegCloseKey(key);
 
     const HKEY readOnly = this->Open("SOFTWARE\\RSContract\\Values", platform::kKeyQueryValue);

@@ -35,6 +35,9 @@ mkdir -p "$volume/Windows/SysWOW64" "$volume/Windows/System32/config"
     printf '"ProgramData"="%%SystemDrive%%\\\\ProgramData"\n'
     printf '\n%s\n' '[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\ComputerName\ComputerName]'
     printf '"ComputerName"="ZEPHYRBOX"\n'
+    printf '\n%s\n' '[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\WindowsUpdate\UX\StateVariables]'
+    printf '"RebootRequired"=dword:00000001\n'
+    printf '\n%s\n' '[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Session Manager]'
 } >"$tmp/HKLM.reg"
 python3 "$here/hives.py" "$tmp/HKLM.reg" "$volume/Windows/System32/config/SOFTWARE" \
     "$volume/Windows/System32/config/SYSTEM" || exit 1
@@ -90,6 +93,40 @@ Environment.ALLUSERSPROFILE=volume
 Environment.COMPUTERNAME=volume'
 [[ $(sed -n '/^\[Image\]/,$p' <<<"$notes") == "$expected_image" ]] || failed "capture.ini [Image]"
 grep -rqi 'zephyrbox\|alice' "$out" && failed "a redacted name is in the capture"
+
+# The key times come from the hive's nodes: hivex leaves the keys it adds without a time (none is
+# noted), so the nodes of the flag's key, the UX state key and the control set's Session Manager
+# are dated here, in place, as Windows dates a key it writes.
+stamp_node() {
+    perl -MWin::Hivex -e '
+        my ($file, $path, $seconds) = @ARGV;
+        my $hive = Win::Hivex->open($file);
+        my $node = $hive->root;
+        $node = $hive->node_get_child($node, $_) for split /\\/, $path;
+        undef $hive;
+        # The node handle is the offset of its cell; the time follows the size, "nk" and flags.
+        open(my $f, "+<:raw", $file) or die;
+        seek($f, $node + 8, 0);
+        print $f pack("Q<", $seconds * 10000000 + 116444736000000000);
+        close($f);' "$@"
+}
+timed=$tmp/timed-volume
+cp -a -- "$volume" "$timed"
+config=$timed/Windows/System32/config
+stamp_node "$config/SOFTWARE" 'Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update\RebootRequired' \
+    "$(date -u -d '2021-03-01 08:00:00' +%s)"
+stamp_node "$config/SOFTWARE" 'Microsoft\WindowsUpdate\UX\StateVariables' "$(date -u -d '2021-03-03 10:30:00' +%s)"
+stamp_node "$config/SYSTEM" 'ControlSet001\Control\Session Manager' "$(date -u -d '2021-02-27 23:59:59' +%s)"
+"$capture_image" "$timed" "$tmp/timed" --now '2021-03-04 17:06:07' >/dev/null || failed "timed capture: exit $?"
+expected_times='[KeyTimes]
+SOFTWARE\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update\RebootRequired=2021-03-01 08:00:00
+SYSTEM\CurrentControlSet\Control\Session Manager=2021-02-27 23:59:59
+SOFTWARE\Microsoft\WindowsUpdate\UX\StateVariables=2021-03-03 10:30:00'
+times=$(tr -d '\r' <"$tmp/timed/machine.ini" | sed -n '/^\[KeyTimes\]/,/^\[/p' | grep -v '^\[[^K]')
+[[ $times == "$expected_times" ]] || failed "the key times from the hive:"$'\n'"$times"
+grep -qxF 'KeyTimes=volume' <(tr -d '\r' <"$tmp/timed/capture.ini") || failed "capture.ini [Image] lacks KeyTimes=volume"
+tr -d '\r' <"$tmp/timed/registry/HKLM.reg" | grep -A1 -F '[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\WindowsUpdate\UX\StateVariables]' |
+    grep -qxF '"RebootRequired"=dword:00000001' || failed "the UX state value is not in the capture's registry"
 
 # Refused: rows of exit code, what is wrong, the arguments.
 cp -- "$RS_BUILD/tools/standins/Cryptel.dll" "$tmp/linux-cipher.dll"

@@ -61,6 +61,22 @@ machine_ahead() {
         >"$1/drives/c/ProgramData/VERUZE/Bellhop_alice.ini"
     touch -d '2027-06-01 11:00:00' "$1/drives/c/ProgramData/VERUZE/Bellhop_alice.ini"
 }
+# The demo machine on a pinned clock with the update stack's UX state value set, and since when
+# each signal key is set ([KeyTimes], UTC): hidden, the flag's key gone as a plain restart of
+# Windows 10 or 11 leaves it; aged, the flag set a day before the state file first saw it;
+# untimed, the flag set and no key times at all.
+machine_signals() {
+    machine_demo "$1"
+    local kind=$2 ux='SOFTWARE\Microsoft\WindowsUpdate\UX\StateVariables'
+    printf '[Clock]\r\nNow=2021-03-10 12:00:00\r\n' >>"$1/machine.ini"
+    [[ $kind == untimed ]] || printf '[KeyTimes]\r\n%s=2021-03-07 08:00:00\r\n%s=2021-03-09 10:30:00\r\n' \
+        'SOFTWARE\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update\RebootRequired' "$ux" >>"$1/machine.ini"
+    printf '[HKEY_LOCAL_MACHINE\\%s]\r\n"RebootRequired"=dword:00000001\r\n' "$ux" >>"$1/registry/HKLM.reg"
+    [[ $kind == hidden ]] && sed -i 's/\\Auto Update\\RebootRequired\]/\\Auto Update]/' "$1/registry/HKLM.reg"
+    mkdir -p -- "$1/drives/c/ProgramData/VERUZE"
+    printf '[RebootStatus]\r\nPendingWPM=1\r\nWPMRbtRequiredON=3/8/2021 9:0:0\r\n' \
+        >"$1/drives/c/ProgramData/VERUZE/Bellhop_SYSTEM.ini"
+}
 
 # Every file of a folder with its size, time and content hash.
 fingerprint() {
@@ -94,6 +110,7 @@ check_replay() {
     unreadable) machine_unreadable "$machine" ;;
     exposed) machine_exposed "$machine" ;;
     ahead) machine_ahead "$machine" ;;
+    signals:*) machine_signals "$machine" "${source#signals:}" ;;
     case:*) machine_case "$machine" "${source#case:}" ;;
     esac >/dev/null
     REBOOTSCHEDULER_MACHINE=$machine "$build/RsCapture" "$capture" ${option:+"$option"} \
@@ -165,7 +182,7 @@ check_replay not-registered case:not-registered --no-redact 'RBT=2 RBTASSESS=2' 
 check_replay unreadable unreadable '' 'RBT=0 RBTASSESS=0' \
     "RBT: would start the prompt program for user-1 in session 1 (no restart unless it answers restart now): no reboot pending; $no_reason" \
     '  HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update: refused 5; not readable; the replay runs as if it were absent: the reboot-required flag reads as clear' \
-    '  Component Based Servicing RebootPending: unknown (not readable (refused 5))' -- both
+    '  Component Based Servicing RebootPending: unknown (not readable (refused 5)); HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Component Based Servicing\RebootPending' -- both
 # What-if facts: the answer goes where the what-if console user's prompt writes it.
 check_replay console-bob demo '' RBT=5 "$restart" \
     '  prompt program: C:\Program Files (x86)\VERUZE\Agent\Bellhop.exe, started in the console user'"'"'s session: the prompt program for bob in session 1' \
@@ -186,6 +203,27 @@ check_replay alone unreadable '' RBT=5 "RBT: would restart now (\"TimerPM\" = \"
 check_replay ahead-at ahead '' RBT=5 "$restart" \
     '  newest result file: C:\ProgramData\VERUZE\Bellhop_user-1.ini, written 2027-06-02 08:00:01, owner a trusted account (SYSTEM, the Administrators or TrustedInstaller), "TimerPM" = "1"' \
     -- RBT --answer restart --at '2027-06-02 08:00:00'
+# Since when each signal is set, by the key's last-write time and the state file's first-seen
+# time (the capture's clock, in UTC so that the pinned ages hold in any zone).
+flag_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update\RebootRequired'
+ux_key='HKLM\SOFTWARE\Microsoft\WindowsUpdate\UX\StateVariables'
+TZ=UTC check_replay signals-hidden signals:hidden '' RBT=0 \
+    'RBT: would start the prompt program for user-1 in session 1 (no restart unless it answers restart now): no reboot pending' \
+    "  Windows Update reboot-required flag (the program reads it): absent; $flag_key" \
+    "  Windows Update UX state RebootRequired: present (\"RebootRequired\"=dword:00000001: a restart is pending that this program does not see); $ux_key, key written 2021-03-09 10:30:00 UTC, set for 1 day 1 hour" \
+    -- RBT
+TZ=UTC check_replay signals-aged signals:aged '' RBT=0 \
+    'RBT: would start the prompt program for user-1 in session 1 (no restart unless it answers restart now): reboot pending since 3/8/2021 9:0:0' \
+    "  Windows Update reboot-required flag (the program reads it): present; $flag_key, key written 2021-03-07 08:00:00 UTC, set for 3 days 4 hours" \
+    '  first seen by the program 3/8/2021 9:0:0 ("WPMRbtRequiredON" in C:\ProgramData\VERUZE\Bellhop_SYSTEM.ini), set for 2 days 3 hours' \
+    "  the flag's key was last written 25.0 hours before the state file first saw the pending reboot: the flag was set before any run of this program saw it" \
+    "  Windows Update UX state RebootRequired: present (\"RebootRequired\"=dword:00000001); $ux_key, key written 2021-03-09 10:30:00 UTC, set for 1 day 1 hour" \
+    -- RBT
+TZ=UTC check_replay signals-untimed signals:untimed '' RBT=0 \
+    'RBT: would start the prompt program for user-1 in session 1 (no restart unless it answers restart now): reboot pending since 3/8/2021 9:0:0' \
+    "  Windows Update reboot-required flag (the program reads it): present; $flag_key, age not known (the capture holds no last-write time of the key)" \
+    "  Windows Update UX state RebootRequired: present (\"RebootRequired\"=dword:00000001); $ux_key, age not known (the capture holds no last-write time of the key)" \
+    -- RBT
 
 # Usage and a folder that is not a capture.
 "$repo/scripts/replay.sh" >/dev/null 2>&1
@@ -274,6 +312,8 @@ broken cr && printf '[Console]\r\nUser=bob\rmallory\r\n' >>"$tmp/cr/machine.ini"
 refused cr 3 ": a carriage return or NUL inside the line" "$tmp/cr" RBT
 broken clock && sed -i 's/^Now=.*/Now=2021-02-30 10:00:00\r/' "$tmp/clock/machine.ini"
 refused clock 3 "machine.ini: [Clock] Now=2021-02-30 10:00:00: not a local time" "$tmp/clock" RBT
+broken keytime && printf '[KeyTimes]\r\nSOFTWARE\\Microsoft\\Updates=2021-02-30 10:00:00\r\n' >>"$tmp/keytime/machine.ini"
+refused keytime 3 "machine.ini: [KeyTimes] SOFTWARE\Microsoft\Updates=2021-02-30 10:00:00: not a UTC time" "$tmp/keytime" RBT
 # A name that is no UTF-8 is written as its bytes; a report that does not validate is not
 # written at all (exit 4).
 broken bytes && printf 'x\r\n' >"$tmp/bytes/drives/c/"$'caf\xe9'".ini"
@@ -383,7 +423,7 @@ else
     fail "redaction: the redacted capture's replay decides otherwise (user $user)"
     sed 's/^/    /' "$red/diff" | head -n 20
 fi
-grep -qxF '  Session Manager PendingFileRenameOperations: present (1 renames (1 of them deletions))' "$red/redacted.replay/report.txt" ||
+grep -qxF '  Session Manager PendingFileRenameOperations: present (1 renames (1 of them deletions)); HKLM\SYSTEM\CurrentControlSet\Control\Session Manager, age not known (the capture holds no last-write time of the key)' "$red/redacted.replay/report.txt" ||
     fail "redaction: the pending file renames are not counted as pairs"
 head -n 1 "$red/redacted.replay/report.txt" | grep -qxF 'RBT: would restart now ("TimerPM" = "1" in the newest result file)' ||
     fail "redaction: verdict $(head -n 1 "$red/redacted.replay/report.txt")"

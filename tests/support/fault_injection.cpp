@@ -135,6 +135,7 @@ struct FaultyRegistry final : Decorator<Registry> {
     RS_FORWARD_AS(Anyway{}, LONG, RegCloseKey, HKEY);
     RS_FORWARD(LONG, RegEnumKeyExA, HKEY, DWORD, std::string*);
     RS_FORWARD(LONG, RegEnumValueA, HKEY, DWORD, std::string*);
+    RS_FORWARD_AS(Clear{a2}, LONG, RegQueryInfoKeyA, HKEY, std::uint64_t*);
 };
 
 struct FaultyProfile final : Decorator<Profile> {

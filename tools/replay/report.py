@@ -56,10 +56,12 @@ ASSUMPTIONS = [
     (VIEW + r"Microsoft\\Windows NT\\CurrentVersion",
      "that value reads as empty: without the product name the Windows 10 step does not apply"),
     (VIEW + "Policies", "the update policy key reads as missing"),
-    (r"HKLM\\SOFTWARE\\Microsoft\\(Windows\\CurrentVersion\\Component Based Servicing|Updates)",
+    (r"HKLM\\SOFTWARE\\Microsoft\\(Windows\\CurrentVersion\\Component Based Servicing|Updates|"
+     r"WindowsUpdate\\UX)",
      "that signal is unknown"),
     (r"HKLM\\SYSTEM\\CurrentControlSet\\Control\\(Session Manager|ComputerName)",
      "that signal is unknown"),
+    (r"KeyTimes\.", "that signal's age is not known"),
     (r"Environment\.", "the variable is taken from the replaying host, or is unset"),
     (r".*\\wpConfig\.xml$",
      "no configuration: the run ends as on a machine whose configuration cannot be read"),
@@ -568,8 +570,106 @@ class Mode:
 # --- what the capture holds beside the runs ------------------------------------------------------
 
 
-def signals(capture, failed):
-    """The signals of a pending restart that the program does not read, from the captured hive."""
+FLAG_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\WindowsUpdate\Auto Update\RebootRequired"
+# The update stack's state variables: "RebootRequired" = 1 while it holds a restart pending, which
+# a plain restart of recent Windows 10 and 11 leaves in place when it removes the flag's key.
+UX_KEY = r"SOFTWARE\Microsoft\WindowsUpdate\UX\StateVariables"
+HIDDEN = "a restart is pending that this program does not see"
+
+
+def set_for(seconds):
+    """"set for 3 days 4 hours" (minutes under an hour)."""
+    if seconds < 0:
+        return f"written {set_for(-seconds)[len('set for '):]} after the capture's clock"
+    days, rest = divmod(int(seconds), 86400)
+    hours, minutes = rest // 3600, rest // 60 % 60
+    plural = lambda n, word: f"{n} {word}" + ("" if n == 1 else "s")  # noqa: E731
+    if days:
+        return f"set for {plural(days, 'day')} {plural(hours, 'hour')}"
+    if hours:
+        return f"set for {plural(hours, 'hour')} {plural(minutes, 'minute')}"
+    return f"set for {plural(minutes, 'minute')}"
+
+
+class Clock:
+    """The capture's clock: its local time and its zone's bias (minutes to add for UTC)."""
+
+    def __init__(self, capture, notes):
+        facts = rf.ini_sections(rf.read_text(os.path.join(capture, "machine.ini")))
+        self.local = parse_time(rf.ini_get(facts, "Clock", "Now")
+                                or rf.ini_get(notes, "Capture", "LocalTime"))
+        bias = rf.ini_get(notes, "Capture", "Bias")
+        self.bias = datetime.timedelta(minutes=int(bias) if re.match(r"^-?\d+$", bias) else 0)
+        self.utc = self.local + self.bias if self.local else None
+        self.key_times = {k.upper(): parse_time(v) for k, v in facts.get("KEYTIMES", [])}
+
+    def key_time(self, key):
+        """The key's last-write time (UTC) as the capture noted it, or None."""
+        return self.key_times.get(key.upper())
+
+    def age(self, since_utc):
+        if not since_utc:
+            return "age not known (the capture holds no last-write time of the key)"
+        if not self.utc:
+            return "age not known (the capture holds no clock)"
+        return set_for((self.utc - since_utc).total_seconds())
+
+
+def state_file_first_seen(capture, notes, state_file):
+    """The reboot state file's "PendingWPM" and "WPMRbtRequiredON" in the capture, and its path."""
+    if not state_file:
+        account = rf.ini_get(rf.ini_sections(rf.read_text(os.path.join(capture, "machine.ini"))),
+                             "Account", "UserName")
+        data = rf.ini_get(notes, "Capture", "DataFolder")
+        state_file = f"{data}Bellhop_{account}.ini" if data and account else ""
+    path = rf.host_path(capture, state_file) if state_file else None
+    values = rf.ini_sections(rf.read_text(path) if path else None)
+    return (state_file, rf.ini_get(values, "RebootStatus", "PendingWPM"),
+            rf.ini_get(values, "RebootStatus", "WPMRbtRequiredON"))
+
+
+def unreadable(failed, key):
+    return [result for what, result in failed
+            if what.upper().startswith("HKLM\\" + key.upper()) and result != "absent"]
+
+
+def reboot_flag(capture, failed, clock, notes, state_file):
+    """The Windows Update flag the program acts on: its key, since when it is set by the key's
+    last-write time and by the state file's first-seen time, and whether the two agree."""
+    keys = rf.reg_keys(os.path.join(capture, "registry", "HKLM.reg"))
+    refused = unreadable(failed, FLAG_KEY.rsplit("\\", 1)[0])
+    present = FLAG_KEY.upper() in keys
+    written = clock.key_time(FLAG_KEY)
+    path, pending, first = state_file_first_seen(capture, notes, state_file)
+    first = first if pending == "1" else ""
+    first_time = parse_time(first) if first else None
+    flag = {"signal": "Windows Update reboot-required flag",
+            "state": "unknown" if refused else "present" if present else "absent",
+            "source": "HKLM\\" + FLAG_KEY,
+            "set_since": written.strftime("%Y-%m-%d %H:%M:%S") if present and written else None,
+            "age": clock.age(written) if present else "",
+            "state_file": path, "first_seen": first or None,
+            "first_seen_age": (set_for((clock.local - first_time).total_seconds())
+                               if first_time and clock.local else ""),
+            "disagreement": ""}
+    if refused:
+        flag["age"] = f"not readable ({refused[0]})"
+    elif present and written and first_time:
+        apart = (first_time + clock.bias - written).total_seconds()
+        if abs(apart) > 3600:
+            hours = abs(apart) / 3600
+            flag["disagreement"] = (
+                f"the flag's key was last written {hours:.1f} hours "
+                f"{'before' if apart > 0 else 'after'} the state file first saw the pending reboot"
+                + (": the key was written again since (a later update, or something else "
+                   "re-creating it)" if apart < 0 else
+                   ": the flag was set before any run of this program saw it"))
+    return flag
+
+
+def signals(capture, failed, clock, flag_state):
+    """The signals of a pending restart that the program does not read, from the captured hive,
+    each with its key and since when it is set."""
     keys = rf.reg_keys(os.path.join(capture, "registry", "HKLM.reg"))
     cbs = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Component Based Servicing\RebootPending"
     session = r"SYSTEM\CurrentControlSet\Control\Session Manager"
@@ -577,15 +677,19 @@ def signals(capture, failed):
     names = r"SYSTEM\CurrentControlSet\Control\ComputerName"
     rows = []
 
-    def row(signal, key, present, detail=""):
-        refused = [result for what, result in failed
-                   if what.upper().startswith("HKLM\\" + key.upper()) and result != "absent"]
+    def row(signal, key, present, detail="", timed=None):
+        source = "HKLM\\" + key
+        refused = unreadable(failed, key)
         if refused:
             rows.append({"signal": signal, "state": "unknown",
-                         "detail": f"not readable ({refused[0]})"})
-        else:
-            rows.append({"signal": signal, "state": "present" if present else "absent",
-                         "detail": detail})
+                         "detail": f"not readable ({refused[0]})", "source": source,
+                         "set_since": None, "age": ""})
+            return
+        written = clock.key_time(timed or key) if present else None
+        rows.append({"signal": signal, "state": "present" if present else "absent",
+                     "detail": detail, "source": source,
+                     "set_since": written.strftime("%Y-%m-%d %H:%M:%S") if written else None,
+                     "age": clock.age(written) if present else ""})
 
     row("Component Based Servicing RebootPending", cbs, cbs.upper() in keys)
     renames = keys.get(session.upper(), {}).get("PENDINGFILERENAMEOPERATIONS")
@@ -607,7 +711,14 @@ def signals(capture, failed):
     active, after = rf.reg_string(active) or "", rf.reg_string(after) or ""
     row("pending computer-name change", names,
         bool(active and after and active.upper() != after.upper()),
-        f"active \"{active}\", after the restart \"{after}\"" if active or after else "")
+        f"active \"{active}\", after the restart \"{after}\"" if active or after else "",
+        names + r"\ComputerName")
+    state = keys.get(UX_KEY.upper(), {}).get("REBOOTREQUIRED")
+    pending = state is not None and state.lower() not in ("dword:00000000", '""', "hex:00")
+    detail = f"\"RebootRequired\"={state}" if state is not None else ""
+    if pending and flag_state == "absent":
+        detail += f": {HIDDEN}"
+    row("Windows Update UX state RebootRequired", UX_KEY, pending, detail)
     return rows
 
 
@@ -638,8 +749,24 @@ def text_report(report):
                 "Gates, in the flow's order:"]
         out += [f"  {g['gate']}: {g['value']}" for g in mode["gates"]]
     # What the program does not read comes with its gates, before the effects and the log.
+    f = report["reboot_flag"]
+    out += ["", f"Since when each signal of a pending restart is set, by the capture's clock "
+                f"({report['capture']['local_time'] or '?'} local):"]
+    out.append(f"  {f['signal']} (the program reads it): {f['state']}; {f['source']}"
+               + (f", key written {f['set_since']} UTC" if f["set_since"] else "")
+               + (f", {f['age']}" if f["age"] else ""))
+    if f["first_seen"]:
+        out.append(f"  first seen by the program {f['first_seen']} (\"WPMRbtRequiredON\" in "
+                   f"{f['state_file']}), {f['first_seen_age']}")
+    elif f["state"] == "present":
+        out.append("  first seen by the program: not recorded in "
+                   + (f["state_file"] or "the state file"))
+    if f["disagreement"]:
+        out.append(f"  {f['disagreement']}")
     out += ["", "Signals of a pending restart that the program does not read:"]
     out += [f"  {s['signal']}: {s['state']}" + (f" ({s['detail']})" if s["detail"] else "")
+            + f"; {s['source']}" + (f", key written {s['set_since']} UTC" if s["set_since"] else "")
+            + (f", {s['age']}" if s["age"] else "")
             for s in report["signals_not_read"]]
     for mode in report["modes"]:
         e = mode["effects"]
@@ -750,6 +877,12 @@ def main():
         verdict = mode.run()
         verdicts.append(f"{word}: {verdict}")
         modes.append(mode.as_json(verdict))
+    clock = Clock(args.capture, notes)
+    # The reboot state file as the first run named it.
+    state_file = next((g["value"].rsplit("reboot state file ", 1)[-1] for m in modes
+                       for g in m["gates"] if g["gate"] == "start-up"
+                       and "reboot state file " in g["value"]), "")
+    flag = reboot_flag(args.capture, failed, clock, notes, state_file)
     capture = {"path": args.capture}
     for field, key in (("version", "Version"), ("local_time", "LocalTime"),
                        ("utc_time", "UtcTime"), ("bias", "Bias"),
@@ -761,7 +894,8 @@ def main():
         "capture": capture,
         "what_if": {"answer": args.answer, "at": args.at, "set": args.set},
         "modes": modes,
-        "signals_not_read": signals(args.capture, failed),
+        "reboot_flag": flag,
+        "signals_not_read": signals(args.capture, failed, clock, flag["state"]),
         "capture_gaps": gaps(failed),
     }
     report = plain_texts(normalised(report, args.port))

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <vector>
 
+#include "common/dates.h"
+#include "platform/emulated/emulated_files.h"
+#include "platform/emulated/fact_list.h"
 #include "platform/emulated/text_codec.h"
 
 namespace platform::emulated {
@@ -170,6 +173,10 @@ LONG EmulatedRegistry::RegSetValueExA(HKEY key, const char* valueName, DWORD typ
     } else {
         regKey->values.push_back(std::move(stored));
     }
+    // The key's last-write time is the system clock's at the write, the pinned one included.
+    const auto pinned = machine_.PinnedSystemTime();
+    written_[UpperAscii(open->path)] =
+        ToFileTime(pinned ? *pinned : std::filesystem::file_time_type::clock::now());
     return machine_.SaveHive() ? kErrorSuccess : kErrorAccessDenied;
 }
 
@@ -214,6 +221,34 @@ LONG EmulatedRegistry::RegEnumValueA(HKEY key, DWORD index, std::string* name) {
     if (!regKey) return status;
     if (index >= regKey->values.size()) return kErrorNoMoreItems;
     *name = regKey->values[index].name;
+    return kErrorSuccess;
+}
+
+// A key written through this host has the time of that write; else the time [KeyTimes] of
+// machine.ini gives it (UTC); else 0: the machine folder does not know it.
+LONG EmulatedRegistry::RegQueryInfoKeyA(HKEY key, std::uint64_t* lastWriteTime) {
+    LONG status = kErrorSuccess;
+    const RegKey* regKey = Granted(key, kKeyQueryValue, &status);
+    if (lastWriteTime) *lastWriteTime = 0;
+    if (!regKey) return status;
+    if (!lastWriteTime) return kErrorSuccess;
+    const std::string path = Lookup(key)->path;
+    if (const auto found = written_.find(UpperAscii(path)); found != written_.end()) {
+        *lastWriteTime = found->second;
+        return kErrorSuccess;
+    }
+    for (const auto& [name, value] : machine_.facts().Section("KeyTimes")) {
+        if (!EqualsNoCase(Join(SplitKeyPath(name)), path) || !IsLocalTimeText(value)) continue;
+        const auto number = [&value](std::size_t at, std::size_t count) {
+            return std::stoi(value.substr(at, count));
+        };
+        const std::int64_t days = common::DaysFromCivil(number(0, 4), number(5, 2), number(8, 2)) -
+                                  common::DaysFromCivil(1601, 1, 1);
+        const std::int64_t seconds =
+            days * 86400 + number(11, 2) * 3600 + number(14, 2) * 60 + number(17, 2);
+        *lastWriteTime = static_cast<std::uint64_t>(seconds) * 10000000ULL;
+        break;
+    }
     return kErrorSuccess;
 }
 

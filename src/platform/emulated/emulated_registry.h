@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -22,6 +23,7 @@ public:
     LONG RegCloseKey(HKEY key) override;
     LONG RegEnumKeyExA(HKEY key, DWORD index, std::string* name) override;
     LONG RegEnumValueA(HKEY key, DWORD index, std::string* name) override;
+    LONG RegQueryInfoKeyA(HKEY key, std::uint64_t* lastWriteTime) override;
 
 private:
     struct OpenKey {
@@ -37,6 +39,8 @@ private:
 
     Machine& machine_;
     std::map<HKEY, OpenKey> open_;
+    // Keys written through this host (path upper-cased) with the time of the write, a FILETIME.
+    std::map<std::string, std::uint64_t> written_;
     HKEY next_ = 0x1000;
 };
 

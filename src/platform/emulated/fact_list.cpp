@@ -62,6 +62,7 @@ constexpr KnownFact kFacts[] = {
     {"ProtectedProcesses", nullptr, K::kFlag, false},
     {"RegistryReadOnly", nullptr, K::kFlag, false},
     {"RegistryUnreadable", nullptr, K::kFlag, false},
+    {"KeyTimes", nullptr, K::kUtcTime, false},
     {"MissingComponents", nullptr, K::kFlag, false},
 };
 
@@ -97,6 +98,8 @@ std::string KindText(FactKind kind) {
             return "0 or 1";
         case K::kLocalTime:
             return "a local time 'YYYY-MM-DD HH:MM:SS' that exists";
+        case K::kUtcTime:
+            return "a UTC time 'YYYY-MM-DD HH:MM:SS' that exists";
         case K::kCimTime:
             return "a CIM date-time 'yyyymmddHHMMSS.mmmmmm+UUU'";
         case K::kHang:
@@ -161,6 +164,7 @@ std::string FactValueProblem(const KnownFact& fact, const std::string& value) {
             good = value == "0" || value == "1";
             break;
         case K::kLocalTime:
+        case K::kUtcTime:
             good = IsLocalTimeText(value);
             break;
         case K::kCimTime:

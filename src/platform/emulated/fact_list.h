@@ -14,6 +14,7 @@ enum class FactKind {
     kNumber,     // an unsigned decimal number
     kFlag,       // 0 or 1
     kLocalTime,  // "YYYY-MM-DD HH:MM:SS", a time that exists on the calendar
+    kUtcTime,    // the same, in UTC
     kCimTime,    // "yyyymmddHHMMSS.mmmmmm+UUU", the CIM date-time text
     kHang,       // milliseconds, or "forever"
     kSquat,      // mutex, sealed or event

@@ -1,4 +1,5 @@
 // Registry facet: the ANSI registry functions, called as they are.
+#include <cstdint>
 #include <string>
 
 #include "platform/win32/win32_facets.h"
@@ -70,6 +71,20 @@ public:
         const LONG status = ::RegEnumValueA(ToWin(key), index, buffer.data(), &size, nullptr,
                                             nullptr, nullptr, nullptr);
         if (status == ERROR_SUCCESS) name->assign(buffer.data(), size);
+        return status;
+    }
+
+    LONG RegQueryInfoKeyA(HKEY key, std::uint64_t* lastWriteTime) override {
+        ::FILETIME written{};
+        const LONG status =
+            ::RegQueryInfoKeyA(ToWin(key), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, &written);
+        if (lastWriteTime) {
+            *lastWriteTime = status == ERROR_SUCCESS
+                                 ? (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) |
+                                       written.dwLowDateTime
+                                 : 0;
+        }
         return status;
     }
 
