@@ -100,6 +100,7 @@ printf '[Prompt]\r\nNote=PLANTED-INI-7431\r\n' >"$outside/Bellhop_zorblax.ini"
 cp -- "$outside/Bellhop_zorblax.ini" "$outside/VERUZE/"
 echo PLANTED-SECRET-7431 >"$outside/secret.txt"
 printf '[Prompt]\r\nNote=READ-INSIDE\r\n' >"$volume/Data/Real/Bellhop_alice.ini"
+# shellcheck disable=SC2034 # the rows' commands use it
 up=$(printf '../%.0s' {1..40})
 data=$volume/ProgramData/VERUZE
 while IFS='|' read -r what make line read; do
