@@ -87,7 +87,9 @@ plain_path() {
 }
 
 # The file or folder of the volume at a path below its root, each part matched without regard
-# to case, as Windows matches names; fails when it is not there.
+# to case, as Windows matches names; fails when it is not there. No link is followed here (the
+# hives, the system's SysWOW64 and the cipher library are none on a Windows volume): the
+# capture resolves the volume's links itself, from the volume's root.
 on_volume() {
     local here=$volume part entry name found
     local -a parts
@@ -96,15 +98,15 @@ on_volume() {
     for part in "${parts[@]}"; do
         [[ -z $part ]] && continue
         found=
-        [[ -e $here/$part ]] && found=$here/$part
+        [[ -e $here/$part || -L $here/$part ]] && found=$here/$part
         [[ -n $found ]] || for entry in "$here"/* "$here"/.[!.]*; do
             name=${entry##*/}
-            if [[ ${name,,} == "${part,,}" && -e $entry ]]; then
+            if [[ ${name,,} == "${part,,}" && (-e $entry || -L $entry) ]]; then
                 found=$entry
                 break
             fi
         done
-        [[ -n $found ]] || return 1
+        [[ -n $found && ! -L $found ]] || return 1
         here=$found
     done
     printf '%s\n' "$here"

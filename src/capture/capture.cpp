@@ -93,8 +93,33 @@ public:
     }
 
 private:
+    // A read through a link that the system could not follow names the link, once.
     void Fail(const std::string& what, long error) {
-        capture_.failed.push_back({"Failed", what, FailureText(error)});
+        const std::string name =
+            error == platform::kErrorCantResolveFilename ? UnresolvedLink(what) : what;
+        const std::string text = FailureText(error);
+        for (const auto& line : capture_.failed) {
+            if (line.name == name && line.value == text) return;
+        }
+        capture_.failed.push_back({"Failed", name, text});
+    }
+    // The first part of a path, from its drive down, that is a reparse point the system cannot
+    // follow; the path itself when there is none to be found.
+    std::string UnresolvedLink(const std::string& path) {
+        if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return path;
+        auto& files = platform_.files();
+        for (std::size_t end = path.find('\\', 3);; end = path.find('\\', end + 1)) {
+            const std::string part = path.substr(0, end);
+            bool reparsePoint = false;
+            bool adminOwned = false;
+            if (files.GetReparsePointOwner(part.c_str(), &reparsePoint, &adminOwned) == 0 &&
+                reparsePoint &&
+                files.GetFileAttributesA(part.c_str()) == platform::kInvalidFileAttributes &&
+                platform_.system().GetLastError() == platform::kErrorCantResolveFilename) {
+                return part;
+            }
+            if (end == std::string::npos) return path;
+        }
     }
     void Fact(const char* section, const std::string& name, const std::string& value) {
         capture_.facts.push_back({section, name, value});
@@ -664,6 +689,8 @@ std::string FailureText(long error) {
         error == platform::kErrorEnvvarNotFound) {
         return "absent";
     }
+    if (error == platform::kErrorCantResolveFilename)
+        return "unresolved link " + std::to_string(error);
     if (error == platform::kErrorAccessDenied ||
         error == platform::HresultFromWin32(platform::kErrorAccessDenied)) {
         return "refused " + std::to_string(error);

@@ -31,14 +31,16 @@ struct MachineCapture {
     std::vector<std::string> folders;  // Windows paths of folders that stand for a file
     std::vector<Fact> facts;           // machine.ini
     std::vector<Fact> notes;           // capture.ini: [Capture], [Programs]
-    std::vector<Fact> failed;          // capture.ini [Failed]: what=absent | refused N | failed N
+    std::vector<Fact> failed;  // capture.ini [Failed]: what=absent | refused N | unresolved link N
+                               // | failed N
     // Where the program keeps its files; a capture is never written below them.
     std::string installPath;  // with its trailing "\"
     std::string dataFolder;
 };
 
 // How a failed read is recorded: "absent" for a missing key, file, value or variable (errors 2, 3,
-// 203), "refused 5" for access denied, "failed N" for any other error.
+// 203), "refused 5" for access denied, "unresolved link 1921" for a link that cannot be followed
+// (its target missing, off the drive, or links in a loop), "failed N" for any other error.
 std::string FailureText(long error);
 
 // Reads the machine through the platform. Never writes: every call is a query.

@@ -45,7 +45,8 @@ inline constexpr std::int32_t kErrorPrivilegeNotHeld = 1314;
 inline constexpr std::int32_t kErrorTimeout = 1460;          // a call past its bound
 inline constexpr std::int32_t kRpcServerUnavailable = 1722;  // RPC_S_SERVER_UNAVAILABLE
 inline constexpr std::int32_t kErrorResourceTypeNotFound = 1813;
-inline constexpr std::int32_t kErrorCantAccessFile = 1920;  // a link the call does not follow
+inline constexpr std::int32_t kErrorCantAccessFile = 1920;       // a link the call does not follow
+inline constexpr std::int32_t kErrorCantResolveFilename = 1921;  // a link that leads nowhere
 inline constexpr std::int32_t kErrorCtxWinstationNotFound = 7022;  // no such session
 
 // A system error code as the HRESULT a COM call reports for it (facility 7, Win32).

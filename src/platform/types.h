@@ -43,6 +43,7 @@ inline constexpr DWORD kFileAttributeSystem = 0x04;
 inline constexpr DWORD kFileAttributeDirectory = 0x10;
 inline constexpr DWORD kFileAttributeArchive = 0x20;
 inline constexpr DWORD kFileAttributeNormal = 0x80;
+inline constexpr DWORD kFileAttributeReparsePoint = 0x400;
 
 // Calendar date and time as SYSTEMTIME holds it (local or UTC, as the call says).
 struct SystemTime {

@@ -128,6 +128,44 @@ grep -qxF 'KeyTimes=volume' <(tr -d '\r' <"$tmp/timed/capture.ini") || failed "c
 tr -d '\r' <"$tmp/timed/registry/HKLM.reg" | grep -A1 -F '[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\WindowsUpdate\UX\StateVariables]' |
     grep -qxF '"RebootRequired"=dword:00000001' || failed "the UX state value is not in the capture's registry"
 
+# Links on the volume are resolved from its own root, as Windows resolves them: nothing outside
+# the volume is read, and a link that leads nowhere on it is listed under [Failed]. Rows of what
+# the link is, how it is made, the [Failed] line (none: no link is) and the file read through it.
+outside=$tmp/outside
+mkdir -p "$outside/VERUZE" "$volume/Data/Real"
+printf '[Prompt]\r\nNote=PLANTED-INI-7431\r\n' >"$outside/Bellhop_zorblax.ini"
+cp -- "$outside/Bellhop_zorblax.ini" "$outside/VERUZE/"
+echo PLANTED-SECRET-7431 >"$outside/secret.txt"
+printf '[Prompt]\r\nNote=READ-INSIDE\r\n' >"$volume/Data/Real/Bellhop_alice.ini"
+# shellcheck disable=SC2034 # the rows' commands use it
+up=$(printf '../%.0s' {1..40})
+data=$volume/ProgramData/VERUZE
+while IFS='|' read -r what make line read; do
+    eval "$make"
+    linked=$(snapshot)
+    rm -rf -- "$tmp/linked"
+    timeout 120 "$capture_image" "$volume" "$tmp/linked" --no-redact --now '2021-03-04 17:06:07' \
+        >/dev/null 2>&1 || failed "$what: exit $?"
+    [[ $(snapshot) == "$linked" ]] || failed "$what: the volume changed"
+    unresolved=$(tr -d '\r' <"$tmp/linked/capture.ini" 2>/dev/null | grep 'unresolved link')
+    [[ $unresolved == "$line" ]] || failed "$what: [Failed] says '$unresolved', not '$line'"
+    grep -rqa 'PLANTED\|zorblax' "$tmp/linked" && failed "$what: the capture holds what lies outside"
+    [[ -z $read ]] || grep -qa READ-INSIDE "$tmp/linked/$read" 2>/dev/null ||
+        failed "$what: $read not read through the link"
+    [[ -L $volume/ProgramData ]] && rm -- "$volume/ProgramData"
+    rm -rf -- "$data" "$volume/ProgramData/VERUZE2" "$volume/Data/Hop"
+    mkdir -p "$volume/ProgramData"
+done <<'ROWS'
+a data folder linked outside|ln -s "$outside" "$data"|C:\ProgramData\VERUZE=unresolved link 1921|
+a result file linked outside|mkdir "$data" && ln -s "$outside/secret.txt" "$data/Bellhop_mallory.ini"|C:\ProgramData\VERUZE\Bellhop_mallory.ini=unresolved link 1921|
+a folder above it linked outside|rm -r "$volume/ProgramData" && ln -s "$outside" "$volume/ProgramData"|C:\ProgramData=unresolved link 1921|
+an absolute target on the volume, chained|ln -s /Data/Hop "$data" && ln -s Real "$volume/Data/Hop"||drives/c/ProgramData/VERUZE/Bellhop_alice.ini
+a Windows target on the volume|ln -s 'C:\Data\Real' "$data"||drives/c/ProgramData/VERUZE/Bellhop_alice.ini
+a .. chain climbing out|ln -s "$up${outside#/}" "$data"|C:\ProgramData\VERUZE=unresolved link 1921|
+a loop of links|ln -s VERUZE2 "$data" && ln -s VERUZE "$volume/ProgramData/VERUZE2"|C:\ProgramData\VERUZE=unresolved link 1921|
+ROWS
+rm -rf -- "$volume/Data"
+
 # Refused: rows of exit code, what is wrong, the arguments.
 cp -- "$RS_BUILD/tools/standins/Cryptel.dll" "$tmp/linux-cipher.dll"
 mkdir -p "$tmp/no-hives"

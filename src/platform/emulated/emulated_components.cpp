@@ -24,6 +24,11 @@ bool EmulatedComponents::CallCipher(const char* libraryPath, const char* exportN
     machine_.Journal(std::string("LoadLibrary ") + libraryPath);
     if (HangsPast("CallCipher", timeoutMs, nullptr, nullptr)) return false;
     const std::string host = machine_.HostPath(libraryPath).string();
+    // No name at all would be the running program itself.
+    if (host.empty()) {
+        machine_.lastError = kErrorCantResolveFilename;
+        return false;
+    }
     void* library = ::dlopen(host.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         machine_.lastError = kErrorModNotFound;

@@ -147,8 +147,8 @@ std::string EmulatedFiles::SystemDirectory() const {
 
 // A 32-bit program on 64-bit Windows sees the system folder's 32-bit twin, SysWOW64, unless it
 // has switched the redirection off. The few folders Windows leaves alone stay where they are.
-fs::path EmulatedFiles::Host(const std::string& path) const {
-    if (!machine_.wow64() || machine_.fsRedirectionDisabled) return machine_.HostPath(path);
+fs::path EmulatedFiles::Host(const std::string& path, Machine::LastPart last) const {
+    if (!machine_.wow64() || machine_.fsRedirectionDisabled) return machine_.HostPath(path, last);
     std::string system = SystemDirectory();
     std::string text = path;
     for (char& c : text) {
@@ -162,7 +162,7 @@ fs::path EmulatedFiles::Host(const std::string& path) const {
     const std::string upperSystem = UpperAscii(system);
     if (upper.compare(0, upperSystem.size(), upperSystem) != 0 ||
         (upper.size() > upperSystem.size() && upper[upperSystem.size()] != '\\')) {
-        return machine_.HostPath(path);
+        return machine_.HostPath(path, last);
     }
     const std::string rest = upper.substr(upperSystem.size());
     for (const char* exempt :
@@ -170,12 +170,12 @@ fs::path EmulatedFiles::Host(const std::string& path) const {
         const std::string name = exempt;
         if (rest.compare(0, name.size(), name) == 0 &&
             (rest.size() == name.size() || rest[name.size()] == '\\')) {
-            return machine_.HostPath(path);
+            return machine_.HostPath(path, last);
         }
     }
     const auto folder = system.find_last_of('\\');
-    return machine_.HostPath(system.substr(0, folder + 1) + "SysWOW64" +
-                             text.substr(upperSystem.size()));
+    return machine_.HostPath(
+        system.substr(0, folder + 1) + "SysWOW64" + text.substr(upperSystem.size()), last);
 }
 
 DWORD EmulatedFiles::GetFileAttributesA(const char* path) {
@@ -185,8 +185,8 @@ DWORD EmulatedFiles::GetFileAttributesA(const char* path) {
     }
     const fs::path host = Host(path);
     std::error_code error;
-    if (!fs::exists(host, error)) {
-        machine_.lastError = MissingError(host);
+    if (host.empty() || !fs::exists(host, error)) {
+        machine_.lastError = host.empty() ? kErrorCantResolveFilename : MissingError(host);
         return kInvalidFileAttributes;
     }
     return Describe(host, host.filename().string()).attributes;
@@ -195,6 +195,7 @@ DWORD EmulatedFiles::GetFileAttributesA(const char* path) {
 bool EmulatedFiles::SetFileAttributesA(const char* path, DWORD attributes) {
     if (const DWORD refused = NameError(path)) return Fail(refused);
     const fs::path host = Host(path);
+    if (host.empty()) return Fail(kErrorCantResolveFilename);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
     const auto option =
@@ -206,6 +207,7 @@ bool EmulatedFiles::SetFileAttributesA(const char* path, DWORD attributes) {
 bool EmulatedFiles::GetFileSizeEx(const char* path, std::uint64_t* size) {
     if (const DWORD refused = NameError(path)) return Fail(refused);
     const fs::path host = Host(path);
+    if (host.empty()) return Fail(kErrorCantResolveFilename);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
     if (fs::is_directory(host, error)) return Fail(kErrorAccessDenied);
@@ -217,7 +219,8 @@ bool EmulatedFiles::GetFileSizeEx(const char* path, std::uint64_t* size) {
 
 bool EmulatedFiles::DeleteFileA(const char* path) {
     if (const DWORD refused = NameError(path)) return Fail(refused);
-    const fs::path host = Host(path);
+    const fs::path host = Host(path, Machine::LastPart::kItself);
+    if (host.empty()) return Fail(kErrorCantResolveFilename);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
     if (machine_.Held(host)) return Fail(kErrorSharingViolation);
@@ -230,7 +233,8 @@ bool EmulatedFiles::DeleteFileA(const char* path) {
 
 bool EmulatedFiles::CreateDirectoryA(const char* path) {
     if (const DWORD refused = NameError(path)) return Fail(refused);
-    const fs::path host = Host(path);
+    const fs::path host = Host(path, Machine::LastPart::kItself);
+    if (host.empty()) return Fail(kErrorCantResolveFilename);
     std::error_code error;
     if (fs::exists(host, error)) return Fail(kErrorAlreadyExists);
     if (!fs::is_directory(host.parent_path(), error)) return Fail(kErrorPathNotFound);
@@ -253,7 +257,8 @@ bool EmulatedFiles::CreateProtectedDirectoryA(const char* path, FolderDacl dacl)
 
 bool EmulatedFiles::RemoveDirectoryA(const char* path) {
     if (const DWORD refused = NameError(path)) return Fail(refused);
-    const fs::path host = Host(path);
+    const fs::path host = Host(path, Machine::LastPart::kItself);
+    if (host.empty()) return Fail(kErrorCantResolveFilename);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
     if (!fs::is_directory(host, error)) return Fail(267 /*ERROR_DIRECTORY*/);
@@ -268,6 +273,7 @@ bool EmulatedFiles::MakeSureDirectoryPathExists(const char* path) {
     if (last == std::string::npos) return true;
     if (const DWORD refused = NameError(text.substr(0, last + 1).c_str())) return Fail(refused);
     const fs::path host = Host(text.substr(0, last + 1));
+    if (host.empty()) return Fail(kErrorCantResolveFilename);
     std::error_code error;
     if (fs::is_directory(host, error)) return true;
     fs::create_directories(host, error);
@@ -276,8 +282,11 @@ bool EmulatedFiles::MakeSureDirectoryPathExists(const char* path) {
 
 bool EmulatedFiles::CopyFileA(const char* source, const char* destination, bool failIfExists) {
     if (const DWORD refused = NameError(source) | NameError(destination)) return Fail(refused);
+    // CopyFile opens both without FILE_FLAG_OPEN_REPARSE_POINT: a link as the target is
+    // written through, not replaced.
     const fs::path from = Host(source);
     const fs::path to = Host(destination);
+    if (from.empty() || to.empty()) return Fail(kErrorCantResolveFilename);
     std::error_code error;
     if (!fs::exists(from, error)) return Fail(MissingError(from));
     if (fs::is_directory(from, error)) return Fail(kErrorAccessDenied);
@@ -291,10 +300,7 @@ bool EmulatedFiles::CopyFileA(const char* source, const char* destination, bool 
         if (fs::equivalent(from, to, error)) return Fail(kErrorSharingViolation);
         if (fs::is_directory(to, error) || IsReadOnly(to)) return Fail(kErrorAccessDenied);
     }
-    // CopyFile opens an existing target without FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link
-    // is written through, not replaced.
-    const fs::path written =
-        fs::is_symlink(fs::symlink_status(to, error)) ? fs::weakly_canonical(to, error) : to;
+    const fs::path& written = to;
     // Replace by removing first: some standard libraries refuse to overwrite in copy_file.
     fs::remove(written, error);
     fs::copy_file(from, written, error);
@@ -311,8 +317,9 @@ bool EmulatedFiles::MoveFileA(const char* source, const char* destination) {
 
 bool EmulatedFiles::MoveFileExA(const char* source, const char* destination, DWORD flags) {
     if (const DWORD refused = NameError(source) | NameError(destination)) return Fail(refused);
-    const fs::path from = Host(source);
-    const fs::path to = Host(destination);
+    const fs::path from = Host(source, Machine::LastPart::kItself);
+    const fs::path to = Host(destination, Machine::LastPart::kItself);
+    if (from.empty() || to.empty()) return Fail(kErrorCantResolveFilename);
     std::error_code error;
     if (!fs::exists(from, error)) return Fail(MissingError(from));
     if (machine_.Held(from)) return Fail(kErrorSharingViolation);
@@ -340,7 +347,8 @@ bool EmulatedFiles::MoveFileExA(const char* source, const char* destination, DWO
 bool EmulatedFiles::WriteNewFile(const char* path, const std::string& bytes,
                                  std::uint64_t lastWriteTime) {
     if (const DWORD refused = NameError(path)) return Fail(refused);
-    const fs::path host = Host(path);
+    const fs::path host = Host(path, Machine::LastPart::kItself);
+    if (host.empty()) return Fail(kErrorCantResolveFilename);
     std::error_code error;
     const fs::file_status status = fs::symlink_status(host, error);
     if (fs::exists(status) || fs::is_symlink(status)) return Fail(kErrorFileExists);
@@ -358,6 +366,18 @@ bool EmulatedFiles::WriteNewFile(const char* path, const std::string& bytes,
     return true;
 }
 
+FindData EmulatedFiles::DescribeEntry(const std::string& folder, const std::string& hostPath,
+                                      const std::string& name) const {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(hostPath, error))) return Describe(hostPath, name);
+    const fs::path target = Host(folder + name);
+    if (!target.empty()) return Describe(target, name);
+    FindData data;
+    data.fileName = name;
+    data.attributes = kFileAttributeReparsePoint;
+    return data;
+}
+
 bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found) {
     // What a started program wrote is dated by a pinned system clock before it is listed.
     if (machine_.PinnedSystemTime()) machine_.SettleProgramWrites();
@@ -369,7 +389,12 @@ bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found)
     const auto last = text.find_last_of("\\/");
     const std::string folderPart = last == std::string::npos ? "" : text.substr(0, last + 1);
     const std::string namePart = last == std::string::npos ? text : text.substr(last + 1);
-    const fs::path folder = Host(folderPart.empty() ? "C:\\" : folderPart);
+    const std::string folderText = folderPart.empty() ? "C:\\" : folderPart;
+    const fs::path folder = Host(folderText);
+    if (folder.empty()) {
+        if (found) found->clear();
+        return Fail(kErrorCantResolveFilename);
+    }
     std::vector<FindData> result;
     std::error_code error;
     // The folder is opened before the name is looked at: a missing one fails with
@@ -409,7 +434,7 @@ bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found)
                                   const host::Describer& describe) {
         if (all || WildcardMatch(namePart, name)) {
             FindData data;
-            if (!describe(&data)) data = Describe(fs::path(path), name);
+            if (!describe(&data)) data = DescribeEntry(folderText, path, name);
             listed.push_back(std::move(data));
             keys.push_back(UpperAscii(name));
         }
@@ -431,7 +456,8 @@ bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found)
 bool EmulatedFiles::AppendToFile(const char* path, const std::string& bytes) {
     if (const DWORD refused = NameError(path)) return Fail(refused);
     if (IsNulDevice(path)) return true;
-    const fs::path host = Host(path);
+    const fs::path host = Host(path, Machine::LastPart::kItself);
+    if (host.empty()) return Fail(kErrorCantResolveFilename);
     std::error_code error;
     if (!fs::is_directory(host.parent_path(), error)) return Fail(kErrorPathNotFound);
     if (machine_.Held(host)) return Fail(kErrorSharingViolation);
@@ -468,6 +494,7 @@ bool EmulatedFiles::ReadWholeFile(const char* path, std::string* bytes) {
         return true;
     }
     const fs::path host = Host(path);
+    if (host.empty()) return Fail(kErrorCantResolveFilename);
     std::error_code error;
     if (!fs::exists(host, error)) return Fail(MissingError(host));
     if (fs::is_directory(host, error)) return Fail(kErrorAccessDenied);
@@ -487,7 +514,8 @@ DWORD EmulatedFiles::GetReparsePointOwner(const char* path, bool* reparsePoint, 
     *reparsePoint = false;
     *adminOwned = false;
     if (const DWORD refused = NameError(path)) return refused;
-    const fs::path host = Host(path);
+    const fs::path host = Host(path, Machine::LastPart::kItself);
+    if (host.empty()) return kErrorCantResolveFilename;
     std::error_code error;
     const fs::file_status status = fs::symlink_status(host, error);
     if (error || !fs::exists(status)) return MissingError(host);
@@ -508,6 +536,7 @@ DWORD EmulatedFiles::GetOwnerAndRights(const char* path, FileSecurity* security)
     *security = FileSecurity{};
     if (const DWORD refused = NameError(path)) return refused;
     const fs::path host = Host(path);
+    if (host.empty()) return kErrorCantResolveFilename;
     std::error_code error;
     if (!fs::exists(host, error)) return MissingError(host);
     const std::string owner = machine_.FileOwner(path);
@@ -545,6 +574,7 @@ DWORD EmulatedFiles::OpenFileToHold(const char* path, HANDLE* handle) {
     *handle = 0;
     if (const DWORD refused = NameError(path)) return refused;
     const fs::path host = Host(path);
+    if (host.empty()) return kErrorCantResolveFilename;
     std::error_code error;
     if (!fs::exists(host, error)) return MissingError(host);
     if (fs::is_directory(host, error)) return kErrorAccessDenied;

@@ -47,8 +47,15 @@ public:
 private:
     bool Fail(DWORD error);
     std::string SystemDirectory() const;
-    // The host path of a path the program names, after the WOW64 redirection of system folders.
-    std::filesystem::path Host(const std::string& path) const;
+    // The host path of a path the program names, after the WOW64 redirection of system folders
+    // (empty when a link on the way cannot be followed: Machine::HostPath).
+    std::filesystem::path Host(const std::string& path,
+                               Machine::LastPart last = Machine::LastPart::kFollowed) const;
+    // An entry of a folder listing (folder: the listed folder's Windows path, with its "\"),
+    // described as what it leads to on its drive when it is a link; a link that leads nowhere
+    // there is described as itself, a reparse point and nothing more.
+    FindData DescribeEntry(const std::string& folder, const std::string& hostPath,
+                           const std::string& name) const;
 
     Machine& machine_;
 };

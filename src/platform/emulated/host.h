@@ -42,8 +42,9 @@ bool WriteNewFile(const std::filesystem::path& path, const std::string& bytes);
 // question at a time.
 bool QuickDescribe(const std::string& path, const std::string& name, FindData* data);
 
-// What the host has at a path, links followed: nothing, a folder or another kind of entry.
-enum class Entry { Missing, Folder, Other };
+// What the host has at a path, a link in its last part not followed: nothing, a folder, a
+// symbolic link or another kind of entry.
+enum class Entry { Missing, Folder, Link, Other };
 Entry Look(const std::string& path);
 
 // The first name in the folder (as the host lists it) that equals name without regard to ASCII

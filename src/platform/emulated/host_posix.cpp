@@ -89,7 +89,8 @@ bool QuickDescribe(const std::string& path, const std::string& name, FindData* d
 
 Entry Look(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return Entry::Missing;
+    if (::lstat(path.c_str(), &info) != 0) return Entry::Missing;
+    if (S_ISLNK(info.st_mode)) return Entry::Link;
     return S_ISDIR(info.st_mode) ? Entry::Folder : Entry::Other;
 }
 
@@ -130,7 +131,9 @@ void ForEachName(const std::filesystem::path& folder,
     std::string name;
     const Describer describe = [&](FindData* data) {
         struct stat info {};
-        return ::fstatat(descriptor, name.c_str(), &info, 0) == 0 && FromStat(info, name, data);
+        // A link is not followed here: the caller resolves it as the machine does.
+        return ::fstatat(descriptor, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+               FromStat(info, name, data);
     };
     while (const dirent* entry = ::readdir(listing.get())) {
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string_view>
 #include <thread>
@@ -195,25 +196,127 @@ std::vector<std::string> ResolvedPathParts(const std::string& windowsPath, char*
     return parts;
 }
 
-fs::path Machine::HostPath(const std::string& windowsPath) const {
+namespace {
+
+// The parts of a link's target as a path from the root of the link's drive (or share), as
+// Windows resolves it there; nothing for a target elsewhere (another drive, the network) or
+// none at all. above: the parts of the folder holding the link; letter: the drive's (0 on a
+// share); root: the drive's host folder.
+std::optional<std::vector<std::string>> LinkTargetParts(std::string target,
+                                                        const std::vector<std::string>& above,
+                                                        char letter, const std::string& root) {
+    // A junction's target as the NT namespace names it.
+    for (const char* prefix : {"\\??\\", "\\\\?\\", "//?/"}) {
+        if (target.rfind(prefix, 0) == 0) {
+            target.erase(0, 4);
+            break;
+        }
+    }
+    if (target.empty() || target.rfind("\\\\", 0) == 0 || target.rfind("//", 0) == 0) {
+        return std::nullopt;
+    }
+    std::string fromRoot;
+    if (target.size() >= 2 && target[1] == ':' &&
+        ((target[0] >= 'A' && target[0] <= 'Z') || (target[0] >= 'a' && target[0] <= 'z'))) {
+        if (letter == 0 || (target[0] | 0x20) != letter) return std::nullopt;
+        fromRoot = target.substr(2);
+    } else if (target[0] == '\\') {
+        fromRoot = target;
+    } else if (target[0] == '/') {
+        // A link made on this host (or shown so by the volume's mount) may name a place below
+        // the drive by its host path; any other is a path from the drive's root.
+        fromRoot = target;
+        std::error_code error;
+        for (const fs::path& drive :
+             {fs::absolute(root, error).lexically_normal(), fs::weakly_canonical(root, error)}) {
+            const std::string prefix = drive.string();
+            if (!prefix.empty() && target.compare(0, prefix.size(), prefix) == 0 &&
+                (target.size() == prefix.size() || target[prefix.size()] == '/')) {
+                fromRoot = target.substr(prefix.size());
+                break;
+            }
+        }
+    } else {
+        for (const std::string& part : above) fromRoot += "\\" + part;
+        fromRoot += "\\" + target;
+    }
     char drive = 0;
-    const std::vector<std::string> parts = ResolvedPathParts(windowsPath, &drive);
+    return ResolvedPathParts("C:\\" + fromRoot, &drive);
+}
+
+}  // namespace
+
+fs::path Machine::HostPath(const std::string& windowsPath, LastPart last) const {
+    char drive = 0;
+    std::vector<std::string> parts = ResolvedPathParts(windowsPath, &drive);
+    const char letter = drive ? static_cast<char>(drive | 0x20) : 0;
     // Built as text, one look at the host for each part: a path object costs more than the look.
-    std::string host = drive ? drivesText_ + static_cast<char>(drive | 0x20) : networkText_;
+    std::string host = drive ? drivesText_ + letter : networkText_;
+    // Links are resolved below the root: the drive, or a share's server and share.
+    std::size_t rootParts = drive ? 0 : std::min<std::size_t>(2, parts.size());
+    std::size_t rootEnd = host.size();
+    std::vector<std::string> names;  // the parts below the root, as the host spells them
+    std::size_t mustExist = 0;       // the leading parts that a followed link's target is
+    int links = 0;
     bool exists = true;
-    for (const std::string& part : parts) {
+    // Whether the folder that holds the next part is one; the root (a linked volume itself)
+    // is looked at through its link, once and only when a name must be matched in it.
+    enum class Kind { Unknown, Folder, Other } folderKind = Kind::Unknown;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
         const std::size_t folderEnd = host.size();
         host += '/';
-        host += part;
+        host += parts[i];
+        host::Entry entry = exists ? host::Look(host) : host::Entry::Missing;
         // A name is looked for as written first: it is there for nearly every path, and then the
         // folder holding it needs no look of its own.
-        if (!exists || host::Look(host) != host::Entry::Missing) continue;
-        const std::string folder = host.substr(0, folderEnd);
-        if (host::Look(folder) != host::Entry::Folder) {
-            exists = false;
-        } else if (std::string match = host::NameWithoutCase(folder, part); !match.empty()) {
-            host.resize(folderEnd + 1);
-            host += match;
+        if (exists && entry == host::Entry::Missing) {
+            if (folderKind == Kind::Unknown) {
+                std::error_code error;
+                folderKind =
+                    fs::is_directory(host.substr(0, folderEnd), error) ? Kind::Folder : Kind::Other;
+            }
+            std::string match;
+            if (folderKind == Kind::Folder) {
+                match = host::NameWithoutCase(host.substr(0, folderEnd), parts[i]);
+            }
+            if (match.empty()) {
+                exists = false;
+            } else {
+                host.resize(folderEnd + 1);
+                host += match;
+                entry = host::Look(host);
+            }
+        }
+        if (!exists && i < mustExist) return {};
+        const bool below = i >= rootParts;
+        if (entry == host::Entry::Link && below &&
+            (i + 1 < parts.size() || last == LastPart::kFollowed)) {
+            if (++links > kMaxLinksFollowed) return {};
+            std::error_code error;
+            const fs::path target = fs::read_symlink(host, error);
+            if (error) return {};
+            auto resolved =
+                LinkTargetParts(target.string(), names, letter, host.substr(0, rootEnd));
+            if (!resolved) return {};
+            // The walk starts again at the root, along the target and what follows the link.
+            mustExist = resolved->size();
+            resolved->insert(resolved->end(), parts.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                             parts.end());
+            parts = std::move(*resolved);
+            host.resize(rootEnd);
+            names.clear();
+            rootParts = 0;
+            folderKind = Kind::Unknown;
+            i = static_cast<std::size_t>(-1);
+            continue;
+        }
+        folderKind = entry == host::Entry::Folder ? Kind::Folder : Kind::Other;
+        if (!below) {
+            // A share's own folders are the host's: looked at through a link, as before.
+            folderKind = Kind::Unknown;
+            if (i + 1 == rootParts) rootEnd = host.size();
+        } else {
+            names.push_back(host.substr(folderEnd + 1));
         }
     }
     return host;
@@ -368,8 +471,9 @@ namespace {
 // The value of the fact of section whose Windows path names the same host path.
 std::optional<std::string> PathFact(const Machine& machine, const char* section,
                                     const fs::path& host) {
+    if (host.empty()) return std::nullopt;
     for (const auto& [path, value] : machine.facts().Section(section)) {
-        if (machine.HostPath(path) == host) return value;
+        if (machine.HostPath(path, Machine::LastPart::kItself) == host) return value;
     }
     return std::nullopt;
 }
@@ -413,13 +517,13 @@ void Machine::SettleProgramWrites() {
 }
 
 void Machine::MadeByProgram(const std::string& windowsPath) {
-    programFiles_.insert(HostPath(windowsPath).string());
+    programFiles_.insert(HostPath(windowsPath, LastPart::kItself).string());
 }
 
 void Machine::Renamed(const std::string& fromWindowsPath, const std::string& toWindowsPath) {
-    const std::string to = HostPath(toWindowsPath).string();
+    const std::string to = HostPath(toWindowsPath, LastPart::kItself).string();
     learnedOwners_.erase(to);
-    if (programFiles_.erase(HostPath(fromWindowsPath).string()) != 0) {
+    if (programFiles_.erase(HostPath(fromWindowsPath, LastPart::kItself).string()) != 0) {
         programFiles_.insert(to);
     } else {
         programFiles_.erase(to);
@@ -440,8 +544,9 @@ void Machine::DateWritten(const fs::path& host) const {
     if (fs::is_regular_file(host, error)) fs::last_write_time(host, *now, error);
 }
 
+// Owners and rights are those of the name itself (a link's own), as the facts name them.
 std::string Machine::FileOwner(const std::string& windowsPath) {
-    const fs::path host = HostPath(windowsPath);
+    const fs::path host = HostPath(windowsPath, LastPart::kItself);
     if (programFiles_.count(host.string()) != 0) {
         return facts_.Get("Account", "UserName").value_or("SYSTEM");
     }
@@ -453,7 +558,7 @@ std::string Machine::FileOwner(const std::string& windowsPath) {
 
 std::vector<std::string> Machine::ChangeRights(const std::string& windowsPath) const {
     const fs::path drives = folder_ / "drives";
-    fs::path from = HostPath(windowsPath);
+    fs::path from = HostPath(windowsPath, LastPart::kItself);
     if (programFiles_.count(from.string()) != 0) from = from.parent_path();
     for (fs::path host = from; host.has_relative_path() && host != drives;
          host = host.parent_path()) {

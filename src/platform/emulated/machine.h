@@ -64,11 +64,26 @@ public:
     const std::filesystem::path& folder() const { return folder_; }
     const MachineFacts& facts() const { return facts_; }
 
+    // How a link in the last part of a path is taken: followed, as a file is opened, or as the
+    // link itself, as a name is renamed, deleted or asked whether it is a reparse point.
+    enum class LastPart { kFollowed, kItself };
+    // Windows follows at most this many reparse points in one path; past them, the path
+    // does not resolve (a loop of links ends there).
+    static constexpr int kMaxLinksFollowed = 63;
+
     // The host path of a Windows path: C:\A\b.ini is <machine>/drives/c/A/b.ini. Each existing
     // part is matched without regard to case; parts that do not exist yet keep their spelling.
     // A path without a drive is on drive C; a network path \\server\share\x is
     // <machine>/network/server/share/x.
-    std::filesystem::path HostPath(const std::string& windowsPath) const;
+    // A host link below the drive (or the share) is resolved as Windows resolves a link from
+    // the drive's own root, whatever the host would make of it: an absolute target (\x, /x, C:\x,
+    // \??\C:\x) is a path from the drive's root (a host path below the drive names that place),
+    // a relative one is relative to the link's folder, and ".." stops at the root. So no path
+    // leaves the drive through a link, whatever the drive is (a linked Windows volume too).
+    // Empty when a link cannot be followed on the drive: its target is missing, on another drive
+    // or the network, or more than kMaxLinksFollowed links lie on the way (a loop).
+    std::filesystem::path HostPath(const std::string& windowsPath,
+                                   LastPart last = LastPart::kFollowed) const;
 
     RegHive& hive() { return hive_; }
     // Writes the hive back to registry/HKLM.reg through a temporary file and a rename.

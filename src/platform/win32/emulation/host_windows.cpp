@@ -65,7 +65,8 @@ bool QuickDescribe(const std::string& /*path*/, const std::string& /*name*/, Fin
 
 Entry Look(const std::string& path) {
     std::error_code error;
-    const auto status = std::filesystem::status(path, error);
+    const auto status = std::filesystem::symlink_status(path, error);
+    if (std::filesystem::is_symlink(status)) return Entry::Link;
     if (!std::filesystem::exists(status)) return Entry::Missing;
     return std::filesystem::is_directory(status) ? Entry::Folder : Entry::Other;
 }
