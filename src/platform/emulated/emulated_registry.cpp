@@ -239,8 +239,9 @@ LONG EmulatedRegistry::RegQueryInfoKeyA(HKEY key, std::uint64_t* lastWriteTime) 
     }
     for (const auto& [name, value] : machine_.facts().Section("KeyTimes")) {
         if (!EqualsNoCase(Join(SplitKeyPath(name)), path) || !IsLocalTimeText(value)) continue;
-        const auto number = [&value](std::size_t at, std::size_t count) {
-            return std::stoi(value.substr(at, count));
+        const std::string& text = value;  // a structured binding is not captured by clang 14
+        const auto number = [&text](std::size_t at, std::size_t count) {
+            return std::stoi(text.substr(at, count));
         };
         const std::int64_t days = common::DaysFromCivil(number(0, 4), number(5, 2), number(8, 2)) -
                                   common::DaysFromCivil(1601, 1, 1);
