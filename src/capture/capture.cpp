@@ -109,7 +109,7 @@ private:
         if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return path;
         auto& files = platform_.files();
         for (std::size_t end = path.find('\\', 3);; end = path.find('\\', end + 1)) {
-            const std::string part = path.substr(0, end);
+            std::string part = path.substr(0, end);
             bool reparsePoint = false;
             bool adminOwned = false;
             if (files.GetReparsePointOwner(part.c_str(), &reparsePoint, &adminOwned) == 0 &&
