@@ -1,5 +1,6 @@
 #include "reboot/reboot_state.h"
 
+#include <string_view>
 #include <vector>
 
 #include "common/text.h"
@@ -68,9 +69,12 @@ std::string IniGetValue(run::RunContext& ctx, const std::string& section, const 
         std::vector<char> buffer(kValueBufferSize, '\0');
         const platform::DWORD count = ctx.platform.profile().GetPrivateProfileStringA(
             section.c_str(), key.c_str(), "", buffer.data(), kValueBufferSize, file.c_str());
-        const std::string whole(buffer.begin(), buffer.end());
-        if (common::Trim(common::RemoveAll(whole, '\0')).empty()) return {};
-        result = common::Trim(whole.substr(0, std::min<std::size_t>(count, whole.size())));
+        // A value of nothing but blanks and NULs reads as none.
+        const std::string_view value(buffer.data(), std::min<std::size_t>(count, buffer.size()));
+        if (value.find_first_not_of(std::string_view(" \0", 2)) == std::string_view::npos) {
+            return {};
+        }
+        result = common::Trim(value);
     } catch (const std::exception&) {
         // Passed over: the result stays as far as it was formed.
     }
