@@ -155,33 +155,29 @@ Machine::Machine(fs::path folder)
 }
 
 std::vector<std::string> ResolvedPathParts(const std::string& windowsPath, char* drive) {
-    std::string path = windowsPath;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
+    const std::string_view path = windowsPath;
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
     *drive = 'C';
     std::size_t start = 0;
     if (path.size() >= 2 && path[1] == ':' &&
         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
         *drive = path[0];
         start = 2;
-    } else if (path.rfind("\\\\", 0) == 0) {
+    } else if (path.size() >= 2 && separator(path[0]) && separator(path[1])) {
         start = 2;
         *drive = 0;
     }
     std::vector<std::string> parts;
-    std::string current;
-    for (std::size_t i = start; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '\\') {
-            if (current == "..") {
-                if (!parts.empty()) parts.pop_back();
-            } else if (!current.empty() && current != ".") {
-                parts.push_back(current);
-            }
-            current.clear();
-        } else {
-            current += path[i];
+    for (std::size_t i = start; i <= path.size();) {
+        std::size_t end = i;
+        while (end < path.size() && !separator(path[end])) ++end;
+        const std::string_view current = path.substr(i, end - i);
+        if (current == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!current.empty() && current != ".") {
+            parts.emplace_back(current);
         }
+        i = end + 1;
     }
     // Windows drops the trailing dots and spaces of the last part and one trailing dot of each
     // part before it: C:\dir.\log.txt. is C:\dir\log.txt, while C:\dir..\x stays apart.
@@ -255,8 +251,7 @@ fs::path Machine::HostPath(const std::string& windowsPath, LastPart last) const 
     // Links are resolved below the root: the drive, or a share's server and share.
     std::size_t rootParts = drive ? 0 : std::min<std::size_t>(2, parts.size());
     std::size_t rootEnd = host.size();
-    std::vector<std::string> names;  // the parts below the root, as the host spells them
-    std::size_t mustExist = 0;       // the leading parts that a followed link's target is
+    std::size_t mustExist = 0;  // the leading parts that a followed link's target is
     int links = 0;
     bool exists = true;
     // Whether the folder that holds the next part is one; the root (a linked volume itself)
@@ -295,8 +290,15 @@ fs::path Machine::HostPath(const std::string& windowsPath, LastPart last) const 
             std::error_code error;
             const fs::path target = fs::read_symlink(host, error);
             if (error) return {};
+            // The parts between the root and the link, as the host spells them.
+            std::vector<std::string> above;
+            for (std::size_t at = rootEnd; at < folderEnd;) {
+                const std::size_t next = std::min(host.find('/', at + 1), folderEnd);
+                above.push_back(host.substr(at + 1, next - at - 1));
+                at = next;
+            }
             auto resolved =
-                LinkTargetParts(target.string(), names, letter, host.substr(0, rootEnd));
+                LinkTargetParts(target.string(), above, letter, host.substr(0, rootEnd));
             if (!resolved) return {};
             // The walk starts again at the root, along the target and what follows the link.
             mustExist = resolved->size();
@@ -304,7 +306,6 @@ fs::path Machine::HostPath(const std::string& windowsPath, LastPart last) const 
                              parts.end());
             parts = std::move(*resolved);
             host.resize(rootEnd);
-            names.clear();
             rootParts = 0;
             folderKind = Kind::Unknown;
             i = static_cast<std::size_t>(-1);
@@ -315,8 +316,6 @@ fs::path Machine::HostPath(const std::string& windowsPath, LastPart last) const 
             // A share's own folders are the host's: looked at through a link, as before.
             folderKind = Kind::Unknown;
             if (i + 1 == rootParts) rootEnd = host.size();
-        } else {
-            names.push_back(host.substr(folderEnd + 1));
         }
     }
     return host;
@@ -468,12 +467,23 @@ std::vector<std::string> Machine::DriveFiles() const {
 
 namespace {
 
-// The value of the fact of section whose Windows path names the same host path.
-std::optional<std::string> PathFact(const Machine& machine, const char* section,
-                                    const fs::path& host) {
+// The facts of section, each with the host path that its Windows path names: resolved once for
+// a walk that asks about every folder above a file.
+using HostFacts = std::vector<std::pair<fs::path, std::string>>;
+HostFacts PathFacts(const Machine& machine, const char* section) {
+    HostFacts facts;
+    for (auto& [path, value] : machine.facts().Section(section)) {
+        fs::path host = machine.HostPath(path, Machine::LastPart::kItself);
+        if (!host.empty()) facts.emplace_back(std::move(host), std::move(value));
+    }
+    return facts;
+}
+
+// The value of the first of the facts whose Windows path names the same host path.
+std::optional<std::string> PathFact(const HostFacts& facts, const fs::path& host) {
     if (host.empty()) return std::nullopt;
-    for (const auto& [path, value] : machine.facts().Section(section)) {
-        if (machine.HostPath(path, Machine::LastPart::kItself) == host) return value;
+    for (const auto& [factHost, value] : facts) {
+        if (factHost == host) return value;
     }
     return std::nullopt;
 }
@@ -550,7 +560,7 @@ std::string Machine::FileOwner(const std::string& windowsPath) {
     if (programFiles_.count(host.string()) != 0) {
         return facts_.Get("Account", "UserName").value_or("SYSTEM");
     }
-    if (auto fact = PathFact(*this, "FileOwners", host)) return *fact;
+    if (auto fact = PathFact(PathFacts(*this, "FileOwners"), host)) return *fact;
     SettleProgramWrites();
     const auto learned = learnedOwners_.find(host.string());
     return learned == learnedOwners_.end() ? "SYSTEM" : learned->second;
@@ -560,9 +570,10 @@ std::vector<std::string> Machine::ChangeRights(const std::string& windowsPath) c
     const fs::path drives = folder_ / "drives";
     fs::path from = HostPath(windowsPath, LastPart::kItself);
     if (programFiles_.count(from.string()) != 0) from = from.parent_path();
-    for (fs::path host = from; host.has_relative_path() && host != drives;
+    const HostFacts facts = PathFacts(*this, "FileRights");
+    for (fs::path host = from; !facts.empty() && host.has_relative_path() && host != drives;
          host = host.parent_path()) {
-        if (auto fact = PathFact(*this, "FileRights", host)) {
+        if (auto fact = PathFact(facts, host)) {
             std::vector<std::string> accounts;
             std::stringstream list(*fact);
             std::string entry;
