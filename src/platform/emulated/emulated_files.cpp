@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <numeric>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/emulated/host.h"
@@ -378,6 +378,76 @@ FindData EmulatedFiles::DescribeEntry(const std::string& folder, const std::stri
     return data;
 }
 
+namespace {
+
+// NTFS lists a folder in the order of its upper-cased names; of names alike but for case (a
+// case-sensitive host's), the one the host listed first comes first. The entries from the
+// given one on are put in that order where they are, through sort keys: the upper-cased names,
+// kept in one text, each with the eight bytes after what all of them begin with as one number
+// (a large folder holds one program's files, named alike up to a number), so that nearly
+// every comparison is one of numbers and no entry is moved about while they are sorted.
+void PutInListingOrder(std::vector<FindData>& entries, std::size_t from) {
+    struct SortKey {
+        std::uint64_t head = 0;
+        std::size_t at = 0;
+        std::size_t size = 0;
+        std::size_t index = 0;  // the entry's place before the sort
+    };
+    std::string keyText;
+    std::vector<SortKey> keys;
+    keys.reserve(entries.size() - from);
+    for (std::size_t i = from; i < entries.size(); ++i) {
+        const std::string& name = entries[i].fileName;
+        keys.push_back({0, keyText.size(), name.size(), i});
+        keyText += name;
+    }
+    for (char& c : keyText) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    const std::string_view text = keyText;
+    const auto key = [text](const SortKey& k) { return text.substr(k.at, k.size); };
+    std::size_t shared = keys.empty() ? 0 : keys.front().size;
+    for (const SortKey& k : keys) {
+        const std::string_view first = key(keys.front());
+        const std::string_view other = key(k);
+        std::size_t same = 0;
+        while (same < shared && same < other.size() && first[same] == other[same]) ++same;
+        shared = same;
+    }
+    // A name holds no NUL: a shorter key, filled up with zeros, orders before a longer one.
+    for (SortKey& k : keys) {
+        for (std::size_t i = shared; i < shared + 8; ++i) {
+            k.head = k.head << 8 | (i < k.size ? static_cast<unsigned char>(text[k.at + i]) : 0U);
+        }
+    }
+    const std::size_t past = shared + 8;
+    std::sort(keys.begin(), keys.end(), [&key, past](const SortKey& a, const SortKey& b) {
+        if (a.head != b.head) return a.head < b.head;
+        const int order =
+            key(a).substr(std::min(past, a.size)).compare(key(b).substr(std::min(past, b.size)));
+        return order != 0 ? order < 0 : a.index < b.index;
+    });
+    // Place from + i takes the entry keys[i] names: each cycle of the order is followed once,
+    // a key marked done by naming its own place.
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i].index == from + i) continue;
+        FindData held = std::move(entries[from + i]);
+        std::size_t place = i;
+        while (true) {
+            const std::size_t taken = keys[place].index;
+            keys[place].index = from + place;
+            if (taken == from + i) {
+                entries[from + place] = std::move(held);
+                break;
+            }
+            entries[from + place] = std::move(entries[taken]);
+            place = taken - from;
+        }
+    }
+}
+
+}  // namespace
+
 bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found) {
     // What a started program wrote is dated by a pinned system clock before it is listed.
     if (machine_.PinnedSystemTime()) machine_.SettleProgramWrites();
@@ -422,11 +492,7 @@ bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found)
             if (WildcardMatch(namePart, dots)) result.push_back(Describe(folder, dots));
         }
     }
-    // NTFS lists a folder in the order of its upper-cased names: each entry with its sort key,
-    // the entries put in order through their indexes (a large folder's entries are not moved
-    // about while they are sorted).
-    std::vector<FindData> listed;
-    std::vector<std::string> keys;
+    const std::size_t listedFrom = result.size();
     const bool all = namePart == "*";
     // The folder's names as the host lists them: no path object is built for an entry that the
     // pattern leaves out, and none is taken apart for one that it takes.
@@ -435,16 +501,10 @@ bool EmulatedFiles::FindFiles(const char* pattern, std::vector<FindData>* found)
         if (all || WildcardMatch(namePart, name)) {
             FindData data;
             if (!describe(&data)) data = DescribeEntry(folderText, path, name);
-            listed.push_back(std::move(data));
-            keys.push_back(UpperAscii(name));
+            result.push_back(std::move(data));
         }
     });
-    std::vector<std::size_t> order(listed.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(),
-                     [&keys](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-    result.reserve(result.size() + listed.size());
-    for (const std::size_t index : order) result.push_back(std::move(listed[index]));
+    PutInListingOrder(result, listedFrom);
     const bool none = result.empty();
     if (found) *found = std::move(result);
     if (none) return Fail(kErrorFileNotFound);
