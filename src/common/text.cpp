@@ -14,11 +14,15 @@ std::string Trim(std::string_view text) {
 
 std::string Upper(std::string_view text) {
     std::string out(text);
+    UpperInPlace(out);
+    return out;
+}
+
+void UpperInPlace(std::string& text) {
     // ASCII, as the C locale the program runs in has it, without a call for each letter.
-    for (char& c : out) {
+    for (char& c : text) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
-    return out;
 }
 
 std::string Lower(std::string_view text) {

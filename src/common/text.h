@@ -11,6 +11,7 @@ namespace common {
 
 std::string Trim(std::string_view text);  // leading and trailing spaces
 std::string Upper(std::string_view text);
+void UpperInPlace(std::string& text);  // a buffer used again, as Upper
 std::string Lower(std::string_view text);
 std::string RemoveAll(std::string_view text, char c);
 bool Contains(std::string_view text, std::string_view part);  // an empty part is always found

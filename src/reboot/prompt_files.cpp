@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common/failure.h"
@@ -79,6 +79,14 @@ bool MayDecide(run::RunContext& ctx, const std::string& folder, const std::strin
     return false;
 }
 
+// A local time to the second as one number that orders as the times do.
+std::uint64_t OrderedSecond(const platform::SystemTime& t) {
+    const auto u = [](int field) { return static_cast<std::uint64_t>(field); };
+    return ((((u(t.year) * 16 + u(t.month)) * 32 + u(t.day)) * 32 + u(t.hour)) * 64 + u(t.minute)) *
+               64 +
+           u(t.second);
+}
+
 // The newest result file of the folder by last-write second (of the same second, the one listed
 // first) among those that are believable: none dated after the current time, and the newest of
 // them one that may decide. Those passed over get a line each; empty when none is
@@ -86,11 +94,15 @@ bool MayDecide(run::RunContext& ctx, const std::string& folder, const std::strin
 std::optional<std::string> NewestBelievable(run::RunContext& ctx, const std::string& folder,
                                             const std::string& prefix) {
     std::vector<run::FolderFile> files = ctx.fileSystem.GetFolderFiles(folder);
-    std::vector<const run::FolderFile*> found;
+    // Each believable file with its local second as one number, newest first; a stable sort
+    // keeps the listing order within one second.
+    std::vector<std::pair<std::uint64_t, const run::FolderFile*>> found;
     const std::string upperPrefix = common::Upper(prefix);
     const std::uint64_t latest = ctx.platform.clock().GetSystemTimeAsFileTime() + kFutureTolerance;
+    std::string upperName;  // one buffer for every name
     for (const auto& file : files) {
-        const std::string upperName = common::Upper(file.name);
+        upperName = file.name;
+        common::UpperInPlace(upperName);
         if (!common::EndsWith(upperName, ".INI") || !common::Contains(upperName, upperPrefix)) {
             continue;
         }
@@ -98,19 +110,12 @@ std::optional<std::string> NewestBelievable(run::RunContext& ctx, const std::str
             Skipped(ctx, "Result file dated after the current time, not taken", folder + file.name);
             continue;
         }
-        found.push_back(&file);
+        found.emplace_back(OrderedSecond(file.dateLastModified), &file);
     }
-    // Newest first by the local second; a stable sort keeps the listing order within one second.
-    const auto second = [](const run::FolderFile* file) {
-        const platform::SystemTime& t = file->dateLastModified;
-        return std::tie(t.year, t.month, t.day, t.hour, t.minute, t.second);
-    };
     std::stable_sort(found.begin(), found.end(),
-                     [&second](const run::FolderFile* a, const run::FolderFile* b) {
-                         return second(a) > second(b);
-                     });
-    for (const run::FolderFile* file : found) {
-        if (MayDecide(ctx, folder, prefix, file->name)) return file->name;
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& entry : found) {
+        if (MayDecide(ctx, folder, prefix, entry.second->name)) return entry.second->name;
     }
     return std::nullopt;
 }
