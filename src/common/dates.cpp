@@ -101,6 +101,33 @@ std::int64_t SecondsOf(const platform::SystemTime& time) {
            time.minute * 60 + time.second;
 }
 
+platform::SystemTime TimeOfSeconds(std::int64_t seconds) {
+    std::int64_t days = seconds / 86400;
+    std::int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    // DaysFromCivil the other way: days since 1 March of year 0, in eras of 400 years.
+    const std::int64_t z = days + 693899;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t dayOfEra = z - era * 146097;
+    const std::int64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+    platform::SystemTime time;
+    time.day = static_cast<int>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
+    time.month = static_cast<int>(monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9);
+    time.year = static_cast<int>(yearOfEra + era * 400 + (time.month <= 2 ? 1 : 0));
+    time.dayOfWeek = static_cast<int>(((days + 6) % 7 + 7) % 7);  // day zero was a Saturday
+    time.hour = static_cast<int>(rest / 3600);
+    time.minute = static_cast<int>(rest / 60 % 60);
+    time.second = static_cast<int>(rest % 60);
+    time.milliseconds = 0;
+    return time;
+}
+
 std::int64_t SecondsOfOleDate(double date) {
     const double days = std::trunc(date);
     const double fraction = std::fabs(date - days);

@@ -25,8 +25,10 @@ std::string PaddedDateText(const platform::SystemTime& time);
 // 30 December 1899.
 std::int64_t DaysFromCivil(int year, int month, int day);
 bool IsValidDate(int year, int month, int day);
-// Whole seconds of a date and time since that day zero (milliseconds dropped).
+// Whole seconds of a date and time since that day zero (milliseconds dropped), and back (with
+// the day of the week, no milliseconds).
 std::int64_t SecondsOf(const platform::SystemTime& time);
+platform::SystemTime TimeOfSeconds(std::int64_t seconds);
 // The same for an OLE date (whole days, the time of day as the fraction, its sign ignored as
 // OLE dates before day zero have it), rounded to the nearest second.
 std::int64_t SecondsOfOleDate(double date);

@@ -11,6 +11,26 @@ TEST(Dates, DayArithmeticCountsFromTheOleDayZero) {
     EXPECT_EQ(common::DaysFromCivil(1899, 12, 29), -1);
 }
 
+// Back from seconds to the date and time, with the day of the week, on both sides of day zero,
+// of a leap day and of a century that is no leap year.
+TEST(Dates, SecondsGoBackToTheirDateAndTime) {
+    struct Row {
+        int year, month, day, hour, minute, second, dayOfWeek;
+    };
+    for (const Row& row :
+         {Row{1899, 12, 30, 0, 0, 0, 6}, Row{1899, 12, 29, 23, 59, 59, 5},
+          Row{1601, 1, 1, 0, 0, 0, 1}, Row{1900, 3, 1, 12, 0, 0, 4}, Row{2000, 2, 29, 8, 7, 6, 2},
+          Row{2021, 3, 4, 17, 6, 7, 4}, Row{9999, 12, 31, 23, 59, 59, 5}}) {
+        platform::SystemTime time;
+        time.year = row.year, time.month = row.month, time.day = row.day;
+        time.hour = row.hour, time.minute = row.minute, time.second = row.second;
+        time.dayOfWeek = row.dayOfWeek;
+        time.milliseconds = 0;
+        EXPECT_EQ(common::TimeOfSeconds(common::SecondsOf(time)), time)
+            << row.year << '-' << row.month;
+    }
+}
+
 TEST(Dates, OleDatesBeforeDayZeroCountTheirTimeForward) {
     // -1.25 is 29 December 1899 at 06:00.
     EXPECT_EQ(common::SecondsOfOleDate(-1.25), -86400 + 6 * 3600);

@@ -252,12 +252,11 @@ public:
             return false;
         }
         const auto seconds = static_cast<std::time_t>((fileTime - k1601To1970) / 10000000ULL);
-        std::tm tm{};
-        if (!host::LocalTime(seconds, &tm)) {
+        if (!LocalTimeOf(seconds, local)) {
             machine_.lastError = kErrorInvalidParameter;
             return false;
         }
-        *local = FromTm(tm, static_cast<int>((fileTime / 10000) % 1000));
+        local->milliseconds = static_cast<int>((fileTime / 10000) % 1000);
         return true;
     }
     // United States settings: short date M/d/yyyy, long time h:mm:ss tt.
@@ -301,8 +300,43 @@ private:
                                               .count());
     }
 
+    // The local time of a moment. The offset from UTC is learned once a quarter hour and added
+    // to the UTC time of the quarter's other moments, once the offsets at its two ends are seen
+    // to be the same (no zone changes its offset twice within a quarter hour): a folder of
+    // files of one time costs one time-zone look-up, not one a file.
+    bool LocalTimeOf(std::time_t seconds, SystemTime* local) {
+        constexpr std::time_t kQuarter = 900;
+        const std::time_t start = seconds - ((seconds % kQuarter) + kQuarter) % kQuarter;
+        if (quarter_.start == start && quarter_.even) {
+            *local = common::TimeOfSeconds(k1970 + seconds + quarter_.offset);
+            return true;
+        }
+        const bool seenBefore = quarter_.start == start;
+        std::tm tm{};
+        if (!host::LocalTime(seconds, &tm)) return false;
+        *local = FromTm(tm, 0);
+        const std::int64_t offset = common::SecondsOf(*local) - (k1970 + seconds);
+        quarter_ = {start, offset, false};
+        if (seenBefore) {
+            quarter_.even = OffsetAt(start) == offset && OffsetAt(start + kQuarter - 1) == offset;
+        }
+        return true;
+    }
+    static std::optional<std::int64_t> OffsetAt(std::time_t seconds) {
+        std::tm tm{};
+        if (!host::LocalTime(seconds, &tm)) return std::nullopt;
+        return common::SecondsOf(FromTm(tm, 0)) - (k1970 + seconds);
+    }
+    // 1 January 1970 in seconds since the calendar's day zero.
+    static inline const std::int64_t k1970 = common::DaysFromCivil(1970, 1, 1) * 86400;
+
     Machine& machine_;
     std::optional<SystemTime> pinned_;
+    struct Quarter {
+        std::time_t start = -1;
+        std::int64_t offset = 0;
+        bool even = false;  // the offset holds for the whole quarter
+    } quarter_;
 };
 
 class EmulatedEnvironment final : public Environment {

@@ -100,25 +100,12 @@ long LocalOffsetMinutes() {
 // The CIM DATETIME text of the local time upTimeSeconds before now.
 std::string BootTimeText(Clock& clock, std::uint64_t upTimeSeconds) {
     const SystemTime now = clock.GetLocalTime();
-    std::int64_t seconds = common::SecondsOf(now) - static_cast<std::int64_t>(upTimeSeconds);
-    std::int64_t days = seconds / 86400;
-    std::int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    // Back from days since 30 December 1899 to a calendar date.
-    int year = 1899 + static_cast<int>(days / 366);
-    while (common::DaysFromCivil(year + 1, 1, 1) <= days) ++year;
-    while (common::DaysFromCivil(year, 1, 1) > days) --year;
-    int month = 1;
-    while (month < 12 && common::DaysFromCivil(year, month + 1, 1) <= days) ++month;
-    const int day = static_cast<int>(days - common::DaysFromCivil(year, month, 1)) + 1;
+    const SystemTime boot =
+        common::TimeOfSeconds(common::SecondsOf(now) - static_cast<std::int64_t>(upTimeSeconds));
     const long offset = LocalOffsetMinutes();
     char text[64];
-    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d.000000%c%03ld", year, month, day,
-                  static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
-                  static_cast<int>(rest % 60), offset < 0 ? '-' : '+',
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d.000000%c%03ld", boot.year,
+                  boot.month, boot.day, boot.hour, boot.minute, boot.second, offset < 0 ? '-' : '+',
                   offset < 0 ? -offset : offset);
     return text;
 }
