@@ -27,8 +27,8 @@ struct Injector {
 };
 
 // How a call fails: as its result type does (Plain), after the inner call made anyway (a close
-// that must not leak), with a value of its own (Or), emptying out-parameters (Clear), or emptying
-// them and answering the system error itself (Code).
+// that must not leak), with a value of its own (Or), emptying out-parameters (Clear), or also
+// answering the system error (Code).
 struct Plain {};
 struct Anyway {};
 template <auto V>
@@ -48,13 +48,16 @@ struct Code : Clear<T...> {
 template <class... T>
 Code(T*...) -> Code<T...>;
 
-// A facet passed on to its inner one, each call counted as "<facet>.<operation>" by the plan.
+// A facet passed on to its inner one, each call counted as "<facet>.<operation>" by the plan; a
+// task or a document owns the one it decorates, its calls counted under its facet's name.
 template <class F>
 class Decorator : public F {
 public:
     using Facet = F;
     Decorator(Facet& inner, Injector& injector, const char* name)
         : inner_(inner), in_(injector), name_(name) {}
+    Decorator(std::unique_ptr<F> owned, Injector& injector, const char* name)
+        : owned_(std::move(owned)), inner_(*owned_), in_(injector), name_(name) {}
 
 protected:
     // A failed call's result: false, zero or empty; a LONG is the system error (registry, COM
@@ -95,6 +98,7 @@ protected:
         }
     }
 
+    std::unique_ptr<F> owned_;  // first: what inner_ names when it is owned
     Facet& inner_;
     Injector& in_;
     std::string name_;
@@ -102,10 +106,10 @@ protected:
 
 // An operation's parameters from their types alone (T1 a1, T2 a2, ...), and its arguments.
 #define RS_NTH(_1, _2, _3, _4, _5, _6, _7, _8, _9, N, ...) N
-#define RS_COUNT(...) RS_NTH(__VA_ARGS__ __VA_OPT__(, ) 9, 8, 7, 6, 5, 4, 3, 2, 1, 0)
-#define RS_CAT(a, b) RS_CAT_(a, b)
-#define RS_CAT_(a, b) a##b
-#define RS_EACH(M, ...) RS_CAT(RS_EACH, RS_COUNT(__VA_ARGS__))(M, __VA_ARGS__)
+#define RS_EACH(M, ...)                                                                           \
+    RS_NTH(__VA_ARGS__ __VA_OPT__(, ) RS_EACH9, RS_EACH8, RS_EACH7, RS_EACH6, RS_EACH5, RS_EACH4, \
+           RS_EACH3, RS_EACH2, RS_EACH1, RS_EACH0)                                                \
+    (M, __VA_ARGS__)
 #define RS_EACH0(M, ...)
 #define RS_EACH1(M, T1) M(T1, 1)
 #define RS_EACH2(M, T1, T2) RS_EACH1(M, T1), M(T2, 2)
@@ -212,15 +216,12 @@ struct FaultyClock final : Decorator<Clock> {
     using Decorator::Decorator;
     RS_FORWARD(SystemTime, GetLocalTime);
     RS_FORWARD(std::uint64_t, GetTickCount64);
-    // GetSystemTimeAsFileTime has no failure on Windows (no result, no last error): no call of
-    // the sweep.
+    // No failure on Windows (no result, no last error), nor of the steady clock: not counted.
     std::uint64_t GetSystemTimeAsFileTime() override { return inner_.GetSystemTimeAsFileTime(); }
     RS_FORWARD(bool, FileTimeToLocalSystemTime, std::uint64_t, SystemTime*);
     RS_FORWARD(bool, GetShortDateText, const SystemTime&, std::string*);
     RS_FORWARD(bool, GetLongTimeText, const SystemTime&, std::string*);
     RS_FORWARD(LONG, VarDateFromStr, const std::string&, double*);
-    // The steady clock cannot fail either; not counted, so that the sweeps' calls stay those of
-    // the system's services.
     std::uint64_t BoundEnd(DWORD milliseconds) override { return inner_.BoundEnd(milliseconds); }
     DWORD BoundLeft(std::uint64_t end) override { return inner_.BoundLeft(end); }
 };
@@ -302,17 +303,11 @@ struct FaultyPower final : Decorator<Power> {
     RS_FORWARD_AS(Anyway{}, bool, DeregisterEventSource, HANDLE);
 };
 
-// The task and the document own what they decorate; their calls count under the facet's name.
-class FaultyRegisteredTask final : public Decorator<RegisteredTask> {
-public:
-    FaultyRegisteredTask(std::unique_ptr<RegisteredTask> inner, Injector& injector)
-        : Decorator(*inner, injector, "Tasks"), owned_(std::move(inner)) {}
+struct FaultyRegisteredTask final : Decorator<RegisteredTask> {
+    using Decorator::Decorator;
     RS_FORWARD(LONG, get_State, LONG*);
     RS_FORWARD(LONG, get_Name, std::string*);
     RS_FORWARD(LONG, put_Enabled, bool);
-
-private:
-    std::unique_ptr<RegisteredTask> owned_;
 };
 
 struct FaultyTasks final : Decorator<Tasks> {
@@ -320,15 +315,13 @@ struct FaultyTasks final : Decorator<Tasks> {
     LONG GetTask(const std::string& folder, const std::string& name,
                  std::unique_ptr<RegisteredTask>* task) override {
         const LONG result = Call(Clear{task}, "GetTask", &Tasks::GetTask, folder, name, task);
-        if (*task) *task = std::make_unique<FaultyRegisteredTask>(std::move(*task), in_);
+        if (*task) *task = std::make_unique<FaultyRegisteredTask>(std::move(*task), in_, "Tasks");
         return result;
     }
 };
 
-class FaultyXmlDocument final : public Decorator<XmlDocument> {
-public:
-    FaultyXmlDocument(std::unique_ptr<XmlDocument> inner, Injector& injector)
-        : Decorator(*inner, injector, "Xml"), owned_(std::move(inner)) {}
+struct FaultyXmlDocument final : Decorator<XmlDocument> {
+    using Decorator::Decorator;
     RS_FORWARD_AS(Clear{a2}, LONG, LoadXML, const std::string&, bool*);
     XmlNode DocumentNode() override { return inner_.DocumentNode(); }
     RS_FORWARD(LONG, HasChildNodes, XmlNode, bool*);
@@ -338,9 +331,6 @@ public:
     RS_FORWARD(LONG, NodeName, XmlNode, std::string*);
     RS_FORWARD(LONG, BaseName, XmlNode, std::string*);
     RS_FORWARD(LONG, Attributes, XmlNode, std::vector<XmlAttribute>*);
-
-private:
-    std::unique_ptr<XmlDocument> owned_;
 };
 
 struct FaultyXml final : Decorator<Xml> {
@@ -348,7 +338,7 @@ struct FaultyXml final : Decorator<Xml> {
     LONG CreateDocument(std::unique_ptr<XmlDocument>* document) override {
         const LONG result = Call(Clear{document}, "CreateDocument", &Xml::CreateDocument, document);
         if (document && *document) {
-            *document = std::make_unique<FaultyXmlDocument>(std::move(*document), in_);
+            *document = std::make_unique<FaultyXmlDocument>(std::move(*document), in_, "Xml");
         }
         return result;
     }
