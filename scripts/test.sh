@@ -55,9 +55,11 @@ native() {
     cmake --preset debug >/dev/null && cmake --build --preset debug &&
         ctest --preset debug -j2
 }
+# Every test under the sanitizers but the fleet tool's, whose runs of the program are the
+# scenarios' and whose own checks (slices, schema, what-ifs) are the debug stage's.
 sanitized() {
     cmake --preset asan >/dev/null && cmake --build --preset asan &&
-        ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan -j2
+        ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan-ci -j2
 }
 windows32() {
     cmake --preset mingw-i686 >/dev/null && cmake --build --preset mingw-i686 || return 1
@@ -153,9 +155,11 @@ quick_native() {
     cmake --preset quick >/dev/null && cmake --build --preset quick &&
         ctest --preset quick -j2 -L 'unit|contract|scenario'
 }
+# The optimised program's tests: the unit and contract suites and the native scenarios. The fault
+# sweeps and the capture, replay and fleet tools' tests are the debug and sanitizer stages'.
 release() {
     cmake --preset release >/dev/null && cmake --build --preset release &&
-        ctest --preset release -j2
+        ctest --preset release-ci -j2
 }
 format_check() {
     "$top/scripts/format.sh" --check && /usr/bin/python3 "$top/scripts/check-layers.py"
