@@ -50,28 +50,13 @@ std::int64_t UnixSeconds(std::uint64_t fileTime) {
     return (static_cast<std::int64_t>(fileTime) - k1601To1970) / 10000000LL;
 }
 
-// yyyy-mm-dd hh:mm:ss of seconds since 1970 (the civil calendar from a day count).
+// yyyy-mm-dd hh:mm:ss of seconds since 1970.
 std::string DateTimeText(std::int64_t seconds) {
-    std::int64_t days = seconds / 86400;
-    std::int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t dayOfEra = days - era * 146097;
-    const std::int64_t yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const std::int64_t mp = (5 * dayOfYear + 2) / 153;
-    const std::int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
-    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    const platform::SystemTime t =
+        common::TimeOfSeconds(seconds + common::DaysFromCivil(1970, 1, 1) * 86400);
     char text[80];  // room for any int in each field, as the compiler counts
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(year),
-                  static_cast<int>(month), static_cast<int>(day), static_cast<int>(rest / 3600),
-                  static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
     return text;
 }
 
