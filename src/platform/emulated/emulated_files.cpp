@@ -401,14 +401,12 @@ void PutInListingOrder(std::vector<FindData>& entries, std::size_t from) {
         keys.push_back({0, keyText.size(), name.size(), i});
         keyText += name;
     }
-    for (char& c : keyText) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
+    keyText = UpperAscii(std::move(keyText));
     const std::string_view text = keyText;
     const auto key = [text](const SortKey& k) { return text.substr(k.at, k.size); };
     std::size_t shared = keys.empty() ? 0 : keys.front().size;
+    const std::string_view first = keys.empty() ? std::string_view() : key(keys.front());
     for (const SortKey& k : keys) {
-        const std::string_view first = key(keys.front());
         const std::string_view other = key(k);
         std::size_t same = 0;
         while (same < shared && same < other.size() && first[same] == other[same]) ++same;

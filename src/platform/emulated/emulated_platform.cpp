@@ -315,7 +315,7 @@ private:
         std::tm tm{};
         if (!host::LocalTime(seconds, &tm)) return false;
         *local = FromTm(tm, 0);
-        const std::int64_t offset = common::SecondsOf(*local) - (k1970 + seconds);
+        const std::int64_t offset = OffsetOf(*local, seconds);
         quarter_ = {start, offset, false};
         if (seenBefore) {
             quarter_.even = OffsetAt(start) == offset && OffsetAt(start + kQuarter - 1) == offset;
@@ -325,7 +325,10 @@ private:
     static std::optional<std::int64_t> OffsetAt(std::time_t seconds) {
         std::tm tm{};
         if (!host::LocalTime(seconds, &tm)) return std::nullopt;
-        return common::SecondsOf(FromTm(tm, 0)) - (k1970 + seconds);
+        return OffsetOf(FromTm(tm, 0), seconds);
+    }
+    static std::int64_t OffsetOf(const SystemTime& local, std::time_t seconds) {
+        return common::SecondsOf(local) - (k1970 + seconds);
     }
     // 1 January 1970 in seconds since the calendar's day zero.
     static inline const std::int64_t k1970 = common::DaysFromCivil(1970, 1, 1) * 86400;
